@@ -1,0 +1,3 @@
+#include "shell/windows.h"
+
+void RegisterCanWindow(Windows& /*w*/) {}

@@ -1,0 +1,3 @@
+#include "shell/windows.h"
+
+void RegisterGpioAtoDWindows(Windows& /*w*/) {}

@@ -1,0 +1,3 @@
+#include "shell/windows.h"
+
+void RegisterMemoryWindows(Windows& /*w*/) {}

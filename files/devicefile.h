@@ -1,0 +1,37 @@
+// The device file (*.dvs): 70 image bytes, the configuration word and the
+// frequency text, one value per line, CR LF.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "model/image.h"
+#include "model/registers.h"
+
+namespace zk7 {
+
+struct DeviceFileContents {
+  RegisterSet registers;    // registers, user memory, checksum (as read) and ConfigWord
+  bool oldVersion = false;  // 71-line file: no frequency line
+  std::string foscText;     // line 72 as written (empty for an old-version file)
+  double foscHz = 0;        // line 72 read as kHz, times 1000
+};
+
+// Parses a whole device file. On failure returns false with error set to the
+// description shown after "Error! "; out is then unspecified and the caller's
+// configuration must be left as it was. decimalSeparator is the user's
+// separator, accepted in line 72 beside ".".
+bool ParseDeviceFile(const std::string& content, DeviceFileContents& out, std::string& error,
+                     char decimalSeparator = '.');
+// Reads and parses the file at path (an unreadable file is an error).
+bool ReadDeviceFile(const std::string& path, DeviceFileContents& out, std::string& error,
+                    char decimalSeparator = '.');
+
+// Text of a device file: lines 1-70 from MemMap, line 71 ConfigWord, line 72 foscText.
+std::string FormatDeviceFile(const MemoryImage& image, std::int16_t configWord,
+                             const std::string& foscText);
+// Writes it atomically; on failure the old file is intact and error says why.
+bool WriteDeviceFile(const std::string& path, const MemoryImage& image, std::int16_t configWord,
+                     const std::string& foscText, std::string& error);
+
+}  // namespace zk7

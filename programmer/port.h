@@ -1,0 +1,78 @@
+// The port layer: one byte in or out at an I/O address, through a driver
+// (Linux ppdev, direct I/O, or the emulated adapter and chip), with an
+// optional trace of every access.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace zk7 {
+
+class PortDriver {
+ public:
+  virtual ~PortDriver() = default;
+  // One status-register read at address (base + 1).
+  virtual std::uint8_t read(std::uint16_t address) = 0;
+  // One data-register write at address (base); returns when the pins are set.
+  virtual void write(std::uint16_t address, std::uint8_t value) = 0;
+  // What the status bar shows after the address: "/dev/parport0", "direct I/O",
+  // "emulated chip", "not accessible".
+  virtual std::string name() const = 0;
+  // Waits are routed to the driver too, so the emulated chip can follow time
+  // without a real clock when tests inject one. Real drivers ignore it.
+  virtual void waited(int /*ms*/) {}
+};
+
+// Which driver the port layer uses.
+struct PortChoice {
+  enum Kind { Auto, Device, Emulator } kind = Auto;
+  std::string device;            // Device: "/dev/parportN"
+  std::string emulatorOptions;   // Emulator: text after "emulator:" (chip file, faults)
+};
+
+// Parses "278", "378", "3BC", "/dev/parportN", "emulator[:OPTIONS]", "auto".
+// Returns false and sets error for anything else; base gets the address for
+// the three hex forms and is left alone otherwise.
+bool ParsePortChoice(const std::string& text, PortChoice& choice, std::uint16_t& base,
+                     std::string& error);
+// The choice named by the environment variable ZK7_PORT (Auto when unset).
+PortChoice PortChoiceFromEnvironment();
+
+class Port {
+ public:
+  Port();
+  ~Port();
+  Port(const Port&) = delete;
+  Port& operator=(const Port&) = delete;
+
+  // Chooses how the port is reached. Auto tries ppdev, then direct I/O; never
+  // the emulator. Takes effect at the next open().
+  void setChoice(const PortChoice& choice);
+  const PortChoice& choice() const;
+  // Uses this driver for every address (tests, benchmarks).
+  void setDriver(std::unique_ptr<PortDriver> driver);
+  PortDriver* driver() const;
+
+  // Opens the driver for the port at base (0x278, 0x378, 0x3BC). When no
+  // driver can reach it, accessProblem() says which address, why and what
+  // fixes it; reads then give 0xFF and writes go nowhere.
+  void open(std::uint16_t base);
+  std::uint16_t base() const;
+  // Empty when the port is reachable.
+  const std::string& accessProblem() const;
+  // Status-bar text: "0x378 · /dev/parport0" and the like.
+  std::string description() const;
+
+  std::uint8_t DlPortReadPortUchar(std::uint16_t port);
+  void DlPortWritePortUchar(std::uint16_t port, std::uint8_t value);
+  // Records a wait in the trace and tells the driver.
+  void noteDelay(int ms);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> d_;
+};
+
+}  // namespace zk7

@@ -1,0 +1,6 @@
+#include "shell/app.h"
+
+AppState& App() {
+  static AppState state;
+  return state;
+}

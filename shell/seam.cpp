@@ -1,0 +1,54 @@
+#include "shell/seam.h"
+
+#include <QDialog>
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace {
+
+class RealSeam : public Seam {
+ public:
+  void message(QWidget* parent, const QString& title, const QString& text, Icon icon) override {
+    QMessageBox box(parent);
+    box.setWindowTitle(title);
+    box.setText(text);
+    switch (icon) {
+      case Icon::Critical: box.setIcon(QMessageBox::Critical); break;
+      case Icon::Information: box.setIcon(QMessageBox::Information); break;
+      case Icon::Warning: box.setIcon(QMessageBox::Warning); break;
+      case Icon::None: box.setIcon(QMessageBox::NoIcon); break;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+  }
+
+  QString openFileName(QWidget* parent, const QString& title, const QString& filter,
+                       const QString& defaultSuffix, const QString& initialPath) override {
+    QFileDialog dlg(parent, title, initialPath, filter);
+    dlg.setAcceptMode(QFileDialog::AcceptOpen);
+    dlg.setFileMode(QFileDialog::ExistingFile);
+    dlg.setDefaultSuffix(defaultSuffix);
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return {};
+    return dlg.selectedFiles().first();
+  }
+
+  QString saveFileName(QWidget* parent, const QString& title, const QString& filter,
+                       const QString& defaultSuffix, const QString& initialPath) override {
+    QFileDialog dlg(parent, title, initialPath, filter);
+    dlg.setAcceptMode(QFileDialog::AcceptSave);
+    dlg.setDefaultSuffix(defaultSuffix);
+    if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return {};
+    return dlg.selectedFiles().first();
+  }
+
+  int execModal(QDialog* dialog) override { return dialog->exec(); }
+};
+
+RealSeam realSeam;
+Seam* current = &realSeam;
+
+}  // namespace
+
+Seam& Seam::instance() { return *current; }
+
+void Seam::set(Seam* seam) { current = seam ? seam : &realSeam; }

@@ -1,0 +1,53 @@
+#include "gui_support/test_seam.h"
+
+#include <QApplication>
+
+void TestSeam::message(QWidget*, const QString& title, const QString& text, Icon icon) {
+  messages.push_back({title, text, icon});
+  if (onMessage) onMessage(messages.back());
+}
+
+QString TestSeam::openFileName(QWidget*, const QString& title, const QString& filter,
+                               const QString& defaultSuffix, const QString& initialPath) {
+  fileDialogTitles.push_back(title);
+  fileDialogFilters.push_back(filter);
+  fileDialogSuffixes.push_back(defaultSuffix);
+  fileDialogInitial.push_back(initialPath);
+  if (fileAnswers.empty()) return {};
+  QString a = fileAnswers.front();
+  fileAnswers.pop_front();
+  return a;
+}
+
+QString TestSeam::saveFileName(QWidget* parent, const QString& title, const QString& filter,
+                               const QString& defaultSuffix, const QString& initialPath) {
+  return openFileName(parent, title, filter, defaultSuffix, initialPath);
+}
+
+int TestSeam::execModal(QDialog* dialog) {
+  modalsShown.push_back(dialog);
+  dialog->show();
+  QApplication::processEvents();
+  int result = 0;
+  if (onModal) result = onModal(dialog);
+  dialog->hide();
+  QApplication::processEvents();
+  return result;
+}
+
+void TestSeam::clear() {
+  messages.clear();
+  fileAnswers.clear();
+  fileDialogTitles.clear();
+  fileDialogFilters.clear();
+  fileDialogSuffixes.clear();
+  fileDialogInitial.clear();
+  onModal = nullptr;
+  onMessage = nullptr;
+  modalsShown.clear();
+}
+
+TestSeam& testSeam() {
+  static TestSeam seam;
+  return seam;
+}

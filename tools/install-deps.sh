@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing need on Debian 12 (skips what is there).
+set -euo pipefail
+pkgs=(build-essential cmake ccache qt6-base-dev qt6-base-dev-tools libgl-dev libgtest-dev libgmock-dev
+      googletest libbenchmark-dev xvfb xauth binutils)
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"
+fi
