@@ -1,0 +1,11 @@
+// Flow callbacks for the windows: waits keep the user interface live.
+#pragma once
+
+#include "programmer/programmer.h"
+
+// wait runs a local event loop until a precise timer fires; processEvents
+// handles pending input. progress and byteArrived are left for the caller.
+zk7::FlowCallbacks GuiFlowCallbacks();
+
+// The wait alone (the result label's blinking uses it too).
+void GuiDelayMs(int ms);
