@@ -146,4 +146,13 @@ TEST_F(UserRegTest, CancelAndEscapeHideAndKeepTheEdit) {
   EXPECT_EQ(regs(), expected);
 }
 
+
+
+// Renders the window for the documentation when ZK7_SCREENSHOT_DIR is set.
+TEST_F(UserRegTest, Screenshot) {
+  const QString dir = qEnvironmentVariable("ZK7_SCREENSHOT_DIR");
+  if (dir.isEmpty()) GTEST_SKIP() << "ZK7_SCREENSHOT_DIR not set";
+  type(3, "a5");
+  EXPECT_TRUE(w->grab().save(dir + "/userreg.png"));
+}
 }  // namespace
