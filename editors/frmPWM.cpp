@@ -46,10 +46,6 @@ const zk7::PwmModule& Regs(int module) {
   return zk7::PwmModuleOf(module);
 }
 
-QString Number(double v) {
-  return DecimalText(v);
-}
-
 }  // namespace
 
 QString DecimalText(double value) {
