@@ -191,9 +191,10 @@ frmPWM::frmPWM(int module) : module_(module == 2 ? 2 : 1) {
 
   // Picture on the left, derived values on the right.
   auto* middle = new QHBoxLayout;
-  picPWM = new PwmPicture(module_, this);
-  picPWM->setObjectName(twin.picture);
-  picPWM->onPress = [this](QPointF t) { picturePressed(t); };
+  auto* picture = new PwmPicture(module_, this);
+  picture->setObjectName(twin.picture);
+  picture->onPress = [this](QPointF t) { picturePressed(t); };
+  picPWM = picture;
   middle->addWidget(picPWM, 0, Qt::AlignTop);
 
   auto* values = new QGroupBox("PWM Figures", this);

@@ -33,8 +33,6 @@ QString DecimalText(double value);
 // Texts of the division-by-zero message a PWM display shows while Fosc is 0.
 QString DivisionByZeroText();
 
-class PwmPicture;
-
 class frmPWM : public EditorWindow {
   Q_OBJECT
  public:
@@ -58,7 +56,7 @@ class frmPWM : public EditorWindow {
   QLineEdit* txtDCPeriod;
   QLineEdit* txtPWMResolution;
   QLineEdit* txtDC;
-  PwmPicture* picPWM;       // objectName picPWM1 / picPWM2
+  QWidget* picPWM;          // the waveform picture, objectName picPWM1 / picPWM2
   QLineEdit* txtPWMReg[4];  // 0 is the hidden template
   QLabel* lblAddr[4];
   QPushButton* cmdOK;
