@@ -31,6 +31,11 @@ PwmSliderDialog::PwmSliderDialog(const char* name, const QString& title, const c
   slider_->setMinimumWidth(360);
   slider_->setToolTip(what);
   top->addWidget(slider_);
+  auto* scale = new QHBoxLayout;
+  scale->addWidget(new QLabel("0", this));
+  scale->addStretch();
+  scale->addWidget(new QLabel(QString::fromStdString(zk7::HexNoPad(maximum)), this));
+  top->addLayout(scale);
 
   auto* grid = new QGridLayout;
   value_ = new QLabel("0", this);

@@ -53,6 +53,11 @@ frmSTCON::frmSTCON() {
   sldrTxMult->setTickInterval(1);
   sldrTxMult->setToolTip("Multiplier 1 to 16");
   grid->addWidget(sldrTxMult, 3, 0, 1, 2);
+  auto* scale = new QHBoxLayout;
+  scale->addWidget(new QLabel("1", this));
+  scale->addStretch();
+  scale->addWidget(new QLabel("16", this));
+  grid->addLayout(scale, 4, 0, 1, 2);
   top->addLayout(grid);
 
   auto* lower = new QHBoxLayout;
