@@ -340,10 +340,10 @@ TEST_F(PwmSliders, CancelRestoresTheSliderAndWritesNothing) {
   EXPECT_EQ(regs(), before);
 }
 
-// Renders every window of this group into $ZK7_DOCS (the docs/ screenshots).
+// Renders every window of this group into $ZK7_SCREENSHOT_DIR (the docs/ screenshots).
 TEST_F(PwmEditor, Screenshots) {
-  const char* dir = std::getenv("ZK7_DOCS");
-  if (!dir) GTEST_SKIP() << "set ZK7_DOCS to write screenshots";
+  const char* dir = std::getenv("ZK7_SCREENSHOT_DIR");
+  if (!dir) GTEST_SKIP() << "set ZK7_SCREENSHOT_DIR to write screenshots";
   App().Fosc = 20000000.0;
   regs().set(T1CON, 0x81);
   regs().set(PWM1DCH, 0x40);
