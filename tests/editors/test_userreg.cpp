@@ -146,8 +146,6 @@ TEST_F(UserRegTest, CancelAndEscapeHideAndKeepTheEdit) {
   EXPECT_EQ(regs(), expected);
 }
 
-
-
 // Renders the window for the documentation when ZK7_SCREENSHOT_DIR is set.
 TEST_F(UserRegTest, Screenshot) {
   const QString dir = qEnvironmentVariable("ZK7_SCREENSHOT_DIR");
