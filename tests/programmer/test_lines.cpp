@@ -1,6 +1,7 @@
 // Programmer lines and operations, checked on the bytes that reach the port.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <vector>
@@ -235,18 +236,24 @@ TEST_F(LinesTest, ReadDataLetsEventsRunTwice) {
   EXPECT_EQ(events, 2);
 }
 
-TEST(PreciseSleep, WaitsAtLeastTheTimeAndLittleMore) {
+TEST(PreciseSleep, WaitsAtLeastTheTimeAndUsuallyLittleMore) {
   using Clock = std::chrono::steady_clock;
   int calls = 0;
   for (int ms : {1, 3}) {
-    const auto t0 = Clock::now();
-    PreciseSleepMs(ms, [&] { ++calls; });
-    const auto us =
-        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t0).count();
-    EXPECT_GE(us, ms * 1000);
-    EXPECT_LT(us, ms * 1000 + 5000);  // generous: the machine is shared
+    std::vector<long> overshootUs;
+    for (int k = 0; k < 15; ++k) {
+      const auto t0 = Clock::now();
+      PreciseSleepMs(ms, [&] { ++calls; });
+      const auto us =
+          std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t0).count();
+      EXPECT_GE(us, ms * 1000);
+      overshootUs.push_back(us - ms * 1000);
+    }
+    // The median, so a loaded machine's odd late wake-up does not count.
+    std::sort(overshootUs.begin(), overshootUs.end());
+    EXPECT_LT(overshootUs[7], 1000) << ms;
   }
-  EXPECT_GT(calls, 2);
+  EXPECT_GT(calls, 30);
 }
 
 }  // namespace
