@@ -131,6 +131,15 @@ frmCAN::frmCAN() {
   }
   txtTXIDn[1]->setFocus();
 
+  // The identifier boxes show the register set from the start, so leaving a
+  // box before the first summary refresh stores what it shows, not 0.
+  for (int id = 0; id < kCanIdCount; ++id) {
+    QSignalBlocker block(chkIDType[id]);
+    chkIDType[id]->setChecked(GetReg(CanIdReg(id, SIDL)) & kSIDLExtended);
+  }
+  showIdentifierBytes(0);
+  showIdentifierBytes(3);
+  for (int id = 0; id < kCanIdCount; ++id) CalcRawID(id);
   setCaptions();
   layoutBar();
   RefreshCANDisp();
