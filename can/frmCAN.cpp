@@ -90,12 +90,12 @@ frmCAN::frmCAN() {
   setWindowTitle("");
 
   auto* top = new QHBoxLayout;
-  auto* left = new QVBoxLayout;
-  left->addWidget(buildBitTiming());
-  left->addWidget(buildOptReg2());
-  left->addStretch(1);
-  top->addLayout(left);
-  top->addWidget(buildIdentifiers(), 0, Qt::AlignTop);
+  top->addWidget(buildBitTiming());
+  auto* right = new QVBoxLayout;
+  right->addWidget(buildIdentifiers());
+  right->addWidget(buildOptReg2());
+  right->addStretch(1);
+  top->addLayout(right);
 
   cmdOK = Named(new QPushButton("Close"), "cmdOK");
   cmdCancel = Named(new QPushButton("Cancel"), "cmdCancel");
@@ -205,14 +205,15 @@ QWidget* frmCAN::buildBitTiming() {
   chkSamPoint = Named(new QCheckBox, "chkSamPoint");
   chkBTLMODE = Named(new QCheckBox, "chkBTLMODE");
   chkWAKFIL = Named(new QCheckBox, "chkWAKFIL");
-  auto* modes = new QGridLayout;
+  auto* modes = new QHBoxLayout;
   const std::pair<const char*, QCheckBox*> mode[3] = {
       {"SAM", chkSamPoint}, {"BTLMODE", chkBTLMODE}, {"WAKFIL", chkWAKFIL}};
   for (int c = 0; c < 3; ++c) {
-    modes->addWidget(new QLabel(mode[c].first), 0, c);
-    modes->addWidget(mode[c].second, 1, c);
+    modes->addWidget(new QLabel(mode[c].first));
+    modes->addWidget(mode[c].second);
+    mode[c].second->setMinimumWidth(fontMetrics().horizontalAdvance("PS1 or IPT") + 28);
   }
-  modes->setColumnStretch(3, 1);
+  modes->addStretch(1);
   g->addLayout(modes, row++, 0, 1, 3);
   struct Mode {
     QCheckBox* box;
@@ -242,9 +243,11 @@ QWidget* frmCAN::buildBitTiming() {
   // Derived values, each with its unit beside it.
   txtNumTQ = ReadOnlyBox("txtNumTQ", 40);
   txtNumTQ->setText(QString::number(NumTQ));
-  txtBitTime = ReadOnlyBox("txtBitTime", 120);
-  txtSamplePoint = ReadOnlyBox("txtSamplePoint", 120);
-  txtBitRate = ReadOnlyBox("txtBitRate", 120);
+  // Wide enough for 15 significant digits and the point.
+  const int numberWidth = fontMetrics().horizontalAdvance("0.00000000000000") + 16;
+  txtBitTime = ReadOnlyBox("txtBitTime", numberWidth);
+  txtSamplePoint = ReadOnlyBox("txtSamplePoint", numberWidth);
+  txtBitRate = ReadOnlyBox("txtBitRate", numberWidth);
   auto* derived = new QGridLayout;
   derived->addWidget(new QLabel("#TQ"), 0, 0);
   derived->addWidget(txtNumTQ, 0, 1);
@@ -259,7 +262,6 @@ QWidget* frmCAN::buildBitTiming() {
 
   lblTimingWarning = Named(new QLabel, "lblTimingWarning");
   lblTimingWarning->setStyleSheet("QLabel { color: rgb(192, 0, 0); }");
-  lblTimingWarning->setWordWrap(true);
   lblTimingWarning->setMinimumHeight(lblTimingWarning->fontMetrics().height());
   g->addWidget(lblTimingWarning, row++, 0, 1, 3);
   g->setColumnMinimumWidth(1, 200);
@@ -325,7 +327,8 @@ QWidget* frmCAN::buildOptReg2() {
     const int col = 7 - bit;  // bit 7 at the left
     lblOPTREG2bit[bit] = Named(new QLabel("0"), Indexed("lblOPTREG2bit", bit));
     chkOPTREG2[bit] = Named(new QCheckBox(caption[bit]), Indexed("chkOPTREG2", bit));
-    g->addWidget(lblOPTREG2bit[bit], 0, col, Qt::AlignHCenter);
+    lblOPTREG2bit[bit]->setIndent(3);  // over the box's indicator
+    g->addWidget(lblOPTREG2bit[bit], 0, col, Qt::AlignLeft);
     g->addWidget(chkOPTREG2[bit], 1, col);
     connect(chkOPTREG2[bit], &QCheckBox::toggled, this, [this, bit] { optRegChanged(bit); });
   }
