@@ -51,6 +51,7 @@ frmMemoryMap::frmMemoryMap(QWidget* parent) : EditorWindow(parent) {
     auto* label = new QLabel(QString::fromStdString(zk7::HexNoPad(k - 1)));
     label->setObjectName(QString("lblAddr_%1").arg(k));
     label->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
+    label->setContentsMargins(0, row == 0 ? 0 : 5, 0, 0);  // keeps each row with its labels
     auto* box = new QLineEdit("--");
     box->setObjectName(QString("txtUserMemReg_%1").arg(k));
     box->setReadOnly(true);
@@ -123,7 +124,11 @@ void frmMemoryMap::showEvent(QShowEvent* event) {
   // boxes can be seen filling in.
   if (!event->spontaneous())
     QMetaObject::invokeMethod(
-        this, [this] { readDevice(); }, Qt::QueuedConnection);
+        this,
+        [this] {
+          if (isVisible()) readDevice();
+        },
+        Qt::QueuedConnection);
 }
 
 void frmMemoryMap::readDevice() {
