@@ -124,7 +124,11 @@ void frmMemoryMap::showEvent(QShowEvent* event) {
   // boxes can be seen filling in.
   if (!event->spontaneous())
     QMetaObject::invokeMethod(
-        this, [this] { readDevice(); }, Qt::QueuedConnection);
+        this,
+        [this] {
+          if (isVisible()) readDevice();
+        },
+        Qt::QueuedConnection);
 }
 
 void frmMemoryMap::readDevice() {

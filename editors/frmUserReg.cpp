@@ -53,6 +53,9 @@ frmUserReg::frmUserReg(QWidget* parent) : EditorWindow(parent) {
     box->setObjectName(QString("txtUserReg_%1").arg(k));
     box->setAlignment(Qt::AlignCenter);
     box->setFixedWidth(boxWidth);
+    // No maximum length on the box: it would cut a pasted "123" to "12", a
+    // byte nobody entered. Typing is held to two digits by the key filter and
+    // pasted text is checked when the box is left.
     box->installEventFilter(this);
     lblAddr[k] = label;
     txtUserReg[k] = box;
