@@ -38,6 +38,7 @@ std::string FixHint(const std::string& reasons) {
     hint +=
         " Load the parallel-port drivers (sudo modprobe parport_pc ppdev), or choose the address "
         "your port really has.";
+  if (reasons.find(std::strerror(EPERM)) != std::string::npos) hint += " Direct I/O needs root.";
   if (hint.empty())
     hint =
         " Make sure the parport_pc and ppdev modules are loaded and your user is in the 'lp' "

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "programmer/drivers.h"
 #include "programmer/emulator.h"
 #include "programmer/programmer.h"
 
@@ -141,6 +142,35 @@ TEST(Port, TraceHasOneLinePerAccessAndWait) {
   for (const auto& l : lines) reads += l == "R 3BD 8F";
   EXPECT_EQ(reads, 15);
   std::remove(path.c_str());
+}
+
+}  // namespace
+}  // namespace zk7
+
+namespace zk7 {
+namespace {
+
+TEST(Ppdev, AddressIsMappedThroughTheKernelsBaseAddressFiles) {
+  const std::string root = ::testing::TempDir() + "zk7_proc_" + std::to_string(::getpid());
+  for (const auto& [dir, text] : std::vector<std::pair<std::string, std::string>>{
+           {"parport0", "888\t1912\n"}, {"parport1", "632\t-1\n"}, {"parport2", "junk\n"}}) {
+    ASSERT_EQ(std::system(("mkdir -p " + root + "/" + dir).c_str()), 0);
+    std::ofstream(root + "/" + dir + "/base-addr") << text;
+  }
+  std::string error;
+  EXPECT_EQ(PpdevDeviceForBase(0x378, error, root), "/dev/parport0");
+  EXPECT_EQ(PpdevDeviceForBase(0x278, error, root), "/dev/parport1");
+  EXPECT_EQ(PpdevDeviceForBase(0x3BC, error, root), "");
+  EXPECT_NE(error.find("0x3BC"), std::string::npos) << error;
+  EXPECT_EQ(PpdevDeviceForBase(0x378, error, root + "/none"), "");
+  EXPECT_NE(error.find("no parallel port"), std::string::npos) << error;
+  std::system(("rm -rf " + root).c_str());
+}
+
+TEST(Ppdev, ADeviceThatCannotBeClaimedIsRefused) {
+  std::string error;
+  EXPECT_EQ(OpenPpdev("/dev/null", error), nullptr);
+  EXPECT_NE(error.find("claiming the port failed"), std::string::npos) << error;
 }
 
 }  // namespace
