@@ -117,8 +117,9 @@ PortChoice PortChoiceFromEnvironment() {
 Port::Port() : d_(new Impl) {
   d_->choice = PortChoiceFromEnvironment();
   if (const char* path = std::getenv("ZK7_PORT_TRACE"); path && *path) {
+    // A debugging aid asked for by environment: say so on stderr if it cannot work.
     std::string error;
-    if (!setTraceFile(path, error) && d_->problem.empty()) d_->problem = error;
+    if (!setTraceFile(path, error)) std::fprintf(stderr, "zk7: %s\n", error.c_str());
   }
 }
 
