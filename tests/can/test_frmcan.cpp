@@ -205,7 +205,7 @@ TEST_F(CanWindow, IdentifierEntryAndRawIds) {
   EXPECT_EQ(texts({"txtRXFilter_10", "txtRXFilter_12", "lblRXF1"}), "0B 01 30001");
 
   typeAndLeave("txtTXIDn_7", "agb");
-  typeAndLeave("txtTXIDn_8", "7");
+  typeAndLeave("txtTXIDn_8", "71\b");
   EXPECT_EQ(regs()[TXID1EID8], 0xAB);
   EXPECT_EQ(regs()[TXID1EID0], 0x07);
   EXPECT_EQ(texts({"txtTXIDn_7", "txtTXIDn_8"}), "AB 07");
