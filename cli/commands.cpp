@@ -1,2 +1,125 @@
-// The zk7prog commands (filled in with the command-line tool).
-namespace zk7cli {}
+#include "cli/commands.h"
+
+#include <ostream>
+
+#include "cli/cli_support.h"
+#include "files/devicefile.h"
+#include "files/intelhex.h"
+#if __has_include("programmer/emulator.h")
+#include "programmer/emulator.h"
+#else
+namespace zk7 {
+inline const char* EmulatorOptionsSummary() { return "emulator[:OPTIONS]"; }
+}  // namespace zk7
+#endif
+
+namespace zk7cli {
+
+namespace {
+
+void PrintTopHelp(std::ostream& os) {
+  os << "Usage: zk7prog COMMAND [ARGS]\n"
+        "Works on ZK7A/ZK7B device files (*.dvs) and on chips in the\n"
+        "parallel-port programmer adapter.\n\n"
+        "Commands:\n"
+        "  show [FILE.dvs]                         registers, configuration word and derived "
+        "values\n"
+        "  export-hex [FILE.dvs] -o OUT.hex        Intel HEX export\n"
+        "  write-dvs [FILE.dvs] -o OUT.dvs [--fosc-khz TEXT]\n"
+        "                                          write a device file (checksum recomputed)\n"
+        "  program [FILE.dvs] --port PORT          program and verify a chip\n"
+        "  read --port PORT [-o OUT.dvs|OUT.hex]   read a chip back\n"
+        "  verify FILE.dvs --port PORT             compare a chip with a device file\n\n"
+        "Without FILE.dvs the default configuration at 4000 kHz is used.\n"
+        "PORT is 278, 378, 3BC, /dev/parportN or\n  "
+     << zk7::EmulatorOptionsSummary()
+     << "\n\nExit status: 0 success, 1 the chip failed or differs, 2 usage, file or port error.\n"
+        "'zk7prog COMMAND --help' describes a command.\n";
+}
+
+struct Command {
+  const char* name;
+  int (*run)(const std::vector<std::string>&, Io&);
+};
+
+const Command kCommands[] = {
+    {"show", RunShow},          {"export-hex", RunExportHex},
+    {"write-dvs", RunWriteDvs}, {"program", RunProgram},
+    {"read", RunRead},          {"verify", RunVerify},
+};
+
+}  // namespace
+
+int Run(const std::vector<std::string>& args, Io& io) {
+  if (args.empty()) {
+    PrintTopHelp(io.err);
+    return kExitUsage;
+  }
+  const std::string& name = args[0];
+  if (name == "--help" || name == "-h" || name == "help") {
+    if (name == "help" && args.size() > 1) return Run({args[1], "--help"}, io);
+    PrintTopHelp(io.out);
+    return kExitOk;
+  }
+  for (const auto& c : kCommands)
+    if (name == c.name) return c.run(std::vector<std::string>(args.begin() + 1, args.end()), io);
+  io.err << kProgramName << ": unknown command '" << name << "'\n"
+         << "Try '" << kProgramName << " --help'.\n";
+  return kExitUsage;
+}
+
+int RunExportHex(const std::vector<std::string>& words, Io& io) {
+  const char* cmd = "export-hex";
+  Args args;
+  std::string error;
+  if (!ParseArgs(words, {"-o"}, args, error)) return UsageError(io, cmd, error);
+  if (args.help) {
+    io.out << "Usage: zk7prog export-hex [FILE.dvs] -o OUT.hex\n"
+              "Writes the Intel HEX export of FILE.dvs (the default configuration without\n"
+              "it): the 70 program words from address 0 and the configuration word at 0x400E.\n";
+    return kExitOk;
+  }
+  int code = kExitOk;
+  if (!CheckPositionals(io, cmd, args, 0, 1, code)) return code;
+  if (!args.has("-o")) return UsageError(io, cmd, "-o OUT.hex is required");
+  Configuration config;
+  if (!LoadConfiguration(io, args.positional.empty() ? "" : args.positional[0], config))
+    return kExitUsage;
+  const std::string out = args.get("-o");
+  if (!zk7::WriteIntelHexFile(out, config.image.ProgramImage, config.regs.ConfigWord(), error))
+    return Fail(io, "cannot write " + out + ": " + error, kExitUsage);
+  return kExitOk;
+}
+
+int RunWriteDvs(const std::vector<std::string>& words, Io& io) {
+  const char* cmd = "write-dvs";
+  Args args;
+  std::string error;
+  if (!ParseArgs(words, {"-o", "--fosc-khz"}, args, error)) return UsageError(io, cmd, error);
+  if (args.help) {
+    io.out << "Usage: zk7prog write-dvs [FILE.dvs] -o OUT.dvs [--fosc-khz TEXT]\n"
+              "Writes a device file as the Save command does: image rebuilt, checksum\n"
+              "recomputed. The frequency line is TEXT, else the one of FILE.dvs, else 4000.\n";
+    return kExitOk;
+  }
+  int code = kExitOk;
+  if (!CheckPositionals(io, cmd, args, 0, 1, code)) return code;
+  if (!args.has("-o")) return UsageError(io, cmd, "-o OUT.dvs is required");
+  std::string foscText;
+  if (args.has("--fosc-khz")) {
+    foscText = args.get("--fosc-khz");
+    double kHz = 0;
+    if (!zk7::ParseFrequencyKHz(foscText, kHz, io.decimalSeparator) || kHz < 0)
+      return UsageError(io, cmd, "--fosc-khz '" + foscText + "' is not a frequency in kHz");
+  }
+  Configuration config;
+  if (!LoadConfiguration(io, args.positional.empty() ? "" : args.positional[0], config))
+    return kExitUsage;
+  if (foscText.empty()) foscText = config.foscText;
+  const std::string out = args.get("-o");
+  if (!zk7::WriteDeviceFile(out, config.image, config.regs.ConfigWord(), foscText, error))
+    return Fail(io, "cannot write " + out + ": " + error, kExitUsage);
+  return kExitOk;
+}
+
+}  // namespace zk7cli

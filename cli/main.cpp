@@ -1,1 +1,17 @@
-int main() { return 0; }
+// zk7prog: the command-line face of the programmer; the commands live in
+// the zk7cli library.
+#include <unistd.h>
+
+#include <clocale>
+#include <iostream>
+
+#include "cli/commands.h"
+
+int main(int argc, char** argv) {
+  // Only to learn the user's decimal separator; all output stays in the C locale.
+  std::setlocale(LC_NUMERIC, "");
+  const char separator = *std::localeconv()->decimal_point;
+  std::setlocale(LC_NUMERIC, "C");
+  zk7cli::Io io{std::cout, std::cerr, isatty(STDERR_FILENO) == 1, separator};
+  return zk7cli::Run(std::vector<std::string>(argv + 1, argv + argc), io);
+}

@@ -1,3 +1,8 @@
+#include "editors/frmMemoryMap.h"
+#include "editors/frmUserReg.h"
 #include "shell/windows.h"
 
-void RegisterMemoryWindows(Windows& /*w*/) {}
+void RegisterMemoryWindows(Windows& w) {
+  w.registerFactory(WindowId::UserReg, [] { return new frmUserReg; });
+  w.registerFactory(WindowId::MemoryMap, [] { return new frmMemoryMap; });
+}

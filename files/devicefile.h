@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "model/image.h"
 #include "model/registers.h"
@@ -17,10 +18,17 @@ struct DeviceFileContents {
   double foscHz = 0;        // line 72 read as kHz, times 1000
 };
 
+// Reads a frequency text in kHz: decimal notation with "." or
+// decimalSeparator, spaces around it skipped. False for anything else,
+// NaN and infinities included.
+bool ParseFrequencyKHz(std::string_view text, double& kHz, char decimalSeparator = '.');
+
 // Parses a whole device file. On failure returns false with error set to the
 // description shown after "Error! "; out is then unspecified and the caller's
 // configuration must be left as it was. decimalSeparator is the user's
-// separator, accepted in line 72 beside ".".
+// separator, accepted in line 72 beside ".". A blank line 72 counts as a
+// missing one (oldVersion); lines after 72 are ignored. Lines end in CR LF or
+// LF alone.
 bool ParseDeviceFile(const std::string& content, DeviceFileContents& out, std::string& error,
                      char decimalSeparator = '.');
 // Reads and parses the file at path (an unreadable file is an error).

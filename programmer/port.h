@@ -23,13 +23,18 @@ class PortDriver {
   // Waits are routed to the driver too, so the emulated chip can follow time
   // without a real clock when tests inject one. Real drivers ignore it.
   virtual void waited(int /*ms*/) {}
+  // Empty while the driver works; otherwise what went wrong (the first failure).
+  virtual std::string problem() const { return {}; }
 };
 
 // Which driver the port layer uses.
 struct PortChoice {
   enum Kind { Auto, Device, Emulator } kind = Auto;
-  std::string device;            // Device: "/dev/parportN"
-  std::string emulatorOptions;   // Emulator: text after "emulator:" (chip file, faults)
+  std::string device;           // Device: "/dev/parportN"
+  std::string emulatorOptions;  // Emulator: text after "emulator:" (chip file, faults)
+  // Set when the choice could not be understood (e.g. a bad ZK7_PORT): open()
+  // then reaches nothing and reports this as the access problem.
+  std::string problem;
 };
 
 // Parses "278", "378", "3BC", "/dev/parportN", "emulator[:OPTIONS]", "auto".
@@ -69,6 +74,10 @@ class Port {
   void DlPortWritePortUchar(std::uint16_t port, std::uint8_t value);
   // Records a wait in the trace and tells the driver.
   void noteDelay(int ms);
+
+  // Appends every access and wait to this file ("" stops tracing). The
+  // constructor starts it from the environment variable ZK7_PORT_TRACE.
+  bool setTraceFile(const std::string& path, std::string& error);
 
  private:
   struct Impl;

@@ -1,28 +1,449 @@
-// Placeholder so the project links until the programmer operations land.
 #include "programmer/programmer.h"
 
-namespace zk7 {
+#include <sys/prctl.h>
 
-void PreciseSleepMs(int) {}
-Programmer::Programmer(Port& port) : port_(port) {}
-void Programmer::InitLPTPort(std::uint16_t base) { port_.open(base); }
-void Programmer::SetProgLine(std::string_view) {}
-void Programmer::CheckLPT(const std::function<void(const std::string&, const std::string&)>&) {}
-std::uint8_t Programmer::lineShadow() const { return 0xD0; }
-void Programmer::EnterProgMode() {}
-void Programmer::ExitProgMode() {}
-void Programmer::LoadConfig(int) {}
-void Programmer::LoadData(int) {}
-int Programmer::ReadData() { return 0x3FFF; }
-void Programmer::IncAddress(int) {}
-void Programmer::ProgramCycle() {}
-void Programmer::DelayMs(int) {}
-void Programmer::setCallbacks(const FlowCallbacks& cb) { cb_ = cb; }
-const FlowCallbacks& Programmer::callbacks() const { return cb_; }
-bool Programmer::busy() const { return busy_; }
-void Programmer::requestAbort() { abort_ = true; }
-FlowResult Programmer::ProgramDevice(RegisterSet&, MemoryImage&, const FlowCallbacks&) { return {}; }
-FlowResult Programmer::ReadImageWords(MemoryImage&, const FlowCallbacks&) { return {}; }
-FlowResult Programmer::ReadChipConfigWord(std::uint16_t&, const FlowCallbacks&) { return {}; }
+#include <chrono>
+#include <thread>
+
+#include "model/format.h"
+
+namespace zk7 {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// The last stretch of a wait is spun rather than slept: waking from a sleep
+// is late by some tens of microseconds. A longer spin buys nothing on a busy
+// machine, where a spinning thread loses the processor more often than a
+// sleeping one is woken late.
+constexpr auto kSpinMargin = std::chrono::microseconds(50);
+// While events are processed, sleep in short slices so input stays live.
+constexpr auto kEventSlice = std::chrono::milliseconds(2);
+
+// The line groups of the data register, in the order of the shadow masks.
+enum Group : int { GnPRG, GVDD, GVPP, GCLKEN, GDATWREN, GCLKOUT, GDATAOUT };
+
+struct LineState {
+  const char* name;
+  int group;
+  std::uint8_t mask;
+};
+
+// Every state name with the mask its group takes.
+constexpr LineState kLineStates[] = {
+    {"nPRG_ON", GnPRG, 0x7F},        {"nPRG_OFF", GnPRG, 0xFF},     {"VDD_ON", GVDD, 0xEF},
+    {"VDD_OFF", GVDD, 0xFF},         {"VPP_ON", GVPP, 0xFF},        {"VPP_OFF", GVPP, 0xF7},
+    {"CLKEN_ON", GCLKEN, 0xFF},      {"CLKEN_OFF", GCLKEN, 0xDF},   {"DATWREN_ON", GDATWREN, 0xFF},
+    {"DATWREN_OFF", GDATWREN, 0xFB}, {"CLKOUT_1", GCLKOUT, 0xFF},   {"CLKOUT_0", GCLKOUT, 0xFD},
+    {"DATAOUT_1", GDATAOUT, 0xFF},   {"DATAOUT_0", GDATAOUT, 0xFE},
+};
+constexpr int kLineStateCount = sizeof kLineStates / sizeof kLineStates[0];
+
+// The masks of all lines off: shadow byte 0xD0.
+constexpr std::array<std::uint8_t, 7> kInitialMasks = {0xFF, 0xFF, 0xF7, 0xDF, 0xFB, 0xFD, 0xFE};
+
+constexpr int kCmdLoadConfig = 0x00;
+constexpr int kCmdLoadData = 0x02;
+constexpr int kCmdReadData = 0x04;
+constexpr int kCmdIncrement = 0x06;
+constexpr int kCmdBeginProgramming = 0x08;
+constexpr int kCmdEndProgramming = 0x0E;
+
+constexpr int kImageStartSteps = 16;
+constexpr int kConfigWordSteps = 7;
+constexpr int kConfigPulses = 100;
+constexpr int kMaxPulses = 25;
+constexpr int kOverprogramFactor = 3;
+constexpr int kProgramWordBase = 0x3400;
+
+// Thrown inside a flow when an abort was requested; caught by the flow itself.
+struct FlowAborted {};
+
+std::string Lines(std::initializer_list<std::string> lines) {
+  std::string text;
+  for (const auto& line : lines) {
+    if (!text.empty()) text += "\r\n";
+    text += line;
+  }
+  return text;
+}
+
+FlowResult Failure(std::string title, std::string text) {
+  FlowResult r;
+  r.status = FlowResult::Failed;
+  r.title = std::move(title);
+  r.text = std::move(text);
+  return r;
+}
+
+}  // namespace
+
+// The operations' line names, indices into kLineStates.
+enum Programmer::Line : int {
+  nPRG_ON,
+  nPRG_OFF,
+  VDD_ON,
+  VDD_OFF,
+  VPP_ON,
+  VPP_OFF,
+  CLKEN_ON,
+  CLKEN_OFF,
+  DATWREN_ON,
+  DATWREN_OFF,
+  CLKOUT_1,
+  CLKOUT_0,
+  DATAOUT_1,
+  DATAOUT_0
+};
+
+void PreciseSleepMs(int ms) {
+  PreciseSleepMs(ms, nullptr);
+}
+
+void PreciseSleepMs(int ms, const std::function<void()>& processEvents) {
+  if (ms <= 0) return;
+  // The kernel may otherwise delay a sleeper's wake-up by 50 us to batch timers.
+  static thread_local const bool precise = prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0) == 0;
+  (void)precise;
+  const auto deadline = SteadyClock::now() + std::chrono::milliseconds(ms);
+  for (;;) {
+    if (processEvents) processEvents();
+    const auto now = SteadyClock::now();
+    if (now >= deadline) return;
+    const auto remaining = deadline - now;
+    if (remaining > kSpinMargin) {
+      auto slice = remaining - kSpinMargin;
+      if (processEvents && slice > kEventSlice) slice = kEventSlice;
+      std::this_thread::sleep_for(slice);
+    }
+  }
+}
+
+std::vector<ResultBlinkStep> ResultBlinkSequence(FlowResult::Status status) {
+  using S = ResultBlinkStep;
+  switch (status) {
+    case FlowResult::Passed:
+      return {S{S::Black, "", 500}, S{S::Green, "PASSED", 500}, S{S::Green, "", 500},
+              S{S::Green, "PASSED", 250}};
+    case FlowResult::Failed: {
+      std::vector<S> steps;
+      for (int k = 0; k < 4; ++k) {
+        steps.push_back(S{S::Red, "FAILED", 250});
+        steps.push_back(S{S::Red, "", 250});
+      }
+      return steps;
+    }
+    default:
+      return {};
+  }
+}
+
+void PlayResultBlink(FlowResult::Status status,
+                     const std::function<void(const ResultBlinkStep&)>& show,
+                     const FlowCallbacks& cb) {
+  for (const auto& step : ResultBlinkSequence(status)) {
+    if (show) show(step);
+    if (cb.wait)
+      cb.wait(step.waitMs);
+    else
+      PreciseSleepMs(step.waitMs, cb.processEvents);
+  }
+}
+
+// Marks the programmer busy and installs the flow's callbacks for its span.
+struct Programmer::FlowLock {
+  Programmer& p;
+  FlowCallbacks saved;
+  FlowLock(Programmer& programmer, const FlowCallbacks& cb) : p(programmer), saved(programmer.cb_) {
+    p.busy_ = true;
+    p.abort_ = false;
+    p.cb_ = cb;
+  }
+  ~FlowLock() {
+    p.cb_ = saved;
+    p.busy_ = false;
+    p.abort_ = false;
+  }
+};
+
+Programmer::Programmer(Port& port) : port_(port), masks_(kInitialMasks) {}
+
+void Programmer::InitLPTPort(std::uint16_t base) {
+  port_.open(base);
+}
+
+void Programmer::setLine(int line) {
+  if (!shadowInit_) {
+    masks_ = kInitialMasks;
+    shadowInit_ = true;
+  }
+  if (line >= 0 && line < kLineStateCount) {
+    const LineState& s = kLineStates[line];
+    masks_[static_cast<std::size_t>(s.group)] = s.mask;
+  }
+  std::uint8_t byte = 0xFF;
+  for (std::uint8_t m : masks_) byte &= m;
+  port_.DlPortWritePortUchar(port_.base(), byte);
+}
+
+void Programmer::SetProgLine(std::string_view name) {
+  int line = -1;  // a name outside the table rewrites the unchanged byte
+  for (int k = 0; k < kLineStateCount; ++k)
+    if (name == kLineStates[k].name) line = k;
+  setLine(line);
+}
+
+void Programmer::CheckLPT(
+    const std::function<void(const std::string& title, const std::string& text)>& message) {
+  const std::uint8_t s = port_.DlPortReadPortUchar(port_.base() + 1) & 0xB0;
+  const char* text = nullptr;
+  if (s == 0x30)
+    text = "LPT Cable Not Connected";
+  else if (s == 0xB0)
+    text = "Wrong LPT Address";
+  if (text && message) message("Check Parallel Port", text);
+}
+
+std::uint8_t Programmer::lineShadow() const {
+  std::uint8_t byte = 0xFF;
+  for (std::uint8_t m : shadowInit_ ? masks_ : kInitialMasks) byte &= m;
+  return byte;
+}
+
+void Programmer::clockBit(int bit) {
+  setLine(CLKOUT_1);
+  setLine(bit ? DATAOUT_1 : DATAOUT_0);
+  setLine(CLKOUT_0);
+}
+
+void Programmer::sendCommand(int code) {
+  for (int k = 0; k < 6; ++k) clockBit((code >> k) & 1);
+}
+
+void Programmer::EnterProgMode() {
+  setLine(nPRG_ON);
+  setLine(CLKOUT_0);
+  setLine(CLKEN_ON);
+  setLine(DATAOUT_0);
+  setLine(DATWREN_ON);
+  // Programming voltage before supply; the repeated writes are the settling time.
+  for (int k = 0; k < 4; ++k) setLine(VPP_ON);
+  for (int k = 0; k < 4; ++k) setLine(VDD_ON);
+  progMode_ = true;
+}
+
+void Programmer::ExitProgMode() {
+  setLine(VPP_OFF);
+  setLine(VDD_OFF);
+  setLine(nPRG_OFF);
+  progMode_ = false;
+}
+
+void Programmer::LoadConfig(int value) {
+  setLine(DATWREN_ON);
+  sendCommand(kCmdLoadConfig);
+  clockBit(0);  // start bit
+  for (int k = 0; k < 3; ++k) clockBit((value >> k) & 1);
+  for (int k = 3; k < 14; ++k) clockBit(1);
+  clockBit(0);  // stop bit
+}
+
+void Programmer::LoadData(int value) {
+  const int word = kProgramWordBase + (value & 0xFF);
+  setLine(DATWREN_ON);
+  sendCommand(kCmdLoadData);
+  clockBit(0);  // start bit
+  for (int k = 0; k < 14; ++k) clockBit((word >> k) & 1);
+  clockBit(0);  // stop bit
+}
+
+int Programmer::ReadData() {
+  setLine(DATWREN_ON);
+  sendCommand(kCmdReadData);
+  setLine(DATWREN_OFF);  // the chip drives the data line now
+  eventsPoint();
+  setLine(CLKOUT_1);  // start bit, not sampled
+  setLine(CLKOUT_0);
+  eventsPoint();
+  int result = 0;
+  for (int mask = 1; mask < 0x4000; mask <<= 1) {
+    setLine(CLKOUT_1);
+    setLine(CLKOUT_0);
+    if (port_.DlPortReadPortUchar(port_.base() + 1) & 0x40) result |= mask;
+  }
+  setLine(CLKOUT_1);  // stop bit
+  setLine(CLKOUT_0);
+  setLine(DATWREN_ON);
+  return result;
+}
+
+void Programmer::IncAddress(int count) {
+  setLine(DATWREN_ON);
+  for (int k = 0; k < count; ++k) {
+    setLine(DATAOUT_0);
+    sendCommand(kCmdIncrement);
+    setLine(CLKOUT_0);
+  }
+}
+
+void Programmer::ProgramCycle() {
+  setLine(DATWREN_ON);
+  sendCommand(kCmdBeginProgramming);
+  DelayMs(1);
+  sendCommand(kCmdEndProgramming);
+}
+
+void Programmer::DelayMs(int ms) {
+  port_.noteDelay(ms);
+  if (cb_.wait)
+    cb_.wait(ms);
+  else
+    PreciseSleepMs(ms, cb_.processEvents);
+  if (busy_ && abort_) throw FlowAborted{};
+}
+
+void Programmer::eventsPoint() {
+  if (cb_.processEvents) cb_.processEvents();
+  if (busy_ && abort_) throw FlowAborted{};
+}
+
+void Programmer::setCallbacks(const FlowCallbacks& cb) {
+  cb_ = cb;
+}
+const FlowCallbacks& Programmer::callbacks() const {
+  return cb_;
+}
+bool Programmer::busy() const {
+  return busy_;
+}
+
+void Programmer::requestAbort() {
+  if (busy_) abort_ = true;
+}
+
+void Programmer::leaveForEnding() {
+  if (progMode_) ExitProgMode();
+}
+
+template <typename Body>
+FlowResult Programmer::runFlow(const FlowCallbacks& cb, const char* abortedText, Body body) {
+  if (busy_) {
+    FlowResult r;
+    r.status = FlowResult::Busy;
+    r.title = BusyTitle();
+    r.text = BusyText();
+    return r;
+  }
+  FlowLock lock(*this, cb);
+  try {
+    FlowResult r = body();
+    leaveForEnding();
+    return r;
+  } catch (const FlowAborted&) {
+    leaveForEnding();
+    FlowResult r;
+    r.status = FlowResult::Aborted;
+    r.title = "Operation Aborted";
+    r.text = abortedText;
+    return r;
+  } catch (...) {
+    leaveForEnding();
+    throw;
+  }
+}
+
+FlowResult Programmer::ProgramDevice(RegisterSet& rs, MemoryImage& image, const FlowCallbacks& cb) {
+  return runFlow(cb, "Programming was stopped; the chip may be partly programmed.",
+                 [&] { return programDevice(rs, image); });
+}
+
+FlowResult Programmer::programDevice(RegisterSet& rs, MemoryImage& image) {
+  BuildMemoryImage(rs, image);
+  const std::int16_t configWord = rs.ConfigWord();
+
+  // Configuration word: burnt with a fixed number of pulses, compared in bits 2..0.
+  EnterProgMode();
+  LoadConfig(configWord);
+  IncAddress(kConfigWordSteps);
+  if (configWord < 255)
+    for (int k = 0; k < kConfigPulses; ++k) ProgramCycle();
+  DelayMs(10);
+  int r = ReadData();
+  ExitProgMode();
+  DelayMs(100);
+  if (((configWord ^ r) & 7) != 0)
+    return Failure("Failed to Program Config. Word",
+                   Lines({"Failed to Program Configuration Word!",
+                          "Expected: " + HexNoPad(static_cast<unsigned>(configWord & 7)),
+                          "Read: " + HexNoPad(static_cast<unsigned>(r & 7))}));
+
+  // Image words: pulse until the word reads back, then over-program 3 x n.
+  EnterProgMode();
+  IncAddress(kImageStartSteps);
+  for (int i = 0; i < kImageSize; ++i) {
+    const int entry = image.MemMap[static_cast<std::size_t>(i)];
+    const int expected = entry + kProgramWordBase;
+    int n = 0;
+    bool ok = false;
+    do {
+      if (entry < 255) {
+        LoadData(entry);
+        ProgramCycle();
+      }
+      r = ReadData();
+      ++n;
+      ok = r == expected;
+    } while (!(n > kMaxPulses || ok));
+    if (n > kMaxPulses) {
+      ExitProgMode();
+      return Failure("Failed to Program Address " + HexNoPad(static_cast<unsigned>(i)),
+                     Lines({"Failed to Program Register: " + HexNoPad(static_cast<unsigned>(i)),
+                            "Expected: " + HexNoPad(static_cast<unsigned>(expected)),
+                            "Read: " + HexNoPad(static_cast<unsigned>(r))}));
+    }
+    for (int k = 0; k < kOverprogramFactor * n; ++k) {
+      if (entry < 255) {
+        LoadData(entry);
+        ProgramCycle();
+      }
+    }
+    IncAddress(1);
+    if (cb_.progress) cb_.progress(i);
+  }
+  ExitProgMode();
+  return FlowResult{};
+}
+
+FlowResult Programmer::ReadImageWords(MemoryImage& image, const FlowCallbacks& cb) {
+  const auto before = image.MemMap;
+  FlowResult r = runFlow(cb, "Reading the chip was stopped; nothing was taken over.", [&] {
+    EnterProgMode();
+    IncAddress(kImageStartSteps);
+    for (int i = 0; i < kImageSize; ++i) {
+      const auto value = static_cast<std::uint8_t>(ReadData() & 0xFF);
+      image.MemMap[static_cast<std::size_t>(i)] = value;
+      if (cb_.byteArrived) cb_.byteArrived(i, value);
+      IncAddress(1);
+    }
+    ExitProgMode();
+    return FlowResult{};
+  });
+  if (r.status == FlowResult::Aborted) image.MemMap = before;
+  return r;
+}
+
+FlowResult Programmer::ReadChipConfigWord(std::uint16_t& chipConfigWord, const FlowCallbacks& cb) {
+  return runFlow(cb, "Reading the configuration word was stopped.", [&] {
+    DelayMs(20);
+    EnterProgMode();
+    LoadConfig(255);  // the all-ones word; no pulse follows
+    IncAddress(kConfigWordSteps);
+    DelayMs(1);
+    const int w = ReadData();
+    ExitProgMode();
+    chipConfigWord = static_cast<std::uint16_t>(w);
+    return FlowResult{};
+  });
+}
 
 }  // namespace zk7

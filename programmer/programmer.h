@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "model/image.h"
 #include "model/registers.h"
@@ -35,8 +36,36 @@ struct FlowResult {
   bool ok() const { return status == Passed; }
 };
 
-// Waits at least ms milliseconds, overshooting by well under a millisecond.
+// Waits at least ms milliseconds, overshooting by well under a millisecond:
+// sleeps until shortly before the deadline, then spins on the steady clock.
+// processEvents, when given, is called again and again while waiting.
 void PreciseSleepMs(int ms);
+void PreciseSleepMs(int ms, const std::function<void()>& processEvents);
+
+// The result label's blinking after a programming run, the same for the
+// windows and the command line: set the caption and colour, then wait.
+struct ResultBlinkStep {
+  enum Colour { Black, Green, Red } colour;  // Green is RGB 0,255,0; Red is RGB 255,0,0
+  std::string caption;
+  int waitMs;
+};
+// Passed: a pause, then "PASSED", "", "PASSED" (the label keeps "PASSED");
+// Failed: four times "FAILED" and "" (the label ends empty; the message box
+// follows). Busy and Aborted runs touch the label not at all: empty.
+std::vector<ResultBlinkStep> ResultBlinkSequence(FlowResult::Status status);
+// Runs the sequence: show(step) then the step's wait through cb.wait (or
+// PreciseSleepMs with cb.processEvents when cb.wait is empty).
+void PlayResultBlink(FlowResult::Status status,
+                     const std::function<void(const ResultBlinkStep&)>& show,
+                     const FlowCallbacks& cb);
+
+// Title and text of the refusal a second flow gets while one runs.
+inline const char* BusyTitle() {
+  return "Programmer Busy";
+}
+inline const char* BusyText() {
+  return "The programmer is busy with another operation.";
+}
 
 class Programmer {
  public:
@@ -49,7 +78,8 @@ class Programmer {
   void SetProgLine(std::string_view name);
   // Reads the status register once; reports "LPT Cable Not Connected" or
   // "Wrong LPT Address" under the title "Check Parallel Port" through message.
-  void CheckLPT(const std::function<void(const std::string& title, const std::string& text)>& message);
+  void CheckLPT(
+      const std::function<void(const std::string& title, const std::string& text)>& message);
   // The data-register byte last written (0xD0 before the first line change).
   std::uint8_t lineShadow() const;
 
@@ -73,20 +103,44 @@ class Programmer {
   // and returns Aborted.
   void requestAbort();
 
+  // True between EnterProgMode and ExitProgMode.
+  bool inProgrammingMode() const { return progMode_; }
+
   // The flows. A flow started while another runs returns Busy with a message
-  // and touches nothing.
+  // and touches nothing. Every ending (passed, failed, aborted, or an
+  // exception from a callback) leaves programming mode.
+  //
+  // ProgramDevice rebuilds the image from rs (BuildMemoryImage), burns and
+  // checks the configuration word, then pulses and verifies the 70 image
+  // words; Failed carries the message-box title and text. The caller prepares
+  // and finishes the result label, button and progress bar (ResultBlinkSequence).
   FlowResult ProgramDevice(RegisterSet& rs, MemoryImage& image, const FlowCallbacks& cb);
+  // Reads the 70 image words into image.MemMap (low 8 bits), calling
+  // cb.byteArrived for each. An aborted read puts the old MemMap back.
   FlowResult ReadImageWords(MemoryImage& image, const FlowCallbacks& cb);
+  // Reads the chip's configuration word into chipConfigWord (left alone when
+  // the read is refused or aborted).
   FlowResult ReadChipConfigWord(std::uint16_t& chipConfigWord, const FlowCallbacks& cb);
 
  private:
   struct FlowLock;
+  enum Line : int;
+  void setLine(int line);
+  void clockBit(int bit);
+  void sendCommand(int code);
+  void eventsPoint();
+  void leaveForEnding();
+  template <typename Body>
+  FlowResult runFlow(const FlowCallbacks& cb, const char* abortedText, Body body);
+  FlowResult programDevice(RegisterSet& rs, MemoryImage& image);
+
   Port& port_;
   FlowCallbacks cb_;
   bool shadowInit_ = false;
   std::array<std::uint8_t, 7> masks_{};
   bool busy_ = false;
   bool abort_ = false;
+  bool progMode_ = false;
 };
 
 }  // namespace zk7

@@ -5,7 +5,22 @@
 #include <QEventLoop>
 #include <QTimer>
 
+namespace {
+std::function<void(int)>& waitOverride() {
+  static std::function<void(int)> f;
+  return f;
+}
+}  // namespace
+
+void SetGuiWait(std::function<void(int ms)> wait) {
+  waitOverride() = std::move(wait);
+}
+
 void GuiDelayMs(int ms) {
+  if (waitOverride()) {
+    waitOverride()(ms);
+    return;
+  }
   if (ms <= 0) return;
   QElapsedTimer clock;
   clock.start();

@@ -1,6 +1,8 @@
 // Flow callbacks for the windows: waits keep the user interface live.
 #pragma once
 
+#include <functional>
+
 #include "programmer/programmer.h"
 
 // wait runs a local event loop until a precise timer fires; processEvents
@@ -9,3 +11,7 @@ zk7::FlowCallbacks GuiFlowCallbacks();
 
 // The wait alone (the result label's blinking uses it too).
 void GuiDelayMs(int ms);
+
+// Replaces the wait behind GuiDelayMs (tests pass a no-op so flows and the
+// result label's blinking finish at once); an empty function restores it.
+void SetGuiWait(std::function<void(int ms)> wait);

@@ -9,10 +9,13 @@ std::function<void()>& mainSection() {
 }
 }  // namespace
 
-void SetMainRefreshSection(std::function<void()> section) { mainSection() = std::move(section); }
+void SetMainRefreshSection(std::function<void()> section) {
+  mainSection() = std::move(section);
+}
 
 void RefreshAll() {
   if (mainSection()) mainSection()();
-  for (WindowId id : {WindowId::GPIO, WindowId::CAN, WindowId::AtoD, WindowId::PWM1, WindowId::PWM2})
+  for (WindowId id :
+       {WindowId::GPIO, WindowId::CAN, WindowId::AtoD, WindowId::PWM1, WindowId::PWM2})
     if (EditorWindow* w = Windows::instance().get(id)) w->showRegisterSet();
 }

@@ -1,10 +1,10 @@
 #include "shell/windows.h"
 
 // Each group of windows registers its factories in its own folder.
-void RegisterGpioAtoDWindows(Windows& w);     // editors/: GPIO, A/D
-void RegisterPwmWindows(Windows& w);          // editors/: PWM1, PWM2, sliders, scheduled TX
-void RegisterMemoryWindows(Windows& w);       // editors/: user memory, memory map
-void RegisterCanWindow(Windows& w);           // can/
+void RegisterGpioAtoDWindows(Windows& w);  // editors/: GPIO, A/D
+void RegisterPwmWindows(Windows& w);       // editors/: PWM1, PWM2, sliders, scheduled TX
+void RegisterMemoryWindows(Windows& w);    // editors/: user memory, memory map
+void RegisterCanWindow(Windows& w);        // can/
 
 void RegisterAllWindows() {
   static bool done = false;

@@ -13,10 +13,18 @@ class RealSeam : public Seam {
     box.setWindowTitle(title);
     box.setText(text);
     switch (icon) {
-      case Icon::Critical: box.setIcon(QMessageBox::Critical); break;
-      case Icon::Information: box.setIcon(QMessageBox::Information); break;
-      case Icon::Warning: box.setIcon(QMessageBox::Warning); break;
-      case Icon::None: box.setIcon(QMessageBox::NoIcon); break;
+      case Icon::Critical:
+        box.setIcon(QMessageBox::Critical);
+        break;
+      case Icon::Information:
+        box.setIcon(QMessageBox::Information);
+        break;
+      case Icon::Warning:
+        box.setIcon(QMessageBox::Warning);
+        break;
+      case Icon::None:
+        box.setIcon(QMessageBox::NoIcon);
+        break;
     }
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
@@ -49,6 +57,10 @@ Seam* current = &realSeam;
 
 }  // namespace
 
-Seam& Seam::instance() { return *current; }
+Seam& Seam::instance() {
+  return *current;
+}
 
-void Seam::set(Seam* seam) { current = seam ? seam : &realSeam; }
+void Seam::set(Seam* seam) {
+  current = seam ? seam : &realSeam;
+}

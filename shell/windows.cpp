@@ -5,7 +5,9 @@ Windows& Windows::instance() {
   return w;
 }
 
-void Windows::registerFactory(WindowId id, Factory factory) { factories_[id] = std::move(factory); }
+void Windows::registerFactory(WindowId id, Factory factory) {
+  factories_[id] = std::move(factory);
+}
 
 EditorWindow* Windows::get(WindowId id) {
   auto it = windows_.find(id);

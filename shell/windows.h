@@ -38,6 +38,13 @@ class Windows {
 
   void registerFactory(WindowId id, Factory factory);
   bool has(WindowId id) const { return factories_.count(id) != 0; }
+  // The registered factory (empty when none); tests put a stand-in window in
+  // place and restore the real one afterwards.
+  Factory factory(WindowId id) const {
+    auto it = factories_.find(id);
+    return it == factories_.end() ? Factory() : it->second;
+  }
+  void unregisterFactory(WindowId id) { factories_.erase(id); }
   // The window, created hidden on first use; nullptr when none is registered.
   EditorWindow* get(WindowId id);
   // The window if it was created already.

@@ -1,0 +1,215 @@
+#include "cli/cli_support.h"
+
+#include <signal.h>
+
+#include <algorithm>
+#include <cctype>
+#include <csignal>
+#include <ostream>
+
+#include "files/devicefile.h"
+
+namespace zk7cli {
+
+bool ParseArgs(const std::vector<std::string>& words, const std::set<std::string>& valueOptions,
+               Args& args, std::string& error) {
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < words.size(); ++i) {
+    const std::string& w = words[i];
+    if (optionsEnded || w.size() < 2 || w[0] != '-') {
+      args.positional.push_back(w);
+      continue;
+    }
+    if (w == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (w == "--help" || w == "-h") {
+      args.help = true;
+      continue;
+    }
+    std::string name = w, value;
+    bool hasValue = false;
+    const auto eq = w.find('=');
+    if (w.rfind("--", 0) == 0 && eq != std::string::npos) {
+      name = w.substr(0, eq);
+      value = w.substr(eq + 1);
+      hasValue = true;
+    }
+    if (name == "--output") name = "-o";
+    if (!valueOptions.count(name)) {
+      error = "unknown option " + name;
+      return false;
+    }
+    if (!hasValue) {
+      if (i + 1 >= words.size()) {
+        error = "option " + name + " needs a value";
+        return false;
+      }
+      value = words[++i];
+    }
+    if (args.has(name)) {
+      error = "option " + name + " given twice";
+      return false;
+    }
+    args.options[name] = value;
+  }
+  return true;
+}
+
+int UsageError(Io& io, const std::string& command, const std::string& message) {
+  io.err << kProgramName << ' ' << command << ": " << message << "\n"
+         << "Try '" << kProgramName << ' ' << command << " --help'.\n";
+  return kExitUsage;
+}
+
+int Fail(Io& io, const std::string& message, int code) {
+  io.err << kProgramName << ": " << message << "\n";
+  return code;
+}
+
+bool CheckPositionals(Io& io, const std::string& command, const Args& args, std::size_t min,
+                      std::size_t max, int& code) {
+  if (args.positional.size() < min) {
+    code = UsageError(io, command, "missing argument");
+    return false;
+  }
+  if (args.positional.size() > max) {
+    code = UsageError(io, command, "unexpected argument '" + args.positional[max] + "'");
+    return false;
+  }
+  return true;
+}
+
+bool LoadConfiguration(Io& io, const std::string& path, Configuration& config) {
+  if (path.empty()) {
+    zk7::SetDefaultRegisters(config.regs);
+  } else {
+    zk7::DeviceFileContents contents;
+    std::string error;
+    if (!zk7::ReadDeviceFile(path, contents, error, io.decimalSeparator)) {
+      Fail(io, "cannot load " + path + ": " + error, kExitUsage);
+      return false;
+    }
+    config.regs = contents.registers;
+    if (contents.oldVersion) {
+      io.err << kProgramName << ": " << path
+             << ": file is old version, Fosc frequency was not loaded; using " << kDefaultFoscText
+             << " kHz\n";
+    } else {
+      config.foscText = contents.foscText;
+      config.foscHz = contents.foscHz;
+    }
+  }
+  zk7::BuildMemoryImage(config.regs, config.image);
+  return true;
+}
+
+bool OpenChip(Io& io, const std::string& command, const std::string& portText, ChipAccess& chip,
+              int& code) {
+  if (portText.empty()) {
+    code = UsageError(io, command, "--port PORT is required");
+    return false;
+  }
+  zk7::PortChoice choice;
+  std::uint16_t base = 0x378;
+  std::string error;
+  if (!zk7::ParsePortChoice(portText, choice, base, error)) {
+    code = UsageError(io, command, "bad port '" + portText + "': " + error);
+    return false;
+  }
+  chip.port.setChoice(choice);
+  chip.programmer = std::make_unique<zk7::Programmer>(chip.port);
+  chip.programmer->InitLPTPort(base);
+  // A port that cannot be reached is never replaced by anything else.
+  if (!chip.port.accessProblem().empty()) {
+    code = Fail(io, chip.port.accessProblem(), kExitUsage);
+    return false;
+  }
+  chip.programmer->CheckLPT([&io](const std::string& title, const std::string& text) {
+    io.err << kProgramName << ": warning: " << title << ": " << TerminalLines(text) << "\n";
+  });
+  return true;
+}
+
+namespace {
+
+volatile std::sig_atomic_t gInterrupted = 0;
+
+extern "C" void OnInterrupt(int) {
+  gInterrupted = 1;
+}
+
+void DrawProgress(Io& io, int position) {
+  constexpr int kWidth = 35;
+  const int done = std::clamp((position + 1) * kWidth / zk7::kImageSize, 0, kWidth);
+  io.err << "\r[" << std::string(static_cast<std::size_t>(done), '#')
+         << std::string(static_cast<std::size_t>(kWidth - done), '.') << "] " << position + 1 << '/'
+         << zk7::kImageSize << std::flush;
+}
+
+}  // namespace
+
+struct InterruptGuard::Saved {
+  struct sigaction interrupt {};
+  struct sigaction terminate {};
+};
+
+InterruptGuard::InterruptGuard() : saved_(new Saved) {
+  gInterrupted = 0;
+  struct sigaction sa {};
+  sa.sa_handler = OnInterrupt;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, &saved_->interrupt);
+  sigaction(SIGTERM, &sa, &saved_->terminate);
+}
+
+InterruptGuard::~InterruptGuard() {
+  sigaction(SIGINT, &saved_->interrupt, nullptr);
+  sigaction(SIGTERM, &saved_->terminate, nullptr);
+}
+
+bool InterruptGuard::interrupted() {
+  return gInterrupted != 0;
+}
+
+zk7::FlowCallbacks TerminalCallbacks(Io& io, zk7::Programmer& programmer, bool progress) {
+  zk7::FlowCallbacks cb;
+  zk7::Programmer* p = &programmer;
+  cb.wait = [p](int ms) {
+    zk7::PreciseSleepMs(ms);
+    if (InterruptGuard::interrupted()) p->requestAbort();
+  };
+  cb.processEvents = [p] {
+    if (InterruptGuard::interrupted()) p->requestAbort();
+  };
+  if (progress && io.progressBar) {
+    Io* pio = &io;
+    cb.progress = [pio](int position) { DrawProgress(*pio, position); };
+  }
+  return cb;
+}
+
+void EndProgress(Io& io) {
+  if (io.progressBar) io.err << '\r' << std::string(48, ' ') << '\r' << std::flush;
+}
+
+std::string TerminalLines(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += text[i];
+  }
+  return out;
+}
+
+std::string Extension(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  const auto dot = path.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
+  std::string ext = path.substr(dot + 1);
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext;
+}
+
+}  // namespace zk7cli

@@ -1,0 +1,93 @@
+// Pieces the zk7prog commands share: option parsing, loading the
+// configuration to work on, opening the programmer port.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "model/image.h"
+#include "model/registers.h"
+#include "programmer/programmer.h"
+
+namespace zk7cli {
+
+constexpr const char* kProgramName = "zk7prog";
+constexpr const char* kDefaultFoscText = "4000";
+
+struct Args {
+  std::vector<std::string> positional;
+  std::map<std::string, std::string> options;  // by canonical name ("-o", "--port", ...)
+  bool help = false;
+  bool has(const std::string& name) const { return options.count(name) != 0; }
+  std::string get(const std::string& name) const {
+    auto it = options.find(name);
+    return it == options.end() ? std::string() : it->second;
+  }
+};
+
+// Splits words into options and positionals. valueOptions are the options
+// that take a value ("--port X" or "--port=X"); "--output" is read as "-o".
+// False with error for an unknown option or a missing value.
+bool ParseArgs(const std::vector<std::string>& words, const std::set<std::string>& valueOptions,
+               Args& args, std::string& error);
+
+// Prints "zk7prog CMD: message" and the hint to --help; returns kExitUsage.
+int UsageError(Io& io, const std::string& command, const std::string& message);
+// Prints "zk7prog: message" on err and returns code.
+int Fail(Io& io, const std::string& message, int code);
+
+// The configuration a command works on: a device file or the defaults.
+struct Configuration {
+  zk7::RegisterSet regs;
+  zk7::MemoryImage image;
+  std::string foscText = kDefaultFoscText;
+  double foscHz = 4e6;
+};
+// Loads path (or the defaults when path is empty) and builds the image, as
+// the load command of the windows does. False after printing the error.
+bool LoadConfiguration(Io& io, const std::string& path, Configuration& config);
+
+// Checks the positional count: at most max (and at least min).
+bool CheckPositionals(Io& io, const std::string& command, const Args& args, std::size_t min,
+                      std::size_t max, int& code);
+
+// The port and the programmer on it, opened for a chip command.
+struct ChipAccess {
+  zk7::Port port;
+  std::unique_ptr<zk7::Programmer> programmer;
+};
+// Opens PORT text; on failure prints why and returns false with code set to
+// kExitUsage (a port text it cannot parse, a port that is not accessible).
+bool OpenChip(Io& io, const std::string& command, const std::string& portText, ChipAccess& chip,
+              int& code);
+
+// Flow callbacks for the terminal: precise sleeps, Ctrl-C asks the flow to
+// stop (it leaves programming mode), and a progress bar when enabled.
+zk7::FlowCallbacks TerminalCallbacks(Io& io, zk7::Programmer& programmer, bool progress);
+// Removes the progress bar line again.
+void EndProgress(Io& io);
+// Installs the Ctrl-C handler for as long as it lives.
+class InterruptGuard {
+ public:
+  InterruptGuard();
+  ~InterruptGuard();
+  InterruptGuard(const InterruptGuard&) = delete;
+  InterruptGuard& operator=(const InterruptGuard&) = delete;
+  static bool interrupted();
+
+ private:
+  struct Saved;
+  std::unique_ptr<Saved> saved_;
+};
+
+// "a\r\nb" -> "a\nb" for the terminal.
+std::string TerminalLines(const std::string& text);
+// Extension in lower case without the dot ("" when none).
+std::string Extension(const std::string& path);
+
+}  // namespace zk7cli

@@ -1,0 +1,36 @@
+// The zk7prog commands. Each takes the words after its name and writes to the
+// streams of an Io, so tests can call it directly.
+#pragma once
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace zk7cli {
+
+enum ExitCode : int {
+  kExitOk = 0,     // done, chip verified
+  kExitChip = 1,   // the chip failed to program or does not match
+  kExitUsage = 2,  // bad usage, a file that cannot be read or written, port not accessible
+};
+
+struct Io {
+  std::ostream& out;
+  std::ostream& err;
+  // Draw a progress bar on err (only when err is a terminal).
+  bool progressBar = false;
+  // The user's decimal separator, accepted beside "." in frequency texts.
+  char decimalSeparator = '.';
+};
+
+// Whole command line without the program name: "program", "x.dvs", "--port", "378".
+int Run(const std::vector<std::string>& args, Io& io);
+
+int RunShow(const std::vector<std::string>& args, Io& io);
+int RunExportHex(const std::vector<std::string>& args, Io& io);
+int RunWriteDvs(const std::vector<std::string>& args, Io& io);
+int RunProgram(const std::vector<std::string>& args, Io& io);
+int RunRead(const std::vector<std::string>& args, Io& io);
+int RunVerify(const std::vector<std::string>& args, Io& io);
+
+}  // namespace zk7cli

@@ -1,0 +1,173 @@
+#include "editors/frmMemoryMap.h"
+
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+#include "model/format.h"
+#include "shell/app.h"
+#include "shell/guiflow.h"
+#include "shell/refresh.h"
+#include "shell/seam.h"
+
+namespace {
+constexpr int kColumns = 8;
+const QColor kReadColour(255, 255, 0);
+const QColor kLoadedColour(0, 255, 0);
+
+const char* OscName(int mode) {
+  switch (mode & 3) {
+    case zk7::OscLP:
+      return "LP";
+    case zk7::OscXT:
+      return "XT";
+    case zk7::OscHS:
+      return "HS";
+    default:
+      return "INVALID";
+  }
+}
+}  // namespace
+
+frmMemoryMap::frmMemoryMap(QWidget* parent) : EditorWindow(parent) {
+  setObjectName("frmMemoryMap");
+  setWindowTitle("User Memory Map");
+
+  auto* image = new QGroupBox("Device Memory Image (address hex)");
+  image->setObjectName("fraImage");
+  auto* grid = new QGridLayout(image);
+  grid->setHorizontalSpacing(6);
+  grid->setVerticalSpacing(1);
+  const QFontMetrics fm(font());
+  const int boxWidth = fm.horizontalAdvance("WW") + 16;
+  for (int k = 1; k <= zk7::kImageSize; ++k) {
+    const int row = (k - 1) / kColumns;
+    const int col = (k - 1) % kColumns;
+    auto* label = new QLabel(QString::fromStdString(zk7::HexNoPad(k - 1)));
+    label->setObjectName(QString("lblAddr_%1").arg(k));
+    label->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
+    label->setContentsMargins(0, row == 0 ? 0 : 5, 0, 0);  // keeps each row with its labels
+    auto* box = new QLineEdit("--");
+    box->setObjectName(QString("txtUserMemReg_%1").arg(k));
+    box->setReadOnly(true);
+    box->setFocusPolicy(Qt::NoFocus);
+    box->setAlignment(Qt::AlignCenter);
+    box->setFixedWidth(boxWidth);
+    lblAddr[k] = label;
+    txtUserMemReg[k] = box;
+    grid->addWidget(label, row * 2, col, Qt::AlignHCenter);
+    grid->addWidget(box, row * 2 + 1, col, Qt::AlignHCenter);
+  }
+
+  auto* config = new QGroupBox("Configuration Word");
+  config->setObjectName("fraConfig");
+  auto* configRows = new QVBoxLayout(config);
+  lblOSCConfig = new QLabel("OSC Setting = ");
+  lblOSCConfig->setObjectName("lblOSCConfig");
+  lblGP7 = new QLabel("GP7 = ");
+  lblGP7->setObjectName("lblGP7");
+  lblConfigWord = new QLabel("Config Word = ");
+  lblConfigWord->setObjectName("lblConfigWord");
+  for (QLabel* l : {lblOSCConfig, lblGP7, lblConfigWord}) {
+    l->setMinimumWidth(fm.horizontalAdvance("GP7 = Digital Input") + 20);
+    configRows->addWidget(l);
+  }
+  configRows->addStretch();
+
+  cmdSetDefaults = new QPushButton("Load to Memory");
+  cmdSetDefaults->setObjectName("cmdSetDefaults");
+  cmdSetDefaults->setEnabled(false);
+  cmdOK = new QPushButton("Close");
+  cmdOK->setObjectName("cmdOK");
+  for (QPushButton* b : {cmdSetDefaults, cmdOK}) b->setAutoDefault(false);
+  connect(cmdSetDefaults, &QPushButton::clicked, this, [this] { loadToMemory(); });
+  connect(cmdOK, &QPushButton::clicked, this, [this] { hide(); });
+
+  auto* side = new QVBoxLayout;
+  side->addWidget(config);
+  side->addStretch();
+  side->addWidget(cmdSetDefaults);
+  side->addWidget(cmdOK);
+
+  auto* top = new QHBoxLayout(this);
+  top->addWidget(image);
+  top->addLayout(side);
+  layout()->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void frmMemoryMap::setBoxColour(int k, const QColor& colour) {
+  QLineEdit* box = txtUserMemReg[k];
+  if (!colour.isValid()) {
+    box->setPalette(QPalette());
+    return;
+  }
+  QPalette p = box->palette();
+  p.setColor(QPalette::Base, colour);
+  p.setColor(QPalette::Text, Qt::black);
+  box->setPalette(p);
+}
+
+void frmMemoryMap::showConfigWord(std::uint16_t w) {
+  lblOSCConfig->setText(QString("OSC Setting = ") + OscName(w));
+  lblGP7->setText(w & zk7::kConfigGP7Reset ? "GP7 = RESET Pin" : "GP7 = Digital Input");
+  lblConfigWord->setText(QString("Config Word = 0x0%1").arg(w & 7));
+}
+
+void frmMemoryMap::showEvent(QShowEvent* event) {
+  EditorWindow::showEvent(event);
+  // Shown by its opener: read the chip once the window is on screen, so the
+  // boxes can be seen filling in.
+  if (!event->spontaneous())
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          if (isVisible()) readDevice();
+        },
+        Qt::QueuedConnection);
+}
+
+void frmMemoryMap::readDevice() {
+  if (reading_) return;
+  reading_ = true;
+  readComplete_ = false;
+  cmdSetDefaults->setEnabled(false);
+  for (int k = 1; k <= zk7::kImageSize; ++k) setBoxColour(k, QColor());
+
+  zk7::FlowCallbacks cb = GuiFlowCallbacks();
+  cb.byteArrived = [this](int position, std::uint8_t value) {
+    if (position < 0 || position >= zk7::kImageSize) return;
+    txtUserMemReg[position + 1]->setText(QString::fromStdString(zk7::Hex2(value)));
+    setBoxColour(position + 1, kReadColour);
+  };
+  zk7::Programmer& programmer = App().programmer;
+  zk7::FlowResult result = programmer.ReadImageWords(App().image, cb);
+  if (result.ok()) {
+    std::uint16_t word = 0;
+    result = programmer.ReadChipConfigWord(word, cb);
+    if (result.ok()) {
+      App().ChipConfigWord = word;
+      showConfigWord(word);
+      readComplete_ = true;
+    }
+  }
+  reading_ = false;
+  cmdSetDefaults->setEnabled(readComplete_);
+  if (!result.ok() && !result.text.empty())
+    Seam::instance().message(this, QString::fromStdString(result.title),
+                             QString::fromStdString(result.text), Seam::Icon::Critical);
+}
+
+void frmMemoryMap::loadToMemory() {
+  if (!readComplete_ || reading_) return;
+  zk7::RegisterSet& rs = App().regs;
+  // Every entry is the low byte of a word read, so the checked stores hold.
+  for (int i = 0; i < zk7::kImageSize; ++i) rs.setEntry(i, App().image.MemMap[i] & 0xFF);
+  rs.setConfigWord(static_cast<std::int16_t>(App().ChipConfigWord));
+  for (int k = 1; k <= zk7::kImageSize; ++k) setBoxColour(k, kLoadedColour);
+  RefreshAll();
+}

@@ -1,0 +1,448 @@
+#include "programmer/emulator.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "model/registers.h"
+
+namespace zk7 {
+namespace {
+
+// Data-register bits as the adapter wires them.
+constexpr std::uint8_t kDataOut = 0x01;
+// Status byte with the cable-check bits of a connected adapter (bit 7 high,
+// bits 5 and 4 low) and the unused low bits high.
+constexpr std::uint8_t kStatusIdle = 0x8F;
+constexpr std::uint8_t kStatusReadLine = 0x40;
+constexpr std::uint8_t kStatusNoCable = 0x30;
+constexpr std::uint8_t kStatusNothing = 0xFF;
+constexpr std::int64_t kBurnTimeNs = 1000000;  // a pulse of at least 1 ms burns
+
+constexpr int kCmdLoadConfig = 0x00;
+constexpr int kCmdLoadData = 0x02;
+constexpr int kCmdReadData = 0x04;
+constexpr int kCmdIncrement = 0x06;
+constexpr int kCmdBeginProgramming = 0x08;
+constexpr int kCmdEndProgramming = 0x0E;
+constexpr int kFrameClocks = 16;
+constexpr int kCommandBits = 6;
+constexpr int kOtherPosition = -2;
+
+bool ParseInt(const std::string& text, int& value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text.c_str(), &end, 0);
+  if (errno != 0 || *end != '\0' || v < -1000000 || v > 1000000) return false;
+  value = static_cast<int>(v);
+  return true;
+}
+
+bool ParsePosition(const std::string& text, int& position) {
+  if (text == "config") {
+    position = kConfigPosition;
+    return true;
+  }
+  return ParseInt(text, position) && position >= 0 && position < kImageSize;
+}
+
+// Splits "A:B" into two parts; false without a colon.
+bool SplitPair(const std::string& text, std::string& a, std::string& b) {
+  const auto colon = text.find(':');
+  if (colon == std::string::npos) return false;
+  a = text.substr(0, colon);
+  b = text.substr(colon + 1);
+  return true;
+}
+
+}  // namespace
+
+bool ParseEmulatorOptions(const std::string& text, EmulatorOptions& options, std::string& error) {
+  EmulatorOptions result;
+  std::stringstream items(text);
+  std::string item;
+  while (std::getline(items, item, ',')) {
+    if (item.empty()) continue;
+    const auto eq = item.find('=');
+    if (eq == std::string::npos) {
+      if (!result.chipFile.empty()) {
+        error =
+            "emulator: more than one chip file given ('" + result.chipFile + "', '" + item + "')";
+        return false;
+      }
+      result.chipFile = item;
+      continue;
+    }
+    const std::string key = item.substr(0, eq);
+    const std::string value = item.substr(eq + 1);
+    std::string a, b;
+    if (key == "fault") {
+      if (value == "nochip-high") {
+        result.fault = EmulatorOptions::NoChipHigh;
+      } else if (value == "nochip-low") {
+        result.fault = EmulatorOptions::NoChipLow;
+      } else if (value == "nocable") {
+        result.fault = EmulatorOptions::NoCable;
+      } else if (value == "wrongaddr") {
+        result.fault = EmulatorOptions::WrongAddress;
+      } else {
+        error = "emulator: unknown fault '" + value +
+                "' (use nochip-high, nochip-low, nocable or wrongaddr)";
+        return false;
+      }
+    } else if (key == "pulses") {
+      int position = 0, count = 0;
+      if (!SplitPair(value, a, b) || !ParsePosition(a, position) || !ParseInt(b, count) ||
+          count < 1 || count > 10000) {
+        error = "emulator: 'pulses=" + value +
+                "' is not POS:N (POS 0..69 or config, N 1..10000 pulses)";
+        return false;
+      }
+      result.pulsesNeeded[position] = count;
+    } else if (key == "stuck") {
+      int position = 0, bit = 0;
+      if (!SplitPair(value, a, b) || !ParsePosition(a, position) || !ParseInt(b, bit) || bit < 0 ||
+          bit > 13) {
+        error = "emulator: 'stuck=" + value + "' is not POS:BIT (POS 0..69 or config, BIT 0..13)";
+        return false;
+      }
+      result.stuckBits[position] |= static_cast<std::uint16_t>(1u << bit);
+    } else {
+      error = "emulator: unknown option '" + item + "'";
+      return false;
+    }
+  }
+  options = std::move(result);
+  return true;
+}
+
+EmulatorDriver::EmulatorDriver(EmulatorOptions options) : options_(std::move(options)) {
+  program_.fill(kBlankWord);
+  for (int i = 0; i < kImageSize; ++i) program_[kImageFirstAddress + i] = kBlankImageWord;
+  config_.fill(kBlankWord);
+}
+
+EmulatorDriver::~EmulatorDriver() {
+  if (dirty_ && !options_.chipFile.empty()) {
+    std::string ignored;
+    save(options_.chipFile, ignored);
+  }
+}
+
+std::unique_ptr<EmulatorDriver> EmulatorDriver::create(const std::string& optionsText,
+                                                       std::string& error) {
+  EmulatorOptions options;
+  if (!ParseEmulatorOptions(optionsText, options, error)) return nullptr;
+  auto driver = std::make_unique<EmulatorDriver>(options);
+  if (!options.chipFile.empty()) {
+    std::FILE* probe = std::fopen(options.chipFile.c_str(), "r");
+    if (probe) {
+      std::fclose(probe);
+      if (!driver->load(options.chipFile, error)) return nullptr;
+    } else if (errno != ENOENT) {
+      error = "emulator: cannot open chip file " + options.chipFile + ": " + std::strerror(errno);
+      return nullptr;
+    }
+    // A chip file that does not exist yet is a blank chip; it is written after the first burn.
+  }
+  return driver;
+}
+
+void EmulatorDriver::setClock(std::function<std::int64_t()> nowNs) {
+  clock_ = std::move(nowNs);
+  waitClock_ = false;
+}
+
+void EmulatorDriver::useWaitClock() {
+  clock_ = nullptr;
+  waitClock_ = true;
+}
+
+void EmulatorDriver::waited(int ms) {
+  if (ms > 0) waitClockNs_ += static_cast<std::int64_t>(ms) * 1000000;
+}
+
+std::int64_t EmulatorDriver::now() const {
+  if (waitClock_) return waitClockNs_;
+  if (clock_) return clock_();
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+bool EmulatorDriver::readLine() const {
+  switch (options_.fault) {
+    case EmulatorOptions::NoChipHigh:
+      return true;
+    case EmulatorOptions::NoChipLow:
+      return false;
+    default:
+      break;
+  }
+  if (hostDrivesData()) return (lines_ & kDataOut) != 0;
+  if (progMode_ && chipDrives_) return chipBit_;
+  return true;  // the released line is pulled up
+}
+
+std::uint8_t EmulatorDriver::read(std::uint16_t /*address*/) {
+  switch (options_.fault) {
+    case EmulatorOptions::NoCable:
+      return kStatusNoCable;
+    case EmulatorOptions::WrongAddress:
+      return kStatusNothing;
+    default:
+      return static_cast<std::uint8_t>(kStatusIdle | (readLine() ? kStatusReadLine : 0));
+  }
+}
+
+void EmulatorDriver::write(std::uint16_t /*address*/, std::uint8_t value) {
+  if (options_.fault == EmulatorOptions::NoCable || options_.fault == EmulatorOptions::WrongAddress)
+    return;  // nothing at the other end
+  const bool wasPowered = supplyOn();
+  const bool clockWasHigh = clockHigh();
+  lines_ = value;
+  if (options_.fault != EmulatorOptions::None) return;  // no chip in the socket
+
+  if (progMode_ && !(supplyOn() && vppOn() && prgSelected())) leaveProgrammingMode();
+  if (!progMode_ && !wasPowered && supplyOn() && vppOn() && prgSelected()) {
+    // Programming voltage present when the supply comes up: programming mode,
+    // address counter at 0, interface waiting for a command.
+    progMode_ = true;
+    ++entries_;
+    address_ = 0;
+    latch_ = kBlankWord;
+    phase_ = Phase::Command;
+    bitCount_ = 0;
+    shift_ = 0;
+    chipDrives_ = false;
+    programming_ = false;
+    return;
+  }
+  if (!progMode_) return;
+  const bool high = clockHigh();
+  if (!clockWasHigh && high) risingEdge();
+  if (clockWasHigh && !high) fallingEdge((lines_ & kDataOut) != 0 && hostDrivesData());
+}
+
+void EmulatorDriver::risingEdge() {
+  if (phase_ != Phase::ChipFrame) return;
+  if (hostDrivesData()) ++protocolErrors_;  // both ends driving the data line
+  // Frame bit n: start bit 0, word bits 0..13, stop bit 0.
+  const int n = bitCount_;
+  chipDrives_ = true;
+  chipBit_ = n >= 1 && n <= 14 && ((outWord_ >> (n - 1)) & 1) != 0;
+}
+
+void EmulatorDriver::fallingEdge(bool bit) {
+  switch (phase_) {
+    case Phase::Command:
+      if (bit) shift_ |= 1u << bitCount_;
+      if (++bitCount_ == kCommandBits) {
+        const int code = static_cast<int>(shift_);
+        bitCount_ = 0;
+        shift_ = 0;
+        command(code);
+      }
+      break;
+    case Phase::HostFrame:
+      if (bit) shift_ |= 1u << bitCount_;
+      if (++bitCount_ == kFrameClocks) {
+        if ((shift_ & 1u) != 0 || (shift_ & 0x8000u) != 0) ++protocolErrors_;
+        const auto word = static_cast<std::uint16_t>((shift_ >> 1) & 0x3FFF);
+        if (pendingCommand_ == kCmdLoadConfig) address_ = kConfigRegion;
+        latch_ = word;
+        phase_ = Phase::Command;
+        bitCount_ = 0;
+        shift_ = 0;
+      }
+      break;
+    case Phase::ChipFrame:
+      if (++bitCount_ == kFrameClocks) {
+        chipDrives_ = false;
+        phase_ = Phase::Command;
+        bitCount_ = 0;
+        shift_ = 0;
+      }
+      break;
+  }
+}
+
+void EmulatorDriver::command(int code) {
+  switch (code) {
+    case kCmdLoadConfig:
+    case kCmdLoadData:
+      pendingCommand_ = code;
+      phase_ = Phase::HostFrame;
+      break;
+    case kCmdReadData: {
+      const std::uint16_t* w = wordAt(address_);
+      outWord_ = w ? *w : kBlankWord;
+      phase_ = Phase::ChipFrame;
+      break;
+    }
+    case kCmdIncrement:
+      ++address_;
+      if (address_ >= kConfigRegion + kConfigRegionWords) address_ = kConfigRegion;
+      break;
+    case kCmdBeginProgramming:
+      programming_ = true;
+      beginNs_ = now();
+      break;
+    case kCmdEndProgramming:
+      endProgramming();
+      break;
+    default:
+      ++protocolErrors_;
+      break;
+  }
+}
+
+void EmulatorDriver::endProgramming() {
+  if (!programming_) {
+    ++protocolErrors_;
+    return;
+  }
+  programming_ = false;
+  if (now() - beginNs_ < kBurnTimeNs) {
+    ++shortPulses_;
+    return;
+  }
+  const int position = positionOf(address_);
+  ++pulses_[position];
+  ++totalPulses_;
+  std::uint16_t* w = wordAt(address_);
+  if (!w) return;
+  // A word that needs N pulses keeps its old bits until the N-th pulse here.
+  const int taken = ++takePulses_[address_];
+  const auto needed = options_.pulsesNeeded.find(position);
+  if (needed != options_.pulsesNeeded.end() && taken < needed->second) return;
+  std::uint16_t stuck = 0;
+  const auto s = options_.stuckBits.find(position);
+  if (s != options_.stuckBits.end()) stuck = s->second;
+  const auto burnt = static_cast<std::uint16_t>((*w & latch_) | (*w & stuck));
+  if (burnt != *w) {
+    *w = burnt;
+    dirty_ = true;
+  }
+}
+
+void EmulatorDriver::leaveProgrammingMode() {
+  progMode_ = false;
+  chipDrives_ = false;
+  programming_ = false;
+  phase_ = Phase::Command;
+  bitCount_ = 0;
+  shift_ = 0;
+  if (dirty_ && !options_.chipFile.empty()) {
+    std::string ignored;
+    if (save(options_.chipFile, ignored)) dirty_ = false;
+  }
+}
+
+std::uint16_t* EmulatorDriver::wordAt(int address) {
+  if (address >= 0 && address < kProgramWords) return &program_[static_cast<std::size_t>(address)];
+  if (address >= kConfigRegion && address < kConfigRegion + kConfigRegionWords)
+    return &config_[static_cast<std::size_t>(address - kConfigRegion)];
+  return nullptr;
+}
+
+int EmulatorDriver::positionOf(int address) const {
+  if (address >= kImageFirstAddress && address < kImageFirstAddress + kImageSize)
+    return address - kImageFirstAddress;
+  if (address == kConfigWordAddress) return kConfigPosition;
+  return kOtherPosition;
+}
+
+std::uint16_t EmulatorDriver::imageWord(int position) const {
+  return program_.at(static_cast<std::size_t>(kImageFirstAddress + position));
+}
+
+void EmulatorDriver::setImageWord(int position, std::uint16_t word) {
+  program_.at(static_cast<std::size_t>(kImageFirstAddress + position)) = word & 0x3FFF;
+}
+
+int EmulatorDriver::pulses(int position) const {
+  const auto it = pulses_.find(position);
+  return it == pulses_.end() ? 0 : it->second;
+}
+
+void EmulatorDriver::resetCounters() {
+  pulses_.clear();
+  totalPulses_ = 0;
+  shortPulses_ = 0;
+  protocolErrors_ = 0;
+  entries_ = 0;
+}
+
+bool EmulatorDriver::load(const std::string& path, std::string& error) {
+  std::ifstream in(path);
+  if (!in) {
+    error = "emulator: cannot open chip file " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  auto program = program_;
+  auto config = config_;
+  std::string line;
+  int number = 0;
+  while (std::getline(in, line)) {
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == '#') continue;
+    unsigned address = 0, word = 0;
+    char extra = 0;
+    if (std::sscanf(line.c_str(), "%x %x %c", &address, &word, &extra) != 2 || word > 0x3FFF) {
+      error = "emulator: chip file " + path + " line " + std::to_string(number) +
+              " is not 'ADDRESS WORD' in hex";
+      return false;
+    }
+    const int a = static_cast<int>(address);
+    if (a >= 0 && a < kProgramWords) {
+      program[static_cast<std::size_t>(a)] = static_cast<std::uint16_t>(word);
+    } else if (a >= kConfigRegion && a < kConfigRegion + kConfigRegionWords) {
+      config[static_cast<std::size_t>(a - kConfigRegion)] = static_cast<std::uint16_t>(word);
+    } else {
+      error =
+          "emulator: chip file " + path + " line " + std::to_string(number) + ": no such address";
+      return false;
+    }
+  }
+  program_ = program;
+  config_ = config;
+  dirty_ = false;
+  return true;
+}
+
+bool EmulatorDriver::save(const std::string& path, std::string& error) const {
+  std::string text = "# ZK7 emulated chip: address and word in hex, image words at 0010..0055\n";
+  char line[32];
+  for (int a = 0; a < kProgramWords; ++a) {
+    std::snprintf(line, sizeof line, "%04X %04X\n", a, program_[static_cast<std::size_t>(a)]);
+    text += line;
+  }
+  for (int k = 0; k < kConfigRegionWords; ++k) {
+    std::snprintf(line, sizeof line, "%04X %04X\n", kConfigRegion + k,
+                  config_[static_cast<std::size_t>(k)]);
+    text += line;
+  }
+  // Written next to the target and renamed over it, so a failure keeps the old file.
+  const std::string temp = path + ".tmp";
+  std::FILE* f = std::fopen(temp.c_str(), "w");
+  if (!f) {
+    error = "emulator: cannot write " + temp + ": " + std::strerror(errno);
+    return false;
+  }
+  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  const bool closed = std::fclose(f) == 0;
+  if (!written || !closed || std::rename(temp.c_str(), path.c_str()) != 0) {
+    error = "emulator: cannot write " + path + ": " + std::strerror(errno);
+    std::remove(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace zk7

@@ -1,0 +1,149 @@
+// The emulated programmer adapter with a ZK7 chip in it. It sees only what a
+// real chip sees on its pins: every data-register byte written and every
+// status read. From the line bits it follows supply, programming voltage,
+// clock and data, takes commands and frames on the falling clock edge, and
+// answers on the read-back line (status bit 6).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "programmer/port.h"
+
+namespace zk7 {
+
+// One line for help texts.
+inline const char* EmulatorOptionsSummary() {
+  return "emulator[:CHIPFILE][,fault=nochip-high|nochip-low|nocable|wrongaddr]"
+         "[,pulses=POS:N][,stuck=POS:BIT]  (POS is an image position 0..69 or 'config')";
+}
+
+// Options of the emulated chip, parsed from the text after "emulator:".
+struct EmulatorOptions {
+  enum Fault { None, NoChipHigh, NoChipLow, NoCable, WrongAddress } fault = None;
+  std::string chipFile;  // memory persisted here when not empty
+  // Image position (0..69) or kConfigPosition -> pulses needed before the word takes.
+  std::map<int, int> pulsesNeeded;
+  // Image position or kConfigPosition -> mask of bits that stay 1.
+  std::map<int, std::uint16_t> stuckBits;
+};
+
+// Position number that stands for the configuration word in the maps above.
+constexpr int kConfigPosition = -1;
+
+// Parses "CHIPFILE,fault=...,pulses=POS:N,stuck=POS:BIT" (every item optional).
+// Returns false with error for an item it does not understand.
+bool ParseEmulatorOptions(const std::string& text, EmulatorOptions& options, std::string& error);
+
+class EmulatorDriver : public PortDriver {
+ public:
+  static constexpr std::uint16_t kBlankImageWord = 0x34FF;
+  static constexpr std::uint16_t kBlankWord = 0x3FFF;
+  static constexpr int kImageFirstAddress = 16;
+  static constexpr int kProgramWords = 128;
+  static constexpr int kConfigRegion = 0x2000;
+  static constexpr int kConfigWordAddress = 0x2007;
+  static constexpr int kConfigRegionWords = 8;
+
+  explicit EmulatorDriver(EmulatorOptions options = {});
+  ~EmulatorDriver() override;
+
+  // Creates the driver and loads its chip file (a missing file is a blank chip).
+  // Returns nullptr with error when the options or the file are not valid.
+  static std::unique_ptr<EmulatorDriver> create(const std::string& optionsText, std::string& error);
+
+  std::uint8_t read(std::uint16_t address) override;
+  void write(std::uint16_t address, std::uint8_t value) override;
+  std::string name() const override { return "emulated chip"; }
+  void waited(int ms) override;
+
+  // Time source in nanoseconds; steady_clock unless replaced.
+  void setClock(std::function<std::int64_t()> nowNs);
+  // Time passes only through waited(ms): tests need not sleep.
+  void useWaitClock();
+
+  // Faults can be changed at any time (tests).
+  void setFault(EmulatorOptions::Fault fault) { options_.fault = fault; }
+  void setPulsesNeeded(int position, int pulses) { options_.pulsesNeeded[position] = pulses; }
+  void setStuckBit(int position, int bit) {
+    options_.stuckBits[position] |= static_cast<std::uint16_t>(1u << bit);
+  }
+  const EmulatorOptions& options() const { return options_; }
+
+  // Memory by image position (0..69) and the configuration word.
+  std::uint16_t imageWord(int position) const;
+  void setImageWord(int position, std::uint16_t word);
+  std::uint16_t configWord() const { return config_[kConfigWordAddress - kConfigRegion]; }
+  void setConfigWord(std::uint16_t word) { config_[kConfigWordAddress - kConfigRegion] = word; }
+
+  // What the chip went through, for tests.
+  bool inProgrammingMode() const { return progMode_; }
+  bool powered() const { return supplyOn(); }
+  int programmingModeEntries() const { return entries_; }
+  // Programming pulses (Begin/End pairs of at least 1 ms) at an image position
+  // or kConfigPosition since the last resetCounters().
+  int pulses(int position) const;
+  int totalPulses() const { return totalPulses_; }
+  // Begin/End pairs that were too short to burn anything.
+  int shortPulses() const { return shortPulses_; }
+  // Frames with a start or stop bit that was not 0, and commands not understood.
+  int protocolErrors() const { return protocolErrors_; }
+  void resetCounters();
+
+  // Chip file: a small text file with one word per line.
+  bool load(const std::string& path, std::string& error);
+  bool save(const std::string& path, std::string& error) const;
+
+ private:
+  enum class Phase { Command, HostFrame, ChipFrame };
+
+  bool supplyOn() const { return (lines_ & 0x10) == 0; }
+  bool vppOn() const { return (lines_ & 0x08) != 0; }
+  bool prgSelected() const { return (lines_ & 0x80) == 0; }
+  bool clockHigh() const { return (lines_ & 0x20) != 0 && (lines_ & 0x02) != 0; }
+  bool hostDrivesData() const { return (lines_ & 0x04) != 0; }
+  bool readLine() const;
+  std::int64_t now() const;
+  std::uint16_t* wordAt(int address);
+  int positionOf(int address) const;
+  void fallingEdge(bool bit);
+  void risingEdge();
+  void command(int code);
+  void endProgramming();
+  void leaveProgrammingMode();
+
+  EmulatorOptions options_;
+  std::array<std::uint16_t, kProgramWords> program_{};
+  std::array<std::uint16_t, kConfigRegionWords> config_{};
+  std::function<std::int64_t()> clock_;
+  std::int64_t waitClockNs_ = 0;
+  bool waitClock_ = false;
+
+  std::uint8_t lines_ = 0xFF;
+  bool progMode_ = false;
+  int address_ = 0;
+  std::uint16_t latch_ = kBlankWord;
+  Phase phase_ = Phase::Command;
+  int bitCount_ = 0;
+  std::uint32_t shift_ = 0;
+  int pendingCommand_ = 0;
+  bool chipDrives_ = false;
+  bool chipBit_ = false;
+  std::uint16_t outWord_ = 0;
+  bool programming_ = false;
+  std::int64_t beginNs_ = 0;
+  bool dirty_ = false;
+
+  std::map<int, int> pulses_;
+  std::map<int, int> takePulses_;  // per address, never reset: how often it was pulsed
+  int totalPulses_ = 0;
+  int shortPulses_ = 0;
+  int protocolErrors_ = 0;
+  int entries_ = 0;
+};
+
+}  // namespace zk7

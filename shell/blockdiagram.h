@@ -1,0 +1,59 @@
+// The chip's block diagram on the main window: a drawn picture whose six
+// blocks open their editors, with a custom pointer over them and green marks
+// over the blocks already visited.
+#pragma once
+
+#include <QCursor>
+#include <QImage>
+#include <QRectF>
+#include <QWidget>
+#include <array>
+
+#include "shell/windows.h"
+
+struct DiagramBlock {
+  const char* name;
+  int x1, y1, x2, y2;  // picture pixels; a point lies inside when x1 < x < x2 and y1 < y < y2
+  WindowId opens;
+};
+
+class BlockDiagram : public QWidget {
+  Q_OBJECT
+ public:
+  static constexpr int kWidth = 390;
+  static constexpr int kHeight = 563;
+  static constexpr int kBlockCount = 6;
+  // PWM1, PWM2, A/D converter, CAN, GPIO, user memory: the order of testing and marking.
+  static const std::array<DiagramBlock, kBlockCount>& Blocks();
+  // Index of the block containing p (strict inequalities), or -1.
+  static int BlockAt(QPointF p);
+
+  explicit BlockDiagram(QWidget* parent = nullptr);
+
+  bool visited(int block) const { return visited_.at(static_cast<std::size_t>(block)); }
+  void setVisited(int block) { visited_.at(static_cast<std::size_t>(block)) = true; }
+  // Draws a 10-pixel green box in mask mode over every visited block.
+  void redrawMarks();
+  // True while the pointer is the diagram's own pointer (over a block).
+  bool showsBlockCursor() const { return blockCursor_; }
+  // The picture as currently shown (marks included).
+  const QImage& picture() const { return picture_; }
+
+ signals:
+  void blockPressed(int block);
+
+ protected:
+  void paintEvent(QPaintEvent*) override;
+  void mouseMoveEvent(QMouseEvent* e) override;
+  void mousePressEvent(QMouseEvent* e) override;
+  void leaveEvent(QEvent*) override;
+
+ private:
+  void renderPicture();
+  void updateCursor(QPointF p);
+
+  QImage picture_;
+  QCursor cursor_;
+  bool blockCursor_ = false;
+  std::array<bool, kBlockCount> visited_{};
+};

@@ -1,0 +1,648 @@
+#include "shell/frmMain.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QSignalBlocker>
+#include <QStatusBar>
+#include <QTimer>
+#include <cmath>
+
+#include "files/devicefile.h"
+#include "files/intelhex.h"
+#include "model/format.h"
+#include "model/registers.h"
+#include "shell/app.h"
+#include "shell/blockdiagram.h"
+#include "shell/frmAbout.h"
+#include "shell/guiflow.h"
+#include "shell/refresh.h"
+#include "shell/seam.h"
+#include "shell/version.h"
+
+namespace {
+
+frmMain* g_main = nullptr;
+
+// Design units: twips, 15 to a logical pixel.
+constexpr double kTwipsPerPixel = 15.0;
+constexpr int kPinW = 735;  // marker template, twips
+constexpr int kPinH = 375;
+constexpr int kPinLabelWidth = 56;  // label template, pixels
+
+// Placement of the picture in the window (pixels).
+constexpr int kPicLeft = 150;
+constexpr int kPicTop = 4;
+constexpr int kContentWidth = 795;
+constexpr int kContentHeight = 613;
+
+// Oscillator option index -> mode bits: LP = 0, XT = 1, HS = 3.
+constexpr int kOscModes[3] = {zk7::OscLP, zk7::OscXT, zk7::OscHS};
+
+int Px(double twips) {
+  return static_cast<int>(std::lround(twips / kTwipsPerPixel));
+}
+
+QString Q(const std::string& s) {
+  return QString::fromStdString(s);
+}
+
+char DecimalPoint() {
+  const QString dp = QLocale().decimalPoint();
+  return dp.size() == 1 && dp.at(0).unicode() < 128 ? static_cast<char>(dp.at(0).unicode()) : '.';
+}
+
+bool IsFocusChangeWithinWindow(Qt::FocusReason reason) {
+  return reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason;
+}
+
+}  // namespace
+
+frmMain* MainWindow() {
+  return g_main;
+}
+
+QRect FitIntoWorkArea(QRect win, QRect workArea) {
+  if (workArea.width() < win.width()) {
+    win.moveLeft(workArea.left());
+    win.setWidth(workArea.width());
+  }
+  if (workArea.height() < win.height()) {
+    win.moveTop(workArea.top());
+    win.setHeight(workArea.height());
+  }
+  return win;
+}
+
+const std::array<const char*, frmMain::kPinCount>& frmMain::PinNames() {
+  static const std::array<const char*, kPinCount> names = {"GP0",  "GP1",   "GP2",   "GP3", "OSC2",
+                                                           "OSC1", "Vss",   "GP4",   "GP5", "GP6",
+                                                           "GP7",  "RXCAN", "TXCAN", "Vdd"};
+  return names;
+}
+
+frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
+  g_main = this;
+  setObjectName("frmMain");
+  setWindowTitle(VersionRecord::Title);
+  buildMenus();
+  buildControls();
+  SetMainRefreshSection([this] { showRegisterSection(); });
+
+  // 1. Fit into the desktop work area.
+  fitIntoWorkArea();
+  // 2-3. Port 0x378 and its check.
+  App().programmer.InitLPTPort(0x378);
+  p378->setChecked(true);
+  portCheck();
+  // 4. Oscillator frequency.
+  App().Fosc = 4000000.0;
+  // 5. Block diagram and pins.
+  lblTestStatus->setText(QString());
+  layOutPins();
+  // 6. What the chip in the programmer holds goes into MemMap.
+  App().programmer.ReadImageWords(App().image, GuiFlowCallbacks());
+  // 7. Every window shows the register set (creating the editors, hidden).
+  RefreshAll();
+}
+
+frmMain::~frmMain() {
+  SetMainRefreshSection(nullptr);
+  if (g_main == this) g_main = nullptr;
+}
+
+void frmMain::buildMenus() {
+  QMenu* file = menuBar()->addMenu("&File");
+  file->setObjectName("mnuFile");
+  QMenu* port = file->addMenu("&Port");
+  port->setObjectName("mnuPortMenu");
+  mnuPort = port->menuAction();
+  mnuPort->setObjectName("mnuPort");
+  auto* group = new QActionGroup(this);
+  group->setExclusive(true);
+  auto addPort = [&](const char* name, const char* caption, std::uint16_t base) {
+    QAction* a = port->addAction(caption);
+    a->setObjectName(name);
+    a->setCheckable(true);
+    group->addAction(a);
+    connect(a, &QAction::triggered, this, [this, base] { choosePort(base); });
+    return a;
+  };
+  p278 = addPort("p278", "278", 0x278);
+  p378 = addPort("p378", "378", 0x378);
+  p3BC = addPort("p3BC", "3BC", 0x3BC);
+  p378->setChecked(true);
+  file->addSeparator();
+  mnuLoad = file->addAction("&Load Default...", this, &frmMain::loadDeviceFile);
+  mnuLoad->setObjectName("mnuLoad");
+  mnuSave = file->addAction("&Save Defaults...", this, &frmMain::saveDeviceFile);
+  mnuSave->setObjectName("mnuSave");
+  mnuCreateHEX = file->addAction("Export &HEX...", this, &frmMain::exportHex);
+  mnuCreateHEX->setObjectName("mnuCreateHEX");
+  file->addSeparator();
+  mnuExit = file->addAction("E&xit", this, [this] { close(); });
+  mnuExit->setObjectName("mnuExit");
+
+  QMenu* help = menuBar()->addMenu("&Help");
+  help->setObjectName("mnuHelp");
+  mnuAbout = help->addAction("&About", this, &frmMain::showAbout);
+  mnuAbout->setObjectName("mnuAbout");
+}
+
+void frmMain::buildControls() {
+  // The layout is fixed; a scroll area keeps every control reachable when the
+  // work area is smaller than the window.
+  auto* scroll = new QScrollArea(this);
+  scroll->setObjectName("scrollArea");
+  scroll->setFrameShape(QFrame::NoFrame);
+  auto* content = new QWidget;
+  content->setObjectName("content");
+  content->setFixedSize(kContentWidth, kContentHeight);
+  scroll->setWidget(content);
+  setCentralWidget(scroll);
+
+  picBlkDgm = new BlockDiagram(content);
+  picBlkDgm->move(kPicLeft, kPicTop);
+  connect(picBlkDgm, &BlockDiagram::blockPressed, this, &frmMain::openBlock);
+
+  Frame1 = new QFrame(picBlkDgm);
+  Frame1->setObjectName("Frame1");
+  Frame1->setFrameShape(QFrame::StyledPanel);
+  Frame1->setFrameShadow(QFrame::Raised);
+  Frame1->setAutoFillBackground(true);
+  Frame1->setCursor(Qt::ArrowCursor);
+  Frame1->setGeometry(105, 40, 175, 112);
+
+  Label1 = new QLabel("Device", Frame1);
+  Label1->setObjectName("Label1");
+  Label1->setGeometry(10, 8, 48, 24);
+  cmdDevice = new QPushButton("ZK7A", Frame1);
+  cmdDevice->setObjectName("cmdDevice");
+  cmdDevice->setGeometry(62, 7, 72, 26);
+  cmdDevice->setToolTip("ZK7A has an A/D converter, ZK7B has none");
+  connect(cmdDevice, &QPushButton::clicked, this, &frmMain::toggleDevice);
+
+  Line1 = new QFrame(Frame1);
+  Line1->setObjectName("Line1");
+  Line1->setFrameShape(QFrame::HLine);
+  Line1->setFrameShadow(QFrame::Sunken);
+  Line1->setGeometry(6, 38, 163, 3);
+
+  const char* oscCaptions[3] = {"LP", "XT", "HS"};
+  for (int i = 0; i < 3; ++i) {
+    auto* o = new QRadioButton(oscCaptions[i], Frame1);
+    o->setObjectName(QString("optXTAL_%1").arg(i));
+    o->setGeometry(10 + i * 54, 46, 50, 24);
+    o->setToolTip("Oscillator mode");
+    optXTAL[static_cast<std::size_t>(i)] = o;
+    connect(o, &QRadioButton::toggled, this, [this, i](bool on) {
+      if (on) oscillatorChosen(i);
+    });
+  }
+  {
+    QSignalBlocker b(optXTAL[2]);
+    optXTAL[2]->setChecked(true);
+  }
+
+  lblFosc = new QLabel("Fosc =", Frame1);
+  lblFosc->setObjectName("lblFosc");
+  lblFosc->setGeometry(10, 78, 48, 24);
+  txtFosc = new QLineEdit("4000", Frame1);
+  txtFosc->setObjectName("txtFosc");
+  txtFosc->setGeometry(62, 78, 72, 24);
+  txtFosc->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  txtFosc->installEventFilter(this);
+  // Text that arrives other than by typing (paste, drop) gets the same
+  // treatment as keys: characters above "9" never appear.
+  connect(txtFosc, &QLineEdit::textEdited, this, [this](const QString& text) {
+    QString kept;
+    for (QChar ch : text)
+      if (ch.unicode() <= '9') kept.append(ch);
+    if (kept != text) {
+      const int pos = txtFosc->cursorPosition() - (text.size() - kept.size());
+      txtFosc->setText(kept);
+      txtFosc->setCursorPosition(std::max(0, pos));
+    }
+  });
+  lblkHz = new QLabel("kHz", Frame1);
+  lblkHz->setObjectName("lblkHz");
+  lblkHz->setGeometry(138, 78, 34, 24);
+
+  lblConfigWord = new QLabel("Config Word =", picBlkDgm);
+  lblConfigWord->setObjectName("lblConfigWord");
+  lblConfigWord->setGeometry(100, 522, 190, 22);
+  lblConfigWord->setAlignment(Qt::AlignCenter);
+  lblConfigWord->setCursor(Qt::ArrowCursor);
+  QFont cwFont = lblConfigWord->font();
+  cwFont.setBold(true);
+  lblConfigWord->setFont(cwFont);
+
+  lblAtoDMask = new QLabel("N/A", picBlkDgm);
+  lblAtoDMask->setObjectName("lblAtoDMask");
+  lblAtoDMask->setGeometry(271, 471, 93, 43);
+  lblAtoDMask->setAlignment(Qt::AlignCenter);
+  lblAtoDMask->setAutoFillBackground(true);
+  lblAtoDMask->setStyleSheet(
+      "QLabel { background: rgb(150,150,150); color: white; border: 1px solid rgb(90,90,90);"
+      " font-weight: bold; font-size: 15pt; }");
+  lblAtoDMask->setToolTip("ZK7B has no A/D converter");
+  lblAtoDMask->setCursor(Qt::ArrowCursor);
+  lblAtoDMask->installEventFilter(this);  // the mask swallows clicks on the block it covers
+  lblAtoDMask->hide();
+
+  // Pin templates (index 0), hidden.
+  shpPin[0] = new QFrame(content);
+  shpPin[0]->setObjectName("shpPin_0");
+  shpPin[0]->setGeometry(0, 0, Px(kPinW), Px(kPinH));
+  shpPin[0]->hide();
+  lblPinName[0] = new QLabel("GP3/AN3/PWM2", content);
+  lblPinName[0]->setObjectName("lblPinName_0");
+  lblPinName[0]->setGeometry(0, 0, kPinLabelWidth, Px(kPinH));
+  lblPinName[0]->hide();
+
+  cmdSTCON = new QPushButton("Scheduled TX", content);
+  cmdSTCON->setObjectName("cmdSTCON");
+  cmdSTCON->resize(100, 26);
+  connect(cmdSTCON, &QPushButton::clicked, this, &frmMain::stconClicked);
+
+  const int bottom = kPicTop + BlockDiagram::kHeight + 7;
+  lblTestStatus = new QLabel("PASS/FAIL", content);
+  lblTestStatus->setObjectName("lblTestStatus");
+  lblTestStatus->setGeometry(kPicLeft, bottom, 110, 32);
+  QFont statusFont = lblTestStatus->font();
+  statusFont.setPointSize(15);
+  statusFont.setBold(true);
+  lblTestStatus->setFont(statusFont);
+
+  Progress = new QProgressBar(content);
+  Progress->setObjectName("Progress");
+  Progress->setRange(0, 69);
+  Progress->setValue(0);
+  Progress->setGeometry(kPicLeft + 118, bottom + 6, 272, 20);
+  Progress->setTextVisible(false);
+  Progress->hide();
+
+  cmdProgram = new QPushButton("Program Device", content);
+  cmdProgram->setObjectName("cmdProgram");
+  cmdProgram->setGeometry(560, bottom, 112, 32);
+  connect(cmdProgram, &QPushButton::clicked, this, &frmMain::programDevice);
+  cmdReadDevice = new QPushButton("Read Device", content);
+  cmdReadDevice->setObjectName("cmdReadDevice");
+  cmdReadDevice->setGeometry(680, bottom, 104, 32);
+  connect(cmdReadDevice, &QPushButton::clicked, this, &frmMain::readDevice);
+
+  StatusBar1 = new QStatusBar(this);
+  StatusBar1->setObjectName("StatusBar1");
+  StatusBar1->setSizeGripEnabled(false);
+  statusPath = new QLabel(StatusBar1);
+  statusPath->setObjectName("statusPath");
+  statusPort = new QLabel(StatusBar1);
+  statusPort->setObjectName("statusPort");
+  StatusBar1->addWidget(statusPath, 1);
+  StatusBar1->addPermanentWidget(statusPort);
+  setStatusBar(StatusBar1);
+
+  // The design size: the content plus menu bar and status bar.
+  resize(kContentWidth + 2,
+         kContentHeight + 2 + menuBar()->sizeHint().height() + StatusBar1->sizeHint().height());
+}
+
+void frmMain::fitIntoWorkArea() {
+  QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+  if (!screen) return;
+  const QRect fitted = FitIntoWorkArea(geometry(), screen->availableGeometry());
+  if (fitted != geometry()) setGeometry(fitted);
+}
+
+void frmMain::layOutPins() {
+  // Twips, as the design lays them out: markers in two columns of seven just
+  // outside the picture, labels beside them in package pin order.
+  const double picLeft = kPicLeft * kTwipsPerPixel;
+  const double picTop = kPicTop * kTwipsPerPixel;
+  const double W = shpPin[0]->width() * kTwipsPerPixel;
+  const double H = shpPin[0]->height() * kTwipsPerPixel;
+  const double labelW = lblPinName[0]->width() * kTwipsPerPixel;
+  QWidget* content = shpPin[0]->parentWidget();
+  for (int c = 0; c < 2; ++c) {
+    for (int r = 0; r < 7; ++r) {
+      const int n = 7 * c + r + 1;
+      const double top = picTop + 100 + r * 3.5 * H;
+      const double left = picLeft - W + c * 8.98 * W;
+      auto* marker = new QFrame(content);
+      marker->setObjectName(QString("shpPin_%1").arg(n));
+      marker->setGeometry(Px(left), Px(top), Px(W), Px(H));
+      marker->setStyleSheet(
+          "QFrame { background: rgb(190,190,190); border: 1px solid rgb(80,80,80); }");
+      marker->show();
+      shpPin[static_cast<std::size_t>(n)] = marker;
+
+      const int pin = c == 0 ? r + 1 : 14 - r;
+      auto* label = new QLabel(PinNames()[static_cast<std::size_t>(pin - 1)], content);
+      label->setObjectName(QString("lblPinName_%1").arg(pin));
+      const double labelLeft = c == 0 ? left - labelW : left + W;
+      label->setGeometry(Px(labelLeft), Px(top), Px(labelW), Px(H));
+      label->setAlignment((c == 0 ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
+      label->setContentsMargins(3, 0, 3, 0);
+      label->show();
+      lblPinName[static_cast<std::size_t>(pin)] = label;
+    }
+  }
+  // "Scheduled TX" level with the TXCAN label, a little to its right.
+  QLabel* txcan = lblPinName[13];
+  cmdSTCON->move(txcan->x() + static_cast<int>(std::lround(1.1 * txcan->width())), txcan->y());
+}
+
+bool frmMain::isZK7B() const {
+  return cmdDevice->text() == "ZK7B";
+}
+
+void frmMain::showRegisterSection() {
+  zk7::RegisterSet& rs = App().regs;
+  const int mode = rs.ConfigWord() & 3;
+  int index = -1;
+  for (int i = 0; i < 3; ++i)
+    if (kOscModes[i] == mode) index = i;
+  if (index >= 0 && !optXTAL[static_cast<std::size_t>(index)]->isChecked()) {
+    // A newly selected option counts as the user's choice: the word is
+    // rewritten with the same mode and its high byte cleared. The rest of this
+    // refresh then shows the normalised word everywhere.
+    QSignalBlocker block(optXTAL[static_cast<std::size_t>(index)]);
+    optXTAL[static_cast<std::size_t>(index)]->setChecked(true);
+    rs.setConfigWord(zk7::WithOscMode(rs.ConfigWord(), kOscModes[index]));
+  }
+  lblConfigWord->setText(QString("Config Word = 0x0%1").arg(rs.ConfigWord() & 7));
+  txtFosc->setText(Q(zk7::FormatNumber(App().Fosc / 1000.0, DecimalPoint())));
+}
+
+void frmMain::oscillatorChosen(int index) {
+  App().regs.setConfigWord(zk7::WithOscMode(App().regs.ConfigWord(), kOscModes[index]));
+  RefreshAll();
+}
+
+void frmMain::toggleDevice() {
+  const QString caption = cmdDevice->text();
+  if (caption != "ZK7A" && caption != "ZK7B") return;
+  const bool toB = caption == "ZK7A";
+  cmdDevice->setText(toB ? "ZK7B" : "ZK7A");
+  lblAtoDMask->setVisible(toB);
+  if (EditorWindow* gpio = Windows::instance().get(WindowId::GPIO)) gpio->deviceVariantChanged(toB);
+  if (toB) {
+    zk7::RegisterSet& rs = App().regs;
+    rs.set(zk7::ADCON0, 0x00);
+    rs.set(zk7::ADCON1, 0x0F);  // GP0 to GP3 digital, no reference inputs
+    for (int r : {zk7::ADCMP3H, zk7::ADCMP3L, zk7::ADCMP2H, zk7::ADCMP2L, zk7::ADCMP1H,
+                  zk7::ADCMP1L, zk7::ADCMP0H, zk7::ADCMP0L})
+      rs.set(r, 0x00);
+  }
+}
+
+void frmMain::commitFosc() {
+  if (committingFosc_) return;
+  committingFosc_ = true;
+  const QString text = txtFosc->text().trimmed();
+  bool ok = false;
+  double kHz = QLocale().toDouble(text, &ok);
+  if (!ok) kHz = QLocale::c().toDouble(text, &ok);
+  // Empty, non-numeric and negative entries count as zero.
+  const double hz = ok && std::isfinite(kHz) && kHz > 0 ? kHz * 1000.0 : 0.0;
+  App().Fosc = hz;
+  if (hz == 0.0)
+    Seam::instance().message(this, "Wrong Fosc Value",
+                             "Fosc Cannot Be Zero!!\r\nSet Fosc in Main Screen Before Continuing.",
+                             Seam::Icon::Critical);
+  committingFosc_ = false;
+}
+
+bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == txtFosc) {
+    switch (event->type()) {
+      case QEvent::KeyPress: {
+        auto* k = static_cast<QKeyEvent*>(event);
+        if (!k->text().isEmpty() && k->text().at(0).unicode() > '9') return true;
+        break;
+      }
+      case QEvent::FocusIn:
+        if (IsFocusChangeWithinWindow(static_cast<QFocusEvent*>(event)->reason()))
+          // After the line edit has placed its cursor for the click.
+          QTimer::singleShot(0, txtFosc, [this] {
+            if (txtFosc->hasFocus()) txtFosc->setSelection(0, 5);
+          });
+        break;
+      case QEvent::FocusOut:
+        if (IsFocusChangeWithinWindow(static_cast<QFocusEvent*>(event)->reason())) commitFosc();
+        break;
+      default:
+        break;
+    }
+  } else if (watched == lblAtoDMask) {
+    if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)
+      return true;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void frmMain::activated() {
+  picBlkDgm->redrawMarks();
+  RefreshAll();
+}
+
+void frmMain::openModal(QDialog* dialog) {
+  Seam::instance().execModal(dialog);
+  activated();
+}
+
+void frmMain::openBlock(int block) {
+  if (block < 0 || block >= BlockDiagram::kBlockCount) return;
+  const DiagramBlock& b = BlockDiagram::Blocks()[static_cast<std::size_t>(block)];
+  if (!Windows::instance().has(b.opens)) return;
+  picBlkDgm->setVisited(block);
+  if (EditorWindow* w = Windows::instance().get(b.opens)) openModal(w);
+}
+
+void frmMain::stconClicked() {
+  if (!Windows::instance().has(WindowId::STCON)) return;
+  EditorWindow* w = Windows::instance().get(WindowId::STCON);
+  if (!w) return;
+  Seam::instance().execModal(w);
+  cmdSTCON->setStyleSheet("QPushButton { background-color: rgb(0,255,0); }");
+  activated();
+}
+
+void frmMain::readDevice() {
+  if (flowRunning_ || App().programmer.busy()) return;  // the port is in use
+  if (!Windows::instance().has(WindowId::MemoryMap)) return;
+  if (EditorWindow* w = Windows::instance().get(WindowId::MemoryMap)) openModal(w);
+}
+
+void frmMain::portCheck() {
+  zk7::Port& port = App().port;
+  if (!port.accessProblem().empty()) {
+    // A port the system cannot reach reads all ones; say why instead of
+    // reporting a wrong address, and say each distinct problem once.
+    if (accessProblemsSaid_.insert(port.accessProblem()).second)
+      Seam::instance().message(this, "Check Parallel Port", Q(port.accessProblem()),
+                               Seam::Icon::Critical);
+  } else {
+    App().programmer.CheckLPT([this](const std::string& title, const std::string& text) {
+      Seam::instance().message(this, Q(title), Q(text), Seam::Icon::Critical);
+    });
+  }
+  updatePortStatus();
+}
+
+void frmMain::updatePortStatus() {
+  statusPort->setText(Q(App().port.description()));
+}
+
+void frmMain::choosePort(std::uint16_t base) {
+  if (flowRunning_ || App().programmer.busy()) return;
+  App().programmer.InitLPTPort(base);
+  (base == 0x278 ? p278 : base == 0x3BC ? p3BC : p378)->setChecked(true);
+  portCheck();
+}
+
+void frmMain::setFlowRunning(bool running) {
+  flowRunning_ = running;
+  cmdProgram->setEnabled(!running);
+  cmdReadDevice->setEnabled(!running);
+  for (QAction* a : {p278, p378, p3BC}) a->setEnabled(!running);
+}
+
+void frmMain::blink(const QColor& colour,
+                    std::initializer_list<std::pair<const char*, int>> steps) {
+  QPalette pal = lblTestStatus->palette();
+  pal.setColor(QPalette::WindowText, colour);
+  lblTestStatus->setPalette(pal);
+  for (const auto& [caption, ms] : steps) {
+    if (caption) lblTestStatus->setText(caption);
+    if (!closePending_) GuiDelayMs(ms);
+  }
+}
+
+void frmMain::programDevice() {
+  if (flowRunning_ || App().programmer.busy()) return;
+  QPalette pal = lblTestStatus->palette();
+  pal.setColor(QPalette::WindowText, Qt::black);
+  lblTestStatus->setPalette(pal);
+  lblTestStatus->setText(QString());
+  setFlowRunning(true);
+  Progress->setValue(0);
+  Progress->show();
+
+  zk7::FlowCallbacks cb = GuiFlowCallbacks();
+  cb.progress = [this](int position) { Progress->setValue(position); };
+  const zk7::FlowResult result = App().programmer.ProgramDevice(App().regs, App().image, cb);
+
+  switch (result.status) {
+    case zk7::FlowResult::Passed:
+      // The wait before the first caption belongs to the sequence (the chip
+      // has just left programming mode).
+      blink(QColor(0, 255, 0), {{nullptr, 500}, {"PASSED", 500}, {"", 500}, {"PASSED", 250}});
+      break;
+    case zk7::FlowResult::Failed:
+      blink(QColor(255, 0, 0), {{"FAILED", 250},
+                                {"", 250},
+                                {"FAILED", 250},
+                                {"", 250},
+                                {"FAILED", 250},
+                                {"", 250},
+                                {"FAILED", 250},
+                                {"", 250}});
+      Seam::instance().message(this, Q(result.title), Q(result.text), Seam::Icon::Critical);
+      break;
+    case zk7::FlowResult::Busy:
+      Seam::instance().message(this, Q(result.title), Q(result.text), Seam::Icon::Warning);
+      break;
+    case zk7::FlowResult::Aborted:
+      break;
+  }
+  setFlowRunning(false);
+  Progress->hide();
+  Progress->setValue(0);
+  if (closePending_) close();
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+  if (flowRunning_) {
+    // Leave programming mode first: the flow stops at its next wait and
+    // turns the programming voltage off; the window closes when it returns.
+    closePending_ = true;
+    App().programmer.requestAbort();
+    event->ignore();
+    return;
+  }
+  event->accept();
+}
+
+void frmMain::loadDeviceFile() {
+  const QString path = Seam::instance().openFileName(this, "Load Default...", "Device File (*.dvs)",
+                                                     "dvs", dialogPath_);
+  if (path.isEmpty()) return;
+  dialogPath_ = path;
+  // The whole file is read and checked before anything is taken over, so a
+  // bad file leaves the configuration as it was.
+  zk7::DeviceFileContents contents;
+  std::string error;
+  if (!zk7::ReadDeviceFile(QFile::encodeName(path).toStdString(), contents, error,
+                           DecimalPoint())) {
+    Seam::instance().message(this, "Error Loading FIle", "Error! \r\n" + Q(error),
+                             Seam::Icon::Critical);
+    return;
+  }
+  if (contents.oldVersion)
+    Seam::instance().message(this, "FILE OLD VERSION",
+                             "File is old version...\r\nFosc frequency was not loaded\r\n"
+                             "Re-saving will update file with Fosc frequency",
+                             Seam::Icon::None);
+  App().regs = contents.registers;
+  if (!contents.oldVersion) App().Fosc = contents.foscHz;
+  zk7::BuildMemoryImage(App().regs, App().image);
+  RefreshAll();
+  statusPath->setText(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()));
+}
+
+void frmMain::saveDeviceFile() {
+  zk7::BuildMemoryImage(App().regs, App().image);
+  const QString path = Seam::instance().saveFileName(this, "Save File as...", "Device File (*.dvs)",
+                                                     "dvs", dialogPath_);
+  if (path.isEmpty()) return;
+  dialogPath_ = path;
+  std::string error;
+  if (!zk7::WriteDeviceFile(QFile::encodeName(path).toStdString(), App().image,
+                            App().regs.ConfigWord(), txtFosc->text().toStdString(), error))
+    Seam::instance().message(this, "Error Saving File", "Error! \r\n" + Q(error),
+                             Seam::Icon::Critical);
+}
+
+void frmMain::exportHex() {
+  zk7::BuildMemoryImage(App().regs, App().image);
+  const QString path = Seam::instance().saveFileName(this, "Export HEX File as...",
+                                                     "HEX File (*.hex)", "hex", dialogPath_);
+  if (path.isEmpty()) return;
+  dialogPath_ = path;
+  std::string error;
+  if (!zk7::WriteIntelHexFile(QFile::encodeName(path).toStdString(), App().image.ProgramImage,
+                              App().regs.ConfigWord(), error))
+    Seam::instance().message(this, VersionRecord::Title, "File Error: " + Q(error),
+                             Seam::Icon::None);
+}
+
+void frmMain::showAbout() {
+  // Loaded afresh each time, so its texts are rebuilt.
+  frmAbout about(this);
+  about.Display();
+}

@@ -1,0 +1,124 @@
+// The main window: block diagram, device / oscillator / frequency frame,
+// file and programming commands, port menu and status bar.
+#pragma once
+
+#include <QMainWindow>
+#include <QRect>
+#include <QString>
+#include <array>
+#include <set>
+#include <string>
+
+#include "shell/windows.h"
+
+class BlockDiagram;
+class QAction;
+class QActionGroup;
+class QDialog;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+class QStatusBar;
+
+// Where a window of rectangle win goes inside the work area: a window wider
+// than the work area takes its left edge and width, then one taller takes
+// its top edge and height; a window that fits stays where it is.
+QRect FitIntoWorkArea(QRect win, QRect workArea);
+
+class frmMain : public QMainWindow {
+  Q_OBJECT
+ public:
+  static constexpr int kPinCount = 14;
+  // Pin names in package order, pin 1 first.
+  static const std::array<const char*, kPinCount>& PinNames();
+
+  // Constructing the window is its load: fit, port, check, Fosc, layout,
+  // start-up read, summary refresh.
+  explicit frmMain(QWidget* parent = nullptr);
+  ~frmMain() override;
+
+  bool isZK7B() const;
+  // The work done each time the window becomes active again after one of
+  // its modal windows closed: marks, then the summary refresh.
+  void activated();
+  // Shows one of our windows modally, then runs the activation work.
+  void openModal(QDialog* dialog);
+  // Opens the editor of a diagram block; nothing when that editor does not exist.
+  void openBlock(int block);
+  // True from the start of a Program Device run to the end of its result display.
+  bool flowRunning() const { return flowRunning_; }
+  // The path last chosen in the file dialog (its initial path next time).
+  const QString& dialogPath() const { return dialogPath_; }
+
+  // Commands (also reached through the controls).
+  void choosePort(std::uint16_t base);
+  void loadDeviceFile();
+  void saveDeviceFile();
+  void exportHex();
+  void programDevice();
+  void readDevice();
+  void showAbout();
+
+  // Controls, named as the window's design names them.
+  BlockDiagram* picBlkDgm = nullptr;
+  QFrame* Frame1 = nullptr;
+  QPushButton* cmdDevice = nullptr;
+  QLabel* Label1 = nullptr;
+  std::array<QRadioButton*, 3> optXTAL{};
+  QLabel* lblFosc = nullptr;
+  QLineEdit* txtFosc = nullptr;
+  QLabel* lblkHz = nullptr;
+  QFrame* Line1 = nullptr;
+  QLabel* lblConfigWord = nullptr;
+  QLabel* lblAtoDMask = nullptr;
+  QPushButton* cmdProgram = nullptr;
+  QPushButton* cmdReadDevice = nullptr;
+  QPushButton* cmdSTCON = nullptr;
+  QLabel* lblTestStatus = nullptr;
+  std::array<QLabel*, kPinCount + 1> lblPinName{};  // 0 is the hidden template
+  std::array<QFrame*, kPinCount + 1> shpPin{};      // 0 is the hidden template
+  QProgressBar* Progress = nullptr;
+  QStatusBar* StatusBar1 = nullptr;
+  QLabel* statusPath = nullptr;  // first panel: path of the last loaded device file
+  QLabel* statusPort = nullptr;  // second panel: the port and its driver
+  QAction* mnuPort = nullptr;
+  QAction* p278 = nullptr;
+  QAction* p378 = nullptr;
+  QAction* p3BC = nullptr;
+  QAction* mnuLoad = nullptr;
+  QAction* mnuSave = nullptr;
+  QAction* mnuCreateHEX = nullptr;
+  QAction* mnuExit = nullptr;
+  QAction* mnuAbout = nullptr;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void buildMenus();
+  void buildControls();
+  void layOutPins();
+  void fitIntoWorkArea();
+  void showRegisterSection();
+  void portCheck();
+  void updatePortStatus();
+  void oscillatorChosen(int index);
+  void toggleDevice();
+  void commitFosc();
+  void stconClicked();
+  void setFlowRunning(bool running);
+  void blink(const QColor& colour, std::initializer_list<std::pair<const char*, int>> steps);
+
+  QString dialogPath_;
+  bool flowRunning_ = false;
+  bool closePending_ = false;
+  bool committingFosc_ = false;
+  std::set<std::string> accessProblemsSaid_;
+};
+
+// The main window while it exists, otherwise nullptr.
+frmMain* MainWindow();

@@ -1,0 +1,24 @@
+#include "shell/startup.h"
+
+#include "model/image.h"
+#include "model/registers.h"
+#include "shell/app.h"
+#include "shell/frmMain.h"
+#include "shell/frmSplash.h"
+#include "shell/seam.h"
+#include "shell/windows.h"
+
+frmMain* StartApplication() {
+  RegisterAllWindows();
+  zk7::SetDefaultRegisters(App().regs);
+  zk7::BuildMemoryImage(App().regs, App().image);
+  {
+    // Start-up goes on only when the splash has been closed.
+    frmSplash splash;
+    Seam::instance().execModal(&splash);
+  }
+  auto* w = new frmMain;
+  w->setAttribute(Qt::WA_DeleteOnClose);
+  w->show();
+  return w;
+}

@@ -1,0 +1,321 @@
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QTest>
+#include <random>
+
+#include "can/frmCAN.h"
+#include "gui_support/fixture.h"
+#include "model/can_timing.h"
+#include "model/format.h"
+#include "shell/refresh.h"
+
+using namespace zk7;
+
+class CanWindow : public GuiTest {
+ protected:
+  void SetUp() override {
+    GuiTest::SetUp();
+    w = window<frmCAN>(WindowId::CAN);
+    ASSERT_NE(w, nullptr);
+  }
+  template <class T>
+  T* c(const QString& name) {
+    T* p = w->findChild<T*>(name);
+    EXPECT_NE(p, nullptr) << name.toStdString();
+    return p;
+  }
+  // The texts of the named controls, joined by spaces.
+  QString texts(std::initializer_list<QString> names) {
+    QStringList out;
+    for (const QString& n : names) {
+      if (auto* e = w->findChild<QLineEdit*>(n))
+        out << e->text();
+      else if (auto* b = w->findChild<QAbstractButton*>(n))
+        out << b->text();
+      else
+        out << c<QLabel>(n)->text();
+    }
+    return out.join(" ");
+  }
+  QString text(const QString& name) { return texts({name}); }
+  QSlider* slider(const QString& name) { return c<QSlider>(name); }
+  void show() {
+    w->show();
+    QApplication::setActiveWindow(w);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(w));
+  }
+  // Types into a box and leaves it, as a user tabbing through does.
+  void typeAndLeave(const QString& box, const char* keys) {
+    auto* e = c<QLineEdit>(box);
+    e->setFocus(Qt::TabFocusReason);
+    QTest::keyClicks(e, keys);
+    c<QPushButton>("cmdOK")->setFocus(Qt::TabFocusReason);
+  }
+  void setRegs(std::initializer_list<std::pair<int, int>> values) {
+    for (auto [r, v] : values) regs().set(r, v);
+    w->showRegisterSet();
+  }
+  frmCAN* w = nullptr;
+};
+
+TEST_F(CanWindow, CreationWritesNothingAndDefaultsShow) {
+  RegisterSet before = regs();
+  RefreshAll();
+  EXPECT_EQ(regs(), before);
+  EXPECT_EQ(c<QComboBox>("cmbSJW")->currentText(), "1 TQ");
+  EXPECT_EQ(texts({"lblNumBRP", "lblNumTQ_0", "lblNumTQ_1", "lblNumTQ_2", "txtNumTQ", "txtBitTime",
+                   "txtSamplePoint", "txtBitRate", "chkSamPoint", "chkBTLMODE", "chkWAKFIL"}),
+            "1 1TQ 1TQ 2TQ 5 2.5 60 400 1X PS1 or IPT OFF");
+  EXPECT_EQ(text("lblTimingWarning"), "");
+  const float widths[4] = {1356, 1356, 1356, 2712}, lefts[4] = {0, 1356, 2712, 4068};
+  for (int k = 0; k < 4; ++k) {
+    EXPECT_FLOAT_EQ(w->barWidthTwips(k), widths[k]);
+    EXPECT_FLOAT_EQ(w->barLeftTwips(k), lefts[k]);
+  }
+  EXPECT_EQ(c<QLabel>("lblBitTime_3")->geometry().right() + 1, 452);
+  QStringList table, names;
+  for (int k = 1; k <= 28; ++k) {
+    table << text(QString("txtCANReg_%1").arg(k));
+    names << text(QString("lblAddr_%1").arg(k));
+  }
+  EXPECT_EQ(table.join(" "), QString("FF EB FF FF ").repeated(6) + "00 00 01 00");
+  EXPECT_EQ(names[0] + names[13] + names[27], "TXID0SIDHRXMSIDLOPTREG2");
+  EXPECT_EQ(texts({"lblTXID0", "lblTXID1", "lblTXID2", "lblRXM", "lblRXF0", "lblRXF1"}),
+            QString("1FFFFFFF 1FFFFFFF 1FFFFFFF 1FFFFFFF 1FFFFFFF 1FFFFFFF"));
+  EXPECT_EQ(texts({"txtTXIDn_2", "chkIDType_5"}), "EB Ext ID");
+}
+
+TEST_F(CanWindow, BitTimeExamplesAndNoOscillator) {
+  App().Fosc = 20000000.0;
+  setRegs({{CNF1, 0x04}, {CNF2, 0x12}, {CNF3, 0x02}});  // prescaler 5, 1+3+3+3 TQ
+  EXPECT_EQ(texts({"lblNumBRP", "txtNumTQ", "txtBitTime"}), "5 10 5");
+  App().Fosc = 10000000.0;
+  setRegs({{CNF1, 0x00}, {CNF2, 0x24}, {CNF3, 0x04}});  // 1+5+5+5 TQ
+  EXPECT_EQ(texts({"txtNumTQ", "txtBitTime"}), "16 3.2");
+  App().Fosc = 0;
+  w->RefreshCANDisp();
+  EXPECT_EQ(texts({"txtBitTime", "txtBitRate"}), "-- --");
+}
+
+TEST_F(CanWindow, SliderMovesWriteOnlyTheirFields) {
+  setRegs({{CNF1, 0x80}, {CNF3, 0x41}});
+  slider("sldrBRP")->triggerAction(QAbstractSlider::SliderToMaximum);
+  EXPECT_EQ(regs()[CNF1], 0xBF);
+  EXPECT_EQ(texts({"lblNumBRP", "txtBitTime"}), "64 160");
+  slider("sldrBRP")->triggerAction(QAbstractSlider::SliderPageStepSub);
+  EXPECT_EQ(regs()[CNF1], 0xBA);
+  slider("sldrSegment_1")->triggerAction(QAbstractSlider::SliderToMaximum);
+  EXPECT_EQ(regs()[CNF2], 0x38);
+  slider("sldrSegment_0")->triggerAction(QAbstractSlider::SliderToMaximum);
+  EXPECT_EQ(regs()[CNF2], 0x3F);
+  slider("sldrSegment_2")->triggerAction(QAbstractSlider::SliderToMaximum);
+  EXPECT_EQ(regs()[CNF3], 0x47);
+  EXPECT_EQ(texts({"txtNumTQ", "lblNumTQ_2"}), "25 8TQ");
+  EXPECT_FLOAT_EQ(w->barWidthTwips(2), 8.0f / 25 * 6780);
+  slider("sldrSegment_2")->triggerAction(QAbstractSlider::SliderToMinimum);
+  EXPECT_EQ(regs()[CNF3], 0x41);
+  EXPECT_EQ(text("txtCANReg_27"), "41");
+
+  // Shown from a file: the slider follows, nothing is written.
+  setRegs({{CNF1, 0x3F}});
+  EXPECT_EQ(slider("sldrBRP")->value(), 63);
+  EXPECT_EQ(text("lblNumBRP"), "64");
+  EXPECT_EQ(regs()[CNF1], 0x3F);
+}
+
+TEST_F(CanWindow, DragWritesEveryIntermediatePosition) {
+  show();
+  QSlider* s = slider("sldrSegment_1");
+  std::vector<int> seen;
+  QObject::connect(s, &QSlider::valueChanged,
+                   [&] { seen.push_back(FieldValue(regs()[CNF2], kPhaseSeg1)); });
+  QStyleOptionSlider opt;
+  opt.initFrom(s);
+  opt.minimum = s->minimum();
+  opt.maximum = s->maximum();
+  opt.sliderPosition = opt.sliderValue = s->value();
+  const QPoint at =
+      s->style()->subControlRect(QStyle::CC_Slider, &opt, QStyle::SC_SliderHandle, s).center();
+  QTest::mousePress(s, Qt::LeftButton, {}, at);
+  for (QPointF p = at; p.x() <= s->width(); p.rx() += 2) {
+    QMouseEvent move(QEvent::MouseMove, p, s->mapToGlobal(p), Qt::NoButton, Qt::LeftButton, {});
+    QApplication::sendEvent(s, &move);
+  }
+  QTest::mouseRelease(s, Qt::LeftButton, {}, QPoint(s->width() - 1, at.y()));
+  EXPECT_EQ(seen, (std::vector<int>{1, 2, 3, 4, 5, 6, 7}));
+  EXPECT_EQ(regs()[CNF2], 0x38);
+  EXPECT_EQ(text("txtNumTQ"), "12");
+}
+
+TEST_F(CanWindow, CheckBoxesAndSjwList) {
+  setRegs({{CNF1, 0x05}, {CNF2, 0xC0}});
+  EXPECT_EQ(texts({"chkBTLMODE", "chkSamPoint"}), "CNF3 3X");
+  const QString bitTime = text("txtBitTime");
+  c<QCheckBox>("chkBTLMODE")->click();
+  EXPECT_EQ(regs()[CNF2], 0x40);
+  EXPECT_EQ(texts({"chkBTLMODE", "txtBitTime"}), "PS1 or IPT " + bitTime);
+  c<QCheckBox>("chkWAKFIL")->click();
+  EXPECT_EQ(regs()[CNF3], 0x41);
+  EXPECT_EQ(text("chkWAKFIL"), "ON");
+  QTest::keyClick(c<QComboBox>("cmbSJW"), Qt::Key_End);
+  EXPECT_EQ(c<QComboBox>("cmbSJW")->currentText(), "4 TQ");
+  EXPECT_EQ(regs()[CNF1], 0xC5);
+  EXPECT_EQ(text("txtCANReg_25"), "C5");
+}
+
+TEST_F(CanWindow, PhaseSegment2OfZeroShowsItsTrueLength) {
+  setRegs({{CNF3, 0x40}});
+  EXPECT_EQ(regs()[CNF3], 0x40);
+  EXPECT_EQ(slider("sldrSegment_2")->value(), 2);
+  EXPECT_EQ(texts({"lblNumTQ_2", "txtNumTQ"}), "1TQ 4");
+  EXPECT_TRUE(text("lblTimingWarning").contains("PS2 shorter than 2 TQ"));
+  // Pressing towards the minimum takes the slider's own minimum.
+  slider("sldrSegment_2")->triggerAction(QAbstractSlider::SliderSingleStepSub);
+  EXPECT_EQ(regs()[CNF3], 0x41);
+  EXPECT_EQ(texts({"lblNumTQ_2", "txtNumTQ"}), "2TQ 5");
+}
+
+TEST_F(CanWindow, IdentifierEntryAndRawIds) {
+  w->showRegisterSet();
+  show();
+  c<QCheckBox>("chkIDType_0")->click();
+  EXPECT_EQ(regs()[TXID0SIDL], 0xE3);
+  EXPECT_EQ(texts({"txtTXIDn_2", "chkIDType_0", "lblTXID0"}), "E3 Std ID 7FF");
+
+  typeAndLeave("txtTXIDn_1", "12");
+  typeAndLeave("txtTXIDn_2", "5f");
+  EXPECT_EQ(regs()[TXID0SIDH], 0x12);
+  EXPECT_EQ(regs()[TXID0SIDL], 0x43);
+  EXPECT_EQ(texts({"txtTXIDn_2", "lblTXID0", "txtCANReg_2"}), "43 92 43");
+
+  for (auto [box, keys] : {std::pair{"txtRXFilter_9", "0"},
+                           {"txtRXFilter_10", "03"},
+                           {"txtRXFilter_11", "0"},
+                           {"txtRXFilter_12", "1"}})
+    typeAndLeave(box, keys);
+  EXPECT_EQ(regs()[RXF1SIDL], 0x0B);
+  EXPECT_EQ(texts({"txtRXFilter_10", "txtRXFilter_12", "lblRXF1"}), "0B 01 30001");
+
+  typeAndLeave("txtTXIDn_7", "agb");
+  typeAndLeave("txtTXIDn_8", "71\b");
+  EXPECT_EQ(regs()[TXID1EID8], 0xAB);
+  EXPECT_EQ(regs()[TXID1EID0], 0x07);
+  EXPECT_EQ(texts({"txtTXIDn_7", "txtTXIDn_8"}), "AB 07");
+}
+
+TEST_F(CanWindow, PastedTextNeverBecomesAWrongByte) {
+  w->showRegisterSet();
+  show();
+  auto* e = c<QLineEdit>("txtTXIDn_4");
+  e->setFocus(Qt::TabFocusReason);
+  EXPECT_EQ(e->selectedText(), "FF");
+  for (const char* paste : {"XY", "1G", " 5", "-1", "1FF", "3c"}) {
+    QApplication::clipboard()->setText(paste);
+    e->selectAll();
+    e->paste();
+  }
+  EXPECT_EQ(e->text(), "3C");  // only the hex text got in, raised; "1FF" was cut to "1F"
+  c<QPushButton>("cmdOK")->setFocus(Qt::TabFocusReason);
+  EXPECT_EQ(regs()[TXID0EID0], 0x3C);
+}
+
+TEST_F(CanWindow, TabOrderRunsThroughTheByteBoxes) {
+  show();  // before any summary refresh: leaving a box must store what it shows
+  c<QLineEdit>("txtTXIDn_1")->setFocus(Qt::TabFocusReason);
+  QStringList order;
+  for (int i = 0; i < 24; ++i) {
+    order << QApplication::focusWidget()->objectName();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+  }
+  EXPECT_EQ(order[11] + order[12] + order[23], "txtTXIDn_12txtRXFilter_1txtRXFilter_12");
+  EXPECT_EQ(regs()[TXID0SIDL], 0xEB);
+}
+
+TEST_F(CanWindow, RefreshNormalisesSidlOnlyWhenTheTypeChanges) {
+  regs().set(TXID1SIDL, 0xE7);  // standard now: bits 4 and 2 are cleared
+  regs().set(RXF0SIDL, 0xFF);   // still extended: shown and kept as stored
+  regs().set(TXID2EID0, 0x05);
+  RefreshAll();
+  EXPECT_EQ(regs()[TXID1SIDL], 0xE3);
+  EXPECT_EQ(regs()[RXF0SIDL], 0xFF);
+  EXPECT_EQ(texts({"txtTXIDn_6", "chkIDType_1", "lblTXID1", "txtRXFilter_6", "lblRXF0"}),
+            "E3 Std ID 7FF FF 1FFFFFFF");
+  EXPECT_EQ(texts({"txtTXIDn_12", "lblTXID2"}), "5 1FFFFF05");
+}
+
+TEST_F(CanWindow, CalcRawIdRefusesABadIndex) {
+  w->showRegisterSet();
+  for (int bad : {6, -1}) w->CalcRawID(bad);
+  ASSERT_EQ(testSeam().messages.size(), 2u);
+  EXPECT_EQ(testSeam().messages[0].title + testSeam().messages[0].text, "ERRORNot Valid");
+  EXPECT_EQ(testSeam().messages[0].icon, Seam::Icon::Critical);
+  EXPECT_EQ(text("lblRXF1"), "1FFFFFFF");
+}
+
+TEST_F(CanWindow, OptReg2BitsAndWindowLifecycle) {
+  setRegs({{OPTREG2, 0x81}});
+  QString labels;
+  for (int bit = 7; bit >= 0; --bit) labels += text(QString("lblOPTREG2bit_%1").arg(bit));
+  EXPECT_EQ(labels, "10000001");
+  EXPECT_TRUE(c<QCheckBox>("chkOPTREG2_7")->isChecked());
+  c<QCheckBox>("chkOPTREG2_7")->click();
+  EXPECT_EQ(regs()[OPTREG2], 0x01);
+  EXPECT_EQ(texts({"chkOPTREG2_7", "lblOPTREG2bit_7", "txtCANReg_28"}), "CAEN 0 01");
+
+  // Cancel hides and undoes nothing; opening again rewrites the table from
+  // the registers without moving the controls.
+  testSeam().onModal = [&](QDialog*) {
+    slider("sldrBRP")->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    c<QPushButton>("cmdCancel")->click();
+    EXPECT_FALSE(w->isVisible());
+    return 0;
+  };
+  Seam::instance().execModal(w);
+  EXPECT_EQ(regs()[CNF1], 0x01);
+  regs().set(CNF1, 0x07);
+  testSeam().onModal = [&](QDialog*) {
+    EXPECT_EQ(texts({"txtCANReg_25", "lblNumBRP"}), "07 2");
+    return 0;
+  };
+  Seam::instance().execModal(w);
+}
+
+TEST_F(CanWindow, ShowingRandomRegisterSetsChangesOnlyTypeChangedSidl) {
+  std::mt19937 rng(12345);
+  std::uniform_int_distribution<int> byte(0, 255);
+  for (int round = 0; round < 150; ++round) {
+    bool wasExt[kCanIdCount];
+    for (int id = 0; id < kCanIdCount; ++id) wasExt[id] = w->chkIDType[id]->isChecked();
+    for (int r = 0; r < kRegisterCount; ++r) regs().set(r, byte(rng));
+    RegisterSet expected = regs();
+    for (int id = 0; id < kCanIdCount; ++id) {
+      const int sidl = CanIdReg(id, SIDL);
+      const bool ext = expected.reg(sidl) & kSIDLExtended;
+      if (ext != wasExt[id]) expected.set(sidl, NormalisedSIDL(expected.reg(sidl), ext));
+    }
+    w->showRegisterSet();
+    ASSERT_EQ(regs(), expected) << "round " << round;
+    const CanBitTiming t = DecodeBitTiming(regs());
+    EXPECT_EQ(w->numTQ(), NumTQ(t.prop, t.ps1, t.ps2));
+    EXPECT_EQ(text("txtBitTime").toStdString(), FormatNumber(BitTimeUs(t.brp, w->numTQ(), 4e6)));
+    for (int k = 1; k <= 28; ++k)
+      ASSERT_EQ(text(QString("txtCANReg_%1").arg(k)).toStdString(), Hex2(regs()[kCanTable[k - 1]]));
+  }
+}
+
+// Renders the window for the docs when ZK7_SCREENSHOT names a file.
+TEST_F(CanWindow, Screenshot) {
+  const char* path = std::getenv("ZK7_SCREENSHOT");
+  if (!path) GTEST_SKIP();
+  setRegs({{CNF1, 0x41}, {CNF2, 0x9A}, {CNF3, 0x03}, {OPTREG2, 0x81}, {TXID1SIDL, 0x43}});
+  show();
+  EXPECT_TRUE(w->grab().save(path));
+}

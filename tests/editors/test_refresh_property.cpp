@@ -1,0 +1,175 @@
+// Property: showing any register set through the summary refresh leaves the
+// register set as it was. Two writes are allowed, both normalisations of a
+// byte the refresh shows:
+//  - a CAN identifier type box that changes state rewrites its SIDL byte with
+//    bits 4 and 2 cleared (SIDL AND 0xEB), bit 3 unchanged;
+//  - the main window's oscillator option, when it changes, rewrites
+//    ConfigWord with the same mode and its high byte cleared (word AND 0xFF);
+//    never for mode 2, which selects no option.
+// Every other register byte, user memory, the checksum and every other bit of
+// ConfigWord must be identical.
+#include <QCheckBox>
+#include <QDialog>
+#include <cstdint>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "gui_support/fixture.h"
+#include "model/format.h"
+#include "shell/refresh.h"
+
+namespace {
+
+using zk7::RegisterSet;
+
+constexpr int kSidl[] = {zk7::TXID0SIDL, zk7::TXID1SIDL, zk7::TXID2SIDL,
+                         zk7::RXMSIDL,   zk7::RXF0SIDL,  zk7::RXF1SIDL};
+
+const WindowId kRefreshed[] = {WindowId::GPIO, WindowId::CAN, WindowId::AtoD, WindowId::PWM1,
+                               WindowId::PWM2};
+
+std::string Name(int index) {
+  const char* n = zk7::RegisterName(index);
+  return *n ? n : "reserved byte " + std::to_string(index);
+}
+
+// The type box of identifier i (0..5) if the CAN window has one.
+QCheckBox* TypeBox(int i) {
+  EditorWindow* can = Windows::instance().existing(WindowId::CAN);
+  return can ? can->findChild<QCheckBox*>(QString("chkIDType_%1").arg(i)) : nullptr;
+}
+
+// Differences between before and after that the rules above do not allow.
+// typeBefore[i] is identifier i's type box state before the refresh (-1 when
+// unknown); a type box that kept its state must not have touched SIDL.
+std::string ForbiddenChanges(const RegisterSet& before, const RegisterSet& after,
+                             const int (&typeBefore)[6], bool mainSectionRan) {
+  std::ostringstream out;
+  for (int r = 0; r < zk7::kRegisterCount; ++r) {
+    const unsigned b = before.reg(r), a = after.reg(r);
+    if (a == b) continue;
+    bool allowed = false;
+    for (int i = 0; i < 6; ++i) {
+      if (kSidl[i] != r) continue;
+      const bool typeChanged = typeBefore[i] < 0 || typeBefore[i] != static_cast<int>((b >> 3) & 1);
+      allowed = typeChanged && a == (b & 0xEB);
+    }
+    if (!allowed) out << Name(r) << ": " << zk7::Hex2(b) << " became " << zk7::Hex2(a) << "\n";
+  }
+  for (int k = 0; k < zk7::kUserMemorySize; ++k)
+    if (before.user(k) != after.user(k))
+      out << "user memory " << k << ": " << zk7::Hex2(before.user(k)) << " became "
+          << zk7::Hex2(after.user(k)) << "\n";
+  if (before.ImageChecksum() != after.ImageChecksum())
+    out << "ImageChecksum: " << zk7::Hex2(before.ImageChecksum()) << " became "
+        << zk7::Hex2(after.ImageChecksum()) << "\n";
+  const auto wb = static_cast<std::uint16_t>(before.ConfigWord());
+  const auto wa = static_cast<std::uint16_t>(after.ConfigWord());
+  if (wa != wb && !(mainSectionRan && (wb & 3) != zk7::OscInvalid && wa == (wb & 0xFF)))
+    out << "ConfigWord: " << zk7::HexNoPad(wb) << " became " << zk7::HexNoPad(wa) << "\n";
+  return out.str();
+}
+
+class RefreshProperty : public GuiTest {
+ protected:
+  // A register set drawn from rng: uniform bytes, or (every other set) the
+  // defaults with some bytes replaced, which keeps many fields in their
+  // usual ranges while others take odd values.
+  static RegisterSet RandomSet(std::mt19937& rng, bool mostlyDefaults) {
+    std::uniform_int_distribution<int> byte(0, 255);
+    std::bernoulli_distribution replace(0.3);
+    RegisterSet rs;
+    zk7::SetDefaultRegisters(rs);
+    for (int i = 0; i < zk7::kImageSize; ++i)
+      if (!mostlyDefaults || replace(rng)) rs.setEntry(i, byte(rng));
+    const int word = std::uniform_int_distribution<int>(0, 0xFFFF)(rng);
+    rs.setConfigWord(static_cast<std::int16_t>(mostlyDefaults ? word & 0x3FFF : word));
+    return rs;
+  }
+
+  static void TypeStates(int (&states)[6]) {
+    for (int i = 0; i < 6; ++i) {
+      QCheckBox* box = TypeBox(i);
+      states[i] = box ? (box->isChecked() ? 1 : 0) : -1;
+    }
+  }
+
+  // Names the windows whose section alone changes the set, to make a failure
+  // easy to place.
+  static std::string Culprits(const RegisterSet& rs) {
+    std::string names;
+    const char* labels[] = {"GPIO", "CAN", "A/D", "PWM1", "PWM2"};
+    for (int n = 0; n < 5; ++n) {
+      EditorWindow* w = Windows::instance().existing(kRefreshed[n]);
+      if (!w) continue;
+      int types[6];
+      TypeStates(types);
+      App().regs = rs;
+      w->showRegisterSet();
+      if (!ForbiddenChanges(rs, App().regs, types, false).empty())
+        names += labels[n] + std::string(" ");
+    }
+    return names.empty() ? "main window or the order of the sections" : names;
+  }
+
+  // Runs count random sets through the summary refresh; windows keep their
+  // control states from one set to the next, as they do in use.
+  void Run(unsigned seed, int count, bool mainSectionRan) {
+    std::mt19937 rng(seed);
+    const double frequencies[] = {4000000.0, 20000000.0, 3686400.0, 32768.0, 0.0};
+    int failures = 0;
+    for (int n = 0; n < count && failures < 5; ++n) {
+      const RegisterSet before = RandomSet(rng, n % 2 == 1);
+      App().Fosc = frequencies[n % 5];
+      App().regs = before;
+      int types[6];
+      TypeStates(types);
+      RefreshAll();
+      const std::string diff = ForbiddenChanges(before, App().regs, types, mainSectionRan);
+      if (diff.empty()) continue;
+      ++failures;
+      ADD_FAILURE() << "seed " << seed << ", set " << n << ", Fosc " << App().Fosc
+                    << ": the summary refresh changed\n"
+                    << diff << "section(s) that change it alone: " << Culprits(before);
+    }
+  }
+};
+
+TEST_F(RefreshProperty, RandomRegisterSetsSurviveTheSummaryRefresh) {
+  for (WindowId id : kRefreshed)
+    if (!Windows::instance().has(id)) GTEST_SKIP() << "not every window is built yet";
+  RefreshAll();  // creates every window, as the start-up refresh does
+  for (WindowId id : kRefreshed) EXPECT_NE(Windows::instance().existing(id), nullptr);
+  Run(20261206, 400, false);
+}
+
+// Opening a window shows the register set too; opening any editor over a
+// random set must not change it either (the oscillator option is not involved,
+// so ConfigWord stays whole).
+TEST_F(RefreshProperty, OpeningEachEditorKeepsTheRegisterSet) {
+  RefreshAll();
+  std::mt19937 rng(7);
+  const WindowId opened[] = {WindowId::GPIO,     WindowId::CAN,   WindowId::AtoD,
+                             WindowId::PWM1,     WindowId::PWM2,  WindowId::PWMSlider,
+                             WindowId::DCSlider, WindowId::STCON, WindowId::UserReg};
+  for (int n = 0; n < 40; ++n) {
+    const RegisterSet before = RandomSet(rng, n % 2 == 1);
+    App().regs = before;
+    RefreshAll();
+    const RegisterSet shown = App().regs;  // after the allowed normalisations
+    for (WindowId id : opened) {
+      EditorWindow* w = Windows::instance().get(id);
+      if (!w) continue;
+      int types[6];
+      TypeStates(types);
+      Seam::instance().execModal(w);
+      const std::string diff = ForbiddenChanges(shown, App().regs, types, false);
+      ASSERT_TRUE(diff.empty()) << "set " << n << ", opening window " << static_cast<int>(id)
+                                << " changed\n"
+                                << diff;
+    }
+  }
+}
+
+}  // namespace

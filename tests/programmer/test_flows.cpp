@@ -1,0 +1,239 @@
+// The flows against the emulated chip, with time passing only through the
+// flows' own waits so nothing sleeps.
+#include <gtest/gtest.h>
+
+#include "model/format.h"
+#include "model/image.h"
+#include "programmer/emulator.h"
+#include "programmer/programmer.h"
+
+namespace zk7 {
+namespace {
+
+class FlowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto driver = std::make_unique<EmulatorDriver>();
+    chip = driver.get();
+    chip->useWaitClock();
+    port.setDriver(std::move(driver));
+    prog.InitLPTPort(0x378);
+    SetDefaultRegisters(rs);
+    cb.wait = [this](int ms) { waitedMs += ms; };
+    cb.progress = [this](int i) { lastProgress = i; };
+  }
+
+  FlowResult program() { return prog.ProgramDevice(rs, image, cb); }
+
+  Port port;
+  Programmer prog{port};
+  EmulatorDriver* chip = nullptr;
+  RegisterSet rs;
+  MemoryImage image;
+  FlowCallbacks cb;
+  long waitedMs = 0;
+  int lastProgress = -1;
+};
+
+int PulsedWords(const MemoryImage& image) {
+  int n = 0;
+  for (auto v : image.MemMap) n += v < 255;
+  return n;
+}
+
+TEST_F(FlowTest, ProgramsDefaultConfigurationAndReadsItBack) {
+  const FlowResult r = program();
+  ASSERT_EQ(r.status, FlowResult::Passed) << r.title << " / " << r.text;
+  EXPECT_FALSE(chip->inProgrammingMode());
+  EXPECT_FALSE(prog.inProgrammingMode());
+  EXPECT_EQ(chip->protocolErrors(), 0);
+  EXPECT_EQ(chip->shortPulses(), 0);
+  EXPECT_EQ(lastProgress, 69);
+  for (int i = 0; i < kImageSize; ++i) {
+    EXPECT_EQ(chip->imageWord(i), 0x3400 + image.MemMap[i]) << i;
+    // A word that takes on the first pulse gets three more; 0xFF gets none.
+    EXPECT_EQ(chip->pulses(i), image.MemMap[i] < 255 ? 4 : 0) << i;
+  }
+  EXPECT_EQ(chip->configWord(), 0x3FFF);
+  EXPECT_EQ(chip->pulses(kConfigPosition), 100);
+  // Waits: 1 ms per pulse plus 10 and 100.
+  EXPECT_EQ(waitedMs, 100 + 4 * PulsedWords(image) + 110);
+
+  MemoryImage back;
+  ASSERT_TRUE(prog.ReadImageWords(back, cb).ok());
+  EXPECT_EQ(back.MemMap, image.MemMap);
+  std::uint16_t cw = 0;
+  ASSERT_TRUE(prog.ReadChipConfigWord(cw, cb).ok());
+  EXPECT_EQ(cw, 0x3FFF);
+  EXPECT_FALSE(chip->inProgrammingMode());
+}
+
+TEST_F(FlowTest, ConfigWordBitsAreBurntAndCompared) {
+  rs.setConfigWord(5);
+  ASSERT_TRUE(program().ok());
+  EXPECT_EQ(chip->configWord(), 0x3FFD);
+  std::uint16_t cw = 0;
+  ASSERT_TRUE(prog.ReadChipConfigWord(cw, cb).ok());
+  EXPECT_EQ(cw, 0x3FFD);
+}
+
+TEST_F(FlowTest, ConfigWordOf255OrMoreGetsNoPulses) {
+  rs.setConfigWord(0x00FF);
+  ASSERT_TRUE(program().ok());
+  EXPECT_EQ(chip->pulses(kConfigPosition), 0);
+}
+
+TEST_F(FlowTest, ConfigWordFailureMessage) {
+  rs.setConfigWord(5);
+  chip->setStuckBit(kConfigPosition, 1);  // reads back 7
+  const FlowResult r = program();
+  EXPECT_EQ(r.status, FlowResult::Failed);
+  EXPECT_EQ(r.title, "Failed to Program Config. Word");
+  EXPECT_EQ(r.text, "Failed to Program Configuration Word!\r\nExpected: 5\r\nRead: 7");
+  EXPECT_FALSE(chip->inProgrammingMode());
+  EXPECT_EQ(chip->pulses(0), 0);  // the image is not touched
+}
+
+TEST_F(FlowTest, WordTakingOnPulse25GetsOverProgrammed) {
+  BuildMemoryImage(rs, image);
+  int pos = 0;
+  while (image.MemMap[pos] == 255) ++pos;
+  chip->setPulsesNeeded(pos, 25);
+  ASSERT_TRUE(program().ok());
+  EXPECT_EQ(chip->pulses(pos), 100);  // 25 + 75
+}
+
+TEST_F(FlowTest, WordNeeding26PulsesFailsWithItsMessage) {
+  BuildMemoryImage(rs, image);
+  const int pos = 0x2F;
+  ASSERT_LT(image.MemMap[pos], 255);
+  chip->setPulsesNeeded(pos, 26);
+  const FlowResult r = program();
+  EXPECT_EQ(r.status, FlowResult::Failed);
+  // The 26th read matched, yet the run fails at that word.
+  EXPECT_EQ(chip->imageWord(pos), 0x3400 + image.MemMap[pos]);
+  EXPECT_EQ(chip->pulses(pos), 26);
+  EXPECT_EQ(r.title, "Failed to Program Address 2F");
+  EXPECT_EQ(r.text,
+            "Failed to Program Register: 2F\r\nExpected: " + HexNoPad(0x3400u + image.MemMap[pos]) +
+                "\r\nRead: " + HexNoPad(0x3400u + image.MemMap[pos]));
+  EXPECT_FALSE(chip->inProgrammingMode());
+  EXPECT_EQ(chip->pulses(pos + 1), 0);
+  EXPECT_EQ(lastProgress, pos - 1);
+}
+
+TEST_F(FlowTest, SecondProgrammingFailsAtFirstWordWhoseBitsMustRise) {
+  ASSERT_TRUE(program().ok());
+  const MemoryImage first = image;
+  // New data: one word that only clears bits (fine), then one that needs a 0 -> 1.
+  int lower = -1, higher = -1;
+  for (int i = 0; i < kRegisterCount && higher < 0; ++i) {
+    const int v = first.MemMap[i];
+    if (lower < 0 && v != 0) {
+      lower = i;
+    } else if (lower >= 0 && v != 0xFF) {
+      higher = i;
+    }
+  }
+  ASSERT_GE(higher, 0);
+  rs.setEntry(lower, first.MemMap[lower] & (first.MemMap[lower] - 1));
+  rs.setEntry(higher, 0xFF);
+  const FlowResult r = program();
+  ASSERT_EQ(r.status, FlowResult::Failed);
+  EXPECT_EQ(r.title, "Failed to Program Address " + HexNoPad(higher));
+  EXPECT_NE(r.text.find("Read: " + HexNoPad(0x3400u + first.MemMap[higher])), std::string::npos)
+      << r.text;
+}
+
+TEST_F(FlowTest, MissingChipOrCableFailsAtTheConfigurationWord) {
+  struct Case {
+    EmulatorOptions::Fault fault;
+    int configWord;
+    const char* read;
+  };
+  for (const Case c :
+       {Case{EmulatorOptions::NoChipHigh, 5, "7"}, Case{EmulatorOptions::NoChipLow, 7, "0"},
+        Case{EmulatorOptions::NoCable, 7, "0"}, Case{EmulatorOptions::WrongAddress, 4, "7"}}) {
+    chip->setFault(c.fault);
+    rs.setConfigWord(static_cast<std::int16_t>(c.configWord));
+    const FlowResult r = program();
+    EXPECT_EQ(r.title, "Failed to Program Config. Word") << c.fault;
+    EXPECT_EQ(r.text.substr(r.text.rfind("Read: ")), std::string("Read: ") + c.read) << c.fault;
+  }
+}
+
+TEST_F(FlowTest, NoChipReadingHighWithConfig7FailsAtFirstImageWordNotFF) {
+  chip->setFault(EmulatorOptions::NoChipHigh);
+  const FlowResult r = program();
+  BuildMemoryImage(rs, image);
+  int pos = 0;
+  while (image.MemMap[pos] == 255) ++pos;
+  EXPECT_EQ(r.title, "Failed to Program Address " + HexNoPad(pos));
+  EXPECT_NE(r.text.find("Read: 3FFF"), std::string::npos);
+}
+
+TEST_F(FlowTest, SecondFlowIsRefusedWhileOneRuns) {
+  FlowResult inner;
+  std::uint16_t cw = 0xABCD;
+  MemoryImage other;
+  other.MemMap.fill(7);
+  bool asked = false;
+  cb.progress = [&](int i) {
+    if (i != 3 || asked) return;
+    asked = true;
+    inner = prog.ReadChipConfigWord(cw, cb);
+    EXPECT_EQ(prog.ReadImageWords(other, cb).status, FlowResult::Busy);
+  };
+  EXPECT_TRUE(program().ok());
+  EXPECT_EQ(inner.status, FlowResult::Busy);
+  EXPECT_EQ(inner.text, BusyText());
+  EXPECT_EQ(cw, 0xABCD);
+  EXPECT_EQ(other.MemMap[0], 7);
+  EXPECT_FALSE(prog.busy());
+}
+
+TEST_F(FlowTest, AbortLeavesProgrammingModeAndRestoresARead) {
+  ASSERT_TRUE(program().ok());
+  cb.progress = [&](int i) {
+    if (i == 10) prog.requestAbort();
+  };
+  rs.setConfigWord(0xFF);
+  FlowResult r = program();
+  EXPECT_EQ(r.status, FlowResult::Aborted);
+  EXPECT_FALSE(chip->inProgrammingMode());
+  EXPECT_FALSE(prog.inProgrammingMode());
+  EXPECT_FALSE(prog.busy());
+
+  MemoryImage shown;
+  shown.MemMap.fill(0x55);
+  FlowCallbacks rcb;
+  rcb.byteArrived = [&](int i, std::uint8_t) {
+    if (i == 5) prog.requestAbort();
+  };
+  EXPECT_EQ(prog.ReadImageWords(shown, rcb).status, FlowResult::Aborted);
+  EXPECT_EQ(shown.MemMap[0], 0x55);
+  EXPECT_FALSE(chip->inProgrammingMode());
+  // An abort asked for while idle does not stop the next flow.
+  prog.requestAbort();
+  EXPECT_TRUE(prog.ReadImageWords(shown, FlowCallbacks{}).ok());
+}
+
+TEST(ResultBlink, SequencesAndTotalTimes) {
+  auto total = [](FlowResult::Status s) {
+    int ms = 0;
+    for (const auto& step : ResultBlinkSequence(s)) ms += step.waitMs;
+    return ms;
+  };
+  EXPECT_EQ(total(FlowResult::Passed), 1750);
+  EXPECT_EQ(total(FlowResult::Failed), 2000);
+  EXPECT_TRUE(ResultBlinkSequence(FlowResult::Busy).empty());
+  const auto passed = ResultBlinkSequence(FlowResult::Passed);
+  EXPECT_EQ(passed.back().caption, "PASSED");
+  EXPECT_EQ(passed.back().colour, ResultBlinkStep::Green);
+  const auto failed = ResultBlinkSequence(FlowResult::Failed);
+  EXPECT_EQ(failed.front().caption, "FAILED");
+  EXPECT_EQ(failed.back().caption, "");
+}
+
+}  // namespace
+}  // namespace zk7

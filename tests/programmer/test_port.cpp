@@ -1,0 +1,147 @@
+// Port choice, access problems, descriptions and the port trace.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "programmer/emulator.h"
+#include "programmer/programmer.h"
+
+namespace zk7 {
+namespace {
+
+std::string TempPath(const char* name) {
+  return ::testing::TempDir() + "zk7_" + name + "_" + std::to_string(::getpid());
+}
+
+std::vector<std::string> ReadLines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+TEST(PortChoice, ParsesEveryForm) {
+  PortChoice c;
+  std::uint16_t base = 0;
+  std::string error;
+  for (const auto& [text, address] : std::vector<std::pair<std::string, int>>{
+           {"278", 0x278}, {"378", 0x378}, {"3bc", 0x3BC}, {"0x3BC", 0x3BC}}) {
+    ASSERT_TRUE(ParsePortChoice(text, c, base, error)) << text;
+    EXPECT_EQ(base, address);
+    EXPECT_EQ(c.kind, PortChoice::Auto);
+  }
+  ASSERT_TRUE(ParsePortChoice("/dev/parport1", c, base, error));
+  EXPECT_EQ(c.kind, PortChoice::Device);
+  EXPECT_EQ(c.device, "/dev/parport1");
+  ASSERT_TRUE(ParsePortChoice("emulator:chip.txt,fault=nocable,pulses=config:3", c, base, error));
+  EXPECT_EQ(c.kind, PortChoice::Emulator);
+  EXPECT_EQ(c.emulatorOptions, "chip.txt,fault=nocable,pulses=config:3");
+  EXPECT_EQ(base, 0x3BC);  // untouched by the non-address forms
+
+  for (const char* bad : {"lpt1", "379", "emulator:fault=smoke", "emulator:a,b", "", "/dev/"}) {
+    error.clear();
+    EXPECT_FALSE(ParsePortChoice(bad, c, base, error)) << bad;
+    EXPECT_FALSE(error.empty()) << bad;
+  }
+}
+
+TEST(PortChoice, EmulatorOptions) {
+  EmulatorOptions o;
+  std::string error;
+  ASSERT_TRUE(ParseEmulatorOptions("fault=nochip-low,pulses=5:25,stuck=0x2F:3,stuck=0x2F:0,chip", o,
+                                   error));
+  EXPECT_EQ(o.fault, EmulatorOptions::NoChipLow);
+  EXPECT_EQ(o.pulsesNeeded.at(5), 25);
+  EXPECT_EQ(o.stuckBits.at(0x2F), 0x9);
+  EXPECT_EQ(o.chipFile, "chip");
+  for (const char* bad : {"pulses=70:1", "pulses=3:0", "stuck=1:14", "stuck=1", "colour=red"})
+    EXPECT_FALSE(ParseEmulatorOptions(bad, o, error)) << bad;
+}
+
+TEST(Port, BadEnvironmentChoiceReachesNothingAndSaysWhy) {
+  setenv("ZK7_PORT", "parallel", 1);
+  Port port;
+  unsetenv("ZK7_PORT");
+  port.open(0x378);
+  EXPECT_EQ(port.driver(), nullptr);
+  EXPECT_NE(port.accessProblem().find("ZK7_PORT"), std::string::npos);
+  EXPECT_EQ(port.DlPortReadPortUchar(0x379), 0xFF);
+  EXPECT_EQ(port.description(), "0x378 \u00B7 not accessible");
+}
+
+TEST(Port, UnreachableDeviceExplainsAddressReasonAndFix) {
+  Port port;
+  PortChoice c;
+  c.kind = PortChoice::Device;
+  c.device = "/dev/zk7-no-such-parport";
+  port.setChoice(c);
+  port.open(0x278);
+  const std::string& problem = port.accessProblem();
+  EXPECT_NE(problem.find("0x278"), std::string::npos) << problem;
+  EXPECT_NE(problem.find(std::strerror(ENOENT)), std::string::npos) << problem;
+  EXPECT_NE(problem.find("parport_pc"), std::string::npos) << problem;
+  port.DlPortWritePortUchar(0x278, 0x55);  // goes nowhere, no crash
+  EXPECT_EQ(port.DlPortReadPortUchar(0x279), 0xFF);
+  EXPECT_EQ(port.description(), "0x278 \u00B7 not accessible");
+}
+
+TEST(Port, EmulatorIsKeptAcrossAddressChanges) {
+  Port port;
+  PortChoice c;
+  c.kind = PortChoice::Emulator;
+  port.setChoice(c);
+  port.open(0x378);
+  auto* chip = dynamic_cast<EmulatorDriver*>(port.driver());
+  ASSERT_NE(chip, nullptr);
+  EXPECT_EQ(port.description(), "0x378 \u00B7 emulated chip");
+  EXPECT_TRUE(port.accessProblem().empty());
+  chip->setImageWord(0, 0x3412);
+  port.open(0x3BC);
+  EXPECT_EQ(port.driver(), chip);
+  EXPECT_EQ(port.description(), "0x3BC \u00B7 emulated chip");
+  // The emulated adapter's status leaves the cable check silent.
+  Programmer prog(port);
+  bool warned = false;
+  prog.CheckLPT([&](const std::string&, const std::string&) { warned = true; });
+  EXPECT_FALSE(warned);
+}
+
+TEST(Port, TraceHasOneLinePerAccessAndWait) {
+  const std::string path = TempPath("trace");
+  std::remove(path.c_str());
+  setenv("ZK7_PORT_TRACE", path.c_str(), 1);
+  {
+    Port port;
+    unsetenv("ZK7_PORT_TRACE");
+    auto chip = std::make_unique<EmulatorDriver>();
+    chip->useWaitClock();
+    chip->setFault(EmulatorOptions::NoChipLow);
+    port.setDriver(std::move(chip));
+    Programmer prog(port);
+    prog.InitLPTPort(0x3BC);
+    prog.setCallbacks(FlowCallbacks{[](int) {}, nullptr, nullptr, nullptr});
+    prog.SetProgLine("CLKOUT_1");
+    prog.CheckLPT(nullptr);
+    prog.DelayMs(20);
+    prog.ReadData();
+  }
+  const auto lines = ReadLines(path);
+  ASSERT_EQ(lines.size(), 3u + 53 + 14);
+  EXPECT_EQ(lines[0], "W 3BC D2");
+  EXPECT_EQ(lines[1], "R 3BD 8F");
+  EXPECT_EQ(lines[2], "D 20");
+  EXPECT_EQ(lines[3], "W 3BC D6");  // DATWREN_ON added to the clock-high byte
+  int reads = 0;
+  for (const auto& l : lines) reads += l == "R 3BD 8F";
+  EXPECT_EQ(reads, 15);
+  std::remove(path.c_str());
+}
+
+}  // namespace
+}  // namespace zk7

@@ -1,0 +1,82 @@
+// A main window on a fresh application state, with the waits of flows and
+// the result label's blinking replaced by a recorder so tests run at once.
+#pragma once
+
+#include <QLabel>
+#include <QTest>
+#include <memory>
+#include <vector>
+
+#include "gui_support/fixture.h"
+#include "shell/frmMain.h"
+#include "shell/guiflow.h"
+
+class ShellTest : public GuiTest {
+ protected:
+  void SetUp() override {
+    GuiTest::SetUp();
+    waits.clear();
+    SetGuiWait([this](int ms) {
+      waits.push_back(ms);
+      if (onWait) onWait(ms);
+    });
+  }
+  void TearDown() override {
+    main.reset();
+    SetGuiWait(nullptr);
+    onWait = nullptr;
+    GuiTest::TearDown();
+  }
+  frmMain* createMain(bool show = true) {
+    main = std::make_unique<frmMain>();
+    if (show) {
+      main->show();
+      main->activateWindow();
+      (void)QTest::qWaitForWindowActive(main.get());
+    }
+    return main.get();
+  }
+  template <class T>
+  T* child(const char* name) {
+    T* c = main->findChild<T*>(name);
+    EXPECT_NE(c, nullptr) << name;
+    return c;
+  }
+
+  std::unique_ptr<frmMain> main;
+  std::vector<int> waits;
+  std::function<void(int)> onWait;
+};
+
+// Puts a plain stand-in window in place of an editor for one test.
+class StandInWindow {
+ public:
+  explicit StandInWindow(WindowId id) : id_(id), saved_(Windows::instance().factory(id)) {
+    Windows::instance().registerFactory(id, [] { return new EditorWindow; });
+  }
+  ~StandInWindow() {
+    if (saved_)
+      Windows::instance().registerFactory(id_, saved_);
+    else
+      Windows::instance().unregisterFactory(id_);
+  }
+
+ private:
+  WindowId id_;
+  Windows::Factory saved_;
+};
+
+// Takes an editor away for one test (the diagram then opens nothing there).
+class NoWindow {
+ public:
+  explicit NoWindow(WindowId id) : id_(id), saved_(Windows::instance().factory(id)) {
+    Windows::instance().unregisterFactory(id);
+  }
+  ~NoWindow() {
+    if (saved_) Windows::instance().registerFactory(id_, saved_);
+  }
+
+ private:
+  WindowId id_;
+  Windows::Factory saved_;
+};
