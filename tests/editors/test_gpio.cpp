@@ -5,7 +5,6 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTest>
-#include <random>
 
 #include "editors/frmAtoD.h"
 #include "editors/frmGPIO.h"
@@ -227,18 +226,6 @@ TEST_F(GpioWindow, ContradictoryRegistersShownAsStored) {
   EXPECT_TRUE(bit(T1CON, 7));
   click("chkPinDir_7");  // input: digital
   EXPECT_EQ(regs().ConfigWord() & kConfigGP7Reset, 0);
-}
-
-TEST_F(GpioWindow, RandomRegisterSetsShowWithoutChange) {
-  window<frmAtoD>(WindowId::AtoD);
-  std::mt19937 rng(7);
-  for (int round = 0; round < 40; ++round) {
-    for (int i = 0; i < kRegisterCount; ++i) regs().set(i, rng() & 0xFF);
-    regs().setConfigWord(static_cast<std::int16_t>(rng() & 0x3FFF));
-    const RegisterSet before = regs();
-    RefreshAll();
-    ASSERT_EQ(regs(), before) << "round " << round;
-  }
 }
 
 TEST_F(GpioWindow, ActivationShowsOtherWindowsChanges) {
