@@ -87,19 +87,19 @@ class DirectDriver : public PortDriver {
 
 }  // namespace
 
-std::string PpdevDeviceForBase(std::uint16_t base, std::string& error) {
-  const char* root = "/proc/sys/dev/parport";
-  DIR* dir = opendir(root);
+std::string PpdevDeviceForBase(std::uint16_t base, std::string& error,
+                               const std::string& procRoot) {
+  const std::string& root = procRoot;
+  DIR* dir = opendir(root.c_str());
   if (!dir) {
-    error = std::string("no parallel port is known to the kernel (") + root + ": " +
-            std::strerror(errno) + ")";
+    error = "no parallel port is known to the kernel (" + root + ": " + std::strerror(errno) + ")";
     return {};
   }
   std::string found;
   while (const dirent* entry = readdir(dir)) {
     const std::string name = entry->d_name;
     if (name.rfind("parport", 0) != 0 || name.size() == 7) continue;
-    std::ifstream in(std::string(root) + "/" + name + "/base-addr");
+    std::ifstream in(root + "/" + name + "/base-addr");
     long value = -1;
     if (in >> value && value == base) {
       found = "/dev/" + name;

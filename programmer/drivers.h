@@ -9,9 +9,10 @@
 
 namespace zk7 {
 
-// The /dev/parportN whose base address (from /proc/sys/dev/parport) is base,
-// or "" with why in error.
-std::string PpdevDeviceForBase(std::uint16_t base, std::string& error);
+// The /dev/parportN whose base address (from procRoot/parportN/base-addr,
+// decimal) is base, or "" with why in error.
+std::string PpdevDeviceForBase(std::uint16_t base, std::string& error,
+                               const std::string& procRoot = "/proc/sys/dev/parport");
 
 // Opens and claims the ppdev device; nullptr with the system's reason in error.
 std::unique_ptr<PortDriver> OpenPpdev(const std::string& device, std::string& error);

@@ -38,6 +38,7 @@ std::string FixHint(const std::string& reasons) {
     hint +=
         " Load the parallel-port drivers (sudo modprobe parport_pc ppdev), or choose the address "
         "your port really has.";
+  if (reasons.find(std::strerror(EPERM)) != std::string::npos) hint += " Direct I/O needs root.";
   if (hint.empty())
     hint =
         " Make sure the parport_pc and ppdev modules are loaded and your user is in the 'lp' "
@@ -116,8 +117,9 @@ PortChoice PortChoiceFromEnvironment() {
 Port::Port() : d_(new Impl) {
   d_->choice = PortChoiceFromEnvironment();
   if (const char* path = std::getenv("ZK7_PORT_TRACE"); path && *path) {
+    // A debugging aid asked for by environment: say so on stderr if it cannot work.
     std::string error;
-    if (!setTraceFile(path, error) && d_->problem.empty()) d_->problem = error;
+    if (!setTraceFile(path, error)) std::fprintf(stderr, "zk7: %s\n", error.c_str());
   }
 }
 

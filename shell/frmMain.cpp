@@ -522,15 +522,25 @@ void frmMain::setFlowRunning(bool running) {
   for (QAction* a : {p278, p378, p3BC}) a->setEnabled(!running);
 }
 
-void frmMain::blink(const QColor& colour,
-                    std::initializer_list<std::pair<const char*, int>> steps) {
-  QPalette pal = lblTestStatus->palette();
-  pal.setColor(QPalette::WindowText, colour);
-  lblTestStatus->setPalette(pal);
-  for (const auto& [caption, ms] : steps) {
-    if (caption) lblTestStatus->setText(caption);
+void frmMain::showResult(int status) {
+  // The blink sequence is the core's, shared with the command line; a close
+  // request cuts its waits short.
+  zk7::FlowCallbacks cb;
+  cb.wait = [this](int ms) {
     if (!closePending_) GuiDelayMs(ms);
-  }
+  };
+  zk7::PlayResultBlink(
+      static_cast<zk7::FlowResult::Status>(status),
+      [this](const zk7::ResultBlinkStep& step) {
+        QPalette pal = lblTestStatus->palette();
+        pal.setColor(QPalette::WindowText,
+                     step.colour == zk7::ResultBlinkStep::Green ? QColor(0, 255, 0)
+                     : step.colour == zk7::ResultBlinkStep::Red ? QColor(255, 0, 0)
+                                                                : QColor(Qt::black));
+        lblTestStatus->setPalette(pal);
+        lblTestStatus->setText(QString::fromStdString(step.caption));
+      },
+      cb);
 }
 
 void frmMain::programDevice() {
@@ -549,19 +559,10 @@ void frmMain::programDevice() {
 
   switch (result.status) {
     case zk7::FlowResult::Passed:
-      // The wait before the first caption belongs to the sequence (the chip
-      // has just left programming mode).
-      blink(QColor(0, 255, 0), {{nullptr, 500}, {"PASSED", 500}, {"", 500}, {"PASSED", 250}});
+      showResult(result.status);
       break;
     case zk7::FlowResult::Failed:
-      blink(QColor(255, 0, 0), {{"FAILED", 250},
-                                {"", 250},
-                                {"FAILED", 250},
-                                {"", 250},
-                                {"FAILED", 250},
-                                {"", 250},
-                                {"FAILED", 250},
-                                {"", 250}});
+      showResult(result.status);
       Seam::instance().message(this, Q(result.title), Q(result.text), Seam::Icon::Critical);
       break;
     case zk7::FlowResult::Busy:

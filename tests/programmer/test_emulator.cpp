@@ -114,17 +114,6 @@ TEST_F(HandDriven, SupplyWithoutProgrammingVoltageFirstIsNoProgrammingMode) {
   EXPECT_EQ(readWord(), 0x3FFF);  // nobody answers: the line floats high
 }
 
-TEST_F(HandDriven, BadFramesAndConflictsAreCounted) {
-  enter();
-  send(0x02, 6);
-  bit(1);  // start bit must be 0
-  send(0x3412, 14);
-  bit(0);
-  send(0x04, 6);
-  bit(1);  // host still driving while the chip answers
-  EXPECT_EQ(chip.protocolErrors(), 2);
-}
-
 TEST(EmulatorChipFile, MemoryOutlivesThePort) {
   const std::string path = ::testing::TempDir() + "zk7_chip_" + std::to_string(::getpid());
   std::remove(path.c_str());

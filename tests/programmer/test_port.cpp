@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "programmer/drivers.h"
 #include "programmer/emulator.h"
 #include "programmer/programmer.h"
 
@@ -26,42 +27,33 @@ std::vector<std::string> ReadLines(const std::string& path) {
   return lines;
 }
 
-TEST(PortChoice, ParsesEveryForm) {
+TEST(PortChoice, ParsesEveryFormAndRefusesTheRest) {
   PortChoice c;
   std::uint16_t base = 0;
   std::string error;
-  for (const auto& [text, address] : std::vector<std::pair<std::string, int>>{
-           {"278", 0x278}, {"378", 0x378}, {"3bc", 0x3BC}, {"0x3BC", 0x3BC}}) {
-    ASSERT_TRUE(ParsePortChoice(text, c, base, error)) << text;
-    EXPECT_EQ(base, address);
-    EXPECT_EQ(c.kind, PortChoice::Auto);
-  }
+  ASSERT_TRUE(ParsePortChoice("3bc", c, base, error));
+  EXPECT_EQ(base, 0x3BC);
+  ASSERT_TRUE(ParsePortChoice("0x278", c, base, error));
+  EXPECT_EQ(base, 0x278);
+  EXPECT_EQ(c.kind, PortChoice::Auto);
   ASSERT_TRUE(ParsePortChoice("/dev/parport1", c, base, error));
   EXPECT_EQ(c.kind, PortChoice::Device);
   EXPECT_EQ(c.device, "/dev/parport1");
   ASSERT_TRUE(ParsePortChoice("emulator:chip.txt,fault=nocable,pulses=config:3", c, base, error));
   EXPECT_EQ(c.kind, PortChoice::Emulator);
   EXPECT_EQ(c.emulatorOptions, "chip.txt,fault=nocable,pulses=config:3");
-  EXPECT_EQ(base, 0x3BC);  // untouched by the non-address forms
-
-  for (const char* bad : {"lpt1", "379", "emulator:fault=smoke", "emulator:a,b", "", "/dev/"}) {
+  EXPECT_EQ(base, 0x278);  // untouched by the non-address forms
+  for (const char* bad : {"lpt1", "379", "", "emulator:fault=smoke", "emulator:a,b",
+                          "emulator:pulses=70:1", "emulator:stuck=1:14", "emulator:colour=red"}) {
     error.clear();
     EXPECT_FALSE(ParsePortChoice(bad, c, base, error)) << bad;
     EXPECT_FALSE(error.empty()) << bad;
   }
-}
-
-TEST(PortChoice, EmulatorOptions) {
   EmulatorOptions o;
-  std::string error;
-  ASSERT_TRUE(ParseEmulatorOptions("fault=nochip-low,pulses=5:25,stuck=0x2F:3,stuck=0x2F:0,chip", o,
-                                   error));
-  EXPECT_EQ(o.fault, EmulatorOptions::NoChipLow);
+  ASSERT_TRUE(ParseEmulatorOptions("pulses=5:25,stuck=0x2F:3,stuck=0x2F:0,chip", o, error));
   EXPECT_EQ(o.pulsesNeeded.at(5), 25);
   EXPECT_EQ(o.stuckBits.at(0x2F), 0x9);
   EXPECT_EQ(o.chipFile, "chip");
-  for (const char* bad : {"pulses=70:1", "pulses=3:0", "stuck=1:14", "stuck=1", "colour=red"})
-    EXPECT_FALSE(ParseEmulatorOptions(bad, o, error)) << bad;
 }
 
 TEST(Port, BadEnvironmentChoiceReachesNothingAndSaysWhy) {
@@ -105,11 +97,19 @@ TEST(Port, EmulatorIsKeptAcrossAddressChanges) {
   port.open(0x3BC);
   EXPECT_EQ(port.driver(), chip);
   EXPECT_EQ(port.description(), "0x3BC \u00B7 emulated chip");
-  // The emulated adapter's status leaves the cable check silent.
+  // The emulated adapter's status leaves the cable check silent unless a fault says otherwise.
   Programmer prog(port);
-  bool warned = false;
-  prog.CheckLPT([&](const std::string&, const std::string&) { warned = true; });
-  EXPECT_FALSE(warned);
+  std::string warning;
+  const auto check = [&] {
+    warning.clear();
+    prog.CheckLPT([&](const std::string&, const std::string& text) { warning = text; });
+    return warning;
+  };
+  EXPECT_EQ(check(), "");
+  chip->setFault(EmulatorOptions::NoCable);
+  EXPECT_EQ(check(), "LPT Cable Not Connected");
+  chip->setFault(EmulatorOptions::WrongAddress);
+  EXPECT_EQ(check(), "Wrong LPT Address");
 }
 
 TEST(Port, TraceHasOneLinePerAccessAndWait) {
@@ -141,6 +141,35 @@ TEST(Port, TraceHasOneLinePerAccessAndWait) {
   for (const auto& l : lines) reads += l == "R 3BD 8F";
   EXPECT_EQ(reads, 15);
   std::remove(path.c_str());
+}
+
+}  // namespace
+}  // namespace zk7
+
+namespace zk7 {
+namespace {
+
+TEST(Ppdev, AddressIsMappedThroughTheKernelsBaseAddressFiles) {
+  const std::string root = ::testing::TempDir() + "zk7_proc_" + std::to_string(::getpid());
+  for (const auto& [dir, text] : std::vector<std::pair<std::string, std::string>>{
+           {"parport0", "888\t1912\n"}, {"parport1", "632\t-1\n"}, {"parport2", "junk\n"}}) {
+    ASSERT_EQ(std::system(("mkdir -p " + root + "/" + dir).c_str()), 0);
+    std::ofstream(root + "/" + dir + "/base-addr") << text;
+  }
+  std::string error;
+  EXPECT_EQ(PpdevDeviceForBase(0x378, error, root), "/dev/parport0");
+  EXPECT_EQ(PpdevDeviceForBase(0x278, error, root), "/dev/parport1");
+  EXPECT_EQ(PpdevDeviceForBase(0x3BC, error, root), "");
+  EXPECT_NE(error.find("0x3BC"), std::string::npos) << error;
+  EXPECT_EQ(PpdevDeviceForBase(0x378, error, root + "/none"), "");
+  EXPECT_NE(error.find("no parallel port"), std::string::npos) << error;
+  std::system(("rm -rf " + root).c_str());
+}
+
+TEST(Ppdev, ADeviceThatCannotBeClaimedIsRefused) {
+  std::string error;
+  EXPECT_EQ(OpenPpdev("/dev/null", error), nullptr);
+  EXPECT_NE(error.find("claiming the port failed"), std::string::npos) << error;
 }
 
 }  // namespace

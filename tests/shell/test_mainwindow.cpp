@@ -4,8 +4,8 @@
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
-#include <QProgressBar>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
