@@ -3,7 +3,10 @@
 #include <ostream>
 
 #include "cli/cli_support.h"
+#include "model/can_timing.h"
 #include "model/format.h"
+#include "model/pwm.h"
+#include "model/stcon.h"
 
 namespace zk7cli {
 
@@ -26,6 +29,70 @@ void PrintConfigWord(Io& io, std::int16_t value) {
   io.out << "Config word: " << value << " (0x" << zk7::HexNoPad(word) << ")\n"
          << "  OSC Setting = " << kOsc[word & 3] << '\n'
          << "  GP7 = " << ((word & 4) ? "RESET Pin" : "Digital Input") << '\n';
+}
+
+// A derived quantity: its text, "--" when it has no finite value (Fosc 0).
+std::string Num(double value) {
+  return zk7::FormatNumber(value);
+}
+
+const char* OnOff(bool on) {
+  return on ? "ON" : "OFF";
+}
+
+void PrintCan(Io& io, const zk7::RegisterSet& rs, double fosc) {
+  const auto t = zk7::DecodeBitTiming(rs);
+  const int numTQ = zk7::NumTQ(t.prop, t.ps1, t.ps2);
+  const double bitTime = zk7::BitTimeUs(t.brp, numTQ, fosc);
+  io.out << "CAN bit timing:\n"
+         << "  SJW = " << t.sjw << " TQ, Baud Rate Prescaler = " << t.brp + 1 << '\n'
+         << "  Propagation Segment = " << t.prop << "TQ, Phase Segment 1 = " << t.ps1
+         << "TQ, Phase Segment 2 = " << t.ps2 << "TQ\n"
+         << "  SAM = " << (t.sam ? "3X" : "1X")
+         << ", BTLMODE = " << (t.btlmode ? "CNF3" : "PS1 or IPT")
+         << ", WAKFIL = " << OnOff(t.wakfil) << '\n'
+         << "  #TQ = " << numTQ << '\n'
+         << "  Bit Time (us) = " << Num(bitTime) << '\n'
+         << "  Bit rate (kbit/s) = " << Num(zk7::BitRateKbps(bitTime)) << '\n'
+         << "  Sample point (%) = " << Num(zk7::SamplePointPercent(t.prop, t.ps1, numTQ)) << '\n';
+  const std::string warnings = zk7::TimingWarnings(t.sjw, t.prop, t.ps1, t.ps2);
+  if (!warnings.empty()) io.out << "  Warning: " << warnings << '\n';
+
+  io.out << "CAN identifiers (RAW ID):\n";
+  for (int id = 0; id < zk7::kCanIdCount; ++id) {
+    const bool extended = rs.reg(zk7::CanIdReg(id, zk7::SIDL)) & zk7::kSIDLExtended;
+    io.out << "  " << std::left << std::setw(6) << zk7::kCanIdName[static_cast<std::size_t>(id)]
+           << std::right << (extended ? "Ext ID " : "Std ID ")
+           << zk7::HexNoPad(zk7::RawID(rs, id, extended)) << '\n';
+  }
+}
+
+void PrintPwm(Io& io, const zk7::RegisterSet& rs, double fosc) {
+  for (int module = 1; module <= 2; ++module) {
+    const auto& m = zk7::PwmModuleOf(module);
+    const std::uint8_t con = rs[m.con];
+    const int prescale = zk7::PwmPrescale(con);
+    io.out << "PWM" << module << ": output " << OnOff(con & zk7::kPwmOutputOn)
+           << ", Timer Prescaler = " << prescale
+           << ", duty code = " << zk7::PwmDutyCode(rs[m.dch], con) << '\n';
+    zk7::PwmFigures f{};
+    const bool known = zk7::ComputePwmFigures(rs, module, prescale, fosc, f);
+    auto show = [&](double v) { return known ? Num(v) : std::string(zk7::NoValue()); };
+    io.out << "  PWM Period (us) = " << show(f.periodUs) << '\n'
+           << "  PWM Freq (kHz) = " << show(f.frequencyKHz) << '\n'
+           << "  PWM Resolution = " << show(f.resolution) << '\n'
+           << "  Duty Cycle Period (us) = " << show(f.dutyUs) << '\n'
+           << "  Duty Cycle (%) = " << show(f.dutyPercent) << '\n';
+  }
+}
+
+void PrintScheduled(Io& io, const zk7::RegisterSet& rs, double fosc) {
+  const std::uint8_t stcon = rs[zk7::STCON];
+  io.out << "Scheduled TX = " << OnOff(stcon & zk7::kSTCONEnable) << ", "
+         << ((stcon & zk7::kSTCONAtoDData) ? "TX A/D Registers" : "TX no data") << '\n'
+         << "  Base Frequency = " << zk7::STCONBaseOf(zk7::STCONBaseIndex(stcon)).text
+         << ", Multiplier = " << zk7::STCONMultiplier(stcon) << '\n'
+         << "  Scheduled TX (ms) = " << Num(zk7::STCONPeriodMs(stcon, fosc)) << '\n';
 }
 
 }  // namespace
@@ -52,6 +119,10 @@ int RunShow(const std::vector<std::string>& words, Io& io) {
          << "Fosc = " << config.foscText << " kHz\n";
   PrintRegisters(io, config.regs);
   PrintConfigWord(io, config.regs.ConfigWord());
+  io.out << "\nDerived at Fosc = " << config.foscText << " kHz:\n";
+  PrintCan(io, config.regs, config.foscHz);
+  PrintPwm(io, config.regs, config.foscHz);
+  PrintScheduled(io, config.regs, config.foscHz);
   return kExitOk;
 }
 
