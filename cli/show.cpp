@@ -3,6 +3,7 @@
 #include <ostream>
 
 #include "cli/cli_support.h"
+#include "model/atod.h"
 #include "model/can_timing.h"
 #include "model/format.h"
 #include "model/pwm.h"
@@ -86,6 +87,31 @@ void PrintPwm(Io& io, const zk7::RegisterSet& rs, double fosc) {
   }
 }
 
+void PrintAtoD(Io& io, const zk7::RegisterSet& rs, double fosc, const zk7::ThresholdScale& scale) {
+  const std::uint8_t adcon1 = rs[zk7::ADCON1];
+  io.out << "A/D Converter is " << OnOff(rs[zk7::ADCON0] & 0x80) << '\n' << "  Channels:";
+  for (int n = 0; n < zk7::kThresholdChannels; ++n)
+    io.out << (n ? ", AN" : " AN") << n << ' ' << OnOff(((adcon1 >> n) & 1) == 0);
+  io.out << "\n  References: " << ((adcon1 & 0x10) ? "Vref+" : "VDD") << ", "
+         << ((adcon1 & 0x20) ? "Vref-" : "VSS") << '\n';
+  const int conv = zk7::AtoDConvLine(rs), acq = zk7::AtoDAcqLine(rs),
+            autoConv = zk7::AutoConvLine(rs);
+  io.out << "  A/D Conversion Rate (MHz) = " << zk7::AtoDConvRateText(fosc, conv) << " ("
+         << zk7::AtoDConvLines()[static_cast<std::size_t>(conv)].text << ")\n"
+         << "  A/D Aquisition Time (us) = " << zk7::AtoDAcqTimeText(fosc, acq) << " ("
+         << zk7::AtoDAcqLines()[static_cast<std::size_t>(acq)].text << ")\n"
+         << "  Time Between Conversions (ms) = " << zk7::AutoConvTimeText(fosc, autoConv) << " ("
+         << zk7::AutoConvLines()[static_cast<std::size_t>(autoConv)].text << ")\n"
+         << "  Threshold Detection (" << Num(scale.base) << " to " << Num(scale.base + scale.span)
+         << " V):\n";
+  for (int n = 0; n < zk7::kThresholdChannels; ++n) {
+    const int code = zk7::ThresholdCode(rs, n);
+    io.out << "    AN" << n << ": " << OnOff((rs[zk7::IOINTEN] >> n) & 1) << ", polarity "
+           << ((rs[zk7::IOINTPO] >> n) & 1) << ", code " << code << " = "
+           << Num(zk7::ThresholdVoltage(code, scale)) << " V\n";
+  }
+}
+
 void PrintScheduled(Io& io, const zk7::RegisterSet& rs, double fosc) {
   const std::uint8_t stcon = rs[zk7::STCON];
   io.out << "Scheduled TX = " << OnOff(stcon & zk7::kSTCONEnable) << ", "
@@ -101,16 +127,26 @@ int RunShow(const std::vector<std::string>& words, Io& io) {
   const char* cmd = "show";
   Args args;
   std::string error;
-  if (!ParseArgs(words, {}, args, error)) return UsageError(io, cmd, error);
+  if (!ParseArgs(words, {"--vref-plus", "--vref-minus"}, args, error))
+    return UsageError(io, cmd, error);
   if (args.help) {
-    io.out << "Usage: zk7prog show [FILE.dvs]\n"
+    io.out << "Usage: zk7prog show [FILE.dvs] [--vref-plus V] [--vref-minus V]\n"
               "Shows every register of FILE.dvs (the default configuration at 4000 kHz\n"
               "without it) in hexadecimal, the user memory, the checksum, the configuration\n"
-              "word, and the values that follow from them at the file's frequency.\n";
+              "word, and the values that follow from them at the file's frequency.\n"
+              "Threshold voltages use the references given (5 and 0 V unless given).\n";
     return kExitOk;
   }
   int code = kExitOk;
   if (!CheckPositionals(io, cmd, args, 0, 1, code)) return code;
+  double vref[2] = {5.0, 0.0};
+  const char* vrefOption[2] = {"--vref-plus", "--vref-minus"};
+  for (int k = 0; k < 2; ++k) {
+    if (!args.has(vrefOption[k])) continue;
+    const auto v = zk7::ParseReferenceVoltage(args.get(vrefOption[k]));
+    if (!v) return UsageError(io, cmd, std::string(vrefOption[k]) + " needs a voltage like 3.3");
+    vref[k] = *v;
+  }
   Configuration config;
   const std::string path = args.positional.empty() ? "" : args.positional[0];
   if (!LoadConfiguration(io, path, config)) return kExitUsage;
@@ -122,6 +158,7 @@ int RunShow(const std::vector<std::string>& words, Io& io) {
   io.out << "\nDerived at Fosc = " << config.foscText << " kHz:\n";
   PrintCan(io, config.regs, config.foscHz);
   PrintPwm(io, config.regs, config.foscHz);
+  PrintAtoD(io, config.regs, config.foscHz, zk7::ScaleFromReferences(vref[0], vref[1]));
   PrintScheduled(io, config.regs, config.foscHz);
   return kExitOk;
 }

@@ -59,6 +59,7 @@ TEST_F(CliFiles, HelpAndUsageErrors) {
       {"export-hex", "-o"},                         // -o without value
       {"export-hex", "a.dvs", "b.dvs", "-o", "x"},  // two inputs
       {"show", "--colour"},
+      {"show", "--vref-plus", "-5"},
       {"write-dvs", "-o", Path("x.dvs"), "--fosc-khz", "fast"},
       {"write-dvs", "-o", Path("x.dvs"), "--fosc-khz", "nan"},
       {"read", "--port", "378", "-o", Path("x.txt")},
@@ -158,6 +159,10 @@ TEST_F(CliFiles, ShowNamesEveryRegister) {
   EXPECT_TRUE(Contains(r.out, "TXID0 Ext ID 1FFFFFFF\n"));
   EXPECT_TRUE(Contains(r.out, "PWM Period (us) = 256\n"));
   EXPECT_TRUE(Contains(r.out, "Scheduled TX (ms) = 67108.864\n"));
+  EXPECT_TRUE(Contains(r.out, "A/D Aquisition Time (us) = 16 (64 / Tosc)\n"));
+  EXPECT_TRUE(Contains(r.out, "AN1: OFF, polarity 0, code 1023 = 4.9951171875 V\n"));
+  const auto scaled = RunCli({"show", "--vref-plus", "4", "--vref-minus", "1"});
+  EXPECT_TRUE(Contains(scaled.out, "Threshold Detection (1 to 4 V)"));
 }
 
 TEST_F(CliFiles, ShowWithoutAFrequencyShowsNoValues) {
