@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <sstream>
+#include <thread>
 
 #include "cli_run.h"
 #include "files/atomicfile.h"
@@ -117,4 +122,33 @@ TEST_F(CliChip, ChipFaultsAndPortErrors) {
   r = RunCli({"verify", Path("missing.dvs"), "--port", port_});
   EXPECT_EQ(r.code, 2);
   EXPECT_TRUE(Contains(r.err, "No such file or directory"));
+}
+
+extern "C" void IgnoreSignal(int) {}
+
+TEST_F(CliChip, CtrlCStopsProgrammingAndRestoresTheHandler) {
+  // Signals that come before or after the command reach this handler, not the default one.
+  struct sigaction mine {
+  }, saved{};
+  mine.sa_handler = IgnoreSignal;
+  sigemptyset(&mine.sa_mask);
+  sigaction(SIGINT, &mine, &saved);
+  std::atomic<bool> done{false};
+  std::thread interrupter([&done] {
+    while (!done) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      kill(getpid(), SIGINT);
+    }
+  });
+  const auto r = RunCli({"program", "--port", port_});
+  done = true;
+  interrupter.join();
+  struct sigaction now {};
+  sigaction(SIGINT, &saved, &now);
+  EXPECT_EQ(now.sa_handler, IgnoreSignal);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(Contains(r.err, "Interrupted: the chip left programming mode.")) << r.err;
+  EXPECT_TRUE(r.out.empty());
+  // The port is free again for the next run.
+  EXPECT_EQ(RunCli({"read", "--port", port_}).code, 0);
 }

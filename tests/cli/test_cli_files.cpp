@@ -59,6 +59,7 @@ TEST_F(CliFiles, HelpAndUsageErrors) {
       {"export-hex", "-o"},                         // -o without value
       {"export-hex", "a.dvs", "b.dvs", "-o", "x"},  // two inputs
       {"show", "--colour"},
+      {"show", "--vref-plus", "-5"},
       {"write-dvs", "-o", Path("x.dvs"), "--fosc-khz", "fast"},
       {"write-dvs", "-o", Path("x.dvs"), "--fosc-khz", "nan"},
       {"read", "--port", "378", "-o", Path("x.txt")},
@@ -153,4 +154,24 @@ TEST_F(CliFiles, ShowNamesEveryRegister) {
   EXPECT_TRUE(Contains(r.out, "12  reserved   FF\n"));  // position 0x12 = 18
   EXPECT_TRUE(Contains(r.out, "Checksum: FC\n"));
   EXPECT_TRUE(Contains(r.out, "OSC Setting = HS"));
+  // Derived values at the default 4000 kHz.
+  EXPECT_TRUE(Contains(r.out, "Bit Time (us) = 2.5\n"));
+  EXPECT_TRUE(Contains(r.out, "TXID0 Ext ID 1FFFFFFF\n"));
+  EXPECT_TRUE(Contains(r.out, "PWM Period (us) = 256\n"));
+  EXPECT_TRUE(Contains(r.out, "Scheduled TX (ms) = 67108.864\n"));
+  EXPECT_TRUE(Contains(r.out, "A/D Aquisition Time (us) = 16 (64 / Tosc)\n"));
+  EXPECT_TRUE(Contains(r.out, "AN1: OFF, polarity 0, code 1023 = 4.9951171875 V\n"));
+  const auto scaled = RunCli({"show", "--vref-plus", "4", "--vref-minus", "1"});
+  EXPECT_TRUE(Contains(scaled.out, "Threshold Detection (1 to 4 V)"));
+}
+
+TEST_F(CliFiles, ShowWithoutAFrequencyShowsNoValues) {
+  ASSERT_EQ(RunCli({"write-dvs", "-o", Path("z.dvs"), "--fosc-khz", "0"}).code, 0);
+  const auto r = RunCli({"show", Path("z.dvs")});
+  ASSERT_EQ(r.code, 0) << r.err;
+  for (const char* line :
+       {"Bit Time (us) = --\n", "Bit rate (kbit/s) = --\n", "PWM Period (us) = --\n",
+        "Duty Cycle (%) = --\n", "Scheduled TX (ms) = --\n"})
+    EXPECT_TRUE(Contains(r.out, line)) << line;
+  EXPECT_TRUE(Contains(r.out, "Sample point (%) = 60\n")) << "does not depend on Fosc";
 }

@@ -82,7 +82,7 @@ TEST(DeviceFile, AcceptsLfOnlySpacesExtraLinesAndLocaleSeparator) {
   lines.push_back("anything");
   DeviceFileContents c;
   std::string error;
-  ASSERT_TRUE(ParseDeviceFile(Join(lines, "\n"), c, error, ',')) << error;
+  ASSERT_TRUE(ParseDeviceFile("\xEF\xBB\xBF" + Join(lines, "\n"), c, error, ',')) << error;
   EXPECT_EQ(c.registers, d.rs);
   EXPECT_DOUBLE_EQ(c.foscHz, 3579545.0);
   // "." is always accepted; the locale's separator only when it is the locale's.
