@@ -233,7 +233,7 @@ TEST_F(GpioWindow, ActivationShowsOtherWindowsChanges) {
   Seam::instance().execModal(w_);
   EXPECT_TRUE(box("chkGPLAT_6")->isChecked());
   EXPECT_FALSE(box("chkPullup")->isChecked());
-  EXPECT_TRUE(get<QComboBox>("cmbCLKPre")->isVisible());
+  EXPECT_FALSE(get<QComboBox>("cmbCLKPre")->isHidden());
   EXPECT_EQ(w_->txtGPIO(2)->text(), "41");
   EXPECT_EQ(w_->txtGPIO(5)->text(), "30");
 
