@@ -38,29 +38,12 @@ TEST(AtoD, ThresholdCodesRoundTrip) {
   EXPECT_EQ(rs, before);
 }
 
-TEST(AtoD, ThresholdVoltageAndReferences) {
-  ThresholdScale s;
-  EXPECT_EQ(ThresholdVoltage(CodeAtSliderPosition(0), s), 4.9951171875);
-  EXPECT_EQ(ThresholdVoltage(CodeAtSliderPosition(1023), s), 0.0);
-  EXPECT_EQ(ThresholdVoltage(512, ScaleFromReferences(4, 1)), 2.5);
+TEST(AtoD, ReferenceTexts) {
   EXPECT_EQ(ParseReferenceVoltage("3.3"), 3.3);
   EXPECT_EQ(ParseReferenceVoltage(".5"), 0.5);
   EXPECT_EQ(ParseReferenceVoltage("2."), 2.0);
   for (const char* bad : {"", ".", "1.2.", "-1", "1e3", " 1"})
     EXPECT_FALSE(ParseReferenceVoltage(bad).has_value()) << bad;
-}
-
-TEST(Pins, FunctionsReadFromRegisters) {
-  RegisterSet rs;
-  SetDefaultRegisters(rs);  // ADCON1 0: GP0..GP3 analog; OPTREG1 0xF0: GP6 digital; nRST
-  EXPECT_EQ(ReadPinFunction(rs, 0), PinFunc::Analog);
-  EXPECT_EQ(ReadPinFunction(rs, 6), PinFunc::Digital);
-  EXPECT_EQ(ReadPinFunction(rs, 7), PinFunc::Special);
-  rs.set(GPDDR, 0xFF);
-  EXPECT_FALSE(EdgeDetectAvailable(rs, 7));  // the reset input
-  rs.set(T2CON, 0x80);
-  rs.set(ADCON1, 0x0F);
-  EXPECT_EQ(ReadPinFunction(rs, 3), PinFunc::Special);  // PWM whatever ADCON1 holds
 }
 
 TEST(Pins, SelectionTouchesOnlyItsPin) {
