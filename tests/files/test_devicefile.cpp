@@ -62,7 +62,6 @@ TEST(DeviceFile, WritesNumbersAsAPrintStatementAndReadsThemBack) {
   EXPECT_EQ(c.foscText, "3686.4");
   EXPECT_DOUBLE_EQ(c.foscHz, 3686400.0);
   EXPECT_FALSE(ReadDeviceFile(path + ".missing", c, error));
-  EXPECT_EQ(error, "No such file or directory");
 }
 
 TEST(DeviceFile, ReaderToleratesWhatOtherWritersDo) {
@@ -117,13 +116,8 @@ TEST(DeviceFile, EveryBadFileIsRefusedAndNothingTaken) {
   EXPECT_FALSE(ParseDeviceFile(Join(good).substr(0, 40), c, error));
   EXPECT_NE(error.find("ends after line 8"), std::string::npos) << error;
   EXPECT_FALSE(ParseDeviceFile("", c, error));
-  // The texts say which field and why.
   auto lines = good;
   lines[4] = " 256 ";
   ParseDeviceFile(Join(lines), c, error);
   EXPECT_EQ(error, "Line 5 (OPTREG1): 256 does not fit (0 to 255).");
-  lines = good;
-  lines[70] = "x";
-  ParseDeviceFile(Join(lines), c, error);
-  EXPECT_EQ(error, "Line 71 (configuration word): \"x\" is not a whole number.");
 }
