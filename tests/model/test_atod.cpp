@@ -6,35 +6,14 @@
 
 using namespace zk7;
 
-TEST(AtoD, ListTextsAtFourAndTwentyMHz) {
-  EXPECT_EQ(AtoDConvRateText(4e6, 0), "2");
-  EXPECT_EQ(AtoDConvRateText(20e6, 1), "2.5");
-  EXPECT_EQ(AtoDConvRateText(20e6, 2), "0.625");
-  EXPECT_EQ(AtoDConvRateText(20e6, 3), "--Frc--");
+TEST(AtoD, DerivedTextsWithoutOscillatorOrClock) {
   EXPECT_EQ(AtoDConvRateText(20e6, 1, ','), "2,5");
-  EXPECT_EQ(AtoDAcqTimeText(4e6, 3), "128");
-  EXPECT_EQ(AtoDAcqTimeText(20e6, 0), "3.2");
-  EXPECT_EQ(AutoConvTimeText(4e6, 7), "1048.576");
-  EXPECT_EQ(AutoConvTimeText(20e6, 0), "0.0512");
+  EXPECT_EQ(AtoDConvRateText(20e6, 3), "--Frc--");
+  EXPECT_EQ(AtoDConvRateText(0, 0), "0");
   EXPECT_EQ(AtoDAcqTimeText(0, 0), "--");
   EXPECT_EQ(AutoConvTimeText(0, 7), "--");
+  EXPECT_EQ(AutoConvTimeText(20e6, 0), "0.0512");
   EXPECT_THROW(AtoDConvRateMHz(4e6, 4), std::out_of_range);
-}
-
-TEST(AtoD, ListFieldsKeepOtherBits) {
-  RegisterSet rs;
-  rs.set(ADCON1, 0x3F);
-  rs.set(OPTREG1, 0xFC);
-  rs.set(ADCON0, 0x8F);
-  SetAtoDConvLine(rs, 2);
-  SetAtoDAcqLine(rs, 3);
-  SetAutoConvLine(rs, 5);
-  EXPECT_EQ(rs[ADCON1], 0xBF);
-  EXPECT_EQ(rs[OPTREG1], 0xFF);
-  EXPECT_EQ(rs[ADCON0], 0xDF);
-  EXPECT_EQ(AtoDConvLine(rs), 2);
-  EXPECT_EQ(AtoDAcqLine(rs), 3);
-  EXPECT_EQ(AutoConvLine(rs), 5);
 }
 
 TEST(AtoD, ThresholdCodesRoundTrip) {
@@ -59,34 +38,12 @@ TEST(AtoD, ThresholdCodesRoundTrip) {
   EXPECT_EQ(rs, before);
 }
 
-TEST(AtoD, ThresholdVoltageAndReferences) {
-  ThresholdScale s;
-  EXPECT_EQ(ThresholdVoltage(CodeAtSliderPosition(0), s), 4.9951171875);
-  EXPECT_EQ(ThresholdVoltage(CodeAtSliderPosition(1023), s), 0.0);
-  EXPECT_EQ(ThresholdVoltage(512, ScaleFromReferences(4, 1)), 2.5);
+TEST(AtoD, ReferenceTexts) {
   EXPECT_EQ(ParseReferenceVoltage("3.3"), 3.3);
   EXPECT_EQ(ParseReferenceVoltage(".5"), 0.5);
   EXPECT_EQ(ParseReferenceVoltage("2."), 2.0);
   for (const char* bad : {"", ".", "1.2.", "-1", "1e3", " 1"})
     EXPECT_FALSE(ParseReferenceVoltage(bad).has_value()) << bad;
-}
-
-TEST(Pins, FunctionsReadFromRegisters) {
-  RegisterSet rs;
-  SetDefaultRegisters(rs);  // ADCON1 0: GP0..GP3 analog; OPTREG1 0xF0: GP6 digital; nRST
-  EXPECT_EQ(ReadPinFunction(rs, 0), PinFunc::Analog);
-  EXPECT_EQ(ReadPinFunction(rs, 4), PinFunc::Digital);
-  EXPECT_EQ(ReadPinFunction(rs, 6), PinFunc::Digital);
-  EXPECT_EQ(ReadPinFunction(rs, 7), PinFunc::Special);
-  EXPECT_FALSE(EdgeDetectAvailable(rs, 7));  // an output
-  rs.set(GPDDR, 0xFF);
-  EXPECT_FALSE(EdgeDetectAvailable(rs, 7));  // the reset input
-  rs.set(T2CON, 0x80);
-  rs.set(ADCON1, 0x0F);
-  EXPECT_EQ(ReadPinFunction(rs, 3), PinFunc::Special);  // PWM whatever ADCON1 holds
-  EXPECT_STREQ(PinFuncCaption(3, PinFunc::Special), "PWM2");
-  EXPECT_EQ(PinFuncCaption(0, PinFunc::Special), nullptr);
-  EXPECT_EQ(PinFuncCaption(5, PinFunc::Analog), nullptr);
 }
 
 TEST(Pins, SelectionTouchesOnlyItsPin) {
