@@ -73,14 +73,7 @@ frmAtoD::frmAtoD(QWidget* parent) : EditorWindow(parent) {
       {6, 8}, this);
   registers->setObjectName("fraADCRegisters");
 
-  cmdOK = new QPushButton("Close", this);
-  cmdOK->setObjectName("cmdOK");
-  cmdCancel = new QPushButton("Cancel", this);
-  cmdCancel->setObjectName("cmdCancel");
-  cmdOK->setAutoDefault(false);
-  cmdCancel->setAutoDefault(false);
-  connect(cmdOK, &QPushButton::clicked, this, [this] { done(0); });
-  connect(cmdCancel, &QPushButton::clicked, this, [this] { done(0); });
+  MakeCloseButtons(this, cmdOK, cmdCancel);
 
   auto* top = new QHBoxLayout;
   top->addWidget(buildConverter(), 0, Qt::AlignTop);

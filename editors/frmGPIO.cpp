@@ -62,6 +62,17 @@ QIcon PolarityIcon(bool checked) {
   return QIcon(pm);
 }
 
+void MakeCloseButtons(QDialog* w, QPushButton*& ok, QPushButton*& cancel) {
+  ok = new QPushButton("Close", w);
+  ok->setObjectName("cmdOK");
+  cancel = new QPushButton("Cancel", w);
+  cancel->setObjectName("cmdCancel");
+  for (QPushButton* b : {ok, cancel}) {
+    b->setAutoDefault(false);
+    QObject::connect(b, &QPushButton::clicked, w, [w] { w->done(0); });
+  }
+}
+
 void ShowOnOff(QCheckBox* box, const QString& on, const QString& off) {
   bool c = box->isChecked();
   box->setText(c ? on : off);
@@ -216,14 +227,7 @@ frmGPIO::frmGPIO(QWidget* parent) : EditorWindow(parent) {
   cf.setBold(true);
   lblConfigWord->setFont(cf);
 
-  cmdOK = new QPushButton("Close", this);
-  cmdOK->setObjectName("cmdOK");
-  cmdCancel = new QPushButton("Cancel", this);
-  cmdCancel->setObjectName("cmdCancel");
-  cmdOK->setAutoDefault(false);
-  cmdCancel->setAutoDefault(false);
-  connect(cmdOK, &QPushButton::clicked, this, [this] { done(0); });
-  connect(cmdCancel, &QPushButton::clicked, this, [this] { done(0); });
+  MakeCloseButtons(this, cmdOK, cmdCancel);
 
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(registers, 0, Qt::AlignBottom);

@@ -52,6 +52,9 @@ QColor BackColour(const QWidget* w);
 // The picture of a graphical polarity box: a rising edge when checked, a
 // falling edge when not.
 QIcon PolarityIcon(bool checked);
+// The "Close" (cmdOK) and "Cancel" (cmdCancel) buttons of an editor: both
+// only hide the window, every change having been stored already.
+void MakeCloseButtons(QDialog* w, QPushButton*& ok, QPushButton*& cancel);
 // Green "ON" / red "OFF" box.
 void ShowOnOff(QCheckBox* box, const QString& on, const QString& off);
 
