@@ -266,6 +266,12 @@ TEST_F(ShellTest, FrequencyBoxFiltersKeysAndChecksOnLeaving) {
     EXPECT_EQ(testSeam().messages[0].icon, Seam::Icon::Critical);
     EXPECT_EQ(App().Fosc, 0.0) << text;
   }
+  // Clicking the diagram takes the focus first, so an editor opened there
+  // computes with the frequency just typed.
+  box->setFocus(Qt::TabFocusReason);
+  box->setText("20000");
+  QTest::mouseClick(main->picBlkDgm, Qt::LeftButton, {}, QPoint(5, 5));
+  EXPECT_EQ(App().Fosc, 20000000.0);
   QLocale::setDefault(QLocale::system());
 }
 
@@ -331,14 +337,22 @@ TEST_F(ShellTest, PointerChangesOverBlocks) {
   EXPECT_EQ(pic->cursor().shape(), Qt::ArrowCursor);
 }
 
-TEST_F(ShellTest, ScheduledTxOpensItsWindowAndTurnsGreen) {
+TEST_F(ShellTest, ScheduledTxAndReadDeviceOpenTheirWindows) {
   StandInWindow stcon(WindowId::STCON);
+  StandInWindow memoryMap(WindowId::MemoryMap);
   createMain();
   EXPECT_NE(main->cmdSTCON->palette().color(QPalette::Button), QColor(0, 255, 0));
   QTest::mouseClick(main->cmdSTCON, Qt::LeftButton);
   ASSERT_EQ(testSeam().modalsShown.size(), 1u);
   EXPECT_EQ(testSeam().modalsShown[0], Windows::instance().existing(WindowId::STCON));
   EXPECT_EQ(main->cmdSTCON->palette().color(QPalette::Button), QColor(0, 255, 0));
+  int refreshes = 0;
+  SetMainRefreshSection([&] { ++refreshes; });
+  QTest::mouseClick(main->cmdReadDevice, Qt::LeftButton);
+  SetMainRefreshSection(nullptr);
+  ASSERT_EQ(testSeam().modalsShown.size(), 2u);
+  EXPECT_EQ(testSeam().modalsShown[1], Windows::instance().existing(WindowId::MemoryMap));
+  EXPECT_EQ(refreshes, 1);
 }
 
 TEST_F(ShellTest, PinsAreLaidOutAroundThePicture) {
