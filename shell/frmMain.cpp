@@ -478,7 +478,7 @@ void frmMain::openModal(QDialog* dialog) {
 }
 
 void frmMain::openBlock(int block) {
-  if (block < 0 || block >= BlockDiagram::kBlockCount) return;
+  if (flowRunning_ || block < 0 || block >= BlockDiagram::kBlockCount) return;
   const DiagramBlock& b = BlockDiagram::Blocks()[static_cast<std::size_t>(block)];
   if (!Windows::instance().has(b.opens)) return;
   picBlkDgm->setVisited(block);
@@ -534,6 +534,12 @@ void frmMain::setFlowRunning(bool running) {
   cmdProgram->setEnabled(!running);
   cmdReadDevice->setEnabled(!running);
   for (QAction* a : {p278, p378, p3BC}) a->setEnabled(!running);
+  // The flow runs on this thread and processes events in its waits: a modal
+  // window opened meanwhile would hold the flow (and the programming voltage)
+  // until it closed. So nothing that opens one is offered during a run.
+  for (QAction* a : {mnuLoad, mnuSave, mnuCreateHEX, mnuAbout}) a->setEnabled(!running);
+  cmdSTCON->setEnabled(!running);
+  txtFosc->setEnabled(!running);
 }
 
 void frmMain::showResult(int status) {

@@ -13,6 +13,7 @@
 #include "files/devicefile.h"
 #include "files/intelhex.h"
 #include "model/format.h"
+#include "shell/blockdiagram.h"
 #include "tests/shell/shell_fixture.h"
 
 namespace {
@@ -60,6 +61,7 @@ class CommandTest : public ShellTest {
     EXPECT_TRUE(main->cmdProgram->isEnabled());
     EXPECT_TRUE(main->cmdReadDevice->isEnabled());
     EXPECT_TRUE(main->p278->isEnabled());
+    EXPECT_TRUE(main->mnuLoad->isEnabled());
     EXPECT_FALSE(main->Progress->isVisible());
     EXPECT_EQ(main->Progress->value(), 0);
     EXPECT_FALSE(emulator->inProgrammingMode());
@@ -282,6 +284,7 @@ TEST_F(CommandTest, LoadSaveRoundTripOfRandomFiles) {
 }
 
 TEST_F(CommandTest, ProgramDevicePassesAndBurnsTheImage) {
+  StandInWindow gpio(WindowId::GPIO);
   createMain();
   regs().set(zk7::CNF1, 0x3C);
   bool checkedDuringRun = false;
@@ -294,9 +297,13 @@ TEST_F(CommandTest, ProgramDevicePassesAndBurnsTheImage) {
       EXPECT_FALSE(main->p278->isEnabled());
       EXPECT_TRUE(main->Progress->isVisible());
       EXPECT_EQ(main->lblTestStatus->text(), "");
-      // A second run or a read is refused while this one runs.
+      // A second run, a read, or any window that would hold the flow is
+      // refused while this one runs.
+      EXPECT_FALSE(main->mnuLoad->isEnabled());
+      EXPECT_FALSE(main->txtFosc->isEnabled());
       main->programDevice();
       main->readDevice();
+      QTest::mouseClick(main->picBlkDgm, Qt::LeftButton, {}, QPoint(310, 100));
       EXPECT_TRUE(testSeam().modalsShown.empty());
     }
     captions.push_back(main->lblTestStatus->text());
