@@ -115,7 +115,7 @@ bool OpenChip(Io& io, const std::string& command, const std::string& portText, C
   std::uint16_t base = 0x378;
   std::string error;
   if (!zk7::ParsePortChoice(portText, choice, base, error)) {
-    code = UsageError(io, command, "bad port '" + portText + "': " + error);
+    code = UsageError(io, command, error);
     return false;
   }
   chip.port.setChoice(choice);

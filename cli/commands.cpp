@@ -5,13 +5,7 @@
 #include "cli/cli_support.h"
 #include "files/devicefile.h"
 #include "files/intelhex.h"
-#if __has_include("programmer/emulator.h")
 #include "programmer/emulator.h"
-#else
-namespace zk7 {
-inline const char* EmulatorOptionsSummary() { return "emulator[:OPTIONS]"; }
-}  // namespace zk7
-#endif
 
 namespace zk7cli {
 

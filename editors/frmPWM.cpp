@@ -137,7 +137,7 @@ class PwmPicture : public QWidget {
   }
 
   void mousePressEvent(QMouseEvent* e) override {
-    if (e->button() == Qt::LeftButton && onPress) onPress(e->position() * kTwipsPerPixel);
+    if (onPress) onPress(e->position() * kTwipsPerPixel);
   }
 
   void mouseMoveEvent(QMouseEvent* e) override {
@@ -272,8 +272,7 @@ frmPWM::frmPWM(int module) : module_(module == 2 ? 2 : 1) {
   }
   setTabOrder(txtPWMReg[1], txtPWMReg[2]);
   setTabOrder(txtPWMReg[2], txtPWMReg[3]);
-  bottom->addWidget(regFrame);
-  bottom->addStretch();
+  bottom->addWidget(regFrame, 1);
   top->addLayout(bottom);
 
   auto* buttons = new QHBoxLayout;

@@ -1,3 +1,8 @@
+#include "editors/frmAtoD.h"
+#include "editors/frmGPIO.h"
 #include "shell/windows.h"
 
-void RegisterGpioAtoDWindows(Windows& /*w*/) {}
+void RegisterGpioAtoDWindows(Windows& w) {
+  w.registerFactory(WindowId::GPIO, [] { return new frmGPIO; });
+  w.registerFactory(WindowId::AtoD, [] { return new frmAtoD; });
+}

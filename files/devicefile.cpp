@@ -109,7 +109,10 @@ bool ParseFrequencyKHz(std::string_view raw, double& kHz, char decimalSeparator)
 
 bool ParseDeviceFile(const std::string& content, DeviceFileContents& out, std::string& error,
                      char decimalSeparator) {
-  const auto lines = SplitLines(content);
+  std::string_view text = content;
+  // A byte-order mark, as some editors put at the start, is not part of line 1.
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  const auto lines = SplitLines(text);
   if (static_cast<int>(lines.size()) < kConfigWordLine) {
     error = "The file ends after line " + std::to_string(lines.size()) +
             "; a device file holds at least " + std::to_string(kConfigWordLine) + " lines.";

@@ -94,7 +94,11 @@ class EmulatorDriver : public PortDriver {
   int protocolErrors() const { return protocolErrors_; }
   void resetCounters();
 
-  // Chip file: a small text file with one word per line.
+  // Chip file: a small text file, one word per line as "ADDRESS WORD" in hex
+  // (program memory 0000..007F with the image at 0010..0055, configuration
+  // region 2000..2007 with the configuration word at 2007); '#' starts a
+  // comment. Written after a burn when the chip leaves programming mode, and
+  // when the driver is destroyed; replaced through a temporary file.
   bool load(const std::string& path, std::string& error);
   bool save(const std::string& path, std::string& error) const;
 

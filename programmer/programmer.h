@@ -19,7 +19,8 @@ namespace zk7 {
 // and the command line.
 struct FlowCallbacks {
   // Waits at least ms milliseconds (the windows keep processing events meanwhile).
-  // When empty, PreciseSleepMs is used.
+  // When empty, PreciseSleepMs is used (with processEvents, if set). Either
+  // way the port trace and the driver's waited(ms) are told of the wait.
   std::function<void(int ms)> wait;
   // Lets the caller handle pending input in the middle of an exchange.
   std::function<void()> processEvents;

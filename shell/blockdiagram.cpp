@@ -150,15 +150,13 @@ void BlockDiagram::renderPicture() {
   Arrow(p, QPointF(265, 352), QPointF(284, 352));      // message control -> CAN
   p.drawLine(QPointF(265, 245), QPointF(310, 245));    // OTP -> GPIO
   Arrow(p, QPointF(310, 245), QPointF(310, 211));
-  p.drawLine(QPointF(56, 150), QPointF(56, 179));  // oscillator -> core
-  p.drawLine(QPointF(56, 150), QPointF(56, 165));
   // Outside lines of the pins.
   for (int k = 0; k < 4; ++k) p.drawLine(QPointF(335, 95 + k * 30), QPointF(384, 95 + k * 30));
   p.drawText(QRectF(337, 80, 46, 12), Qt::AlignCenter, "GP0-7");
   Arrow(p, QPointF(360, 330), QPointF(383, 330));
   Arrow(p, QPointF(383, 375), QPointF(361, 375));
-  p.drawText(QRectF(340, 316, 44, 12), Qt::AlignCenter, "TX");
-  p.drawText(QRectF(340, 378, 44, 12), Qt::AlignCenter, "RX");
+  p.drawText(QRectF(361, 316, 23, 12), Qt::AlignCenter, "TX");
+  p.drawText(QRectF(361, 378, 23, 12), Qt::AlignCenter, "RX");
   p.drawLine(QPointF(7, 95), QPointF(22, 95));
   p.drawLine(QPointF(7, 125), QPointF(22, 125));
 

@@ -256,9 +256,17 @@ void frmMain::buildControls() {
   lblAtoDMask->setGeometry(271, 471, 93, 43);
   lblAtoDMask->setAlignment(Qt::AlignCenter);
   lblAtoDMask->setAutoFillBackground(true);
-  lblAtoDMask->setStyleSheet(
-      "QLabel { background: rgb(150,150,150); color: white; border: 1px solid rgb(90,90,90);"
-      " font-weight: bold; font-size: 15pt; }");
+  lblAtoDMask->setFrameShape(QFrame::Box);
+  {
+    QPalette pal = lblAtoDMask->palette();
+    pal.setColor(QPalette::Window, QColor(150, 150, 150));
+    pal.setColor(QPalette::WindowText, Qt::white);
+    lblAtoDMask->setPalette(pal);
+    QFont f = lblAtoDMask->font();
+    f.setPointSize(15);
+    f.setBold(true);
+    lblAtoDMask->setFont(f);
+  }
   lblAtoDMask->setToolTip("ZK7B has no A/D converter");
   lblAtoDMask->setCursor(Qt::ArrowCursor);
   lblAtoDMask->installEventFilter(this);  // the mask swallows clicks on the block it covers
@@ -337,6 +345,9 @@ void frmMain::layOutPins() {
   const double H = shpPin[0]->height() * kTwipsPerPixel;
   const double labelW = lblPinName[0]->width() * kTwipsPerPixel;
   QWidget* content = shpPin[0]->parentWidget();
+  QPalette markerPalette = shpPin[0]->palette();
+  markerPalette.setColor(QPalette::Window, QColor(190, 190, 190));
+  markerPalette.setColor(QPalette::WindowText, QColor(80, 80, 80));
   for (int c = 0; c < 2; ++c) {
     for (int r = 0; r < 7; ++r) {
       const int n = 7 * c + r + 1;
@@ -345,8 +356,9 @@ void frmMain::layOutPins() {
       auto* marker = new QFrame(content);
       marker->setObjectName(QString("shpPin_%1").arg(n));
       marker->setGeometry(Px(left), Px(top), Px(W), Px(H));
-      marker->setStyleSheet(
-          "QFrame { background: rgb(190,190,190); border: 1px solid rgb(80,80,80); }");
+      marker->setFrameShape(QFrame::Box);
+      marker->setAutoFillBackground(true);
+      marker->setPalette(markerPalette);
       marker->show();
       shpPin[static_cast<std::size_t>(n)] = marker;
 
@@ -478,7 +490,9 @@ void frmMain::stconClicked() {
   EditorWindow* w = Windows::instance().get(WindowId::STCON);
   if (!w) return;
   Seam::instance().execModal(w);
-  cmdSTCON->setStyleSheet("QPushButton { background-color: rgb(0,255,0); }");
+  QPalette pal = cmdSTCON->palette();
+  pal.setColor(QPalette::Button, QColor(0, 255, 0));
+  cmdSTCON->setPalette(pal);
   activated();
 }
 
@@ -522,15 +536,25 @@ void frmMain::setFlowRunning(bool running) {
   for (QAction* a : {p278, p378, p3BC}) a->setEnabled(!running);
 }
 
-void frmMain::blink(const QColor& colour,
-                    std::initializer_list<std::pair<const char*, int>> steps) {
-  QPalette pal = lblTestStatus->palette();
-  pal.setColor(QPalette::WindowText, colour);
-  lblTestStatus->setPalette(pal);
-  for (const auto& [caption, ms] : steps) {
-    if (caption) lblTestStatus->setText(caption);
+void frmMain::showResult(int status) {
+  // The blink sequence is the core's, shared with the command line; a close
+  // request cuts its waits short.
+  zk7::FlowCallbacks cb;
+  cb.wait = [this](int ms) {
     if (!closePending_) GuiDelayMs(ms);
-  }
+  };
+  zk7::PlayResultBlink(
+      static_cast<zk7::FlowResult::Status>(status),
+      [this](const zk7::ResultBlinkStep& step) {
+        QPalette pal = lblTestStatus->palette();
+        pal.setColor(QPalette::WindowText,
+                     step.colour == zk7::ResultBlinkStep::Green ? QColor(0, 255, 0)
+                     : step.colour == zk7::ResultBlinkStep::Red ? QColor(255, 0, 0)
+                                                                : QColor(Qt::black));
+        lblTestStatus->setPalette(pal);
+        lblTestStatus->setText(QString::fromStdString(step.caption));
+      },
+      cb);
 }
 
 void frmMain::programDevice() {
@@ -549,19 +573,10 @@ void frmMain::programDevice() {
 
   switch (result.status) {
     case zk7::FlowResult::Passed:
-      // The wait before the first caption belongs to the sequence (the chip
-      // has just left programming mode).
-      blink(QColor(0, 255, 0), {{nullptr, 500}, {"PASSED", 500}, {"", 500}, {"PASSED", 250}});
+      showResult(result.status);
       break;
     case zk7::FlowResult::Failed:
-      blink(QColor(255, 0, 0), {{"FAILED", 250},
-                                {"", 250},
-                                {"FAILED", 250},
-                                {"", 250},
-                                {"FAILED", 250},
-                                {"", 250},
-                                {"FAILED", 250},
-                                {"", 250}});
+      showResult(result.status);
       Seam::instance().message(this, Q(result.title), Q(result.text), Seam::Icon::Critical);
       break;
     case zk7::FlowResult::Busy:

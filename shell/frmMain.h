@@ -111,7 +111,7 @@ class frmMain : public QMainWindow {
   void commitFosc();
   void stconClicked();
   void setFlowRunning(bool running);
-  void blink(const QColor& colour, std::initializer_list<std::pair<const char*, int>> steps);
+  void showResult(int status);
 
   QString dialogPath_;
   bool flowRunning_ = false;

@@ -79,13 +79,16 @@ frmSplash::frmSplash(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Framele
   QFont warn = lblWarning->font();
   warn.setBold(true);
   lblWarning->setFont(warn);
-  lblWarning->setStyleSheet("color: rgb(170,0,0);");
+  QPalette warnPal = lblWarning->palette();
+  warnPal.setColor(QPalette::WindowText, QColor(170, 0, 0));
+  lblWarning->setPalette(warnPal);
   lblCopyright = label("lblCopyright", "Copyright", QRect(18, 180, 220, 20));
   lblLicenseTo = label("lblLicenseTo", "LicenseTo", QRect(18, 202, 220, 20));
   lblCompanyProduct = label("lblCompanyProduct", "CompanyProduct", QRect(250, 202, 220, 20));
   lblCompanyProduct->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  for (QLabel* l : {lblCopyright, lblLicenseTo, lblCompanyProduct})
-    l->setStyleSheet("color: rgb(110,110,110);");
+  QPalette greyPal = lblCopyright->palette();
+  greyPal.setColor(QPalette::WindowText, QColor(110, 110, 110));
+  for (QLabel* l : {lblCopyright, lblLicenseTo, lblCompanyProduct}) l->setPalette(greyPal);
   // Clicks on the labels over the frame count as clicks on the frame.
   for (QLabel* l : Frame1->findChildren<QLabel*>())
     if (l != imgLogo) l->setAttribute(Qt::WA_TransparentForMouseEvents);

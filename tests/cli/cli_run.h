@@ -1,11 +1,16 @@
-// Runs zk7prog commands in-process with captured streams.
+// Runs zk7prog commands in-process with captured streams, in a fresh folder.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
+#include "files/atomicfile.h"
+#include "files/devicefile.h"
 
 struct CliResult {
   int code;
@@ -23,3 +28,35 @@ inline CliResult RunCli(const std::vector<std::string>& args, char separator = '
 inline bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/zk7_cli_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    zk7::SetDefaultRegisters(defaults_);
+    zk7::BuildMemoryImage(defaults_, image_);
+  }
+  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  std::string Read(const std::string& name) const {
+    std::string content, error;
+    EXPECT_TRUE(zk7::ReadWholeFile(Path(name), content, error)) << name << ": " << error;
+    return content;
+  }
+  void Write(const std::string& name, const std::string& content) const {
+    std::string error;
+    ASSERT_TRUE(zk7::AtomicWriteFile(Path(name), content, error)) << error;
+  }
+  // A device file of rs (image rebuilt) at 4000 kHz.
+  void WriteDvs(const std::string& name, zk7::RegisterSet rs) const {
+    zk7::MemoryImage image;
+    zk7::BuildMemoryImage(rs, image);
+    Write(name, zk7::FormatDeviceFile(image, rs.ConfigWord(), "4000"));
+  }
+
+  std::string dir_;
+  zk7::RegisterSet defaults_;  // checksum built
+  zk7::MemoryImage image_;
+};

@@ -1,67 +1,26 @@
-#include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <cstdlib>
-
 #include "cli_run.h"
-#include "files/atomicfile.h"
-#include "files/devicefile.h"
 #include "files/intelhex.h"
 
 using namespace zk7;
 
-namespace {
-
-class CliFiles : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/zk7_cli_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    SetDefaultRegisters(defaults_);
-    BuildMemoryImage(defaults_, image_);
-  }
-  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-  std::string Read(const std::string& path) const {
-    std::string content, error;
-    EXPECT_TRUE(ReadWholeFile(path, content, error)) << path << ": " << error;
-    return content;
-  }
-  void Write(const std::string& path, const std::string& content) const {
-    std::string error;
-    ASSERT_TRUE(AtomicWriteFile(path, content, error)) << error;
-  }
-
-  std::string dir_;
-  RegisterSet defaults_;
-  MemoryImage image_;
-};
-
-}  // namespace
-
-TEST_F(CliFiles, HelpAndUsageErrors) {
+TEST_F(CliTest, HelpAndUsageErrors) {
   auto r = RunCli({});
   EXPECT_EQ(r.code, 2);
   EXPECT_TRUE(Contains(r.err, "Usage: zk7prog COMMAND"));
   r = RunCli({"--help"});
   EXPECT_EQ(r.code, 0);
   EXPECT_TRUE(Contains(r.out, "emulator"));
-  for (const char* cmd : {"show", "export-hex", "write-dvs", "program", "read", "verify"}) {
-    r = RunCli({cmd, "--help"});
-    EXPECT_EQ(r.code, 0) << cmd;
-    EXPECT_TRUE(Contains(r.out, std::string("Usage: zk7prog ") + cmd)) << r.out;
-    EXPECT_TRUE(RunCli({"help", cmd}).out == r.out);
-  }
+  for (const char* cmd : {"show", "export-hex", "write-dvs", "program", "read", "verify"})
+    EXPECT_TRUE(Contains(RunCli({cmd, "--help"}).out, std::string("Usage: zk7prog ") + cmd));
   const std::vector<std::vector<std::string>> bad = {
       {"frobnicate"},
-      {"export-hex"},                               // no -o
-      {"export-hex", "-o"},                         // -o without value
-      {"export-hex", "a.dvs", "b.dvs", "-o", "x"},  // two inputs
+      {"export-hex"},  // no -o
+      {"export-hex", "-o"},
+      {"export-hex", "a.dvs", "b.dvs", "-o", "x"},
       {"show", "--colour"},
-      {"write-dvs", "-o", Path("x.dvs"), "--fosc-khz", "fast"},
+      {"show", "--vref-plus", "-5"},
       {"write-dvs", "-o", Path("x.dvs"), "--fosc-khz", "nan"},
-      {"read", "--port", "378", "-o", Path("x.txt")},
+      {"read", "--port", "emulator", "-o", Path("x.txt")},
       {"verify", "--port", "emulator"},  // no file
       {"program", "--port", "9999"},
       {"program"},  // no port
@@ -72,85 +31,74 @@ TEST_F(CliFiles, HelpAndUsageErrors) {
     EXPECT_TRUE(r.out.empty());
     EXPECT_FALSE(r.err.empty());
   }
-  EXPECT_FALSE(access(Path("x.dvs").c_str(), F_OK) == 0) << "nothing written on a usage error";
 }
 
-TEST_F(CliFiles, ExportHexReproducesTheDefaultExport) {
-  const auto r = RunCli({"export-hex", "-o", Path("x.hex")});
-  EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(Read(Path("x.hex")), WriteIntelHex(image_.ProgramImage, 7));
-  EXPECT_TRUE(Contains(Read(Path("x.hex")), ":10000000003400340034FF34F03400340034FF3462\r\n"));
-
-  // From a device file, with the --output=FILE spelling.
+TEST_F(CliTest, ExportHexFromDefaultsOrAFile) {
+  ASSERT_EQ(RunCli({"export-hex", "-o", Path("x.hex")}).code, 0);
+  EXPECT_EQ(Read("x.hex"), WriteIntelHex(image_.ProgramImage, 7));
   RegisterSet rs = defaults_;
   rs.set(GPLAT, 0x5A);
   rs.setConfigWord(4);
+  WriteDvs("in.dvs", rs);
+  ASSERT_EQ(RunCli({"export-hex", Path("in.dvs"), "--output=" + Path("y.hex")}).code, 0);
   MemoryImage image;
   BuildMemoryImage(rs, image);
-  Write(Path("in.dvs"), FormatDeviceFile(image, 4, "4000"));
-  EXPECT_EQ(RunCli({"export-hex", Path("in.dvs"), "--output=" + Path("y.hex")}).code, 0);
-  EXPECT_EQ(Read(Path("y.hex")), WriteIntelHex(image.ProgramImage, 4));
+  EXPECT_EQ(Read("y.hex"), WriteIntelHex(image.ProgramImage, 4));
 }
 
-TEST_F(CliFiles, FileErrorsExitTwoAndKeepTheOldOutput) {
-  Write(Path("x.hex"), "old");
-  Write(Path("bad.dvs"), " 1 \r\n 256 \r\n");
+TEST_F(CliTest, FileErrorsExitTwoAndKeepTheOldOutput) {
+  Write("x.hex", "old");
+  Write("bad.dvs", " 1 \r\n 256 \r\n");
   auto r = RunCli({"export-hex", Path("bad.dvs"), "-o", Path("x.hex")});
   EXPECT_EQ(r.code, 2);
   EXPECT_TRUE(Contains(r.err, "bad.dvs")) << r.err;
-  EXPECT_EQ(Read(Path("x.hex")), "old");
-  r = RunCli({"export-hex", Path("missing.dvs"), "-o", Path("x.hex")});
-  EXPECT_EQ(r.code, 2);
-  EXPECT_TRUE(Contains(r.err, "No such file or directory")) << r.err;
+  EXPECT_EQ(Read("x.hex"), "old");
+  EXPECT_TRUE(Contains(RunCli({"show", Path("missing.dvs")}).err, "No such file or directory"));
   r = RunCli({"write-dvs", "-o", dir_});
   EXPECT_EQ(r.code, 2);
   EXPECT_TRUE(Contains(r.err, "Is a directory")) << r.err;
 }
 
-TEST_F(CliFiles, WriteDvsRecomputesTheChecksumAndKeepsTheFrequency) {
-  EXPECT_EQ(RunCli({"write-dvs", "-o", Path("d.dvs")}).code, 0);
-  EXPECT_EQ(Read(Path("d.dvs")), FormatDeviceFile(image_, 7, "4000"));
-
-  // A file with a wrong checksum and a frequency with the locale's comma.
+TEST_F(CliTest, WriteDvsRecomputesTheChecksumAndKeepsTheFrequency) {
+  ASSERT_EQ(RunCli({"write-dvs", "-o", Path("d.dvs")}).code, 0);
+  EXPECT_EQ(Read("d.dvs"), FormatDeviceFile(image_, 7, "4000"));
   MemoryImage wrong = image_;
   wrong.MemMap[kChecksumEntry] = 1;
-  Write(Path("in.dvs"), FormatDeviceFile(wrong, 7, "3686,4"));
-  auto r = RunCli({"write-dvs", Path("in.dvs"), "-o", Path("out.dvs")}, ',');
-  EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(Read(Path("out.dvs")), FormatDeviceFile(image_, 7, "3686,4"));
-  EXPECT_EQ(RunCli({"write-dvs", Path("in.dvs"), "-o", Path("out.dvs")}).code, 2)
-      << "a comma is not a decimal separator where the locale uses the point";
-
-  r = RunCli({"write-dvs", "-o", Path("f.dvs"), "--fosc-khz", "3686.4"});
-  EXPECT_EQ(r.code, 0);
-  DeviceFileContents c;
-  std::string error;
-  ASSERT_TRUE(ReadDeviceFile(Path("f.dvs"), c, error)) << error;
-  EXPECT_EQ(c.foscText, "3686.4");
-  EXPECT_EQ(c.registers, defaults_);
+  Write("in.dvs", FormatDeviceFile(wrong, 7, "3686,4"));
+  ASSERT_EQ(RunCli({"write-dvs", Path("in.dvs"), "-o", Path("out.dvs")}, ',').code, 0);
+  EXPECT_EQ(Read("out.dvs"), FormatDeviceFile(image_, 7, "3686,4"));
+  ASSERT_EQ(
+      RunCli({"write-dvs", Path("in.dvs"), "-o", Path("f.dvs"), "--fosc-khz", "20"}, ',').code, 0);
+  EXPECT_EQ(Read("f.dvs"), FormatDeviceFile(image_, 7, "20"));
 }
 
-TEST_F(CliFiles, OldVersionFileIsUsedWithTheDefaultFrequency) {
-  std::string text = FormatDeviceFile(image_, 5, "");
-  text.resize(text.size() - 2);  // no line 72 at all
-  Write(Path("old.dvs"), text);
-  const auto r = RunCli({"show", Path("old.dvs")});
+TEST_F(CliTest, ShowRegistersAndDerivedValues) {
+  auto r = RunCli({"show"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  for (const auto& reg : RegisterTable())
+    EXPECT_TRUE(Contains(r.out, *reg.name ? reg.name : "reserved")) << reg.index;
+  for (const char* line :
+       {"04  OPTREG1    F0\n", "12  reserved   FF\n", "Checksum: FC\n", "OSC Setting = HS\n",
+        "Bit Time (us) = 2.5\n", "TXID0 Ext ID 1FFFFFFF\n", "PWM Period (us) = 256\n",
+        "Scheduled TX (ms) = 67108.864\n", "A/D Aquisition Time (us) = 16 (64 / Tosc)\n",
+        "AN1: OFF, polarity 0, code 1023 = 4.9951171875 V\n"})
+    EXPECT_TRUE(Contains(r.out, line)) << line;
+  EXPECT_TRUE(Contains(RunCli({"show", "--vref-plus", "4", "--vref-minus", "1"}).out,
+                       "Threshold Detection (1 to 4 V)"));
+
+  ASSERT_EQ(RunCli({"write-dvs", "-o", Path("z.dvs"), "--fosc-khz", "0"}).code, 0);
+  r = RunCli({"show", Path("z.dvs")});
+  for (const char* line :
+       {"Bit Time (us) = --\n", "PWM Period (us) = --\n", "Duty Cycle (%) = --\n",
+        "Scheduled TX (ms) = --\n", "Time Between Conversions (ms) = -- (1:1)\n"})
+    EXPECT_TRUE(Contains(r.out, line)) << line;
+
+  // An old-version file: no frequency line, so the default frequency.
+  std::string old = FormatDeviceFile(image_, 5, "");
+  Write("old.dvs", old.substr(0, old.size() - 2));
+  r = RunCli({"show", Path("old.dvs")});
   EXPECT_EQ(r.code, 0);
   EXPECT_TRUE(Contains(r.err, "old version"));
   EXPECT_TRUE(Contains(r.out, "Fosc = 4000 kHz"));
-  EXPECT_TRUE(Contains(r.out, "OSC Setting = XT"));
-  EXPECT_TRUE(Contains(r.out, "GP7 = RESET Pin"));
-}
-
-TEST_F(CliFiles, ShowNamesEveryRegister) {
-  const auto r = RunCli({"show"});
-  ASSERT_EQ(r.code, 0) << r.err;
-  for (const auto& reg : RegisterTable())
-    if (*reg.name) {
-      EXPECT_TRUE(Contains(r.out, reg.name)) << reg.name;
-    }
-  EXPECT_TRUE(Contains(r.out, "04  OPTREG1    F0\n"));
-  EXPECT_TRUE(Contains(r.out, "12  reserved   FF\n"));  // position 0x12 = 18
-  EXPECT_TRUE(Contains(r.out, "Checksum: FC\n"));
-  EXPECT_TRUE(Contains(r.out, "OSC Setting = HS"));
+  EXPECT_TRUE(Contains(r.out, "OSC Setting = XT\n  GP7 = RESET Pin\n"));
 }

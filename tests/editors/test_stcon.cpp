@@ -30,39 +30,35 @@ class STCONEditor : public GuiTest {
   }
 };
 
-TEST_F(STCONEditor, ShowsTheRegisterWithoutChangingIt) {
+// Everything the window shows, in one line: check box caption and colour, message
+// option, base item, multiplier, register box, period.
+QString Shown(frmSTCON* w) {
+  return QStringList({w->chkSTEN->text(), w->chkSTEN->palette().color(QPalette::Window).name(),
+                      w->optAtoDRegs->isChecked() ? "A/D" : "no data",
+                      w->cmbBaseFreq->currentText(), QString::number(w->sldrTxMult->value()),
+                      w->findChild<QLineEdit*>("txtSTCON_0")->text(), w->txtSTCONRate->text()})
+      .join(" | ");
+}
+
+TEST_F(STCONEditor, EachOpeningShowsTheRegisterWithoutChangingIt) {
   frmSTCON* w = open();  // default 0x3F
-  EXPECT_FALSE(w->chkSTEN->isChecked());
-  EXPECT_EQ(w->chkSTEN->text(), "Scheduled TX = OFF");
-  EXPECT_EQ(w->chkSTEN->palette().color(QPalette::Window), QColor(255, 0, 0));
-  EXPECT_TRUE(w->optNoData->isChecked());
-  EXPECT_EQ(w->cmbBaseFreq->currentText(), "4096(4096Tosc)");
-  EXPECT_EQ(w->sldrTxMult->value(), 16);
-  EXPECT_EQ(w->findChild<QLineEdit*>("txtSTCON_0")->text(), "3F");
-  EXPECT_EQ(w->txtSTCONRate->text(), "67108.864");
-  EXPECT_EQ(regs()[STCON], 0x3F);
-
-  regs().set(STCON, 0x80);
-  reopen(w);
-  EXPECT_TRUE(w->chkSTEN->isChecked());
-  EXPECT_EQ(w->chkSTEN->text(), "Scheduled TX = ON");
-  EXPECT_EQ(w->chkSTEN->palette().color(QPalette::Window), QColor(0, 255, 0));
-  EXPECT_TRUE(w->optNoData->isChecked());
-  EXPECT_EQ(w->cmbBaseFreq->currentText(), "4096Tosc");
-  EXPECT_EQ(w->sldrTxMult->value(), 1);
-  EXPECT_EQ(w->txtSTCONRate->text(), "1.024");
-  EXPECT_EQ(regs()[STCON], 0x80);
-
-  regs().set(STCON, 0x45);
-  reopen(w);
-  EXPECT_TRUE(w->optAtoDRegs->isChecked());
-  EXPECT_EQ(w->txtSTCON->text(), "45");
-  EXPECT_EQ(w->sldrTxMult->value(), 6);
-  EXPECT_EQ(regs()[STCON], 0x45);
-
+  EXPECT_EQ(Shown(w),
+            "Scheduled TX = OFF | #ff0000 | no data | 4096(4096Tosc) | 16 | 3F | 67108.864");
+  const std::pair<int, const char*> cases[] = {
+      {0x80, "Scheduled TX = ON | #00ff00 | no data | 4096Tosc | 1 | 80 | 1.024"},
+      {0x55, "Scheduled TX = OFF | #ff0000 | A/D | 16(4096Tosc) | 6 | 55 | 98.304"},
+  };
+  for (auto [value, shown] : cases) {
+    regs().set(STCON, value);
+    reopen(w);
+    EXPECT_EQ(Shown(w), shown);
+    EXPECT_EQ(regs()[STCON], value);
+  }
   regs().set(STCON, 0x05);
+  App().Fosc = 0;
   reopen(w);
-  EXPECT_EQ(w->txtSTCON->text(), "05");
+  EXPECT_EQ(Shown(w), "Scheduled TX = OFF | #ff0000 | no data | 4096Tosc | 6 | 05 | --");
+  EXPECT_TRUE(testSeam().messages.empty());
 }
 
 TEST_F(STCONEditor, EachControlWritesOnlyItsField) {
@@ -94,16 +90,6 @@ TEST_F(STCONEditor, EachControlWritesOnlyItsField) {
   QTest::mouseClick(w->cmdOK, Qt::LeftButton);
   EXPECT_FALSE(w->isVisible());
   EXPECT_EQ(regs()[STCON], 0xEF);
-}
-
-TEST_F(STCONEditor, NoPeriodWithoutOscillator) {
-  App().Fosc = 0;
-  frmSTCON* w = open();
-  EXPECT_EQ(w->txtSTCONRate->text(), "--");
-  QTest::keyClick(w->sldrTxMult, Qt::Key_Home);
-  EXPECT_EQ(regs()[STCON], 0x30);
-  EXPECT_EQ(w->txtSTCONRate->text(), "--");
-  EXPECT_TRUE(testSeam().messages.empty());
 }
 
 }  // namespace

@@ -97,11 +97,19 @@ TEST(Port, EmulatorIsKeptAcrossAddressChanges) {
   port.open(0x3BC);
   EXPECT_EQ(port.driver(), chip);
   EXPECT_EQ(port.description(), "0x3BC \u00B7 emulated chip");
-  // The emulated adapter's status leaves the cable check silent.
+  // The emulated adapter's status leaves the cable check silent unless a fault says otherwise.
   Programmer prog(port);
-  bool warned = false;
-  prog.CheckLPT([&](const std::string&, const std::string&) { warned = true; });
-  EXPECT_FALSE(warned);
+  std::string warning;
+  const auto check = [&] {
+    warning.clear();
+    prog.CheckLPT([&](const std::string&, const std::string& text) { warning = text; });
+    return warning;
+  };
+  EXPECT_EQ(check(), "");
+  chip->setFault(EmulatorOptions::NoCable);
+  EXPECT_EQ(check(), "LPT Cable Not Connected");
+  chip->setFault(EmulatorOptions::WrongAddress);
+  EXPECT_EQ(check(), "Wrong LPT Address");
 }
 
 TEST(Port, TraceHasOneLinePerAccessAndWait) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "gui_support/fixture.h"
+#include "programmer/emulator.h"
 #include "shell/frmMain.h"
 #include "shell/guiflow.h"
 
@@ -15,6 +16,11 @@ class ShellTest : public GuiTest {
  protected:
   void SetUp() override {
     GuiTest::SetUp();
+    // A blank emulated chip for every test; time passes only through waits.
+    auto emu = std::make_unique<zk7::EmulatorDriver>();
+    emu->useWaitClock();
+    emulator = emu.get();
+    App().port.setDriver(std::move(emu));
     waits.clear();
     SetGuiWait([this](int ms) {
       waits.push_back(ms);
@@ -44,6 +50,7 @@ class ShellTest : public GuiTest {
   }
 
   std::unique_ptr<frmMain> main;
+  zk7::EmulatorDriver* emulator = nullptr;
   std::vector<int> waits;
   std::function<void(int)> onWait;
 };

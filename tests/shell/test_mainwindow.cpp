@@ -4,8 +4,8 @@
 #include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
-#include <QProgressBar>
 #include <QMenuBar>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -369,10 +369,11 @@ TEST_F(ShellTest, PointerChangesOverBlocks) {
 TEST_F(ShellTest, ScheduledTxOpensItsWindowAndTurnsGreen) {
   StandInWindow stcon(WindowId::STCON);
   createMain();
+  EXPECT_NE(main->cmdSTCON->palette().color(QPalette::Button), QColor(0, 255, 0));
   QTest::mouseClick(main->cmdSTCON, Qt::LeftButton);
   ASSERT_EQ(testSeam().modalsShown.size(), 1u);
   EXPECT_EQ(testSeam().modalsShown[0], Windows::instance().existing(WindowId::STCON));
-  EXPECT_TRUE(main->cmdSTCON->styleSheet().contains("rgb(0,255,0)"));
+  EXPECT_EQ(main->cmdSTCON->palette().color(QPalette::Button), QColor(0, 255, 0));
 }
 
 TEST_F(ShellTest, PinsAreLaidOutAroundThePicture) {
@@ -426,4 +427,48 @@ TEST_F(ShellTest, MainWindowFitsTheScreenItOpensOn) {
   const QRect work = main->screen()->availableGeometry();
   EXPECT_LE(main->geometry().width(), work.width());
   EXPECT_LE(main->geometry().height(), work.height());
+}
+
+TEST_F(ShellTest, PortCheckRunsBeforeFrequencyReadAndRefresh) {
+  emulator->setFault(zk7::EmulatorOptions::NoCable);
+  App().Fosc = 1;
+  for (auto& b : App().image.MemMap) b = 0x12;
+  double foscAtCheck = 0;
+  int memMapAtCheck = 0;
+  testSeam().onMessage = [&](const RecordedMessage&) {
+    foscAtCheck = App().Fosc;
+    memMapAtCheck = App().image.MemMap[0];
+  };
+  createMain(false);
+  ASSERT_EQ(testSeam().messages.size(), 1u);
+  EXPECT_EQ(testSeam().messages[0].title, "Check Parallel Port");
+  EXPECT_EQ(testSeam().messages[0].text, "LPT Cable Not Connected");
+  EXPECT_EQ(testSeam().messages[0].icon, Seam::Icon::Critical);
+  EXPECT_EQ(foscAtCheck, 1.0);
+  EXPECT_EQ(memMapAtCheck, 0x12);
+  EXPECT_EQ(App().Fosc, 4000000.0);
+
+  // The check runs again on every port choice.
+  testSeam().clear();
+  emulator->setFault(zk7::EmulatorOptions::WrongAddress);
+  main->p3BC->trigger();
+  ASSERT_EQ(testSeam().messages.size(), 1u);
+  EXPECT_EQ(testSeam().messages[0].text, "Wrong LPT Address");
+}
+
+TEST_F(ShellTest, UnreachablePortIsSaidOnceAndShownInTheStatusBar) {
+  App().port.setDriver(nullptr);
+  zk7::PortChoice choice;
+  choice.kind = zk7::PortChoice::Device;
+  choice.device = "/dev/zk7-no-such-parport";
+  App().port.setChoice(choice);
+  createMain(false);
+  ASSERT_EQ(testSeam().messages.size(), 1u);
+  EXPECT_EQ(testSeam().messages[0].title, "Check Parallel Port");
+  EXPECT_EQ(testSeam().messages[0].text, QString::fromStdString(App().port.accessProblem()));
+  EXPECT_FALSE(App().port.accessProblem().empty());
+  EXPECT_EQ(main->statusPort->text(), "0x378 · not accessible");
+  main->p378->trigger();
+  EXPECT_EQ(testSeam().messages.size(), 1u);  // the same problem is not said again
+  App().port.setChoice(zk7::PortChoiceFromEnvironment());
 }

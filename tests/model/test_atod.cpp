@@ -1,0 +1,73 @@
+// A/D derived quantities and the pin function rules, without a window.
+#include <gtest/gtest.h>
+
+#include "model/atod.h"
+#include "model/gpio.h"
+
+using namespace zk7;
+
+TEST(AtoD, DerivedTextsWithoutOscillatorOrClock) {
+  EXPECT_EQ(AtoDConvRateText(20e6, 1, ','), "2,5");
+  EXPECT_EQ(AtoDConvRateText(20e6, 3), "--Frc--");
+  EXPECT_EQ(AtoDConvRateText(0, 0), "0");
+  EXPECT_EQ(AtoDAcqTimeText(0, 0), "--");
+  EXPECT_EQ(AutoConvTimeText(0, 7), "--");
+  EXPECT_EQ(AutoConvTimeText(20e6, 0), "0.0512");
+  EXPECT_THROW(AtoDConvRateMHz(4e6, 4), std::out_of_range);
+}
+
+TEST(AtoD, ThresholdCodesRoundTrip) {
+  RegisterSet rs;
+  for (int ch = 0; ch < kThresholdChannels; ++ch)
+    for (int code : {0, 1, 2, 3, 4, 511, 512, 1022, 1023}) {
+      SetThresholdCode(rs, ch, code);
+      EXPECT_EQ(ThresholdCode(rs, ch), code);
+      EXPECT_EQ(rs.reg(ThresholdLowRegister(ch)) & 0x3F, 0);
+    }
+  SetThresholdCode(rs, 1, 1023);
+  EXPECT_EQ(rs[ADCMP1H], 0xFF);
+  EXPECT_EQ(rs[ADCMP1L], 0xC0);
+  EXPECT_EQ(ThresholdHighRegister(3), ADCMP3H);
+  // Low bits 5:0 read from a file do not disturb the code.
+  rs.set(ADCMP2H, 0x12);
+  rs.set(ADCMP2L, 0x7F);
+  EXPECT_EQ(ThresholdCode(rs, 2), 0x12 * 4 + 1);
+  const RegisterSet before = rs;
+  EXPECT_THROW(SetThresholdCode(rs, 0, 1024), RangeError);
+  EXPECT_THROW(SetThresholdCode(rs, 0, -1), RangeError);
+  EXPECT_EQ(rs, before);
+}
+
+TEST(AtoD, ReferenceTexts) {
+  EXPECT_EQ(ParseReferenceVoltage("3.3"), 3.3);
+  EXPECT_EQ(ParseReferenceVoltage(".5"), 0.5);
+  EXPECT_EQ(ParseReferenceVoltage("2."), 2.0);
+  for (const char* bad : {"", ".", "1.2.", "-1", "1e3", " 1"})
+    EXPECT_FALSE(ParseReferenceVoltage(bad).has_value()) << bad;
+}
+
+TEST(Pins, SelectionTouchesOnlyItsPin) {
+  RegisterSet rs;
+  SetDefaultRegisters(rs);
+  for (int pin = 0; pin < kPinCount; ++pin)
+    for (PinFunc f : {PinFunc::Digital, PinFunc::Analog, PinFunc::Special}) {
+      RegisterSet t = rs;
+      t.set(GPDDR, 0xA5);
+      const RegisterSet before = t;
+      SelectPinFunction(t, pin, f);
+      if (!PinOffers(pin, f)) {
+        EXPECT_EQ(t, before);
+        continue;
+      }
+      EXPECT_EQ(ReadPinFunction(t, pin), f) << pin;
+      EXPECT_EQ(t[GPDDR] & ~(1 << pin), before[GPDDR] & ~(1 << pin)) << pin;
+      for (int other = 0; other < kPinCount; ++other) {
+        if (other == pin) continue;
+        EXPECT_EQ(ReadPinFunction(t, other), ReadPinFunction(before, other)) << pin;
+      }
+    }
+  // nRST rewrites the configuration word without its high byte.
+  rs.setConfigWord(0x1203);
+  SelectPinFunction(rs, 7, PinFunc::Special);
+  EXPECT_EQ(rs.ConfigWord(), 0x0007);
+}

@@ -1,0 +1,388 @@
+// The main window's file, export and programming commands.
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <random>
+
+#include "files/devicefile.h"
+#include "files/intelhex.h"
+#include "model/format.h"
+#include "tests/shell/shell_fixture.h"
+
+namespace {
+
+QByteArray ReadAll(const QString& path) {
+  QFile f(path);
+  if (!f.open(QIODevice::ReadOnly)) return {};
+  return f.readAll();
+}
+
+void WriteAll(const QString& path, const QByteArray& data) {
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.write(data);
+}
+
+QByteArray DeviceFileOf(const zk7::RegisterSet& rs, const std::string& fosc) {
+  zk7::MemoryImage img;
+  for (int i = 0; i < zk7::kImageSize; ++i) img.MemMap[i] = rs.entry(i);
+  return QByteArray::fromStdString(zk7::FormatDeviceFile(img, rs.ConfigWord(), fosc));
+}
+
+QList<QByteArray> Lines(const QByteArray& file) {
+  QList<QByteArray> l = file.split('\n');
+  if (!l.isEmpty() && l.last().isEmpty()) l.removeLast();
+  return l;
+}
+
+}  // namespace
+
+class CommandTest : public ShellTest {
+ protected:
+  void SetUp() override {
+    ShellTest::SetUp();
+    ASSERT_TRUE(dir.isValid());
+    QLocale::setDefault(QLocale::c());
+  }
+  void TearDown() override {
+    QLocale::setDefault(QLocale::system());
+    ShellTest::TearDown();
+  }
+  QString path(const char* name) { return dir.filePath(name); }
+  QTemporaryDir dir;
+};
+
+TEST_F(CommandTest, SaveWritesTheImageWordAndFrequencyText) {
+  createMain(false);
+  const QString file = path("default.dvs");
+  testSeam().fileAnswers.push_back(file);
+  main->mnuSave->trigger();
+  EXPECT_EQ(testSeam().fileDialogTitles, std::vector<QString>{"Save File as..."});
+  EXPECT_EQ(testSeam().fileDialogFilters[0], "Device File (*.dvs)");
+  EXPECT_EQ(testSeam().fileDialogSuffixes[0], "dvs");
+  const QList<QByteArray> lines = Lines(ReadAll(file));
+  ASSERT_EQ(lines.size(), 72);
+  EXPECT_EQ(lines[4], " 240 \r");
+  EXPECT_EQ(lines[69], " 252 \r");
+  EXPECT_EQ(lines[70], " 7 \r");
+  EXPECT_EQ(lines[71], "4000\r");
+  EXPECT_TRUE(testSeam().messages.empty());
+
+  // Loading it back gives the same configuration.
+  const zk7::RegisterSet saved = regs();
+  regs().set(zk7::CNF1, 0x99);
+  App().Fosc = 1000;
+  testSeam().fileAnswers.push_back(file);
+  main->mnuLoad->trigger();
+  EXPECT_EQ(regs(), saved);
+  EXPECT_EQ(App().Fosc, 4000000.0);
+  EXPECT_EQ(main->statusPath->text(), QDir::toNativeSeparators(file));
+}
+
+TEST_F(CommandTest, CancelledDialogsReadAndWriteNothing) {
+  createMain(false);
+  const zk7::RegisterSet before = regs();
+  main->mnuLoad->trigger();
+  main->mnuSave->trigger();
+  main->mnuCreateHEX->trigger();
+  EXPECT_EQ(testSeam().fileDialogTitles,
+            (std::vector<QString>{"Load Default...", "Save File as...", "Export HEX File as..."}));
+  EXPECT_EQ(regs(), before);
+  EXPECT_TRUE(testSeam().messages.empty());
+  EXPECT_TRUE(QDir(dir.path()).entryList(QDir::Files).isEmpty());
+  EXPECT_EQ(main->statusPath->text(), "");
+}
+
+TEST_F(CommandTest, LoadTakesOverRegistersOscillatorAndFrequency) {
+  createMain(false);
+  zk7::RegisterSet rs;
+  zk7::SetDefaultRegisters(rs);
+  rs.set(zk7::CNF1, 0x23);
+  rs.setUser(3, 0x42);
+  rs.setImageChecksum(0x00);  // wrong on purpose: the image build corrects it
+  rs.setConfigWord(0x0001);
+  const QString file = path("xt.dvs");
+  WriteAll(file, DeviceFileOf(rs, "3686.4"));
+  testSeam().fileAnswers.push_back(file);
+  main->mnuLoad->trigger();
+  EXPECT_TRUE(testSeam().messages.empty());
+  EXPECT_EQ(regs()[zk7::CNF1], 0x23);
+  EXPECT_EQ(regs().user(3), 0x42);
+  EXPECT_TRUE(main->optXTAL[1]->isChecked());
+  EXPECT_EQ(main->lblConfigWord->text(), "Config Word = 0x01");
+  EXPECT_DOUBLE_EQ(App().Fosc, 3686400.0);
+  EXPECT_EQ(main->txtFosc->text(), "3686.4");
+  zk7::RegisterSet expect = regs();
+  zk7::MemoryImage img;
+  zk7::BuildMemoryImage(expect, img);
+  EXPECT_EQ(App().image.MemMap, img.MemMap);
+  EXPECT_NE(regs().ImageChecksum(), 0x00);
+}
+
+TEST_F(CommandTest, OldVersionFileKeepsTheFrequency) {
+  createMain(false);
+  zk7::RegisterSet rs;
+  zk7::SetDefaultRegisters(rs);
+  rs.set(zk7::PR1, 0x80);
+  QList<QByteArray> lines = Lines(DeviceFileOf(rs, "9999"));
+  lines.removeLast();
+  const QString file = path("old.dvs");
+  WriteAll(file, lines.join('\n') + '\n');
+  App().Fosc = 20000000;
+  testSeam().fileAnswers.push_back(file);
+  main->mnuLoad->trigger();
+  ASSERT_EQ(testSeam().messages.size(), 1u);
+  EXPECT_EQ(testSeam().messages[0].title, "FILE OLD VERSION");
+  EXPECT_EQ(testSeam().messages[0].text,
+            "File is old version...\r\nFosc frequency was not loaded\r\n"
+            "Re-saving will update file with Fosc frequency");
+  EXPECT_EQ(testSeam().messages[0].icon, Seam::Icon::None);
+  EXPECT_EQ(regs()[zk7::PR1], 0x80);
+  EXPECT_EQ(App().Fosc, 20000000.0);
+  EXPECT_EQ(main->txtFosc->text(), "20000");
+  EXPECT_EQ(App().image.MemMap[zk7::PR1], 0x80);
+  EXPECT_EQ(main->statusPath->text(), QDir::toNativeSeparators(file));
+}
+
+TEST_F(CommandTest, BadFilesLeaveTheConfigurationAsItWas) {
+  createMain(false);
+  zk7::RegisterSet good;
+  zk7::SetDefaultRegisters(good);
+  QList<QByteArray> lines = Lines(DeviceFileOf(good, "4000"));
+  QList<QByteArray> big = lines;
+  big[10] = " 256 \r";
+  QList<QByteArray> text = lines;
+  text[30] = " 1x \r";
+  QList<QByteArray> shortFile = lines.mid(0, 60);
+  WriteAll(path("big.dvs"), big.join('\n'));
+  WriteAll(path("text.dvs"), text.join('\n'));
+  WriteAll(path("short.dvs"), shortFile.join('\n'));
+  regs().set(zk7::CNF2, 0x77);
+  App().Fosc = 12345000;
+  const zk7::RegisterSet before = regs();
+  for (const char* name : {"big.dvs", "text.dvs", "short.dvs", "missing.dvs"}) {
+    testSeam().clear();
+    testSeam().fileAnswers.push_back(path(name));
+    main->mnuLoad->trigger();
+    ASSERT_EQ(testSeam().messages.size(), 1u) << name;
+    EXPECT_EQ(testSeam().messages[0].title, "Error Loading FIle");
+    EXPECT_TRUE(testSeam().messages[0].text.startsWith("Error! \r\n")) << name;
+    EXPECT_GT(testSeam().messages[0].text.size(), 9) << name;
+    EXPECT_EQ(testSeam().messages[0].icon, Seam::Icon::Critical);
+    EXPECT_EQ(regs(), before) << name;
+    EXPECT_EQ(App().Fosc, 12345000.0);
+  }
+  EXPECT_EQ(main->statusPath->text(), "");
+}
+
+TEST_F(CommandTest, FailedSaveAndExportSaySo) {
+  createMain(false);
+  const QString noFolder = path("no/such/folder/x.dvs");
+  testSeam().fileAnswers.push_back(noFolder);
+  main->mnuSave->trigger();
+  ASSERT_EQ(testSeam().messages.size(), 1u);
+  EXPECT_EQ(testSeam().messages[0].title, "Error Saving File");
+  EXPECT_TRUE(testSeam().messages[0].text.startsWith("Error! \r\n"));
+  EXPECT_EQ(testSeam().messages[0].icon, Seam::Icon::Critical);
+
+  testSeam().clear();
+  testSeam().fileAnswers.push_back(path("no/such/folder/x.hex"));
+  main->mnuCreateHEX->trigger();
+  ASSERT_EQ(testSeam().messages.size(), 1u);
+  EXPECT_EQ(testSeam().messages[0].title, "ZK7 Programmer");
+  EXPECT_TRUE(testSeam().messages[0].text.startsWith("File Error: "));
+  EXPECT_GT(testSeam().messages[0].text.size(), 12);
+  EXPECT_EQ(testSeam().messages[0].icon, Seam::Icon::None);
+}
+
+TEST_F(CommandTest, ExportWritesTheProgramWordsOfTheCurrentRegisters) {
+  createMain(false);
+  regs().set(zk7::PR2, 0x11);
+  QTest::mouseClick(main->optXTAL[0], Qt::LeftButton);  // ConfigWord 4
+  const QString file = path("out.hex");
+  testSeam().fileAnswers.push_back(file);
+  main->mnuCreateHEX->trigger();
+  EXPECT_EQ(testSeam().fileDialogFilters[0], "HEX File (*.hex)");
+  EXPECT_EQ(testSeam().fileDialogSuffixes[0], "hex");
+  EXPECT_TRUE(testSeam().messages.empty());
+  zk7::RegisterSet rs = regs();
+  zk7::MemoryImage img;
+  zk7::BuildMemoryImage(rs, img);
+  EXPECT_EQ(ReadAll(file).toStdString(), zk7::WriteIntelHex(img.ProgramImage, 4));
+  EXPECT_TRUE(ReadAll(file).contains(":02400E00043F6D\r\n"));
+}
+
+TEST_F(CommandTest, TheDialogStartsFromThePathLastChosen) {
+  createMain(false);
+  const QString a = path("a.dvs");
+  testSeam().fileAnswers = {a, "", path("b.hex")};
+  main->mnuSave->trigger();
+  main->mnuLoad->trigger();  // cancelled: the path stays
+  main->mnuCreateHEX->trigger();
+  main->mnuSave->trigger();
+  ASSERT_EQ(testSeam().fileDialogInitial.size(), 4u);
+  EXPECT_EQ(testSeam().fileDialogInitial[1], a);
+  EXPECT_EQ(testSeam().fileDialogInitial[2], a);
+  EXPECT_EQ(testSeam().fileDialogInitial[3], path("b.hex"));
+}
+
+// Random valid device files survive a load and a save unchanged, apart from
+// the recomputed checksum and the oscillator normalisation of ConfigWord:
+// the summary refresh run by the load must not change register bytes.
+TEST_F(CommandTest, LoadSaveRoundTripOfRandomFiles) {
+  createMain(false);
+  std::mt19937 rng(7);
+  std::uniform_int_distribution<int> byte(0, 255);
+  std::uniform_int_distribution<int> word(-32768, 32767);
+  std::uniform_int_distribution<int> kHz(1, 40000000);
+  for (int round = 0; round < 25; ++round) {
+    zk7::RegisterSet rs;
+    for (int i = 0; i < zk7::kImageSize; ++i) rs.setEntry(i, byte(rng));
+    // The identifier bytes as the CAN window writes them: SIDL bits 4 and 2 clear.
+    for (int sidl : {zk7::RXMSIDL, zk7::RXF0SIDL, zk7::RXF1SIDL, zk7::TXID0SIDL, zk7::TXID1SIDL,
+                     zk7::TXID2SIDL})
+      rs.set(sidl, rs.reg(sidl) & 0xEB);
+    rs.setConfigWord(static_cast<std::int16_t>(word(rng)));
+    const std::string fosc = zk7::FormatNumber(kHz(rng) / 1000.0);
+    const QByteArray original = DeviceFileOf(rs, fosc);
+    const QString in = path("in.dvs"), out = path("out.dvs");
+    WriteAll(in, original);
+    const int previousMode = main->optXTAL[0]->isChecked()   ? 0
+                             : main->optXTAL[1]->isChecked() ? 1
+                                                             : 3;
+    testSeam().fileAnswers = {in, out};
+    main->mnuLoad->trigger();
+    main->mnuSave->trigger();
+    ASSERT_TRUE(testSeam().messages.empty()) << round;
+    const QList<QByteArray> a = Lines(original), b = Lines(ReadAll(out));
+    ASSERT_EQ(b.size(), 72);
+    for (int i = 0; i < 72; ++i) {
+      if (i == 69) continue;
+      if (i == 70) {
+        const int mode = rs.ConfigWord() & 3;
+        const std::int16_t expect = mode != 2 && mode != previousMode
+                                        ? zk7::WithOscMode(rs.ConfigWord(), mode)
+                                        : rs.ConfigWord();
+        EXPECT_EQ(b[i].trimmed().toInt(), expect) << round;
+        continue;
+      }
+      EXPECT_EQ(a[i], b[i]) << "round " << round << " line " << i + 1;
+    }
+    zk7::RegisterSet check = rs;
+    zk7::MemoryImage img;
+    zk7::BuildMemoryImage(check, img);
+    EXPECT_EQ(b[69].trimmed().toInt(), img.MemMap[69]);
+  }
+}
+
+TEST_F(CommandTest, ProgramDevicePassesAndBurnsTheImage) {
+  createMain();
+  regs().set(zk7::CNF1, 0x3C);
+  bool checkedDuringRun = false;
+  std::vector<QString> captions;
+  onWait = [&](int) {
+    if (!checkedDuringRun) {
+      checkedDuringRun = true;
+      EXPECT_FALSE(main->cmdProgram->isEnabled());
+      EXPECT_FALSE(main->cmdReadDevice->isEnabled());
+      EXPECT_FALSE(main->p278->isEnabled());
+      EXPECT_TRUE(main->Progress->isVisible());
+      EXPECT_EQ(main->lblTestStatus->text(), "");
+      // A second run or a read is refused while this one runs.
+      main->programDevice();
+      main->readDevice();
+      EXPECT_TRUE(testSeam().modalsShown.empty());
+    }
+    captions.push_back(main->lblTestStatus->text());
+  };
+  int maxProgress = 0;
+  QObject::connect(main->Progress, &QProgressBar::valueChanged,
+                   [&](int v) { maxProgress = std::max(maxProgress, v); });
+  QTest::mouseClick(main->cmdProgram, Qt::LeftButton);
+  EXPECT_TRUE(checkedDuringRun);
+  EXPECT_TRUE(testSeam().messages.empty());
+  EXPECT_EQ(main->lblTestStatus->text(), "PASSED");
+  EXPECT_EQ(main->lblTestStatus->palette().color(QPalette::WindowText), QColor(0, 255, 0));
+  EXPECT_TRUE(main->cmdProgram->isEnabled());
+  EXPECT_TRUE(main->cmdReadDevice->isEnabled());
+  EXPECT_TRUE(main->p278->isEnabled());
+  EXPECT_FALSE(main->Progress->isVisible());
+  EXPECT_EQ(main->Progress->value(), 0);
+  EXPECT_EQ(maxProgress, 69);
+  // The blinking: the last four waits are 500, 500, 500, 250 with
+  // "", "PASSED", "", "PASSED" shown.
+  ASSERT_GE(waits.size(), 4u);
+  EXPECT_EQ(std::vector<int>(waits.end() - 4, waits.end()), (std::vector<int>{500, 500, 500, 250}));
+  EXPECT_EQ(std::vector<QString>(captions.end() - 4, captions.end()),
+            (std::vector<QString>{"", "PASSED", "", "PASSED"}));
+  for (int i = 0; i < zk7::kImageSize; ++i)
+    EXPECT_EQ(emulator->imageWord(i), 0x3400 + App().image.MemMap[i]) << i;
+  EXPECT_EQ(emulator->configWord() & 7, 7);
+  EXPECT_FALSE(emulator->inProgrammingMode());
+}
+
+TEST_F(CommandTest, ProgramDeviceFailureShowsTheMessageAfterBlinking) {
+  struct Case {
+    zk7::EmulatorOptions::Fault fault;
+    const char* title;
+    const char* text;
+  };
+  const Case cases[] = {
+      {zk7::EmulatorOptions::NoChipLow, "Failed to Program Config. Word",
+       "Failed to Program Configuration Word!\r\nExpected: 7\r\nRead: 0"},
+      {zk7::EmulatorOptions::NoChipHigh, "Failed to Program Address 0",
+       "Failed to Program Register: 0\r\nExpected: 3400\r\nRead: 3FFF"},
+  };
+  createMain();
+  for (const Case& c : cases) {
+    testSeam().clear();
+    waits.clear();
+    emulator->setFault(c.fault);
+    std::vector<int> waitsAtMessage;
+    QString labelAtMessage = "?";
+    testSeam().onMessage = [&](const RecordedMessage&) {
+      waitsAtMessage = waits;
+      labelAtMessage = main->lblTestStatus->text();
+      EXPECT_FALSE(main->cmdProgram->isEnabled());
+    };
+    QTest::mouseClick(main->cmdProgram, Qt::LeftButton);
+    ASSERT_EQ(testSeam().messages.size(), 1u) << c.title;
+    EXPECT_EQ(testSeam().messages[0].title, c.title);
+    EXPECT_EQ(testSeam().messages[0].text, c.text);
+    EXPECT_EQ(testSeam().messages[0].icon, Seam::Icon::Critical);
+    ASSERT_GE(waitsAtMessage.size(), 8u);
+    EXPECT_EQ(std::vector<int>(waitsAtMessage.end() - 8, waitsAtMessage.end()),
+              std::vector<int>(8, 250));
+    EXPECT_EQ(labelAtMessage, "");
+    EXPECT_EQ(main->lblTestStatus->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    EXPECT_TRUE(main->cmdProgram->isEnabled());
+    EXPECT_FALSE(main->Progress->isVisible());
+    EXPECT_EQ(main->Progress->value(), 0);
+    EXPECT_FALSE(emulator->inProgrammingMode());
+  }
+}
+
+TEST_F(CommandTest, ClosingDuringARunLeavesProgrammingModeFirst) {
+  createMain();
+  bool closed = false;
+  onWait = [&](int) {
+    if (!closed && App().programmer.inProgrammingMode()) {
+      closed = true;
+      main->close();
+      EXPECT_TRUE(main->isVisible());  // not before the flow has stopped
+    }
+  };
+  QTest::mouseClick(main->cmdProgram, Qt::LeftButton);
+  EXPECT_TRUE(closed);
+  EXPECT_FALSE(main->isVisible());
+  EXPECT_FALSE(App().programmer.inProgrammingMode());
+  EXPECT_FALSE(emulator->inProgrammingMode());
+  EXPECT_EQ(App().programmer.lineShadow() & 0x08, 0);  // programming voltage off
+  EXPECT_TRUE(testSeam().messages.empty());
+}
