@@ -55,32 +55,22 @@ class ShellTest : public GuiTest {
   std::function<void(int)> onWait;
 };
 
-// Puts a plain stand-in window in place of an editor for one test.
+// For one test, puts a plain stand-in window in place of an editor, or
+// (with none = true) takes the editor away; the real one comes back after.
 class StandInWindow {
  public:
-  explicit StandInWindow(WindowId id) : id_(id), saved_(Windows::instance().factory(id)) {
-    Windows::instance().registerFactory(id, [] { return new EditorWindow; });
+  explicit StandInWindow(WindowId id, bool none = false)
+      : id_(id), saved_(Windows::instance().factory(id)) {
+    if (none)
+      Windows::instance().unregisterFactory(id);
+    else
+      Windows::instance().registerFactory(id, [] { return new EditorWindow; });
   }
   ~StandInWindow() {
     if (saved_)
       Windows::instance().registerFactory(id_, saved_);
     else
       Windows::instance().unregisterFactory(id_);
-  }
-
- private:
-  WindowId id_;
-  Windows::Factory saved_;
-};
-
-// Takes an editor away for one test (the diagram then opens nothing there).
-class NoWindow {
- public:
-  explicit NoWindow(WindowId id) : id_(id), saved_(Windows::instance().factory(id)) {
-    Windows::instance().unregisterFactory(id);
-  }
-  ~NoWindow() {
-    if (saved_) Windows::instance().registerFactory(id_, saved_);
   }
 
  private:

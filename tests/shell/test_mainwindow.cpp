@@ -1,7 +1,5 @@
-// The main window: start-up, menus, oscillator and device, frequency box,
-// block diagram, pins and the fit into the work area.
-#include <QActionGroup>
-#include <QGuiApplication>
+// The main window: start-up, menus, port check, oscillator and device,
+// frequency box, block diagram, pins and the fit into the work area.
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -17,75 +15,57 @@
 #include "shell/startup.h"
 #include "tests/shell/shell_fixture.h"
 
-namespace {
-
-const WindowId kRefreshed[] = {WindowId::GPIO, WindowId::CAN, WindowId::AtoD, WindowId::PWM1,
-                               WindowId::PWM2};
-
-}  // namespace
-
 TEST_F(ShellTest, StartUpShowsSplashFirstThenLoadsTheMainWindow) {
-  zk7::RegisterSet dirty;
   regs().set(zk7::CNF1, 0x55);
-  App().Fosc = 1;
-  bool mainExistedDuringSplash = true;
-  bool defaultsDuringSplash = false;
+  for (auto& b : App().image.MemMap) b = 0x12;
+  bool mainExistedDuringSplash = true, defaultsBeforeSplash = false;
   testSeam().onModal = [&](QDialog* d) {
     mainExistedDuringSplash = MainWindow() != nullptr;
-    defaultsDuringSplash = App().regs[zk7::CNF1] != 0x55;
+    defaultsBeforeSplash = App().regs[zk7::CNF1] != 0x55;
     auto* splash = qobject_cast<frmSplash*>(d);
     EXPECT_NE(splash, nullptr);
     if (splash) QTest::mouseClick(splash->cmdContinue, Qt::LeftButton);
     return d->result();
   };
-  frmMain* w = StartApplication();
-  main.reset(w);
+  main.reset(StartApplication());
   main->setAttribute(Qt::WA_DeleteOnClose, false);
+  frmMain* w = main.get();
   ASSERT_EQ(testSeam().modalsShown.size(), 1u);
   EXPECT_FALSE(mainExistedDuringSplash);
-  EXPECT_TRUE(defaultsDuringSplash);
+  EXPECT_TRUE(defaultsBeforeSplash);
   EXPECT_EQ(MainWindow(), w);
   EXPECT_TRUE(w->isVisible());
   EXPECT_EQ(w->windowTitle(), "ZK7 Programmer");
   EXPECT_TRUE(w->p378->isChecked());
-  EXPECT_FALSE(w->p278->isChecked());
   EXPECT_EQ(App().port.base(), 0x378);
   EXPECT_EQ(App().Fosc, 4000000.0);
   EXPECT_EQ(w->txtFosc->text(), "4000");
   EXPECT_EQ(w->lblConfigWord->text(), "Config Word = 0x07");
   EXPECT_TRUE(w->optXTAL[2]->isChecked());
   EXPECT_EQ(w->cmdDevice->text(), "ZK7A");
-  EXPECT_FALSE(w->isZK7B());
   EXPECT_EQ(w->lblTestStatus->text(), "");
   EXPECT_FALSE(w->Progress->isVisible());
-  EXPECT_EQ(w->statusPort->text(), QString::fromStdString(App().port.description()));
+  EXPECT_EQ(w->statusPort->text(), "0x378 · emulated chip");
+  // The start-up read put the blank chip's contents into MemMap.
+  for (int i = 0; i < zk7::kImageSize; ++i) EXPECT_EQ(App().image.MemMap[i], 0xFF) << i;
   // The first refresh created the refreshed editors, none of them shown.
-  for (WindowId id : kRefreshed) {
+  for (WindowId id :
+       {WindowId::GPIO, WindowId::CAN, WindowId::AtoD, WindowId::PWM1, WindowId::PWM2}) {
     if (!Windows::instance().has(id)) continue;
     ASSERT_NE(Windows::instance().existing(id), nullptr);
     EXPECT_FALSE(Windows::instance().existing(id)->isVisible());
   }
-  EXPECT_TRUE(testSeam().messages.empty());  // the emulated cable checks out
+  EXPECT_TRUE(testSeam().messages.empty());
 }
 
-TEST_F(ShellTest, StartUpReadsTheChipIntoMemMap) {
-  // Something other than what the register set's image holds.
-  for (auto& b : App().image.MemMap) b = 0x12;
-  createMain(false);
-  // A blank emulated chip reads back all ones in the low byte.
-  for (int i = 0; i < zk7::kImageSize; ++i) EXPECT_EQ(App().image.MemMap[i], 0xFF) << i;
-}
-
-TEST_F(ShellTest, SplashClosesOnEachOfItsFourActions) {
+TEST_F(ShellTest, SplashClosesOnEachOfItsFourActionsAndAboutShowsTheRecord) {
   for (int action = 0; action < 4; ++action) {
     frmSplash s;
     s.show();
-    EXPECT_EQ(s.lblProductName->text(), "ZK7 Programmer");
     EXPECT_EQ(s.lblVersion->text(), "Version 1.1.0");
     EXPECT_EQ(s.lblWarning->text(),
               "Warning:  This software is intended for demostration purposes only. ");
     EXPECT_FALSE(s.lblPlatform->isVisible());
-    EXPECT_TRUE(s.lblCompany->text().contains("ZK7 Programmer project"));
     switch (action) {
       case 0:
         QTest::mouseClick(s.cmdContinue, Qt::LeftButton);
@@ -100,50 +80,40 @@ TEST_F(ShellTest, SplashClosesOnEachOfItsFourActions) {
         QTest::mouseClick(s.imgLogo, Qt::LeftButton);
         break;
     }
-    EXPECT_EQ(s.result(), QDialog::Accepted) << action;
     EXPECT_FALSE(s.isVisible()) << action;
   }
-}
-
-TEST_F(ShellTest, AboutShowsTitleVersionAndCopyright) {
   createMain(false);
-  frmAbout* shown = nullptr;
+  bool shown = false;
   testSeam().onModal = [&](QDialog* d) {
-    shown = qobject_cast<frmAbout*>(d);
-    EXPECT_NE(shown, nullptr);
-    if (!shown) return 0;
-    EXPECT_EQ(shown->windowTitle(), "AboutZK7 Programmer");
-    EXPECT_EQ(shown->lblAppTitle->text(), "ZK7 Programmer");
-    EXPECT_EQ(shown->lblAppVersion->text(), "Version 1.1");
-    EXPECT_TRUE(shown->lblCopyright->text().endsWith(" ZK7 Programmer project"));
-    EXPECT_FALSE(shown->webSite().isEmpty());
-    QTest::mouseClick(shown->cmdTechSupport, Qt::LeftButton);  // no action
-    EXPECT_TRUE(shown->isVisible());
-    QTest::mouseClick(shown->cmdOK, Qt::LeftButton);
-    EXPECT_FALSE(shown->isVisible());
-    return shown->result();
+    auto* about = qobject_cast<frmAbout*>(d);
+    if (!about) return 0;
+    shown = true;
+    EXPECT_EQ(about->windowTitle(), "AboutZK7 Programmer");
+    EXPECT_EQ(about->lblAppVersion->text(), "Version 1.1");
+    EXPECT_TRUE(about->lblCopyright->text().endsWith(" ZK7 Programmer project"));
+    EXPECT_FALSE(about->webSite().isEmpty());
+    QTest::mouseClick(about->cmdOK, Qt::LeftButton);
+    EXPECT_FALSE(about->isVisible());
+    return about->result();
   };
   main->mnuAbout->trigger();
-  EXPECT_NE(shown, nullptr);
+  EXPECT_TRUE(shown);
 }
 
-TEST_F(ShellTest, MenusCarryTheirCaptionsAndAccessKeys) {
+TEST_F(ShellTest, MenusCarryTheirAccessKeys) {
   createMain();
-  QStringList top;
-  for (QAction* a : main->menuBar()->actions()) top << a->text();
-  EXPECT_EQ(top, QStringList({"&File", "&Help"}));
-  QMenu* file = main->menuBar()->actions()[0]->menu();
-  QStringList items;
-  for (QAction* a : file->actions())
-    if (!a->isSeparator()) items << a->text();
-  EXPECT_EQ(items, QStringList({"&Port", "&Load Default...", "&Save Defaults...", "Export &HEX...",
-                                "E&xit"}));
-  QStringList ports;
-  for (QAction* a : main->mnuPort->menu()->actions()) ports << a->objectName() + "=" + a->text();
-  EXPECT_EQ(ports, QStringList({"p278=278", "p378=378", "p3BC=3BC"}));
-  EXPECT_EQ(main->mnuAbout->text(), "&About");
-
+  QStringList captions;
+  for (QAction* top : main->menuBar()->actions()) {
+    captions << top->text();
+    for (QAction* a : top->menu()->actions())
+      if (!a->isSeparator()) captions << a->text();
+  }
+  for (QAction* a : main->mnuPort->menu()->actions()) captions << a->objectName() + "=" + a->text();
+  EXPECT_EQ(captions, QStringList({"&File", "&Port", "&Load Default...", "&Save Defaults...",
+                                   "Export &HEX...", "E&xit", "&Help", "&About", "p278=278",
+                                   "p378=378", "p3BC=3BC"}));
   // Alt+F, S opens the save dialog.
+  QMenu* file = main->menuBar()->actions()[0]->menu();
   QTest::keyClick(main.get(), Qt::Key_F, Qt::AltModifier);
   QTRY_VERIFY(file->isVisible());
   QTest::keyClick(file, Qt::Key_S);
@@ -151,22 +121,52 @@ TEST_F(ShellTest, MenusCarryTheirCaptionsAndAccessKeys) {
   EXPECT_EQ(testSeam().fileDialogTitles[0], "Save File as...");
 }
 
-TEST_F(ShellTest, PortItemsMoveTheCheckAndReselectThePort) {
+TEST_F(ShellTest, PortCheckRunsBeforeFrequencyReadAndRefreshAndOnEachChoice) {
+  emulator->setFault(zk7::EmulatorOptions::NoCable);
+  App().Fosc = 1;
+  for (auto& b : App().image.MemMap) b = 0x12;
+  double foscAtCheck = 0;
+  int memMapAtCheck = 0;
+  testSeam().onMessage = [&](const RecordedMessage&) {
+    foscAtCheck = App().Fosc;
+    memMapAtCheck = App().image.MemMap[0];
+  };
   createMain(false);
+  ASSERT_EQ(testSeam().messages.size(), 1u);
+  EXPECT_EQ(testSeam().messages[0].title, "Check Parallel Port");
+  EXPECT_EQ(testSeam().messages[0].text, "LPT Cable Not Connected");
+  EXPECT_EQ(testSeam().messages[0].icon, Seam::Icon::Critical);
+  EXPECT_EQ(foscAtCheck, 1.0);
+  EXPECT_EQ(memMapAtCheck, 0x12);
+
+  testSeam().clear();
+  emulator->setFault(zk7::EmulatorOptions::WrongAddress);
   main->p3BC->trigger();
   EXPECT_TRUE(main->p3BC->isChecked());
   EXPECT_FALSE(main->p378->isChecked());
   EXPECT_EQ(App().port.base(), 0x3BC);
   EXPECT_TRUE(main->statusPort->text().startsWith("0x3BC"));
-  main->p278->trigger();
-  EXPECT_TRUE(main->p278->isChecked());
-  EXPECT_FALSE(main->p3BC->isChecked());
-  EXPECT_EQ(App().port.base(), 0x278);
+  ASSERT_EQ(testSeam().messages.size(), 1u);
+  EXPECT_EQ(testSeam().messages[0].text, "Wrong LPT Address");
+}
+
+TEST_F(ShellTest, UnreachablePortIsSaidOnceAndShownInTheStatusBar) {
+  App().port.setDriver(nullptr);
+  zk7::PortChoice choice;
+  choice.kind = zk7::PortChoice::Device;
+  choice.device = "/dev/zk7-no-such-parport";
+  App().port.setChoice(choice);
+  createMain(false);
+  App().port.setChoice(zk7::PortChoiceFromEnvironment());
+  ASSERT_EQ(testSeam().messages.size(), 1u);  // not also "Wrong LPT Address"
+  EXPECT_EQ(testSeam().messages[0].title, "Check Parallel Port");
+  EXPECT_FALSE(App().port.accessProblem().empty());
+  EXPECT_EQ(testSeam().messages[0].text, QString::fromStdString(App().port.accessProblem()));
+  EXPECT_EQ(main->statusPort->text(), "0x378 · not accessible");
 }
 
 TEST_F(ShellTest, OscillatorOptionsRewriteTheConfigurationWord) {
   createMain();
-  EXPECT_EQ(regs().ConfigWord(), 7);
   QTest::mouseClick(main->optXTAL[0], Qt::LeftButton);
   EXPECT_EQ(regs().ConfigWord(), 4);
   EXPECT_EQ(main->lblConfigWord->text(), "Config Word = 0x04");
@@ -180,37 +180,37 @@ TEST_F(ShellTest, OscillatorOptionsRewriteTheConfigurationWord) {
 
 TEST_F(ShellTest, RefreshShowsTheWordAndNormalisesOnlyOnAChangedOption) {
   createMain(false);
-  regs().setConfigWord(0x0001);
-  RefreshAll();
-  EXPECT_TRUE(main->optXTAL[1]->isChecked());
-  EXPECT_EQ(main->lblConfigWord->text(), "Config Word = 0x01");
-  // Mode 2 keeps the option and shows its digit.
-  regs().setConfigWord(0x0006);
-  RefreshAll();
-  EXPECT_TRUE(main->optXTAL[1]->isChecked());
-  EXPECT_EQ(main->lblConfigWord->text(), "Config Word = 0x06");
-  EXPECT_EQ(regs().ConfigWord(), 6);
-  // Same option: the high byte stays as loaded.
-  regs().setConfigWord(0x1201);
-  RefreshAll();
-  EXPECT_EQ(regs().ConfigWord(), 0x1201);
-  // A changed option counts as the user's choice: high byte cleared.
-  regs().setConfigWord(0x1203);
-  RefreshAll();
-  EXPECT_TRUE(main->optXTAL[2]->isChecked());
-  EXPECT_EQ(regs().ConfigWord(), 0x0003);
-  // Other register bytes are left alone.
-  zk7::RegisterSet before = regs();
-  RefreshAll();
-  EXPECT_EQ(regs(), before);
-  // The frequency box shows the shortest text of Fosc in kHz.
+  struct Step {
+    std::int16_t word;
+    int option;  // expected selected option
+    std::int16_t after;
+    const char* label;
+  };
+  const Step steps[] = {
+      {0x0001, 1, 0x0001, "Config Word = 0x01"},
+      {0x0006, 1, 0x0006, "Config Word = 0x06"},  // mode 2 keeps the option
+      {0x1201, 1, 0x1201, "Config Word = 0x01"},  // same option: word as loaded
+      {0x1203, 2, 0x0003, "Config Word = 0x03"},  // changed option: high byte cleared
+  };
+  for (const Step& s : steps) {
+    regs().setConfigWord(s.word);
+    const zk7::RegisterSet before = regs();
+    RefreshAll();
+    EXPECT_TRUE(main->optXTAL[static_cast<std::size_t>(s.option)]->isChecked()) << s.word;
+    EXPECT_EQ(regs().ConfigWord(), s.after);
+    EXPECT_EQ(main->lblConfigWord->text(), s.label);
+    EXPECT_EQ(regs().registers(), before.registers());
+  }
   App().Fosc = 3686400;
   RefreshAll();
-  EXPECT_EQ(main->txtFosc->text(), QString("3686") + QLocale().decimalPoint() + QString("4"));
+  EXPECT_EQ(main->txtFosc->text(), QString("3686") + QLocale().decimalPoint() + "4");
 }
 
 TEST_F(ShellTest, DeviceToggleMasksTheConverterAndClearsItsRegisters) {
+  StandInWindow gpio(WindowId::GPIO);
+  StandInWindow atod(WindowId::AtoD);
   createMain();
+  Windows::instance().destroyAll();
   for (int r = zk7::ADCMP3H; r <= zk7::ADCMP0L; ++r) regs().set(r, 0x5A);
   regs().set(zk7::ADCON0, 0x41);
   regs().set(zk7::ADCON1, 0x02);
@@ -219,46 +219,31 @@ TEST_F(ShellTest, DeviceToggleMasksTheConverterAndClearsItsRegisters) {
   EXPECT_EQ(main->cmdDevice->text(), "ZK7B");
   EXPECT_TRUE(main->isZK7B());
   EXPECT_TRUE(main->lblAtoDMask->isVisible());
-  if (Windows::instance().has(WindowId::GPIO)) {
-    EXPECT_NE(Windows::instance().existing(WindowId::GPIO), nullptr);
-  }
+  ASSERT_NE(Windows::instance().existing(WindowId::GPIO), nullptr);  // created, hidden
+  EXPECT_FALSE(Windows::instance().existing(WindowId::GPIO)->isVisible());
+  // The mask takes the clicks meant for the converter block.
+  QTest::mouseClick(main->lblAtoDMask, Qt::LeftButton);
+  EXPECT_TRUE(testSeam().modalsShown.empty());
+
   QTest::mouseClick(main->cmdDevice, Qt::LeftButton);
   EXPECT_EQ(main->cmdDevice->text(), "ZK7A");
   EXPECT_FALSE(main->lblAtoDMask->isVisible());
-  EXPECT_EQ(regs()[zk7::ADCON0], 0x00);
-  EXPECT_EQ(regs()[zk7::ADCON1], 0x0F);
-  for (int r = zk7::ADCMP3H; r <= zk7::ADCMP0L; ++r) EXPECT_EQ(regs().reg(r), 0x00) << r;
-  // Nothing else changed, and the image built afterwards carries the values.
-  for (int r = 0; r < zk7::kRegisterCount; ++r) {
-    if (r != zk7::ADCON0 && r != zk7::ADCON1 && (r < zk7::ADCMP3H || r > zk7::ADCMP0L)) {
-      EXPECT_EQ(regs().reg(r), before.reg(r)) << r;
-    }
-  }
+  zk7::RegisterSet expect = before;
+  expect.set(zk7::ADCON0, 0x00);
+  expect.set(zk7::ADCON1, 0x0F);
+  for (int r = zk7::ADCMP3H; r <= zk7::ADCMP0L; ++r) expect.set(r, 0x00);
+  EXPECT_EQ(regs(), expect);
   zk7::BuildMemoryImage(regs(), App().image);
   EXPECT_EQ(App().image.MemMap[zk7::ADCON1], 0x0F);
-  EXPECT_EQ(App().image.MemMap[zk7::ADCMP0L], 0x00);
-}
-
-TEST_F(ShellTest, ToggleCreatesTheGpioWindowHidden) {
-  StandInWindow gpio(WindowId::GPIO);
-  createMain(false);
-  Windows::instance().destroyAll();
-  QTest::mouseClick(main->cmdDevice, Qt::LeftButton);
-  ASSERT_NE(Windows::instance().existing(WindowId::GPIO), nullptr);
-  EXPECT_FALSE(Windows::instance().existing(WindowId::GPIO)->isVisible());
 }
 
 TEST_F(ShellTest, FrequencyBoxFiltersKeysAndChecksOnLeaving) {
   QLocale::setDefault(QLocale::c());
   createMain();
   QLineEdit* box = main->txtFosc;
-  box->setFocus(Qt::TabFocusReason);
-  QTRY_COMPARE(box->selectedText(), QString("4000"));
   box->setText("123456");
-  main->cmdProgram->setFocus(Qt::TabFocusReason);
   box->setFocus(Qt::TabFocusReason);
   QTRY_COMPARE(box->selectedText(), QString("12345"));  // typing replaces the first five
-
   box->clear();
   QTest::keyClicks(box, "3a6bZ8x6.4k");
   EXPECT_EQ(box->text(), "3686.4");  // letters never appear
@@ -281,13 +266,6 @@ TEST_F(ShellTest, FrequencyBoxFiltersKeysAndChecksOnLeaving) {
     EXPECT_EQ(testSeam().messages[0].icon, Seam::Icon::Critical);
     EXPECT_EQ(App().Fosc, 0.0) << text;
   }
-  // Pasted text loses its letters too.
-  box->clear();
-  box->setFocus(Qt::TabFocusReason);
-  box->insert("20");
-  QApplication::clipboard();
-  QTest::keyClicks(box, "00");
-  EXPECT_EQ(box->text(), "2000");
   QLocale::setDefault(QLocale::system());
 }
 
@@ -296,37 +274,38 @@ TEST(BlockDiagramHitTest, BordersAndGapsOpenNothing) {
     double x, y;
     int block;
   };
-  const Case cases[] = {
-      {30, 490, -1},  {31, 490, 0},   {114, 490, 0},  {115, 490, -1},   {100, 475, -1},
-      {100, 476, 0},  {100, 510, -1}, {120, 490, -1}, {146, 490, 1},    {229, 509, 1},
-      {230, 490, -1}, {276, 476, 2},  {360, 490, -1}, {300, 350, 3},    {285, 350, -1},
-      {300, 300, -1}, {300, 405, -1}, {310, 100, 4},  {335, 100, -1},   {310, 75, -1},
-      {60, 200, 5},   {90, 200, -1},  {60, 290, -1},  {30.5, 180.5, 5}, {0, 0, -1},
-  };
+  const Case cases[] = {{30, 490, -1},  {31, 490, 0},   {114, 490, 0},    {115, 490, -1},
+                        {100, 475, -1}, {100, 510, -1}, {120, 490, -1},   {229, 509, 1},
+                        {276, 476, 2},  {300, 350, 3},  {285, 350, -1},   {310, 100, 4},
+                        {335, 100, -1}, {60, 200, 5},   {30.5, 180.5, 5}, {60, 290, -1}};
   for (const Case& c : cases)
     EXPECT_EQ(BlockDiagram::BlockAt(QPointF(c.x, c.y)), c.block) << c.x << "," << c.y;
 }
 
 TEST_F(ShellTest, DiagramOpensTheBlockEditorAndMarksItGreen) {
   StandInWindow gpio(WindowId::GPIO);
+  StandInWindow none(WindowId::UserReg, true);
   createMain();
   BlockDiagram* pic = main->picBlkDgm;
   const QImage before = pic->picture();
-  // On a border: nothing opens, no flag.
-  QTest::mouseClick(pic, Qt::LeftButton, {}, QPoint(285, 100));
+  QTest::mouseClick(pic, Qt::LeftButton, {}, QPoint(285, 100));  // on the border
+  QTest::mouseClick(pic, Qt::LeftButton, {}, QPoint(60, 200));   // no editor there
   EXPECT_TRUE(testSeam().modalsShown.empty());
   EXPECT_FALSE(pic->visited(4));
+  EXPECT_FALSE(pic->visited(5));
 
   int refreshes = 0;
   SetMainRefreshSection([&] { ++refreshes; });
   QTest::mouseClick(pic, Qt::LeftButton, {}, QPoint(310, 100));
   ASSERT_EQ(testSeam().modalsShown.size(), 1u);
   EXPECT_EQ(testSeam().modalsShown[0], Windows::instance().existing(WindowId::GPIO));
-  EXPECT_TRUE(pic->visited(4));
   EXPECT_EQ(refreshes, 1);  // activation after the editor closed
+  main->activated();        // marks stay on later activations
+  SetMainRefreshSection(nullptr);
+  for (int b = 0; b < BlockDiagram::kBlockCount; ++b) EXPECT_EQ(pic->visited(b), b == 4);
 
   // The box of width 10 over the GPIO border keeps only green; the inside of
-  // the box and the other blocks stay as drawn.
+  // the block and the other blocks stay as drawn.
   const QImage& img = pic->picture();
   const qreal dpr = img.devicePixelRatio();
   auto px = [&](const QImage& i, int x, int y) {
@@ -334,25 +313,11 @@ TEST_F(ShellTest, DiagramOpensTheBlockEditorAndMarksItGreen) {
   };
   for (QPoint p : {QPoint(285, 140), QPoint(281, 140), QPoint(289, 140), QPoint(310, 75)}) {
     const QColor c = px(img, p.x(), p.y());
-    EXPECT_EQ(c.red(), 0) << p.x() << "," << p.y();
-    EXPECT_EQ(c.blue(), 0);
+    EXPECT_EQ(c.red() + c.blue(), 0) << p.x() << "," << p.y();
     EXPECT_EQ(c.green(), px(before, p.x(), p.y()).green());
   }
   EXPECT_EQ(px(img, 310, 140), px(before, 310, 140));
   EXPECT_EQ(px(img, 30, 490), px(before, 30, 490));
-  // Marks stay on later activations.
-  main->activated();
-  EXPECT_EQ(px(pic->picture(), 285, 140).red(), 0);
-  for (int b = 0; b < BlockDiagram::kBlockCount; ++b) EXPECT_EQ(pic->visited(b), b == 4);
-  SetMainRefreshSection(nullptr);
-}
-
-TEST_F(ShellTest, BlockWithoutAnEditorOpensNothing) {
-  NoWindow none(WindowId::UserReg);
-  createMain();
-  QTest::mouseClick(main->picBlkDgm, Qt::LeftButton, {}, QPoint(60, 200));
-  EXPECT_TRUE(testSeam().modalsShown.empty());
-  EXPECT_FALSE(main->picBlkDgm->visited(5));
 }
 
 TEST_F(ShellTest, PointerChangesOverBlocks) {
@@ -379,39 +344,30 @@ TEST_F(ShellTest, ScheduledTxOpensItsWindowAndTurnsGreen) {
 TEST_F(ShellTest, PinsAreLaidOutAroundThePicture) {
   createMain(false);
   const QRect pic = main->picBlkDgm->geometry();
-  for (int n = 1; n <= 14; ++n) {
-    QLabel* label = child<QLabel>(qPrintable(QString("lblPinName_%1").arg(n)));
-    ASSERT_NE(label, nullptr);
-    EXPECT_EQ(label->text(), frmMain::PinNames()[static_cast<std::size_t>(n - 1)]);
+  EXPECT_EQ(pic.size(), QSize(390, 563));
+  QStringList left, right;  // captions top to bottom
+  for (int pin = 1; pin <= 7; ++pin) left << main->lblPinName[pin]->text();
+  for (int pin = 14; pin >= 8; --pin) right << main->lblPinName[pin]->text();
+  EXPECT_EQ(left, QStringList({"GP0", "GP1", "GP2", "GP3", "OSC2", "OSC1", "Vss"}));
+  EXPECT_EQ(right, QStringList({"Vdd", "TXCAN", "RXCAN", "GP7", "GP6", "GP5", "GP4"}));
+  for (int r = 0; r < 7; ++r) {
+    QFrame* ml = main->shpPin[1 + r];
+    QFrame* mr = main->shpPin[8 + r];
+    QLabel* ll = main->lblPinName[1 + r];
+    QLabel* lr = main->lblPinName[14 - r];
+    EXPECT_NEAR(ml->y(), pic.top() + (100 + r * 3.5 * 375) / 15, 1) << r;
+    EXPECT_EQ(mr->y(), ml->y());
+    EXPECT_EQ(ml->x() + ml->width(), pic.left());
+    EXPECT_NEAR(mr->x(), pic.left() - 49 + 8.98 * 49, 1);
+    EXPECT_EQ(ll->x() + ll->width(), ml->x());  // right-aligned, ends at its marker
+    EXPECT_EQ(lr->x(), mr->x() + mr->width());
+    EXPECT_EQ(ll->y(), ml->y());
+    EXPECT_EQ(lr->y(), mr->y());
   }
-  // Left column pins 1..7 top to bottom, right column 14..8.
-  QLabel* gp0 = main->lblPinName[1];
-  QLabel* vss = main->lblPinName[7];
-  QLabel* vdd = main->lblPinName[14];
-  QLabel* gp4 = main->lblPinName[8];
-  EXPECT_LT(gp0->y(), vss->y());
-  EXPECT_LT(vdd->y(), gp4->y());
-  EXPECT_EQ(gp0->y(), vdd->y());
-  EXPECT_EQ(vss->y(), gp4->y());
-  EXPECT_TRUE(gp0->alignment() & Qt::AlignRight);
-  // Markers just outside the picture, labels against their outer edges.
-  QFrame* m1 = main->shpPin[1];
-  QFrame* m8 = main->shpPin[8];
-  EXPECT_EQ(m1->x() + m1->width(), pic.left());
-  EXPECT_NEAR(m8->x(), pic.left() + 391, 1);
-  EXPECT_EQ(gp0->x() + gp0->width(), m1->x());
-  EXPECT_EQ(vdd->x(), m8->x() + m8->width());
-  EXPECT_EQ(m1->y(), pic.top() + 7);  // 100 twips below the picture's top
-  EXPECT_NEAR(main->shpPin[7]->y() - m1->y(), 6 * 3.5 * m1->height(), 1);
-  EXPECT_FALSE(main->shpPin[0]->isVisible());
-  EXPECT_FALSE(main->lblPinName[0]->isVisible());
-  // "Scheduled TX" level with TXCAN, 1.1 label widths to the right of its left edge.
   QLabel* txcan = main->lblPinName[13];
-  EXPECT_EQ(txcan->text(), "TXCAN");
   EXPECT_EQ(main->cmdSTCON->y(), txcan->y());
   EXPECT_NEAR(main->cmdSTCON->x(), txcan->x() + 1.1 * txcan->width(), 1);
   EXPECT_EQ(main->lblTestStatus->x(), pic.left());
-  EXPECT_EQ(pic.size(), QSize(390, 563));
 }
 
 TEST(WorkAreaFit, OnlyAWindowThatDoesNotFitMoves) {
@@ -427,48 +383,4 @@ TEST_F(ShellTest, MainWindowFitsTheScreenItOpensOn) {
   const QRect work = main->screen()->availableGeometry();
   EXPECT_LE(main->geometry().width(), work.width());
   EXPECT_LE(main->geometry().height(), work.height());
-}
-
-TEST_F(ShellTest, PortCheckRunsBeforeFrequencyReadAndRefresh) {
-  emulator->setFault(zk7::EmulatorOptions::NoCable);
-  App().Fosc = 1;
-  for (auto& b : App().image.MemMap) b = 0x12;
-  double foscAtCheck = 0;
-  int memMapAtCheck = 0;
-  testSeam().onMessage = [&](const RecordedMessage&) {
-    foscAtCheck = App().Fosc;
-    memMapAtCheck = App().image.MemMap[0];
-  };
-  createMain(false);
-  ASSERT_EQ(testSeam().messages.size(), 1u);
-  EXPECT_EQ(testSeam().messages[0].title, "Check Parallel Port");
-  EXPECT_EQ(testSeam().messages[0].text, "LPT Cable Not Connected");
-  EXPECT_EQ(testSeam().messages[0].icon, Seam::Icon::Critical);
-  EXPECT_EQ(foscAtCheck, 1.0);
-  EXPECT_EQ(memMapAtCheck, 0x12);
-  EXPECT_EQ(App().Fosc, 4000000.0);
-
-  // The check runs again on every port choice.
-  testSeam().clear();
-  emulator->setFault(zk7::EmulatorOptions::WrongAddress);
-  main->p3BC->trigger();
-  ASSERT_EQ(testSeam().messages.size(), 1u);
-  EXPECT_EQ(testSeam().messages[0].text, "Wrong LPT Address");
-}
-
-TEST_F(ShellTest, UnreachablePortIsSaidOnceAndShownInTheStatusBar) {
-  App().port.setDriver(nullptr);
-  zk7::PortChoice choice;
-  choice.kind = zk7::PortChoice::Device;
-  choice.device = "/dev/zk7-no-such-parport";
-  App().port.setChoice(choice);
-  createMain(false);
-  ASSERT_EQ(testSeam().messages.size(), 1u);
-  EXPECT_EQ(testSeam().messages[0].title, "Check Parallel Port");
-  EXPECT_EQ(testSeam().messages[0].text, QString::fromStdString(App().port.accessProblem()));
-  EXPECT_FALSE(App().port.accessProblem().empty());
-  EXPECT_EQ(main->statusPort->text(), "0x378 · not accessible");
-  main->p378->trigger();
-  EXPECT_EQ(testSeam().messages.size(), 1u);  // the same problem is not said again
-  App().port.setChoice(zk7::PortChoiceFromEnvironment());
 }
