@@ -42,11 +42,18 @@ class ShellTest : public GuiTest {
     }
     return main.get();
   }
-  template <class T>
-  T* child(const char* name) {
-    T* c = main->findChild<T*>(name);
-    EXPECT_NE(c, nullptr) << name;
-    return c;
+  // Exactly one message was shown, with this title, icon and text (or text start).
+  static void expectMessage(const QString& title, const QString& text, Seam::Icon icon,
+                            bool textIsPrefix = false) {
+    const auto& m = testSeam().messages;
+    ASSERT_EQ(m.size(), 1u) << title.toStdString();
+    EXPECT_EQ(m[0].title, title);
+    if (textIsPrefix)
+      EXPECT_TRUE(m[0].text.startsWith(text) && m[0].text.size() > text.size())
+          << m[0].text.toStdString();
+    else
+      EXPECT_EQ(m[0].text, text);
+    EXPECT_EQ(m[0].icon, icon);
   }
 
   std::unique_ptr<frmMain> main;
