@@ -531,6 +531,8 @@ void frmMain::choosePort(std::uint16_t base) {
 
 void frmMain::setFlowRunning(bool running) {
   flowRunning_ = running;
+  // First, so that the focus leaving the disabled buttons cannot land in it.
+  txtFosc->setEnabled(!running);
   cmdProgram->setEnabled(!running);
   cmdReadDevice->setEnabled(!running);
   for (QAction* a : {p278, p378, p3BC}) a->setEnabled(!running);
@@ -539,7 +541,6 @@ void frmMain::setFlowRunning(bool running) {
   // until it closed. So nothing that opens one is offered during a run.
   for (QAction* a : {mnuLoad, mnuSave, mnuCreateHEX, mnuAbout}) a->setEnabled(!running);
   cmdSTCON->setEnabled(!running);
-  txtFosc->setEnabled(!running);
 }
 
 void frmMain::showResult(int status) {
