@@ -12,6 +12,8 @@
 #include <fstream>
 #include <string>
 
+#include "programmer/protocol.h"
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <sys/io.h>
 #define ZK7_HAVE_DIRECT_IO 1
@@ -19,12 +21,6 @@
 
 namespace zk7 {
 namespace {
-
-std::string Hex3(std::uint16_t value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%03X", value);
-  return text;
-}
 
 class PpdevDriver : public PortDriver {
  public:
@@ -107,7 +103,7 @@ std::string PpdevDeviceForBase(std::uint16_t base, std::string& error,
     }
   }
   closedir(dir);
-  if (found.empty()) error = "no /dev/parportN has the base address " + Hex3(base);
+  if (found.empty()) error = "no /dev/parportN has the base address " + PortAddressText(base);
   return found;
 }
 
@@ -129,12 +125,12 @@ std::unique_ptr<PortDriver> OpenPpdev(const std::string& device, std::string& er
 std::unique_ptr<PortDriver> OpenDirectIO(std::uint16_t base, std::string& error) {
 #ifdef ZK7_HAVE_DIRECT_IO
   if (ioperm(base, 2, 1) != 0) {
-    error = "direct I/O at " + Hex3(base) + ": " + std::strerror(errno);
+    error = "direct I/O at " + PortAddressText(base) + ": " + std::strerror(errno);
     return nullptr;
   }
   return std::make_unique<DirectDriver>(base);
 #else
-  error = "direct I/O at " + Hex3(base) + ": not available on this processor";
+  error = "direct I/O at " + PortAddressText(base) + ": not available on this processor";
   return nullptr;
 #endif
 }

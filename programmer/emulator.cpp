@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "model/registers.h"
+#include "programmer/protocol.h"
 
 namespace zk7 {
 namespace {
@@ -22,12 +23,6 @@ constexpr std::uint8_t kStatusNoCable = 0x30;
 constexpr std::uint8_t kStatusNothing = 0xFF;
 constexpr std::int64_t kBurnTimeNs = 1000000;  // a pulse of at least 1 ms burns
 
-constexpr int kCmdLoadConfig = 0x00;
-constexpr int kCmdLoadData = 0x02;
-constexpr int kCmdReadData = 0x04;
-constexpr int kCmdIncrement = 0x06;
-constexpr int kCmdBeginProgramming = 0x08;
-constexpr int kCmdEndProgramming = 0x0E;
 constexpr int kFrameClocks = 16;
 constexpr int kCommandBits = 6;
 constexpr int kOtherPosition = -2;

@@ -8,15 +8,10 @@
 
 #include "programmer/drivers.h"
 #include "programmer/emulator.h"
+#include "programmer/protocol.h"
 
 namespace zk7 {
 namespace {
-
-std::string Hex3(std::uint16_t value) {
-  char text[8];
-  std::snprintf(text, sizeof text, "0x%03X", value);
-  return text;
-}
 
 bool EqualsIgnoreCase(const std::string& a, const char* b) {
   if (a.size() != std::strlen(b)) return false;
@@ -77,7 +72,7 @@ bool ParsePortChoice(const std::string& text, PortChoice& choice, std::uint16_t&
     return true;
   }
   for (std::uint16_t address : {0x278, 0x378, 0x3BC}) {
-    if (EqualsIgnoreCase(hex, Hex3(address).c_str() + 2)) {
+    if (EqualsIgnoreCase(hex, PortAddressText(address).c_str() + 2)) {
       base = address;
       choice = result;
       return true;
@@ -175,8 +170,8 @@ void Port::open(std::uint16_t base) {
       d_->driver.reset();
       d_->driver = OpenPpdev(c.device, error);
       if (!d_->driver)
-        d_->problem =
-            "Cannot reach the parallel port at " + Hex3(base) + ": " + error + "." + FixHint(error);
+        d_->problem = "Cannot reach the parallel port at " + PortAddressText(base) + ": " + error +
+                      "." + FixHint(error);
       return;
     case PortChoice::Auto: {
       d_->driver.reset();
@@ -188,8 +183,8 @@ void Port::open(std::uint16_t base) {
       d_->driver = OpenDirectIO(base, error);
       if (d_->driver) return;
       reasons += "; " + error;
-      d_->problem = "Cannot reach the parallel port at " + Hex3(base) + ": " + reasons + "." +
-                    FixHint(reasons);
+      d_->problem = "Cannot reach the parallel port at " + PortAddressText(base) + ": " + reasons +
+                    "." + FixHint(reasons);
       return;
     }
   }
@@ -205,7 +200,8 @@ const std::string& Port::accessProblem() const {
 }
 
 std::string Port::description() const {
-  return Hex3(d_->base) + " \u00B7 " + (d_->driver ? d_->driver->name() : "not accessible");
+  return PortAddressText(d_->base) + " \u00B7 " +
+         (d_->driver ? d_->driver->name() : "not accessible");
 }
 
 std::uint8_t Port::DlPortReadPortUchar(std::uint16_t port) {

@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "model/format.h"
+#include "programmer/protocol.h"
 
 namespace zk7 {
 namespace {
@@ -41,13 +42,6 @@ constexpr int kLineStateCount = sizeof kLineStates / sizeof kLineStates[0];
 
 // The masks of all lines off: shadow byte 0xD0.
 constexpr std::array<std::uint8_t, 7> kInitialMasks = {0xFF, 0xFF, 0xF7, 0xDF, 0xFB, 0xFD, 0xFE};
-
-constexpr int kCmdLoadConfig = 0x00;
-constexpr int kCmdLoadData = 0x02;
-constexpr int kCmdReadData = 0x04;
-constexpr int kCmdIncrement = 0x06;
-constexpr int kCmdBeginProgramming = 0x08;
-constexpr int kCmdEndProgramming = 0x0E;
 
 constexpr int kImageStartSteps = 16;
 constexpr int kConfigWordSteps = 7;
