@@ -28,18 +28,21 @@ TEST(PortChoice, ParsesEveryFormAndRefusesTheRest) {
   PortChoice c;
   std::uint16_t base = 0;
   std::string error;
-  ASSERT_TRUE(ParsePortChoice("3bc", c, base, error));
-  EXPECT_EQ(base, 0x3BC);
-  ASSERT_TRUE(ParsePortChoice("0x278", c, base, error));
-  EXPECT_EQ(base, 0x278);
-  EXPECT_EQ(c.kind, PortChoice::Auto);
-  ASSERT_TRUE(ParsePortChoice("/dev/parport1", c, base, error));
-  EXPECT_EQ(c.kind, PortChoice::Device);
-  EXPECT_EQ(c.device, "/dev/parport1");
-  ASSERT_TRUE(ParsePortChoice("emulator:chip.txt,fault=nocable,pulses=config:3", c, base, error));
-  EXPECT_EQ(c.kind, PortChoice::Emulator);
-  EXPECT_EQ(c.emulatorOptions, "chip.txt,fault=nocable,pulses=config:3");
-  EXPECT_EQ(base, 0x278);  // untouched by the non-address forms
+  struct Good {
+    const char* text;
+    PortChoice::Kind kind;
+    std::uint16_t base;  // non-address forms leave the base as it was
+    std::string detail;
+  };
+  for (const Good& g :
+       {Good{"3bc", PortChoice::Auto, 0x3BC, ""}, Good{"0x278", PortChoice::Auto, 0x278, ""},
+        Good{"/dev/parport1", PortChoice::Device, 0x278, "/dev/parport1"},
+        Good{"emulator:chip.txt,fault=nocable,pulses=config:3", PortChoice::Emulator, 0x278,
+             "chip.txt,fault=nocable,pulses=config:3"}}) {
+    ASSERT_TRUE(ParsePortChoice(g.text, c, base, error)) << g.text;
+    EXPECT_TRUE(c.kind == g.kind && base == g.base) << g.text;
+    EXPECT_EQ(c.kind == PortChoice::Device ? c.device : c.emulatorOptions, g.detail) << g.text;
+  }
   for (const char* bad : {"lpt1", "379", "", "emulator:fault=smoke", "emulator:a,b",
                           "emulator:pulses=70:1", "emulator:stuck=1:14", "emulator:colour=red"}) {
     error.clear();
