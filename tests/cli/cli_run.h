@@ -49,7 +49,6 @@ class CliTest : public ::testing::Test {
     std::string error;
     ASSERT_TRUE(zk7::AtomicWriteFile(Path(name), content, error)) << error;
   }
-  // A device file of rs (image rebuilt) at 4000 kHz.
   void WriteDvs(const std::string& name, zk7::RegisterSet rs) const {
     zk7::MemoryImage image;
     zk7::BuildMemoryImage(rs, image);

@@ -63,8 +63,7 @@ TEST_F(CliChip, DifferencesOnABurntChip) {
   EXPECT_TRUE(Contains(r.out, "FAILED: 3 differences"));
 
   r = RunCli({"program", Path("other.dvs"), "--port", port_});
-  EXPECT_EQ(r.code, 1);
-  EXPECT_TRUE(r.out.empty());
+  EXPECT_TRUE(r.code == 1 && r.out.empty());
   EXPECT_TRUE(Contains(r.err,
                        "Failed to Program Address 2\nFailed to Program Register: 2\n"
                        "Expected: 345A\nRead: 3400\n"))
@@ -73,9 +72,7 @@ TEST_F(CliChip, DifferencesOnABurntChip) {
 
 TEST_F(CliChip, AnUnreachablePortIsAnErrorNeverTheEmulator) {
   const auto r = RunCli({"read", "--port", "/dev/parport99"});
-  EXPECT_EQ(r.code, 2);
-  EXPECT_TRUE(r.out.empty());
-  EXPECT_TRUE(Contains(r.err, "parport99")) << r.err;
+  EXPECT_TRUE(r.code == 2 && r.out.empty() && Contains(r.err, "parport99")) << r.err;
 }
 
 TEST_F(CliChip, CtrlCStopsProgrammingAndRestoresTheHandler) {
@@ -97,7 +94,7 @@ TEST_F(CliChip, CtrlCStopsProgrammingAndRestoresTheHandler) {
   interrupter.join();
   sigaction(SIGINT, &saved, &now);
   EXPECT_EQ(now.sa_handler, IgnoreSignal);
-  EXPECT_EQ(r.code, 1);
-  EXPECT_TRUE(Contains(r.err, "Interrupted: the chip left programming mode.")) << r.err;
+  EXPECT_TRUE(r.code == 1 && Contains(r.err, "Interrupted: the chip left programming mode."))
+      << r.err;
   EXPECT_EQ(RunCli({"read", "--port", port_}).code, 0) << "the port is free again";
 }

@@ -5,11 +5,9 @@ using namespace zk7;
 
 TEST_F(CliTest, HelpAndUsageErrors) {
   auto r = RunCli({});
-  EXPECT_EQ(r.code, 2);
-  EXPECT_TRUE(Contains(r.err, "Usage: zk7prog COMMAND"));
+  EXPECT_TRUE(r.code == 2 && Contains(r.err, "Usage: zk7prog COMMAND"));
   r = RunCli({"--help"});
-  EXPECT_EQ(r.code, 0);
-  EXPECT_TRUE(Contains(r.out, "emulator"));
+  EXPECT_TRUE(r.code == 0 && Contains(r.out, "emulator"));
   for (const char* cmd : {"show", "export-hex", "write-dvs", "program", "read", "verify"})
     EXPECT_TRUE(Contains(RunCli({cmd, "--help"}).out, std::string("Usage: zk7prog ") + cmd));
   const std::vector<std::vector<std::string>> bad = {
@@ -27,9 +25,8 @@ TEST_F(CliTest, HelpAndUsageErrors) {
   };
   for (const auto& args : bad) {
     r = RunCli(args);
-    EXPECT_EQ(r.code, 2) << args[0] << " " << (args.size() > 1 ? args[1] : "");
-    EXPECT_TRUE(r.out.empty());
-    EXPECT_FALSE(r.err.empty());
+    EXPECT_TRUE(r.code == 2 && r.out.empty() && !r.err.empty())
+        << args[0] << " " << (args.size() > 1 ? args[1] : "");
   }
 }
 
@@ -50,13 +47,11 @@ TEST_F(CliTest, FileErrorsExitTwoAndKeepTheOldOutput) {
   Write("x.hex", "old");
   Write("bad.dvs", " 1 \r\n 256 \r\n");
   auto r = RunCli({"export-hex", Path("bad.dvs"), "-o", Path("x.hex")});
-  EXPECT_EQ(r.code, 2);
-  EXPECT_TRUE(Contains(r.err, "bad.dvs")) << r.err;
+  EXPECT_TRUE(r.code == 2 && Contains(r.err, "bad.dvs")) << r.err;
   EXPECT_EQ(Read("x.hex"), "old");
   EXPECT_TRUE(Contains(RunCli({"show", Path("missing.dvs")}).err, "No such file or directory"));
   r = RunCli({"write-dvs", "-o", dir_});
-  EXPECT_EQ(r.code, 2);
-  EXPECT_TRUE(Contains(r.err, "Is a directory")) << r.err;
+  EXPECT_TRUE(r.code == 2 && Contains(r.err, "Is a directory")) << r.err;
 }
 
 TEST_F(CliTest, WriteDvsRecomputesTheChecksumAndKeepsTheFrequency) {
@@ -97,8 +92,7 @@ TEST_F(CliTest, ShowRegistersAndDerivedValues) {
   std::string old = FormatDeviceFile(image_, 5, "");
   Write("old.dvs", old.substr(0, old.size() - 2));
   r = RunCli({"show", Path("old.dvs")});
-  EXPECT_EQ(r.code, 0);
-  EXPECT_TRUE(Contains(r.err, "old version"));
+  EXPECT_TRUE(r.code == 0 && Contains(r.err, "old version"));
   EXPECT_TRUE(Contains(r.out, "Fosc = 4000 kHz"));
   EXPECT_TRUE(Contains(r.out, "OSC Setting = XT\n  GP7 = RESET Pin\n"));
 }

@@ -7,7 +7,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <string>
 
 #include "files/atomicfile.h"
 
@@ -23,10 +22,8 @@ class AtomicFile : public ::testing::Test {
     dir_ = tmpl;
   }
   void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
-  // Number of names in the folder: a leftover temporary shows here.
-  long Entries() const {
-    namespace fs = std::filesystem;
-    return std::distance(fs::directory_iterator(dir_), fs::directory_iterator());
+  long Entries() const {  // a leftover temporary shows here
+    return std::distance(std::filesystem::directory_iterator(dir_), {});
   }
   std::string Read(const std::string& path) const {
     std::string content, error;

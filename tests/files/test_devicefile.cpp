@@ -41,14 +41,13 @@ TEST(DeviceFile, WritesNumbersAsAPrintStatementAndReadsThemBack) {
   Defaults d;
   const auto lines = d.lines();
   ASSERT_EQ(lines.size(), 72u);
-  EXPECT_EQ(lines[0], " 0 ");
-  EXPECT_EQ(lines[3], " 255 ");   // reserved byte
-  EXPECT_EQ(lines[4], " 240 ");   // OPTREG1
-  EXPECT_EQ(lines[69], " 252 ");  // checksum
-  EXPECT_EQ(lines[70], " 7 ");
-  EXPECT_EQ(lines[71], "4000");
-  EXPECT_EQ(d.lines(-5, "40\r\n00")[70], "-5 ");
-  EXPECT_EQ(d.lines(-5, "40\r\n00")[71], "4000") << "a line break would shift every line";
+  // First, reserved, OPTREG1, checksum, configuration word and frequency lines.
+  for (const auto& [line, text] : std::vector<std::pair<int, std::string>>{
+           {0, " 0 "}, {3, " 255 "}, {4, " 240 "}, {69, " 252 "}, {70, " 7 "}, {71, "4000"}})
+    EXPECT_EQ(lines[static_cast<std::size_t>(line)], text) << line;
+  const auto negative = d.lines(-5, "40\r\n00");
+  EXPECT_EQ(negative[70], "-5 ");
+  EXPECT_EQ(negative[71], "4000") << "a line break would shift every line";
 
   const std::string path = ::testing::TempDir() + "zk7_default.dvs";
   std::string error;
@@ -96,9 +95,9 @@ TEST(DeviceFile, EveryBadFileIsRefusedAndNothingTaken) {
   Defaults d;
   const auto good = d.lines();
   const std::vector<std::pair<int, std::string>> cases = {
-      {5, " 256 "},  {1, "-1"},     {4, "abc"},    {60, "1.5"},  {70, ""},
-      {71, "32768"}, {71, "0x7"},   {72, "nan"},   {72, "inf"},  {72, "1e999"},
-      {72, "4kHz"},  {72, "4.0.0"}, {72, "-4000"}, {72, "0x10"},
+      {1, "-1"},     {4, "abc"},    {60, "1.5"},  {70, ""},      {71, "32768"},
+      {71, "0x7"},   {72, "nan"},   {72, "inf"},  {72, "1e999"}, {72, "4kHz"},
+      {72, "4.0.0"}, {72, "-4000"}, {72, "0x10"},
   };
   for (const auto& [line, text] : cases) {
     auto lines = good;
@@ -118,6 +117,6 @@ TEST(DeviceFile, EveryBadFileIsRefusedAndNothingTaken) {
   EXPECT_FALSE(ParseDeviceFile("", c, error));
   auto lines = good;
   lines[4] = " 256 ";
-  ParseDeviceFile(Join(lines), c, error);
+  EXPECT_FALSE(ParseDeviceFile(Join(lines), c, error));
   EXPECT_EQ(error, "Line 5 (OPTREG1): 256 does not fit (0 to 255).");
 }

@@ -39,9 +39,8 @@ TEST(AtoD, ThresholdCodesRoundTrip) {
 }
 
 TEST(AtoD, ReferenceTexts) {
-  EXPECT_EQ(ParseReferenceVoltage("3.3"), 3.3);
-  EXPECT_EQ(ParseReferenceVoltage(".5"), 0.5);
-  EXPECT_EQ(ParseReferenceVoltage("2."), 2.0);
+  for (const auto& [text, v] : {std::pair{"3.3", 3.3}, {".5", 0.5}, {"2.", 2.0}})
+    EXPECT_EQ(ParseReferenceVoltage(text), v) << text;
   for (const char* bad : {"", ".", "1.2.", "-1", "1e3", " 1"})
     EXPECT_FALSE(ParseReferenceVoltage(bad).has_value()) << bad;
 }

@@ -1,5 +1,5 @@
-// The emulated chip driven by hand with the documented data-register bytes,
-// independently of the host operations, and its chip file.
+// The emulated chip driven by hand with data-register bytes, independently of the host
+// operations, and its chip file.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -126,34 +126,32 @@ TEST(EmulatorChipFile, MemoryOutlivesThePort) {
   PortChoice c;
   c.kind = PortChoice::Emulator;
   c.emulatorOptions = path;
+  const auto openPort = [&](Port& port) {
+    port.setChoice(c);
+    port.open(0x378);
+  };
   {
     Port port;
-    port.setChoice(c);
-    Programmer prog(port);
-    prog.InitLPTPort(0x378);
+    openPort(port);
     dynamic_cast<EmulatorDriver&>(*port.driver()).useWaitClock();
-    ASSERT_TRUE(prog.ProgramDevice(rs, written, cb).ok());
+    ASSERT_TRUE(Programmer(port).ProgramDevice(rs, written, cb).ok());
   }
   {
     Port port;
-    port.setChoice(c);
-    Programmer prog(port);
-    prog.InitLPTPort(0x378);
+    openPort(port);
     ASSERT_TRUE(port.accessProblem().empty()) << port.accessProblem();
+    Programmer prog(port);
     ASSERT_TRUE(prog.ReadImageWords(back, cb).ok());
     EXPECT_EQ(back.MemMap, written.MemMap);
     std::uint16_t cw = 0;
     ASSERT_TRUE(prog.ReadChipConfigWord(cw, cb).ok());
     EXPECT_EQ(cw, 0x3FF9);
   }
-  {
-    std::ofstream(path) << "# chip\n0010 34FF\nthis is not a word\n";
-    Port port;
-    port.setChoice(c);
-    port.open(0x378);
-    EXPECT_EQ(port.driver(), nullptr);
-    EXPECT_NE(port.accessProblem().find("line 3"), std::string::npos) << port.accessProblem();
-  }
+  std::ofstream(path) << "# chip\n0010 34FF\nthis is not a word\n";
+  Port port;
+  openPort(port);
+  EXPECT_EQ(port.driver(), nullptr);
+  EXPECT_NE(port.accessProblem().find("line 3"), std::string::npos) << port.accessProblem();
   std::remove(path.c_str());
 }
 

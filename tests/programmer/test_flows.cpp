@@ -1,5 +1,4 @@
-// The flows against the emulated chip, with time passing only through the
-// flows' own waits so nothing sleeps.
+// The flows against the emulated chip; time passes only through the flows' waits.
 #include <gtest/gtest.h>
 
 #include "model/format.h"
@@ -24,6 +23,12 @@ class FlowTest : public ::testing::Test {
   }
 
   FlowResult program() { return prog.ProgramDevice(rs, image, cb); }
+  int firstWordNotFF() {
+    BuildMemoryImage(rs, image);
+    int pos = 0;
+    while (image.MemMap[pos] == 255) ++pos;
+    return pos;
+  }
 
   Port port;
   Programmer prog{port};
@@ -35,21 +40,15 @@ class FlowTest : public ::testing::Test {
   int lastProgress = -1;
 };
 
-int PulsedWords(const MemoryImage& image) {
-  int n = 0;
-  for (auto v : image.MemMap) n += v < 255;
-  return n;
-}
-
 TEST_F(FlowTest, ProgramsDefaultConfigurationAndReadsItBack) {
   const FlowResult r = program();
   ASSERT_EQ(r.status, FlowResult::Passed) << r.title << " / " << r.text;
-  EXPECT_FALSE(chip->inProgrammingMode());
-  EXPECT_FALSE(prog.inProgrammingMode());
-  EXPECT_EQ(chip->protocolErrors(), 0);
-  EXPECT_EQ(chip->shortPulses(), 0);
+  EXPECT_FALSE(chip->inProgrammingMode() || prog.inProgrammingMode());
+  EXPECT_EQ(chip->protocolErrors() + chip->shortPulses(), 0);
   EXPECT_EQ(lastProgress, 69);
+  int pulsed = 0;
   for (int i = 0; i < kImageSize; ++i) {
+    pulsed += image.MemMap[i] < 255;
     EXPECT_EQ(chip->imageWord(i), 0x3400 + image.MemMap[i]) << i;
     // A word that takes on the first pulse gets three more; 0xFF gets none.
     EXPECT_EQ(chip->pulses(i), image.MemMap[i] < 255 ? 4 : 0) << i;
@@ -57,7 +56,7 @@ TEST_F(FlowTest, ProgramsDefaultConfigurationAndReadsItBack) {
   EXPECT_EQ(chip->configWord(), 0x3FFF);
   EXPECT_EQ(chip->pulses(kConfigPosition), 100);
   // Waits: 1 ms per pulse plus 10 and 100.
-  EXPECT_EQ(waitedMs, 100 + 4 * PulsedWords(image) + 110);
+  EXPECT_EQ(waitedMs, 100 + 4 * pulsed + 110);
 
   MemoryImage back;
   ASSERT_TRUE(prog.ReadImageWords(back, cb).ok());
@@ -91,21 +90,13 @@ TEST_F(FlowTest, ConfigWordFailureMessage) {
   EXPECT_EQ(chip->pulses(0), 0);  // the image is not touched
 }
 
-TEST_F(FlowTest, WordTakingOnPulse25GetsOverProgrammed) {
-  BuildMemoryImage(rs, image);
-  int pos = 0;
-  while (image.MemMap[pos] == 255) ++pos;
-  chip->setPulsesNeeded(pos, 25);
-  ASSERT_TRUE(program().ok());
-  EXPECT_EQ(chip->pulses(pos), 100);  // 25 + 75
-}
-
-TEST_F(FlowTest, WordNeeding26PulsesFailsWithItsMessage) {
-  BuildMemoryImage(rs, image);
-  const int pos = 0x2F;
+TEST_F(FlowTest, WordTakingOnPulse25IsOverProgrammedAndOn26Fails) {
+  const int first = firstWordNotFF(), pos = 0x2F;
   ASSERT_LT(image.MemMap[pos], 255);
+  chip->setPulsesNeeded(first, 25);
   chip->setPulsesNeeded(pos, 26);
   const FlowResult r = program();
+  EXPECT_EQ(chip->pulses(first), 100);  // 25 + 75
   EXPECT_EQ(r.status, FlowResult::Failed);
   // The 26th read matched, yet the run fails at that word.
   EXPECT_EQ(chip->imageWord(pos), 0x3400 + image.MemMap[pos]);
@@ -142,7 +133,7 @@ TEST_F(FlowTest, SecondProgrammingFailsAtFirstWordWhoseBitsMustRise) {
       << r.text;
 }
 
-TEST_F(FlowTest, MissingChipOrCableFailsAtTheConfigurationWord) {
+TEST_F(FlowTest, MissingChipOrCableFailsAtTheConfigurationWordOrTheFirstWord) {
   struct Case {
     EmulatorOptions::Fault fault;
     int configWord;
@@ -157,15 +148,11 @@ TEST_F(FlowTest, MissingChipOrCableFailsAtTheConfigurationWord) {
     EXPECT_EQ(r.title, "Failed to Program Config. Word") << c.fault;
     EXPECT_EQ(r.text.substr(r.text.rfind("Read: ")), std::string("Read: ") + c.read) << c.fault;
   }
-}
-
-TEST_F(FlowTest, NoChipReadingHighWithConfig7FailsAtFirstImageWordNotFF) {
+  // A missing chip reads all ones: configuration word 7 passes, the first word not FF fails.
   chip->setFault(EmulatorOptions::NoChipHigh);
+  rs.setConfigWord(7);
   const FlowResult r = program();
-  BuildMemoryImage(rs, image);
-  int pos = 0;
-  while (image.MemMap[pos] == 255) ++pos;
-  EXPECT_EQ(r.title, "Failed to Program Address " + HexNoPad(pos));
+  EXPECT_EQ(r.title, "Failed to Program Address " + HexNoPad(firstWordNotFF()));
   EXPECT_NE(r.text.find("Read: 3FFF"), std::string::npos);
 }
 
@@ -195,11 +182,8 @@ TEST_F(FlowTest, AbortLeavesProgrammingModeAndRestoresARead) {
     if (i == 10) prog.requestAbort();
   };
   rs.setConfigWord(0xFF);
-  FlowResult r = program();
-  EXPECT_EQ(r.status, FlowResult::Aborted);
-  EXPECT_FALSE(chip->inProgrammingMode());
-  EXPECT_FALSE(prog.inProgrammingMode());
-  EXPECT_FALSE(prog.busy());
+  EXPECT_EQ(program().status, FlowResult::Aborted);
+  EXPECT_FALSE(chip->inProgrammingMode() || prog.inProgrammingMode() || prog.busy());
 
   MemoryImage shown;
   shown.MemMap.fill(0x55);
@@ -220,7 +204,6 @@ TEST(ResultBlink, LastsAsLongAsTheOriginalAndEndsRight) {
   for (const auto& step : ResultBlinkSequence(FlowResult::Passed)) ms += step.waitMs;
   EXPECT_EQ(ms, 1750);
   EXPECT_EQ(ResultBlinkSequence(FlowResult::Passed).back().caption, "PASSED");
-  EXPECT_EQ(ResultBlinkSequence(FlowResult::Failed).size(), 8u);
   EXPECT_EQ(ResultBlinkSequence(FlowResult::Failed).back().caption, "");
   EXPECT_TRUE(ResultBlinkSequence(FlowResult::Busy).empty());
 }

@@ -47,14 +47,12 @@ class LinesTest : public ::testing::Test {
   }
   std::vector<int> writes() const {
     std::vector<int> w;
-    for (const auto& a : log)
-      if (a.kind == 'W') w.push_back(a.value);
+    for (const auto& a : log) a.kind == 'W' ? w.push_back(a.value) : void();
     return w;
   }
   int count(char kind) const {
-    int n = 0;
-    for (const auto& a : log) n += a.kind == kind;
-    return n;
+    return static_cast<int>(
+        std::count_if(log.begin(), log.end(), [&](auto& a) { return a.kind == kind; }));
   }
   // The bits a chip takes: the data line at every falling edge of the enabled clock.
   std::vector<int> bitsTaken() const {
@@ -132,15 +130,12 @@ TEST_F(LinesTest, CheckLPTReadsStatusOnceAndWarnsOnlyForCableOrAddress) {
   }
 }
 
-TEST_F(LinesTest, EnterAndExitProgrammingModeByteSequences) {
+TEST_F(LinesTest, ByteSequencesAndAccessCountsPerOperation) {
   prog.EnterProgMode();
   prog.ExitProgMode();
   EXPECT_EQ(writes(), (std::vector<int>{0x50, 0x50, 0x70, 0x70, 0x74, 0x7C, 0x7C, 0x7C, 0x7C, 0x6C,
                                         0x6C, 0x6C, 0x6C, 0x64, 0x74, 0xF4}));
   EXPECT_EQ(count('R'), 0);
-}
-
-TEST_F(LinesTest, AccessCountsPerOperation) {
   prog.EnterProgMode();
   struct Case {
     const char* name;
@@ -160,13 +155,13 @@ TEST_F(LinesTest, AccessCountsPerOperation) {
   for (const auto& c : cases) {
     clear();
     c.op();
-    EXPECT_EQ(count('W'), c.writes) << c.name;
-    EXPECT_EQ(count('R'), c.reads) << c.name;
-    EXPECT_EQ(count('D'), c.waits) << c.name;
+    EXPECT_EQ((std::vector<int>{count('W'), count('R'), count('D')}),
+              (std::vector<int>{c.writes, c.reads, c.waits}))
+        << c.name;
   }
 }
 
-TEST_F(LinesTest, FramesCarryTheWordsLeastSignificantBitFirst) {
+TEST_F(LinesTest, FramesCarryTheWordsLeastSignificantBitFirstAndPulsesWaitBetweenCommands) {
   prog.EnterProgMode();
   for (const auto& [value, word] :
        std::vector<std::pair<int, int>>{{255, 0x3FFF}, {7, 0x3FFF}, {4, 0x3FFC}, {0, 0x3FF8}}) {
@@ -180,17 +175,13 @@ TEST_F(LinesTest, FramesCarryTheWordsLeastSignificantBitFirst) {
     prog.LoadData(value);
     EXPECT_EQ(frameWord(0x02), word) << value;
   }
-}
-
-TEST_F(LinesTest, APulseIsTwoCommandsAroundAOneMillisecondWait) {
-  prog.EnterProgMode();
+  // A pulse: two commands around a 1 ms wait.
   clear();
   prog.ProgramCycle();
   const auto bits = bitsTaken();
   ASSERT_EQ(bits.size(), 12u);
   EXPECT_EQ(Value(bits, 0, 6), 0x08);
   EXPECT_EQ(Value(bits, 6, 6), 0x0E);
-  // The 1 ms wait lies between the two commands.
   ASSERT_EQ(log.at(19).kind, 'D');
   EXPECT_EQ(log.at(19).value, 1);
 }

@@ -16,7 +16,6 @@ class ShellTest : public GuiTest {
  protected:
   void SetUp() override {
     GuiTest::SetUp();
-    // A blank emulated chip for every test; time passes only through waits.
     auto emu = std::make_unique<zk7::EmulatorDriver>();
     emu->useWaitClock();
     emulator = emu.get();
@@ -42,18 +41,16 @@ class ShellTest : public GuiTest {
     }
     return main.get();
   }
-  // Exactly one message was shown, with this title, icon and text (or text start).
+  // Exactly one message was shown, with this title, icon and text (or a longer text with this
+  // start).
   static void expectMessage(const QString& title, const QString& text, Seam::Icon icon,
-                            bool textIsPrefix = false) {
+                            bool prefix = false) {
     const auto& m = testSeam().messages;
     ASSERT_EQ(m.size(), 1u) << title.toStdString();
-    EXPECT_EQ(m[0].title, title);
-    if (textIsPrefix)
-      EXPECT_TRUE(m[0].text.startsWith(text) && m[0].text.size() > text.size())
-          << m[0].text.toStdString();
-    else
-      EXPECT_EQ(m[0].text, text);
-    EXPECT_EQ(m[0].icon, icon);
+    EXPECT_TRUE(m[0].title == title && m[0].icon == icon) << m[0].title.toStdString();
+    EXPECT_TRUE(prefix ? m[0].text.startsWith(text) && m[0].text.size() > text.size()
+                       : m[0].text == text)
+        << m[0].text.toStdString();
   }
 
   std::unique_ptr<frmMain> main;
@@ -62,22 +59,17 @@ class ShellTest : public GuiTest {
   std::function<void(int)> onWait;
 };
 
-// For one test, puts a plain stand-in window in place of an editor, or
-// (with none = true) takes the editor away; the real one comes back after.
+// For one test, a plain stand-in replaces an editor (none: no editor at all).
 class StandInWindow {
  public:
   explicit StandInWindow(WindowId id, bool none = false)
       : id_(id), saved_(Windows::instance().factory(id)) {
-    if (none)
-      Windows::instance().unregisterFactory(id);
-    else
-      Windows::instance().registerFactory(id, [] { return new EditorWindow; });
+    none ? Windows::instance().unregisterFactory(id)
+         : Windows::instance().registerFactory(id, [] { return new EditorWindow; });
   }
   ~StandInWindow() {
-    if (saved_)
-      Windows::instance().registerFactory(id_, saved_);
-    else
-      Windows::instance().unregisterFactory(id_);
+    saved_ ? Windows::instance().registerFactory(id_, saved_)
+           : Windows::instance().unregisterFactory(id_);
   }
 
  private:

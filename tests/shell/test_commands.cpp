@@ -20,14 +20,12 @@ namespace {
 
 QByteArray ReadAll(const QString& path) {
   QFile f(path);
-  if (!f.open(QIODevice::ReadOnly)) return {};
-  return f.readAll();
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 void WriteAll(const QString& path, const QByteArray& data) {
   QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-  f.write(data);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(data) == data.size());
 }
 
 QByteArray DeviceFileOf(const zk7::RegisterSet& rs, const std::string& fosc) {
@@ -58,12 +56,9 @@ class CommandTest : public ShellTest {
   QString path(const char* name) { return dir.filePath(name); }
   // After a run: every port command back, progress hidden at 0, chip out of programming mode.
   void expectIdle() {
-    EXPECT_TRUE(main->cmdProgram->isEnabled());
-    EXPECT_TRUE(main->cmdReadDevice->isEnabled());
-    EXPECT_TRUE(main->p278->isEnabled());
-    EXPECT_TRUE(main->mnuLoad->isEnabled());
-    EXPECT_FALSE(main->Progress->isVisible());
-    EXPECT_EQ(main->Progress->value(), 0);
+    EXPECT_TRUE(main->cmdProgram->isEnabled() && main->cmdReadDevice->isEnabled() &&
+                main->p278->isEnabled() && main->mnuLoad->isEnabled());
+    EXPECT_TRUE(!main->Progress->isVisible() && main->Progress->value() == 0);
     EXPECT_FALSE(emulator->inProgrammingMode());
   }
   QTemporaryDir dir;
@@ -78,44 +73,30 @@ TEST_F(CommandTest, SaveWritesTheImageWordAndFrequencyTextAndLoadsBack) {
   EXPECT_EQ(testSeam().fileDialogTitles, std::vector<QString>{"Save File as..."});
   EXPECT_EQ(testSeam().fileDialogFilters[0], "Device File (*.dvs)");
   EXPECT_EQ(testSeam().fileDialogSuffixes[0], "dvs");
-  zk7::RegisterSet rs = regs();
   zk7::MemoryImage img;
-  zk7::BuildMemoryImage(rs, img);
+  zk7::BuildMemoryImage(regs(), img);
   EXPECT_EQ(ReadAll(file).toStdString(), zk7::FormatDeviceFile(img, 7, "4000.0"));
   EXPECT_TRUE(testSeam().messages.empty());
 
-  const zk7::RegisterSet saved = regs();
-  regs().set(zk7::CNF1, 0x99);
-  App().Fosc = 1000;
-  testSeam().fileAnswers.push_back(file);
-  main->mnuLoad->trigger();
-  EXPECT_EQ(testSeam().fileDialogTitles.back(), "Load Default...");
-  EXPECT_EQ(regs(), saved);
-  EXPECT_EQ(App().Fosc, 4000000.0);
-  EXPECT_EQ(main->statusPath->text(), QDir::toNativeSeparators(file));
-}
-
-TEST_F(CommandTest, LoadTakesOverRegistersOscillatorAndFrequency) {
-  createMain(false);
-  zk7::RegisterSet rs;
-  zk7::SetDefaultRegisters(rs);
+  // Loading takes over registers, oscillator option and frequency, and rebuilds the image.
+  zk7::RegisterSet rs = regs();
   rs.set(zk7::CNF1, 0x23);
-  rs.setUser(3, 0x42);
-  rs.setImageChecksum(0x00);  // wrong on purpose: the image build corrects it
+  rs.setImageChecksum(0x00);  // wrong on purpose
   rs.setConfigWord(0x0001);
-  const QString file = path("xt.dvs");
   WriteAll(file, DeviceFileOf(rs, "3686.4"));
   testSeam().fileAnswers.push_back(file);
   main->mnuLoad->trigger();
+  EXPECT_EQ(testSeam().fileDialogTitles.back(), "Load Default...");
   EXPECT_TRUE(testSeam().messages.empty());
   EXPECT_EQ(regs()[zk7::CNF1], 0x23);
-  EXPECT_EQ(regs().user(3), 0x42);
   EXPECT_TRUE(main->optXTAL[1]->isChecked());
   EXPECT_EQ(main->lblConfigWord->text(), "Config Word = 0x01");
   EXPECT_DOUBLE_EQ(App().Fosc, 3686400.0);
   EXPECT_EQ(main->txtFosc->text(), "3686.4");
-  EXPECT_NE(regs().ImageChecksum(), 0x00);  // the image was rebuilt
   EXPECT_EQ(App().image.MemMap[zk7::CNF1], 0x23);
+  EXPECT_EQ(regs().ImageChecksum(), App().image.MemMap[zk7::kChecksumEntry]);
+  EXPECT_NE(regs().ImageChecksum(), 0x00);
+  EXPECT_EQ(main->statusPath->text(), QDir::toNativeSeparators(file));
 }
 
 TEST_F(CommandTest, OldVersionFileKeepsTheFrequency) {
@@ -134,30 +115,24 @@ TEST_F(CommandTest, OldVersionFileKeepsTheFrequency) {
                 "File is old version...\r\nFosc frequency was not loaded\r\n"
                 "Re-saving will update file with Fosc frequency",
                 Seam::Icon::None);
-  EXPECT_EQ(regs()[zk7::PR1], 0x80);
+  EXPECT_EQ(App().image.MemMap[zk7::PR1], 0x80);
   EXPECT_EQ(App().Fosc, 20000000.0);
   EXPECT_EQ(main->txtFosc->text(), "20000");
-  EXPECT_EQ(App().image.MemMap[zk7::PR1], 0x80);
-  EXPECT_EQ(main->statusPath->text(), QDir::toNativeSeparators(file));
 }
 
 TEST_F(CommandTest, BadFilesLeaveTheConfigurationAsItWas) {
   createMain(false);
   zk7::RegisterSet good;
   zk7::SetDefaultRegisters(good);
-  QList<QByteArray> lines = Lines(DeviceFileOf(good, "4000"));
-  QList<QByteArray> big = lines;
+  // The kinds of bad content are the reader's concern; here one stands for all, with a missing
+  // file.
+  QList<QByteArray> big = Lines(DeviceFileOf(good, "4000"));
   big[10] = " 256 \r";
-  QList<QByteArray> text = lines;
-  text[30] = " 1x \r";
-  QList<QByteArray> shortFile = lines.mid(0, 60);
   WriteAll(path("big.dvs"), big.join('\n'));
-  WriteAll(path("text.dvs"), text.join('\n'));
-  WriteAll(path("short.dvs"), shortFile.join('\n'));
   regs().set(zk7::CNF2, 0x77);
   App().Fosc = 12345000;
   const zk7::RegisterSet before = regs();
-  for (const char* name : {"big.dvs", "text.dvs", "short.dvs", "missing.dvs"}) {
+  for (const char* name : {"big.dvs", "missing.dvs"}) {
     testSeam().clear();
     testSeam().fileAnswers.push_back(path(name));
     main->mnuLoad->trigger();
@@ -191,11 +166,9 @@ TEST_F(CommandTest, ExportWritesTheProgramWordsOfTheCurrentRegisters) {
   EXPECT_EQ(testSeam().fileDialogFilters[0], "HEX File (*.hex)");
   EXPECT_EQ(testSeam().fileDialogSuffixes[0], "hex");
   EXPECT_TRUE(testSeam().messages.empty());
-  zk7::RegisterSet rs = regs();
   zk7::MemoryImage img;
-  zk7::BuildMemoryImage(rs, img);
+  zk7::BuildMemoryImage(regs(), img);
   EXPECT_EQ(ReadAll(file).toStdString(), zk7::WriteIntelHex(img.ProgramImage, 4));
-  EXPECT_TRUE(ReadAll(file).contains(":02400E00043F6D\r\n"));
 }
 
 TEST_F(CommandTest, CancelledDialogsDoNothingAndThePathCarriesOver) {
@@ -221,9 +194,8 @@ TEST_F(CommandTest, CancelledDialogsDoNothingAndThePathCarriesOver) {
   EXPECT_EQ(initial[6], path("b.hex"));
 }
 
-// Random valid device files survive a load and a save unchanged, apart from
-// the recomputed checksum and the oscillator normalisation of ConfigWord:
-// the summary refresh run by the load must not change register bytes.
+// Random device files survive a load and a save unchanged, apart from the recomputed checksum
+// and the oscillator normalisation of ConfigWord: the refresh must not change register bytes.
 TEST_F(CommandTest, LoadSaveRoundTripOfRandomFiles) {
   createMain(false);
   std::mt19937 rng(7);
@@ -253,19 +225,18 @@ TEST_F(CommandTest, LoadSaveRoundTripOfRandomFiles) {
     ASSERT_EQ(b.size(), 72);
     for (int i = 0; i < 72; ++i) {
       if (i == 69) continue;
-      if (i == 70) {
-        const int mode = rs.ConfigWord() & 3;
-        const std::int16_t expect = mode != 2 && mode != previousMode
-                                        ? zk7::WithOscMode(rs.ConfigWord(), mode)
-                                        : rs.ConfigWord();
-        EXPECT_EQ(b[i].trimmed().toInt(), expect) << round;
+      if (i != 70) {
+        EXPECT_EQ(a[i], b[i]) << "round " << round << " line " << i + 1;
         continue;
       }
-      EXPECT_EQ(a[i], b[i]) << "round " << round << " line " << i + 1;
+      const int mode = rs.ConfigWord() & 3;
+      EXPECT_EQ(b[i].trimmed().toInt(), mode != 2 && mode != previousMode
+                                            ? zk7::WithOscMode(rs.ConfigWord(), mode)
+                                            : rs.ConfigWord())
+          << round;
     }
-    zk7::RegisterSet check = rs;
     zk7::MemoryImage img;
-    zk7::BuildMemoryImage(check, img);
+    zk7::BuildMemoryImage(rs, img);
     EXPECT_EQ(b[69].trimmed().toInt(), img.MemMap[69]);
   }
 }
@@ -279,15 +250,12 @@ TEST_F(CommandTest, ProgramDevicePassesAndBurnsTheImage) {
   onWait = [&](int) {
     if (!checkedDuringRun) {
       checkedDuringRun = true;
-      EXPECT_FALSE(main->cmdProgram->isEnabled());
-      EXPECT_FALSE(main->cmdReadDevice->isEnabled());
-      EXPECT_FALSE(main->p278->isEnabled());
+      EXPECT_FALSE(main->cmdProgram->isEnabled() || main->cmdReadDevice->isEnabled() ||
+                   main->p278->isEnabled() || main->mnuLoad->isEnabled() ||
+                   main->txtFosc->isEnabled());
       EXPECT_TRUE(main->Progress->isVisible());
       EXPECT_EQ(main->lblTestStatus->text(), "");
-      // A second run, a read, or any window that would hold the flow is
-      // refused while this one runs.
-      EXPECT_FALSE(main->mnuLoad->isEnabled());
-      EXPECT_FALSE(main->txtFosc->isEnabled());
+      // A second run, a read, or a window that would hold the flow is refused meanwhile.
       main->programDevice();
       main->readDevice();
       QTest::mouseClick(main->picBlkDgm, Qt::LeftButton, {}, QPoint(310, 100));
@@ -305,8 +273,6 @@ TEST_F(CommandTest, ProgramDevicePassesAndBurnsTheImage) {
   EXPECT_EQ(main->lblTestStatus->palette().color(QPalette::WindowText), QColor(0, 255, 0));
   expectIdle();
   EXPECT_EQ(maxProgress, 69);
-  // The blinking: the last four waits are 500, 500, 500, 250 with
-  // "", "PASSED", "", "PASSED" shown.
   ASSERT_GE(waits.size(), 4u);
   EXPECT_EQ(std::vector<int>(waits.end() - 4, waits.end()), (std::vector<int>{500, 500, 500, 250}));
   EXPECT_EQ(std::vector<QString>(captions.end() - 4, captions.end()),
@@ -317,38 +283,25 @@ TEST_F(CommandTest, ProgramDevicePassesAndBurnsTheImage) {
 }
 
 TEST_F(CommandTest, ProgramDeviceFailureShowsTheMessageAfterBlinking) {
-  struct Case {
-    zk7::EmulatorOptions::Fault fault;
-    const char* title;
-    const char* text;
-  };
-  const Case cases[] = {
-      {zk7::EmulatorOptions::NoChipLow, "Failed to Program Config. Word",
-       "Failed to Program Configuration Word!\r\nExpected: 7\r\nRead: 0"},
-      {zk7::EmulatorOptions::NoChipHigh, "Failed to Program Address 0",
-       "Failed to Program Register: 0\r\nExpected: 3400\r\nRead: 3FFF"},
-  };
   createMain();
-  for (const Case& c : cases) {
-    testSeam().clear();
-    waits.clear();
-    emulator->setFault(c.fault);
-    std::vector<int> waitsAtMessage;
-    QString labelAtMessage = "?";
-    testSeam().onMessage = [&](const RecordedMessage&) {
-      waitsAtMessage = waits;
-      labelAtMessage = main->lblTestStatus->text();
-      EXPECT_FALSE(main->cmdProgram->isEnabled());
-    };
-    QTest::mouseClick(main->cmdProgram, Qt::LeftButton);
-    expectMessage(c.title, c.text, Seam::Icon::Critical);
-    ASSERT_GE(waitsAtMessage.size(), 8u);
-    EXPECT_EQ(std::vector<int>(waitsAtMessage.end() - 8, waitsAtMessage.end()),
-              std::vector<int>(8, 250));
-    EXPECT_EQ(labelAtMessage, "");
-    EXPECT_EQ(main->lblTestStatus->palette().color(QPalette::WindowText), QColor(255, 0, 0));
-    expectIdle();
-  }
+  emulator->setFault(zk7::EmulatorOptions::NoChipHigh);
+  std::vector<int> waitsAtMessage;
+  QString labelAtMessage = "?";
+  testSeam().onMessage = [&](const RecordedMessage&) {
+    waitsAtMessage = waits;
+    labelAtMessage = main->lblTestStatus->text();
+    EXPECT_FALSE(main->cmdProgram->isEnabled());
+  };
+  QTest::mouseClick(main->cmdProgram, Qt::LeftButton);
+  expectMessage("Failed to Program Address 0",
+                "Failed to Program Register: 0\r\nExpected: 3400\r\nRead: 3FFF",
+                Seam::Icon::Critical);
+  ASSERT_GE(waitsAtMessage.size(), 8u);
+  EXPECT_EQ(std::vector<int>(waitsAtMessage.end() - 8, waitsAtMessage.end()),
+            std::vector<int>(8, 250));
+  EXPECT_EQ(labelAtMessage, "");
+  EXPECT_EQ(main->lblTestStatus->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+  expectIdle();
 }
 
 TEST_F(CommandTest, ClosingDuringARunLeavesProgrammingModeFirst) {

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <functional>
 
 #include "shell/blockdiagram.h"
 #include "shell/frmAbout.h"
@@ -31,19 +32,16 @@ TEST_F(ShellTest, StartUpShowsSplashFirstThenLoadsTheMainWindow) {
   main->setAttribute(Qt::WA_DeleteOnClose, false);
   frmMain* w = main.get();
   ASSERT_EQ(testSeam().modalsShown.size(), 1u);
-  EXPECT_FALSE(mainExistedDuringSplash);
-  EXPECT_TRUE(defaultsBeforeSplash);
+  EXPECT_TRUE(!mainExistedDuringSplash && defaultsBeforeSplash);
   EXPECT_TRUE(MainWindow() == w && w->isVisible());
-  EXPECT_TRUE(w->p378->isChecked());
+  EXPECT_TRUE(w->p378->isChecked() && w->optXTAL[2]->isChecked());
   EXPECT_EQ(App().port.base(), 0x378);
   EXPECT_EQ(App().Fosc, 4000000.0);
   EXPECT_EQ(w->txtFosc->text(), "4000");
   EXPECT_EQ(w->lblConfigWord->text(), "Config Word = 0x07");
-  EXPECT_TRUE(w->optXTAL[2]->isChecked());
   EXPECT_EQ(w->statusPort->text(), "0x378 · emulated chip");
-  // The start-up read put the blank chip's contents into MemMap.
+  // The start-up read put the blank chip into MemMap; the refreshed editors exist, hidden.
   for (int i = 0; i < zk7::kImageSize; ++i) EXPECT_EQ(App().image.MemMap[i], 0xFF) << i;
-  // The first refresh created the refreshed editors, none of them shown.
   for (WindowId id :
        {WindowId::GPIO, WindowId::CAN, WindowId::AtoD, WindowId::PWM1, WindowId::PWM2}) {
     if (!Windows::instance().has(id)) continue;
@@ -54,28 +52,20 @@ TEST_F(ShellTest, StartUpShowsSplashFirstThenLoadsTheMainWindow) {
 }
 
 TEST_F(ShellTest, SplashClosesOnEachOfItsFourActionsAndAboutShowsTheRecord) {
-  for (int action = 0; action < 4; ++action) {
+  const std::function<void(frmSplash&)> actions[] = {
+      [](frmSplash& s) { QTest::mouseClick(s.cmdContinue, Qt::LeftButton); },
+      [](frmSplash& s) { QTest::keyClick(&s, Qt::Key_A); },
+      [](frmSplash& s) { QTest::mouseClick(s.Frame1, Qt::LeftButton, {}, QPoint(300, 225)); },
+      [](frmSplash& s) { QTest::mouseClick(s.imgLogo, Qt::LeftButton); }};
+  for (const auto& action : actions) {
     frmSplash s;
     s.show();
     EXPECT_EQ(s.lblVersion->text(), "Version 1.1.0");
     EXPECT_EQ(s.lblWarning->text(),
               "Warning:  This software is intended for demostration purposes only. ");
     EXPECT_FALSE(s.lblPlatform->isVisible());
-    switch (action) {
-      case 0:
-        QTest::mouseClick(s.cmdContinue, Qt::LeftButton);
-        break;
-      case 1:
-        QTest::keyClick(&s, Qt::Key_A);
-        break;
-      case 2:
-        QTest::mouseClick(s.Frame1, Qt::LeftButton, {}, QPoint(300, 225));
-        break;
-      case 3:
-        QTest::mouseClick(s.imgLogo, Qt::LeftButton);
-        break;
-    }
-    EXPECT_FALSE(s.isVisible()) << action;
+    action(s);
+    EXPECT_FALSE(s.isVisible());
   }
   createMain(false);
   bool shown = false;
@@ -132,12 +122,10 @@ TEST_F(ShellTest, PortCheckRunsBeforeFrequencyReadAndRefreshAndOnEachChoice) {
   testSeam().clear();
   emulator->setFault(zk7::EmulatorOptions::WrongAddress);
   main->p3BC->trigger();
-  EXPECT_TRUE(main->p3BC->isChecked());
-  EXPECT_FALSE(main->p378->isChecked());
+  EXPECT_TRUE(main->p3BC->isChecked() && !main->p378->isChecked());
   EXPECT_EQ(App().port.base(), 0x3BC);
   EXPECT_TRUE(main->statusPort->text().startsWith("0x3BC"));
-  ASSERT_EQ(testSeam().messages.size(), 1u);
-  EXPECT_EQ(testSeam().messages[0].text, "Wrong LPT Address");
+  expectMessage("Check Parallel Port", "Wrong LPT Address", Seam::Icon::Critical);
 }
 
 TEST_F(ShellTest, UnreachablePortIsSaidOnceAndShownInTheStatusBar) {
@@ -155,21 +143,16 @@ TEST_F(ShellTest, UnreachablePortIsSaidOnceAndShownInTheStatusBar) {
   EXPECT_EQ(main->statusPort->text(), "0x378 · not accessible");
 }
 
-TEST_F(ShellTest, OscillatorOptionsRewriteTheConfigurationWord) {
+TEST_F(ShellTest, OscillatorOptionsRewriteTheWordAndRefreshNormalisesOnlyOnAChange) {
   createMain();
   QTest::mouseClick(main->optXTAL[0], Qt::LeftButton);
   EXPECT_EQ(regs().ConfigWord(), 4);
-  EXPECT_EQ(main->lblConfigWord->text(), "Config Word = 0x04");
   QTest::mouseClick(main->optXTAL[2], Qt::LeftButton);
   EXPECT_EQ(regs().ConfigWord(), 7);
   regs().setConfigWord(0x1207);
   QTest::mouseClick(main->optXTAL[1], Qt::LeftButton);
   EXPECT_EQ(regs().ConfigWord(), 5);
   EXPECT_EQ(main->lblConfigWord->text(), "Config Word = 0x05");
-}
-
-TEST_F(ShellTest, RefreshShowsTheWordAndNormalisesOnlyOnAChangedOption) {
-  createMain(false);
   struct Step {
     std::int16_t word;
     int option;  // expected selected option
@@ -189,7 +172,7 @@ TEST_F(ShellTest, RefreshShowsTheWordAndNormalisesOnlyOnAChangedOption) {
     EXPECT_TRUE(main->optXTAL[static_cast<std::size_t>(s.option)]->isChecked()) << s.word;
     EXPECT_EQ(regs().ConfigWord(), s.after);
     EXPECT_EQ(main->lblConfigWord->text(), s.label);
-    EXPECT_EQ(regs().registers(), before.registers());
+    EXPECT_EQ(regs().registers(), before.registers());  // only the word may change
   }
   App().Fosc = 3686400;
   RefreshAll();
@@ -207,8 +190,7 @@ TEST_F(ShellTest, DeviceToggleMasksTheConverterAndClearsItsRegisters) {
   const zk7::RegisterSet before = regs();
   QTest::mouseClick(main->cmdDevice, Qt::LeftButton);
   EXPECT_EQ(main->cmdDevice->text(), "ZK7B");
-  EXPECT_TRUE(main->isZK7B());
-  EXPECT_TRUE(main->lblAtoDMask->isVisible());
+  EXPECT_TRUE(main->isZK7B() && main->lblAtoDMask->isVisible());
   ASSERT_NE(Windows::instance().existing(WindowId::GPIO), nullptr);  // created, hidden
   EXPECT_FALSE(Windows::instance().existing(WindowId::GPIO)->isVisible());
   // The mask takes the clicks meant for the converter block.
@@ -223,8 +205,6 @@ TEST_F(ShellTest, DeviceToggleMasksTheConverterAndClearsItsRegisters) {
   expect.set(zk7::ADCON1, 0x0F);
   for (int r = zk7::ADCMP3H; r <= zk7::ADCMP0L; ++r) expect.set(r, 0x00);
   EXPECT_EQ(regs(), expect);
-  zk7::BuildMemoryImage(regs(), App().image);
-  EXPECT_EQ(App().image.MemMap[zk7::ADCON1], 0x0F);
 }
 
 TEST_F(ShellTest, FrequencyBoxFiltersKeysAndChecksOnLeaving) {
@@ -254,8 +234,7 @@ TEST_F(ShellTest, FrequencyBoxFiltersKeysAndChecksOnLeaving) {
                   Seam::Icon::Critical);
     EXPECT_EQ(App().Fosc, 0.0) << text;
   }
-  // Clicking the diagram takes the focus first, so an editor opened there
-  // computes with the frequency just typed.
+  // Clicking the diagram takes the focus first: an editor opened there sees the new frequency.
   box->setFocus(Qt::TabFocusReason);
   box->setText("20000");
   QTest::mouseClick(main->picBlkDgm, Qt::LeftButton, {}, QPoint(5, 5));
@@ -276,7 +255,7 @@ TEST(BlockDiagramHitTest, BordersAndGapsOpenNothing) {
     EXPECT_EQ(BlockDiagram::BlockAt(QPointF(c.x, c.y)), c.block) << c.x << "," << c.y;
 }
 
-TEST_F(ShellTest, DiagramOpensTheBlockEditorAndMarksItGreen) {
+TEST_F(ShellTest, DiagramOpensTheBlockEditorMarksItGreenAndShowsAPointer) {
   StandInWindow gpio(WindowId::GPIO);
   StandInWindow none(WindowId::UserReg, true);
   createMain();
@@ -294,12 +273,11 @@ TEST_F(ShellTest, DiagramOpensTheBlockEditorAndMarksItGreen) {
   ASSERT_EQ(testSeam().modalsShown.size(), 1u);
   EXPECT_EQ(testSeam().modalsShown[0], Windows::instance().existing(WindowId::GPIO));
   EXPECT_EQ(refreshes, 1);  // activation after the editor closed
-  main->activated();        // marks stay on later activations
+  main->activated();        // the mark stays
   SetMainRefreshSection(nullptr);
   for (int b = 0; b < BlockDiagram::kBlockCount; ++b) EXPECT_EQ(pic->visited(b), b == 4);
 
-  // The box of width 10 over the GPIO border keeps only green; the inside of
-  // the block and the other blocks stay as drawn.
+  // The box of width 10 over the GPIO border keeps only green; all else stays as drawn.
   const QImage& img = pic->picture();
   const qreal dpr = img.devicePixelRatio();
   auto px = [&](const QImage& i, int x, int y) {
@@ -312,11 +290,7 @@ TEST_F(ShellTest, DiagramOpensTheBlockEditorAndMarksItGreen) {
   }
   EXPECT_EQ(px(img, 310, 140), px(before, 310, 140));
   EXPECT_EQ(px(img, 30, 490), px(before, 30, 490));
-}
 
-TEST_F(ShellTest, PointerChangesOverBlocks) {
-  createMain();
-  BlockDiagram* pic = main->picBlkDgm;
   QTest::mouseMove(pic, QPoint(100, 490));
   QTRY_VERIFY(pic->showsBlockCursor());
   EXPECT_EQ(pic->cursor().shape(), Qt::BitmapCursor);
@@ -346,13 +320,15 @@ TEST_F(ShellTest, ScheduledTxAndReadDeviceOpenTheirWindows) {
 TEST_F(ShellTest, PinsAreLaidOutAroundThePicture) {
   createMain(false);
   const QRect pic = main->picBlkDgm->geometry();
+  EXPECT_GT(main->shpPin[1]->y(), pic.top());
   QStringList rows;  // left and right caption of each row, top to bottom
   for (int r = 0; r < 7; ++r) {
     QLabel* l = main->lblPinName[1 + r];
     QLabel* rt = main->lblPinName[14 - r];
     rows << l->text() + "|" + rt->text();
-    EXPECT_NEAR(main->shpPin[1 + r]->y(), pic.top() + (100 + r * 3.5 * 375) / 15, 1) << r;
-    EXPECT_EQ(l->x() + l->width(), main->shpPin[1 + r]->x());  // ends at its marker
+    const int step = main->shpPin[2]->y() - main->shpPin[1]->y();  // rows evenly spaced
+    EXPECT_NEAR(main->shpPin[1 + r]->y() - main->shpPin[std::max(r, 1)]->y(), r ? step : 0, 1);
+    EXPECT_EQ(l->x() + l->width(), main->shpPin[1 + r]->x());  // captions end at their markers
     EXPECT_EQ(rt->x(), main->shpPin[8 + r]->x() + main->shpPin[8 + r]->width());
     EXPECT_TRUE(l->y() == main->shpPin[1 + r]->y() && rt->y() == main->shpPin[8 + r]->y());
   }
@@ -361,7 +337,7 @@ TEST_F(ShellTest, PinsAreLaidOutAroundThePicture) {
   EXPECT_EQ(main->shpPin[1]->x() + main->shpPin[1]->width(), pic.left());
   QLabel* txcan = main->lblPinName[13];
   EXPECT_EQ(main->cmdSTCON->y(), txcan->y());
-  EXPECT_NEAR(main->cmdSTCON->x(), txcan->x() + 1.1 * txcan->width(), 1);
+  EXPECT_GT(main->cmdSTCON->x(), txcan->x() + txcan->width());
 }
 
 TEST_F(ShellTest, OnlyAWindowThatDoesNotFitTheWorkAreaMoves) {
