@@ -1,9 +1,6 @@
 #include "shell/guiflow.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
-#include <QTimer>
 
 namespace {
 std::function<void(int)>& waitOverride() {
@@ -21,22 +18,9 @@ void GuiDelayMs(int ms) {
     waitOverride()(ms);
     return;
   }
-  if (ms <= 0) return;
-  QElapsedTimer clock;
-  clock.start();
-  const qint64 deadline = static_cast<qint64>(ms) * 1000000;
-  // A precise timer brings the loop back close to the deadline; the last
-  // fraction of a millisecond is spun so the wait overshoots by very little.
-  if (ms > 1) {
-    QEventLoop loop;
-    QTimer timer;
-    timer.setTimerType(Qt::PreciseTimer);
-    timer.setSingleShot(true);
-    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-    timer.start(ms - 1);
-    loop.exec();
-  }
-  while (clock.nsecsElapsed() < deadline) QApplication::processEvents(QEventLoop::AllEvents, 0);
+  // The core's precise sleep, handling pending events between short slices,
+  // so the windows stay live and a 1 ms pulse lasts very little more.
+  zk7::PreciseSleepMs(ms, [] { QApplication::processEvents(); });
 }
 
 zk7::FlowCallbacks GuiFlowCallbacks() {
