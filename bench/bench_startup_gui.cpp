@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/auto_seam.h"
 #include "shell/frmMain.h"
 #include "shell/refresh.h"
 #include "shell/seam.h"
@@ -28,26 +29,6 @@
 extern char** environ;
 
 namespace {
-
-// Closes the splash at once and answers every other question with nothing.
-class AutoSeam : public Seam {
- public:
-  void message(QWidget*, const QString&, const QString&, Icon) override {}
-  QString openFileName(QWidget*, const QString&, const QString&, const QString&,
-                       const QString&) override {
-    return {};
-  }
-  QString saveFileName(QWidget*, const QString&, const QString&, const QString&,
-                       const QString&) override {
-    return {};
-  }
-  int execModal(QDialog* d) override {
-    d->show();
-    QApplication::processEvents();
-    d->hide();
-    return QDialog::Accepted;
-  }
-};
 
 AutoSeam autoSeam;
 

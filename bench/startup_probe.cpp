@@ -6,33 +6,11 @@
 #include <QElapsedTimer>
 #include <QWindow>
 
+#include "bench/auto_seam.h"
 #include "shell/frmMain.h"
 #include "shell/seam.h"
 #include "shell/startup.h"
 #include "shell/version.h"
-
-namespace {
-
-class AutoSeam : public Seam {
- public:
-  void message(QWidget*, const QString&, const QString&, Icon) override {}
-  QString openFileName(QWidget*, const QString&, const QString&, const QString&,
-                       const QString&) override {
-    return {};
-  }
-  QString saveFileName(QWidget*, const QString&, const QString&, const QString&,
-                       const QString&) override {
-    return {};
-  }
-  int execModal(QDialog* d) override {
-    d->show();
-    QApplication::processEvents();
-    d->hide();
-    return QDialog::Accepted;
-  }
-};
-
-}  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
