@@ -7,7 +7,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QSignalBlocker>
@@ -20,6 +19,7 @@
 #include "model/hex.h"
 #include "shell/app.h"
 #include "shell/seam.h"
+#include "shell/uitext.h"
 
 using namespace zk7;
 
@@ -37,17 +37,8 @@ const char* const kMagenta = "rgb(255, 0, 255)";
 
 const CanField* const kSegmentField[3] = {&kPropSeg, &kPhaseSeg1, &kPhaseSeg2};
 
-QString Q(const std::string& s) {
-  return QString::fromStdString(s);
-}
-
-char DecimalPoint() {
-  const QString dp = QLocale().decimalPoint();
-  return dp.isEmpty() ? '.' : dp.at(0).toLatin1();
-}
-
 QString Number(double v) {
-  return Q(FormatNumber(v, DecimalPoint()));
+  return DecimalText(v);
 }
 
 template <class T>

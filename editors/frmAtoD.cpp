@@ -8,7 +8,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpressionValidator>
@@ -22,16 +21,11 @@
 #include "model/gpio.h"
 #include "shell/app.h"
 #include "shell/refresh.h"
+#include "shell/uitext.h"
 
 using namespace editor_ui;
 
 namespace {
-
-char DecimalPoint() {
-  QString p = QLocale().decimalPoint();
-  char c = p.isEmpty() ? '.' : p.at(0).toLatin1();
-  return c ? c : '.';
-}
 
 QString Text(const std::string& s) {
   return QString::fromStdString(s);
@@ -303,12 +297,12 @@ QWidget* frmAtoD::buildThresholds() {
 void frmAtoD::showThreshold(int n) {
   int code = zk7::CodeAtSliderPosition(CMPSlider[n]->value());
   CMPSlider[n]->setToolTip(QString::number(code));
-  txtVcmp[n]->setText(Text(zk7::FormatNumber(zk7::ThresholdVoltage(code, scale_), DecimalPoint())));
+  txtVcmp[n]->setText(DecimalText(zk7::ThresholdVoltage(code, scale_)));
 }
 
 void frmAtoD::showDerivedTimes() {
   const double fosc = App().Fosc;
-  const char sep = DecimalPoint();
+  const char sep = LocaleDecimalPoint();
   txtAtoDConv->setText(Text(zk7::AtoDConvRateText(fosc, cmbAtoDConv->currentIndex(), sep)));
   txtAtoDAQT->setText(Text(zk7::AtoDAcqTimeText(fosc, cmbAtoDAQT->currentIndex(), sep)));
   txtAutoConv->setText(Text(zk7::AutoConvTimeText(fosc, cmbAutoConv->currentIndex(), sep)));

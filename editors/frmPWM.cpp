@@ -6,7 +6,6 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLocale>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPointer>
@@ -47,12 +46,6 @@ const zk7::PwmModule& Regs(int module) {
 }
 
 }  // namespace
-
-QString DecimalText(double value) {
-  const QString point = QLocale().decimalPoint();
-  const char sep = point.size() == 1 && point.at(0).unicode() < 0x80 ? point.at(0).toLatin1() : '.';
-  return QString::fromStdString(zk7::FormatNumber(value, sep));
-}
 
 PwmShared& PwmState() {
   static PwmShared state;

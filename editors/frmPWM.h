@@ -4,6 +4,7 @@
 #include <QPointF>
 #include <QString>
 
+#include "shell/uitext.h"
 #include "shell/windows.h"
 
 class QCheckBox;
@@ -25,10 +26,6 @@ PwmShared& PwmState();
 
 // The look of an on/off state box: the caption, on green or off red.
 void ShowOnOff(QCheckBox* box, bool on, const QString& onText, const QString& offText);
-
-// A derived quantity as shown: the shortest decimal text with the user's
-// decimal separator, "--" when it has no finite value.
-QString DecimalText(double value);
 
 // Texts of the division-by-zero message a PWM display shows while Fosc is 0.
 QString DivisionByZeroText();

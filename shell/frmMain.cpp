@@ -32,6 +32,7 @@
 #include "shell/guiflow.h"
 #include "shell/refresh.h"
 #include "shell/seam.h"
+#include "shell/uitext.h"
 #include "shell/version.h"
 
 namespace {
@@ -55,15 +56,6 @@ constexpr int kOscModes[3] = {zk7::OscLP, zk7::OscXT, zk7::OscHS};
 
 int Px(double twips) {
   return static_cast<int>(std::lround(twips / kTwipsPerPixel));
-}
-
-QString Q(const std::string& s) {
-  return QString::fromStdString(s);
-}
-
-char DecimalPoint() {
-  const QString dp = QLocale().decimalPoint();
-  return dp.size() == 1 && dp.at(0).unicode() < 128 ? static_cast<char>(dp.at(0).unicode()) : '.';
 }
 
 bool IsFocusChangeWithinWindow(Qt::FocusReason reason) {
@@ -397,7 +389,7 @@ void frmMain::showRegisterSection() {
     rs.setConfigWord(zk7::WithOscMode(rs.ConfigWord(), kOscModes[index]));
   }
   lblConfigWord->setText(QString("Config Word = 0x0%1").arg(rs.ConfigWord() & 7));
-  txtFosc->setText(Q(zk7::FormatNumber(App().Fosc / 1000.0, DecimalPoint())));
+  txtFosc->setText(DecimalText(App().Fosc / 1000.0));
 }
 
 void frmMain::oscillatorChosen(int index) {
@@ -620,7 +612,7 @@ void frmMain::loadDeviceFile() {
   zk7::DeviceFileContents contents;
   std::string error;
   if (!zk7::ReadDeviceFile(QFile::encodeName(path).toStdString(), contents, error,
-                           DecimalPoint())) {
+                           LocaleDecimalPoint())) {
     Seam::instance().message(this, "Error Loading FIle", "Error! \r\n" + Q(error),
                              Seam::Icon::Critical);
     return;
