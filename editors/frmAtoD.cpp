@@ -27,10 +27,6 @@ using namespace editor_ui;
 
 namespace {
 
-QString Text(const std::string& s) {
-  return QString::fromStdString(s);
-}
-
 template <std::size_t N>
 QComboBox* ListBox(const QString& name, const std::array<zk7::ListLine, N>& lines, QWidget* p) {
   auto* c = new QComboBox(p);
@@ -303,9 +299,9 @@ void frmAtoD::showThreshold(int n) {
 void frmAtoD::showDerivedTimes() {
   const double fosc = App().Fosc;
   const char sep = LocaleDecimalPoint();
-  txtAtoDConv->setText(Text(zk7::AtoDConvRateText(fosc, cmbAtoDConv->currentIndex(), sep)));
-  txtAtoDAQT->setText(Text(zk7::AtoDAcqTimeText(fosc, cmbAtoDAQT->currentIndex(), sep)));
-  txtAutoConv->setText(Text(zk7::AutoConvTimeText(fosc, cmbAutoConv->currentIndex(), sep)));
+  txtAtoDConv->setText(Q(zk7::AtoDConvRateText(fosc, cmbAtoDConv->currentIndex(), sep)));
+  txtAtoDAQT->setText(Q(zk7::AtoDAcqTimeText(fosc, cmbAtoDAQT->currentIndex(), sep)));
+  txtAutoConv->setText(Q(zk7::AutoConvTimeText(fosc, cmbAutoConv->currentIndex(), sep)));
 }
 
 void frmAtoD::showControls() {
