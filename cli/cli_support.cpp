@@ -12,7 +12,7 @@
 namespace zk7cli {
 
 bool ParseArgs(const std::vector<std::string>& words, const std::set<std::string>& valueOptions,
-               Args& args, std::string& error) {
+               Args& args, std::string& error, const std::set<std::string>& flagOptions) {
   bool optionsEnded = false;
   for (std::size_t i = 0; i < words.size(); ++i) {
     const std::string& w = words[i];
@@ -37,6 +37,17 @@ bool ParseArgs(const std::vector<std::string>& words, const std::set<std::string
       hasValue = true;
     }
     if (name == "--output") name = "-o";
+    if (flagOptions.count(name)) {
+      if (hasValue) {
+        error = "option " + name + " takes no value";
+        return false;
+      }
+      if (!args.flags.insert(name).second) {
+        error = "option " + name + " given twice";
+        return false;
+      }
+      continue;
+    }
     if (!valueOptions.count(name)) {
       error = "unknown option " + name;
       return false;

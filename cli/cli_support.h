@@ -22,8 +22,10 @@ constexpr const char* kDefaultFoscText = "4000";
 struct Args {
   std::vector<std::string> positional;
   std::map<std::string, std::string> options;  // by canonical name ("-o", "--port", ...)
+  std::set<std::string> flags;                 // options without a value ("--json", ...)
   bool help = false;
   bool has(const std::string& name) const { return options.count(name) != 0; }
+  bool flag(const std::string& name) const { return flags.count(name) != 0; }
   std::string get(const std::string& name) const {
     auto it = options.find(name);
     return it == options.end() ? std::string() : it->second;
@@ -32,9 +34,10 @@ struct Args {
 
 // Splits words into options and positionals. valueOptions are the options
 // that take a value ("--port X" or "--port=X"); "--output" is read as "-o".
-// False with error for an unknown option or a missing value.
+// flagOptions take no value ("--json"). False with error for an unknown
+// option, a missing value, a value given to a flag, or an option given twice.
 bool ParseArgs(const std::vector<std::string>& words, const std::set<std::string>& valueOptions,
-               Args& args, std::string& error);
+               Args& args, std::string& error, const std::set<std::string>& flagOptions = {});
 
 // Prints "zk7prog CMD: message" and the hint to --help; returns kExitUsage.
 int UsageError(Io& io, const std::string& command, const std::string& message);

@@ -132,7 +132,8 @@ bool AtomicWriteFile(const std::string& path, const std::string& content, std::s
   return true;
 }
 
-bool ReadWholeFile(const std::string& path, std::string& content, std::string& error) {
+bool ReadWholeFile(const std::string& path, std::size_t maxBytes, std::string& content,
+                   std::string& error) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     error = SystemText(errno);
@@ -150,6 +151,11 @@ bool ReadWholeFile(const std::string& path, std::string& content, std::string& e
       return false;
     }
     if (n == 0) break;
+    if (static_cast<std::size_t>(n) > maxBytes - data.size()) {
+      ::close(fd);
+      error = "the file is larger than " + std::to_string(maxBytes) + " bytes";
+      return false;
+    }
     data.append(buffer, static_cast<std::size_t>(n));
   }
   ::close(fd);

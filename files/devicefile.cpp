@@ -156,7 +156,7 @@ bool ParseDeviceFile(const std::string& content, DeviceFileContents& out, std::s
 bool ReadDeviceFile(const std::string& path, DeviceFileContents& out, std::string& error,
                     char decimalSeparator) {
   std::string content;
-  if (!ReadWholeFile(path, content, error)) return false;
+  if (!ReadWholeFile(path, kMaxDeviceFileBytes, content, error)) return false;
   return ParseDeviceFile(content, out, error, decimalSeparator);
 }
 

@@ -2,6 +2,7 @@
 // frequency text, one value per line, CR LF.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -31,7 +32,9 @@ bool ParseFrequencyKHz(std::string_view text, double& kHz, char decimalSeparator
 // LF alone.
 bool ParseDeviceFile(const std::string& content, DeviceFileContents& out, std::string& error,
                      char decimalSeparator = '.');
-// Reads and parses the file at path (an unreadable file is an error).
+// A device file is about 300 bytes; anything this large is not one.
+constexpr std::size_t kMaxDeviceFileBytes = 64 * 1024;
+// Reads and parses the file at path (an unreadable or oversized file is an error).
 bool ReadDeviceFile(const std::string& path, DeviceFileContents& out, std::string& error,
                     char decimalSeparator = '.');
 

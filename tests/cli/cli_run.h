@@ -42,7 +42,7 @@ class CliTest : public ::testing::Test {
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
   std::string Read(const std::string& name) const {
     std::string content, error;
-    EXPECT_TRUE(zk7::ReadWholeFile(Path(name), content, error)) << name << ": " << error;
+    EXPECT_TRUE(zk7::ReadWholeFile(Path(name), 1 << 20, content, error)) << name << ": " << error;
     return content;
   }
   void Write(const std::string& name, const std::string& content) const {

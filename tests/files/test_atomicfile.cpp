@@ -27,7 +27,7 @@ class AtomicFile : public ::testing::Test {
   }
   std::string Read(const std::string& path) const {
     std::string content, error;
-    EXPECT_TRUE(ReadWholeFile(path, content, error)) << error;
+    EXPECT_TRUE(ReadWholeFile(path, 1 << 20, content, error)) << error;
     return content;
   }
   std::string dir_;

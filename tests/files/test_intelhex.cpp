@@ -60,7 +60,7 @@ TEST(IntelHex, FileIsReplacedWholeAndObjcopyAcceptsIt) {
   std::string error, content;
   ASSERT_TRUE(WriteIntelHexFile(path, image.ProgramImage, 4, error)) << error;
   ASSERT_TRUE(WriteIntelHexFile(path, image.ProgramImage, 7, error)) << error;
-  ASSERT_TRUE(ReadWholeFile(path, content, error));
+  ASSERT_TRUE(ReadWholeFile(path, 1 << 20, content, error));
   EXPECT_EQ(content, WriteIntelHex(image.ProgramImage, 7));
   EXPECT_FALSE(WriteIntelHexFile(path + ".d/x.hex", image.ProgramImage, 7, error));
 
