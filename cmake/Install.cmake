@@ -40,16 +40,16 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "ZK7 Programmer project")
 set(CPACK_PACKAGE_CONTACT "ZK7 Programmer project <maintainers@zk7-programmer.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "configuration editor and programmer for ZK7A/ZK7B CAN I/O expanders")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
- Edits the power-up configuration of a ZK7A or ZK7B CAN input/output expander
- chip (GPIO, A/D converter, PWM, scheduled transmission, CAN bit timing,
- identifiers and filters, user memory), saves it as a device file (*.dvs),
- exports Intel HEX, and burns and verifies a chip through a bit-banged
- programmer adapter on a parallel port. zk7-programmer is the desktop
- application, zk7prog the command-line tool for scripts and production lines.
- An emulated chip lets everything run without hardware.
- .
- Users who program chips through /dev/parport* must be members of group lp.")
+# CPack puts the summary first and indents these lines as the control file wants.
+set(CPACK_PACKAGE_DESCRIPTION "Edits the power-up configuration of a ZK7A or ZK7B CAN input/output expander
+chip (GPIO, A/D converter, PWM, scheduled transmission, CAN bit timing,
+identifiers and filters, user memory), saves it as a device file (*.dvs),
+exports Intel HEX, and burns and verifies a chip through a bit-banged
+programmer adapter on a parallel port. zk7-programmer is the desktop
+application, zk7prog the command-line tool for scripts and production lines.
+An emulated chip lets everything run without hardware.
+
+Users who program chips through /dev/parport* must be members of group lp.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
