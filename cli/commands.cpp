@@ -6,6 +6,7 @@
 #include "files/devicefile.h"
 #include "files/intelhex.h"
 #include "programmer/emulator.h"
+#include "zk7_version.h"
 
 namespace zk7cli {
 
@@ -28,7 +29,7 @@ void PrintTopHelp(std::ostream& os) {
         "PORT is 278, 378, 3BC, /dev/parportN or\n  "
      << zk7::EmulatorOptionsSummary()
      << "\n\nExit status: 0 success, 1 the chip failed or differs, 2 usage, file or port error.\n"
-        "'zk7prog COMMAND --help' describes a command.\n";
+        "'zk7prog COMMAND --help' describes a command, 'zk7prog --version' the version.\n";
 }
 
 struct Command {
@@ -53,6 +54,10 @@ int Run(const std::vector<std::string>& args, Io& io) {
   if (name == "--help" || name == "-h" || name == "help") {
     if (name == "help" && args.size() > 1) return Run({args[1], "--help"}, io);
     PrintTopHelp(io.out);
+    return kExitOk;
+  }
+  if (name == "--version") {
+    io.out << kProgramName << " " ZK7_VERSION "\n";
     return kExitOk;
   }
   for (const auto& c : kCommands)

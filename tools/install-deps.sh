@@ -3,6 +3,7 @@
 set -euo pipefail
 pkgs=(build-essential cmake ccache qt6-base-dev qt6-base-dev-tools libgl-dev libgtest-dev libgmock-dev
       googletest libbenchmark-dev xvfb xauth binutils nlohmann-json3-dev)
+pkgs+=(desktop-file-utils appstream man-db groff-base dpkg-dev file)  # tools/check-install.sh
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

@@ -8,6 +8,8 @@ TEST_F(CliTest, HelpAndUsageErrors) {
   EXPECT_TRUE(r.code == 2 && Contains(r.err, "Usage: zk7prog COMMAND"));
   r = RunCli({"--help"});
   EXPECT_TRUE(r.code == 0 && Contains(r.out, "emulator"));
+  r = RunCli({"--version"});
+  EXPECT_TRUE(r.code == 0 && r.out == "zk7prog 1.1.0\n" && r.err.empty());
   for (const char* cmd : {"show", "export-hex", "write-dvs", "program", "read", "verify"})
     EXPECT_TRUE(Contains(RunCli({cmd, "--help"}).out, std::string("Usage: zk7prog ") + cmd));
   const std::vector<std::vector<std::string>> bad = {

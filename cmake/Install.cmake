@@ -1,0 +1,60 @@
+# The version header both programs print, the install rules (programs, desktop
+# entry, icons, AppStream metainfo, man pages, bash completion) and the Debian
+# package made by `cpack -G DEB`.
+include(GNUInstallDirs)
+
+# One source for the version: the project version above. Both programs and the
+# version record of the windows include the generated header.
+set(ZK7_APP_ID "org.example.zk7programmer")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/zk7_version.h.in
+  ${CMAKE_BINARY_DIR}/generated/zk7_version.h @ONLY)
+target_include_directories(zk7core PUBLIC ${CMAKE_BINARY_DIR}/generated)
+
+set(ZK7_DATA ${CMAKE_SOURCE_DIR}/data)
+install(TARGETS zk7prog RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${ZK7_DATA}/zk7prog.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${ZK7_DATA}/zk7prog.bash-completion
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME zk7prog)
+install(FILES ${CMAKE_SOURCE_DIR}/README.md
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zk7-programmer)
+if(ZK7_BUILD_GUI)
+  install(TARGETS zk7-programmer RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${ZK7_DATA}/zk7-programmer.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${ZK7_DATA}/${ZK7_APP_ID}.desktop
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES ${ZK7_DATA}/${ZK7_APP_ID}.metainfo.xml
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+  # The PNGs are rendered from the SVG once and kept in the tree:
+  #   rsvg-convert -w N -h N data/zk7-programmer.svg -o data/zk7-programmer-N.png
+  set(icons ${CMAKE_INSTALL_DATADIR}/icons/hicolor)
+  install(FILES ${ZK7_DATA}/zk7-programmer.svg DESTINATION ${icons}/scalable/apps)
+  foreach(size 48 256)
+    install(FILES ${ZK7_DATA}/zk7-programmer-${size}.png
+      DESTINATION ${icons}/${size}x${size}/apps RENAME zk7-programmer.png)
+  endforeach()
+endif()
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME zk7-programmer)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "ZK7 Programmer project")
+set(CPACK_PACKAGE_CONTACT "ZK7 Programmer project <maintainers@zk7-programmer.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "configuration editor and programmer for ZK7A/ZK7B CAN I/O expanders")
+# CPack puts the summary first and indents these lines as the control file wants.
+set(CPACK_PACKAGE_DESCRIPTION "Edits the power-up configuration of a ZK7A or ZK7B CAN input/output expander
+chip (GPIO, A/D converter, PWM, scheduled transmission, CAN bit timing,
+identifiers and filters, user memory), saves it as a device file (*.dvs),
+exports Intel HEX, and burns and verifies a chip through a bit-banged
+programmer adapter on a parallel port. zk7-programmer is the desktop
+application, zk7prog the command-line tool for scripts and production lines.
+An emulated chip lets everything run without hardware.
+
+Users who program chips through /dev/parport* must be members of group lp.")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://zk7-programmer.example/")
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "bash-completion")
+set(CPACK_STRIP_FILES ON)
+include(CPack)

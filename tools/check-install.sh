@@ -1,0 +1,107 @@
+#!/usr/bin/env bash
+# Checks what an install delivers, from a configured and built build folder
+# (default build/): installs into a temporary prefix and checks the file list,
+# validates the desktop entry and the AppStream metainfo, renders the man pages,
+# runs --version and the bash completion, then builds the Debian package, lists
+# it, and (as root) installs it with apt-get, runs zk7prog from PATH and removes
+# it again.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() {
+  echo "check-install: $*" >&2
+  exit 1
+}
+cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
+version=$(cache CMAKE_PROJECT_VERSION)
+gui=$(cache ZK7_BUILD_GUI)
+app_id=org.example.zk7programmer
+
+# Every file an install must give, and nothing else.
+prefix=$work/prefix
+cmake --install "$build" --prefix "$prefix" >/dev/null
+expected=(bin/zk7prog share/man/man1/zk7prog.1 share/bash-completion/completions/zk7prog
+  share/doc/zk7-programmer/README.md)
+if [ "$gui" = ON ]; then
+  expected+=(bin/zk7-programmer share/man/man1/zk7-programmer.1
+    "share/applications/$app_id.desktop" "share/metainfo/$app_id.metainfo.xml"
+    share/icons/hicolor/scalable/apps/zk7-programmer.svg
+    share/icons/hicolor/48x48/apps/zk7-programmer.png
+    share/icons/hicolor/256x256/apps/zk7-programmer.png)
+fi
+diff -u <(printf '%s\n' "${expected[@]}" | sort) <(cd "$prefix" && find . -type f | sed 's|^\./||' | sort) ||
+  fail "the installed files differ from the expected list (- expected, + installed)"
+
+# Validators, man pages, icon sizes.
+if [ "$gui" = ON ]; then
+  desktop-file-validate "$prefix/share/applications/$app_id.desktop"
+  appstreamcli validate --no-net "$prefix/share/metainfo/$app_id.metainfo.xml"
+  for size in 48 256; do
+    file "$prefix/share/icons/hicolor/${size}x${size}/apps/zk7-programmer.png" |
+      grep -q "PNG image data, $size x $size" || fail "the ${size} px icon is not ${size} x ${size}"
+  done
+fi
+for page in "$prefix"/share/man/man1/*.1; do
+  warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man -l --warnings=all "$page" 2>&1 >/dev/null) ||
+    fail "man cannot render $page"
+  [ -z "$warnings" ] || fail "man warns on $page: $warnings"
+done
+
+# --version from the installed programs; the application must not need a display.
+[ "$("$prefix/bin/zk7prog" --version)" = "zk7prog $version" ] || fail "zk7prog --version"
+if [ "$gui" = ON ]; then
+  [ "$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/zk7-programmer" --version)" = \
+    "zk7-programmer $version" ] || fail "zk7-programmer --version"
+fi
+
+# The completion: a command, a port and a file by extension.
+mkdir "$work/files" && touch "$work/files/a.dvs" "$work/files/b.txt"
+complete_line() {
+  (cd "$work/files" && bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1))
+    _zk7prog; echo "${COMPREPLY[*]}"' _ "$prefix/share/bash-completion/completions/zk7prog" "$@")
+}
+[ "$(complete_line zk7prog prog)" = program ] || fail "completion of a command"
+[ "$(complete_line zk7prog verify a.dvs --port em)" = emulator ] || fail "completion of a port"
+[ "$(complete_line zk7prog show "")" = a.dvs ] || fail "completion of a file"
+
+# The Debian package.
+rm -f "$build"/zk7-programmer_*.deb
+(cd "$build" && cpack -G DEB >"$work/cpack.log" 2>&1) || {
+  cat "$work/cpack.log"
+  fail "cpack"
+}
+deb=$(realpath "$build"/zk7-programmer_"$version"_*.deb)
+dpkg-deb -c "$deb"
+dpkg-deb -f "$deb" Package Version Section Depends
+dpkg-deb -f "$deb" Depends | grep -q libc6 || fail "the package's dependencies were not computed"
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "check-install: not root, the package was not installed"
+elif dpkg-query -W -f='${Status}' zk7-programmer 2>/dev/null | grep -q "ok installed"; then
+  echo "check-install: zk7-programmer is installed already; left as it is, not tried"
+else
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >"$work/apt.log" 2>&1 || {
+    cat "$work/apt.log"
+    fail "apt-get install"
+  }
+  dpkg -L zk7-programmer >"$work/files.list"
+  [ "$(zk7prog --version)" = "zk7prog $version" ] || fail "zk7prog --version from PATH"
+  [ "$(command -v zk7prog)" = /usr/bin/zk7prog ] || fail "PATH finds $(command -v zk7prog) first"
+  if [ "$gui" = ON ]; then
+    [ "$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM zk7-programmer --version)" = \
+      "zk7-programmer $version" ] || fail "zk7-programmer --version from PATH"
+  fi
+  DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq zk7-programmer >"$work/apt.log" 2>&1 || {
+    cat "$work/apt.log"
+    fail "apt-get purge"
+  }
+  while read -r path; do
+    [ -d "$path" ] || [ ! -e "$path" ] || fail "$path is left after removal"
+  done <"$work/files.list"
+  ! dpkg-query -W -f='${Status}' zk7-programmer 2>/dev/null | grep -q "ok installed" ||
+    fail "the package is still installed"
+  echo "check-install: the package installed, ran and was removed"
+fi
+echo "check-install: all install checks passed"
