@@ -79,6 +79,8 @@ class Programmer {
   void SetProgLine(std::string_view name);
   // Reads the status register once; reports "LPT Cable Not Connected" or
   // "Wrong LPT Address" under the title "Check Parallel Port" through message.
+  // A port without the cable-check lines (a USB adapter) is not read; message
+  // then says the cable cannot be checked.
   void CheckLPT(
       const std::function<void(const std::string& title, const std::string& text)>& message);
   // The data-register byte last written (0xD0 before the first line change).
@@ -142,6 +144,7 @@ class Programmer {
   bool busy_ = false;
   bool abort_ = false;
   bool progMode_ = false;
+  PortBatch* batch_ = nullptr;  // set while ReadData gathers its frame
 };
 
 }  // namespace zk7
