@@ -42,7 +42,8 @@ constexpr int kLineStateCount = sizeof kLineStates / sizeof kLineStates[0];
 
 // The masks of all lines off: shadow byte 0xD0.
 constexpr std::array<std::uint8_t, 7> kInitialMasks = {0xFF, 0xFF, 0xF7, 0xDF, 0xFB, 0xFD, 0xFE};
-static_assert((0xFF & 0xFF & 0xF7 & 0xDF & 0xFB & 0xFD & 0xFE) == kLinesOff,
+static_assert((kInitialMasks[0] & kInitialMasks[1] & kInitialMasks[2] & kInitialMasks[3] &
+               kInitialMasks[4] & kInitialMasks[5] & kInitialMasks[6]) == kLinesOff,
               "the initial masks are the all-lines-off byte drivers start from");
 
 constexpr int kImageStartSteps = 16;
