@@ -11,7 +11,8 @@ namespace zk7cli {
 namespace {
 
 const char* kPortHelp =
-    "PORT is 278, 378, 3BC, /dev/parportN or\n  emulator[:OPTIONS] (see 'zk7prog --help').\n";
+    "PORT is 278, 378, 3BC, /dev/parportN, ftdi[:VID:PID[:SERIAL]] or\n  emulator[:OPTIONS] (see "
+    "'zk7prog --help').\n";
 
 int FlowFailure(Io& io, const zk7::FlowResult& r) {
   if (r.status == zk7::FlowResult::Aborted)

@@ -26,7 +26,7 @@ void PrintTopHelp(std::ostream& os) {
         "  read --port PORT [-o OUT.dvs|OUT.hex]   read a chip back\n"
         "  verify FILE.dvs --port PORT             compare a chip with a device file\n\n"
         "Without FILE.dvs the default configuration at 4000 kHz is used.\n"
-        "PORT is 278, 378, 3BC, /dev/parportN or\n  "
+        "PORT is 278, 378, 3BC, /dev/parportN, ftdi[:VID:PID[:SERIAL]] (USB adapter) or\n  "
      << zk7::EmulatorOptionsSummary()
      << "\n\nExit status: 0 success, 1 the chip failed or differs, 2 usage, file or port error.\n"
         "'zk7prog COMMAND --help' describes a command, 'zk7prog --version' the version.\n";

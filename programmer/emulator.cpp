@@ -15,9 +15,7 @@ namespace {
 
 // Data-register bits as the adapter wires them.
 constexpr std::uint8_t kDataOut = 0x01;
-// Status byte with the cable-check bits of a connected adapter (bit 7 high,
-// bits 5 and 4 low) and the unused low bits high.
-constexpr std::uint8_t kStatusIdle = 0x8F;
+constexpr std::uint8_t kStatusIdle = kStatusConnected;
 constexpr std::uint8_t kStatusReadLine = 0x40;
 constexpr std::uint8_t kStatusNoCable = 0x30;
 constexpr std::uint8_t kStatusNothing = 0xFF;

@@ -8,6 +8,7 @@
 
 #include "programmer/drivers.h"
 #include "programmer/emulator.h"
+#include "programmer/ftdi_driver.h"
 #include "programmer/protocol.h"
 
 namespace zk7 {
@@ -92,7 +93,16 @@ bool ParsePortChoice(const std::string& text, PortChoice& choice, std::uint16_t&
     choice = result;
     return true;
   }
-  error = "unknown port '" + text + "' (use 278, 378, 3BC, /dev/parportN or emulator[:OPTIONS])";
+  if (text == "ftdi" || text.rfind("ftdi:", 0) == 0) {
+    result.kind = PortChoice::Ftdi;
+    result.usb = text.size() > 5 ? text.substr(5) : std::string();
+    FtdiAddress address;
+    if (!ParseFtdiAddress(result.usb, address, error)) return false;
+    choice = result;
+    return true;
+  }
+  error = "unknown port '" + text +
+          "' (use 278, 378, 3BC, /dev/parportN, ftdi[:VID:PID[:SERIAL]] or emulator[:OPTIONS])";
   return false;
 }
 
@@ -173,6 +183,12 @@ void Port::open(std::uint16_t base) {
         d_->problem = "Cannot reach the parallel port at " + PortAddressText(base) + ": " + error +
                       "." + FixHint(error);
       return;
+    case PortChoice::Ftdi:
+      // The adapter has no I/O address; it is opened afresh (and checked) each time.
+      d_->driver.reset();
+      d_->driver = OpenFtdi(c.usb, error);
+      if (!d_->driver) d_->problem = "Cannot reach the USB adapter: " + error;
+      return;
     case PortChoice::Auto: {
       d_->driver.reset();
       std::string reasons;
@@ -200,6 +216,7 @@ const std::string& Port::accessProblem() const {
 }
 
 std::string Port::description() const {
+  if (!capabilities().ioAddress) return "USB \u00B7 " + d_->driver->name();
   return PortAddressText(d_->base) + " \u00B7 " +
          (d_->driver ? d_->driver->name() : "not accessible");
 }
@@ -218,6 +235,25 @@ void Port::DlPortWritePortUchar(std::uint16_t port, std::uint8_t value) {
 void Port::noteDelay(int ms) {
   if (d_->trace) std::fprintf(d_->trace, "D %d\n", ms);
   if (d_->driver) d_->driver->waited(ms);
+}
+
+PortCapabilities Port::capabilities() const {
+  return d_->driver ? d_->driver->capabilities() : PortCapabilities{};
+}
+
+std::vector<std::uint8_t> Port::exchange(std::uint16_t port, const PortBatch& batch) {
+  std::vector<std::uint8_t> samples;
+  if (d_->driver) d_->driver->exchange(port, batch, samples);
+  samples.resize(batch.sampleAfter.size(), 0xFF);
+  if (d_->trace)
+    batch.walk(
+        [&](std::uint8_t value) { std::fprintf(d_->trace, "W %X %02X\n", port, value); },
+        [&](std::size_t k) { std::fprintf(d_->trace, "R %X %02X\n", port + 1, samples[k]); });
+  return samples;
+}
+
+void Port::flush() {
+  if (d_->driver) d_->driver->flush();
 }
 
 bool Port::setTraceFile(const std::string& path, std::string& error) {

@@ -1,22 +1,66 @@
 // The port layer: one byte in or out at an I/O address, through a driver
-// (Linux ppdev, direct I/O, or the emulated adapter and chip), with an
-// optional trace of every access.
+// (Linux ppdev, direct I/O, a USB bit-bang adapter, or the emulated adapter
+// and chip), with an optional trace of every access.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace zk7 {
+
+// Data-register writes with status-register samples between them, handed to
+// a driver at once so that one behind USB can send them in one transfer.
+struct PortBatch {
+  std::vector<std::uint8_t> writes;
+  // Sample k is a status read taken once the first sampleAfter[k] writes are
+  // applied; non-decreasing. Samples past the last write are taken at the end.
+  std::vector<std::size_t> sampleAfter;
+
+  // Walks the batch in port order: onWrite(value) per write, onSample(k) per sample.
+  template <typename OnWrite, typename OnSample>
+  void walk(OnWrite onWrite, OnSample onSample) const {
+    std::size_t k = 0;
+    for (std::size_t i = 0; i <= writes.size(); ++i) {
+      for (; k < sampleAfter.size() && (sampleAfter[k] <= i || i == writes.size()); ++k)
+        onSample(k);
+      if (i < writes.size()) onWrite(writes[i]);
+    }
+  }
+};
+
+// What a driver can and cannot do, as data; the defaults describe a parallel port.
+struct PortCapabilities {
+  // waited(ms) keeps the lines still for ms at the pins themselves, so the
+  // host need not sleep (a USB adapter clocks its pins from its own crystal).
+  bool pinTimeWaits = false;
+  // Status bits 7, 5 and 4, which the cable check reads, exist.
+  bool cableCheck = true;
+  // The port sits at the chosen I/O address (a USB adapter has none).
+  bool ioAddress = true;
+};
 
 class PortDriver {
  public:
   virtual ~PortDriver() = default;
-  // One status-register read at address (base + 1).
+  // One status-register read at address (base + 1); every earlier write is
+  // applied before the sample is taken.
   virtual std::uint8_t read(std::uint16_t address) = 0;
-  // One data-register write at address (base); returns when the pins are set.
+  // One data-register write at address (base). Writes reach the pins in
+  // order, at the latest before the next read, exchange, wait or flush.
   virtual void write(std::uint16_t address, std::uint8_t value) = 0;
+  // The batch's writes at address and its samples at address + 1, in order;
+  // appends one status byte per sample. By default one call per access.
+  virtual void exchange(std::uint16_t address, const PortBatch& batch,
+                        std::vector<std::uint8_t>& samples) {
+    batch.walk([&](std::uint8_t value) { write(address, value); },
+               [&](std::size_t) { samples.push_back(read(address + 1)); });
+  }
+  // Returns once every write so far has reached the pins.
+  virtual void flush() {}
+  virtual PortCapabilities capabilities() const { return {}; }
   // What the status bar shows after the address: "/dev/parport0", "direct I/O",
   // "emulated chip", "not accessible".
   virtual std::string name() const = 0;
@@ -29,15 +73,17 @@ class PortDriver {
 
 // Which driver the port layer uses.
 struct PortChoice {
-  enum Kind { Auto, Device, Emulator } kind = Auto;
+  enum Kind { Auto, Device, Emulator, Ftdi } kind = Auto;
   std::string device;           // Device: "/dev/parportN"
   std::string emulatorOptions;  // Emulator: text after "emulator:" (chip file, faults)
+  std::string usb;              // Ftdi: "VID:PID[:SERIAL]" after "ftdi:"; "" for the default ids
   // Set when the choice could not be understood (e.g. a bad ZK7_PORT): open()
   // then reaches nothing and reports this as the access problem.
   std::string problem;
 };
 
-// Parses "278", "378", "3BC", "/dev/parportN", "emulator[:OPTIONS]", "auto".
+// Parses "278", "378", "3BC", "/dev/parportN", "ftdi[:VID:PID[:SERIAL]]",
+// "emulator[:OPTIONS]", "auto".
 // Returns false and sets error for anything else; base gets the address for
 // the three hex forms and is left alone otherwise.
 bool ParsePortChoice(const std::string& text, PortChoice& choice, std::uint16_t& base,
@@ -67,11 +113,18 @@ class Port {
   std::uint16_t base() const;
   // Empty when the port is reachable.
   const std::string& accessProblem() const;
-  // Status-bar text: "0x378 · /dev/parport0" and the like.
+  // Status-bar text: "0x378 · /dev/parport0", "USB · FT232R A1B2C3D4" and the like.
   std::string description() const;
+  // The driver's (a parallel port's when none is open).
+  PortCapabilities capabilities() const;
 
   std::uint8_t DlPortReadPortUchar(std::uint16_t port);
   void DlPortWritePortUchar(std::uint16_t port, std::uint8_t value);
+  // The batch through the driver; one status byte per sample (0xFF without a
+  // driver). The trace gets the same W and R lines as single accesses would.
+  std::vector<std::uint8_t> exchange(std::uint16_t port, const PortBatch& batch);
+  // Returns once every write so far has reached the pins.
+  void flush();
   // Records a wait in the trace and tells the driver.
   void noteDelay(int ms);
 

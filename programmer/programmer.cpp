@@ -42,6 +42,9 @@ constexpr int kLineStateCount = sizeof kLineStates / sizeof kLineStates[0];
 
 // The masks of all lines off: shadow byte 0xD0.
 constexpr std::array<std::uint8_t, 7> kInitialMasks = {0xFF, 0xFF, 0xF7, 0xDF, 0xFB, 0xFD, 0xFE};
+static_assert((kInitialMasks[0] & kInitialMasks[1] & kInitialMasks[2] & kInitialMasks[3] &
+               kInitialMasks[4] & kInitialMasks[5] & kInitialMasks[6]) == kLinesOff,
+              "the initial masks are the all-lines-off byte drivers start from");
 
 constexpr int kImageStartSteps = 16;
 constexpr int kConfigWordSteps = 7;
@@ -177,7 +180,10 @@ void Programmer::setLine(int line) {
   }
   std::uint8_t byte = 0xFF;
   for (std::uint8_t m : masks_) byte &= m;
-  port_.DlPortWritePortUchar(port_.base(), byte);
+  if (batch_)
+    batch_->writes.push_back(byte);
+  else
+    port_.DlPortWritePortUchar(port_.base(), byte);
 }
 
 void Programmer::SetProgLine(std::string_view name) {
@@ -189,6 +195,13 @@ void Programmer::SetProgLine(std::string_view name) {
 
 void Programmer::CheckLPT(
     const std::function<void(const std::string& title, const std::string& text)>& message) {
+  if (!port_.capabilities().cableCheck) {
+    // Saying nothing would read as a good cable, a warning as a bad one.
+    if (message)
+      message("Check USB Adapter",
+              "This adapter has no cable-check lines, so the cable cannot be checked.");
+    return;
+  }
   const std::uint8_t s = port_.DlPortReadPortUchar(port_.base() + 1) & 0xB0;
   const char* text = nullptr;
   if (s == 0x30)
@@ -230,6 +243,7 @@ void Programmer::ExitProgMode() {
   setLine(VPP_OFF);
   setLine(VDD_OFF);
   setLine(nPRG_OFF);
+  port_.flush();  // the chip is unpowered when this returns, whatever the driver queues
   progMode_ = false;
 }
 
@@ -259,15 +273,23 @@ int Programmer::ReadData() {
   setLine(CLKOUT_1);  // start bit, not sampled
   setLine(CLKOUT_0);
   eventsPoint();
-  int result = 0;
-  for (int mask = 1; mask < 0x4000; mask <<= 1) {
+  // The 14 bits, the stop bit and the last line change reach the port as one
+  // exchange, so an adapter behind USB answers the whole frame in one round trip.
+  PortBatch batch;
+  batch_ = &batch;
+  for (int k = 0; k < 14; ++k) {
     setLine(CLKOUT_1);
     setLine(CLKOUT_0);
-    if (port_.DlPortReadPortUchar(port_.base() + 1) & 0x40) result |= mask;
+    batch.sampleAfter.push_back(batch.writes.size());  // after the falling edge
   }
   setLine(CLKOUT_1);  // stop bit
   setLine(CLKOUT_0);
   setLine(DATWREN_ON);
+  batch_ = nullptr;
+  const std::vector<std::uint8_t> samples = port_.exchange(port_.base(), batch);
+  int result = 0;
+  for (int k = 0; k < 14; ++k)
+    if (samples[static_cast<std::size_t>(k)] & 0x40) result |= 1 << k;
   return result;
 }
 
@@ -289,6 +311,12 @@ void Programmer::ProgramCycle() {
 
 void Programmer::DelayMs(int ms) {
   port_.noteDelay(ms);
+  if (port_.capabilities().pinTimeWaits) {
+    // The driver holds the lines still for ms at the pins; sleeping here too
+    // would only add the wait a second time.
+    eventsPoint();
+    return;
+  }
   if (cb_.wait)
     cb_.wait(ms);
   else

@@ -20,7 +20,9 @@ namespace zk7 {
 struct FlowCallbacks {
   // Waits at least ms milliseconds (the windows keep processing events meanwhile).
   // When empty, PreciseSleepMs is used (with processEvents, if set). Either
-  // way the port trace and the driver's waited(ms) are told of the wait.
+  // way the port trace and the driver's waited(ms) are told of the wait. Not
+  // called for a port that keeps waits at its pins (a USB adapter): the flow
+  // then only processes events there.
   std::function<void(int ms)> wait;
   // Lets the caller handle pending input in the middle of an exchange.
   std::function<void()> processEvents;
@@ -79,6 +81,8 @@ class Programmer {
   void SetProgLine(std::string_view name);
   // Reads the status register once; reports "LPT Cable Not Connected" or
   // "Wrong LPT Address" under the title "Check Parallel Port" through message.
+  // A port without the cable-check lines (a USB adapter) is not read; message
+  // then says the cable cannot be checked.
   void CheckLPT(
       const std::function<void(const std::string& title, const std::string& text)>& message);
   // The data-register byte last written (0xD0 before the first line change).
@@ -142,6 +146,7 @@ class Programmer {
   bool busy_ = false;
   bool abort_ = false;
   bool progMode_ = false;
+  PortBatch* batch_ = nullptr;  // set while ReadData gathers its frame
 };
 
 }  // namespace zk7

@@ -15,6 +15,13 @@ constexpr int kCmdIncrement = 0x06;
 constexpr int kCmdBeginProgramming = 0x08;
 constexpr int kCmdEndProgramming = 0x0E;
 
+// The data-register byte with every programmer line off (the line shadow's
+// first value): what a driver sets before the first line change reaches it.
+constexpr std::uint8_t kLinesOff = 0xD0;
+// The status byte of a connected adapter with the read-back line low: bit 7
+// high, bits 5 and 4 low (the cable check passes), unused low bits high.
+constexpr std::uint8_t kStatusConnected = 0x8F;
+
 // "0x378".
 inline std::string PortAddressText(std::uint16_t value) {
   char text[8];

@@ -2,7 +2,9 @@
 # Installs what building, running and testing need on Debian 12 (skips what is there).
 set -euo pipefail
 pkgs=(build-essential cmake ccache qt6-base-dev qt6-base-dev-tools libgl-dev libgtest-dev libgmock-dev
-      googletest libbenchmark-dev xvfb xauth binutils nlohmann-json3-dev)
+      googletest libbenchmark-dev xvfb xauth binutils)
+pkgs+=(nlohmann-json3-dev)                                           # JSON output of zk7prog
+pkgs+=(pkg-config libftdi1-dev)                                      # USB adapter driver
 pkgs+=(desktop-file-utils appstream man-db groff-base dpkg-dev file)  # tools/check-install.sh
 missing=()
 for p in "${pkgs[@]}"; do

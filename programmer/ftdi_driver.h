@@ -1,0 +1,42 @@
+// The port driver for a USB programmer adapter (an FTDI chip in synchronous
+// bit-bang mode): opening one named by "ftdi[:VID:PID[:SERIAL]]" through
+// libftdi, listing the ones plugged in, and the driver itself, which queues
+// the line changes and sends them in large transfers.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "programmer/discovery.h"
+#include "programmer/ftdi_wire.h"
+#include "programmer/port.h"
+
+namespace zk7 {
+
+// Bytes the driver queues before it sends on its own: about 30 ms of pins on
+// an FT232R, so the windows stay live during a long run of pulses.
+constexpr std::size_t kFtdiQueueLimit = 16384;
+
+// Opens the adapter that usb (the text after "ftdi:") names and puts it in
+// synchronous bit-bang mode; nullptr with why and what fixes it in error. In
+// a build without libftdi it always refuses and names the package to install.
+std::unique_ptr<PortDriver> OpenFtdi(const std::string& usb, std::string& error);
+
+// The driver over an opened backend. It first holds every line off for a
+// moment and times it: an adapter whose pins run faster than its chip's
+// pinRate would cut programming pulses short, so it is refused (nullptr,
+// error says why).
+std::unique_ptr<PortDriver> MakeFtdiDriver(std::unique_ptr<FtdiBackend> backend,
+                                           std::string& error);
+
+// Every FTDI adapter of the chips above that is plugged in, opening none of
+// them (reading a serial number needs permission to open: problem says so).
+std::vector<PortCandidate> DiscoverFtdiPorts();
+// One listing entry: caption "FT232R A1B2C3D4", port text "ftdi:0403:6001:A1B2C3D4".
+PortCandidate FtdiCandidate(const FtdiChip& chip, const std::string& serial,
+                            const std::string& product, const std::string& problem);
+// Empty when USB adapters are supported by this build; otherwise why not and the fix.
+std::string FtdiUnavailableReason();
+
+}  // namespace zk7
