@@ -120,7 +120,7 @@ BitTimingAdvice RecommendBitTiming(const BitTimingRequest& rq) {
   a.clockHz = CanClockHz(rq.foscHz);
   a.samplePointNominal = rq.samplePointPermille.value_or(DefaultSamplePointPermille(rq.bitrate));
   if (a.clockHz <= 0) {
-    a.note = "Fosc is 0: set the oscillator frequency in the main window first.";
+    a.note = "Fosc is 0 kHz: without an oscillator frequency no bit rate can be reached.";
     return a;
   }
   if (rq.bitrate <= 0) {
