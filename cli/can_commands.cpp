@@ -34,43 +34,23 @@ std::string PercentText(double v) {
   return zk7::FormatNumber(std::round(v * 100) / 100);
 }
 
-// One field of a bit-timing setting, as a JSON key and a text column.
-enum class Kind { Int, Hex, Percent };
+using zk7::BitTimingFieldKind;
+using Column = zk7::BitTimingField;
+constexpr const auto& kColumns = zk7::kBitTimingFields;
+
 struct SettingRow {
   const zk7::BitTimingSetting& s;
   std::array<std::uint8_t, 3> cnf;
 };
-struct Column {
-  const char* key;
-  const char* header;
-  Kind kind;
-  double (*get)(const SettingRow&);
-};
-const Column kColumns[] = {
-    {"brp", "Prescaler", Kind::Int, [](const SettingRow& r) { return double(r.s.brp); }},
-    {"prop", "Prop", Kind::Int, [](const SettingRow& r) { return double(r.s.prop); }},
-    {"ps1", "PS1", Kind::Int, [](const SettingRow& r) { return double(r.s.ps1); }},
-    {"ps2", "PS2", Kind::Int, [](const SettingRow& r) { return double(r.s.ps2); }},
-    {"sjw", "SJW", Kind::Int, [](const SettingRow& r) { return double(r.s.sjw); }},
-    {"quanta", "TQ/bit", Kind::Int, [](const SettingRow& r) { return double(r.s.quanta()); }},
-    {"sample_point_percent", "Sample %", Kind::Percent,
-     [](const SettingRow& r) { return r.s.samplePointPercent(); }},
-    {"bitrate", "Bit/s", Kind::Int, [](const SettingRow& r) { return double(r.s.bitrate); }},
-    {"error_percent", "Error %", Kind::Percent,
-     [](const SettingRow& r) { return r.s.errorPercent(); }},
-    {"cnf1", "CNF1", Kind::Hex, [](const SettingRow& r) { return double(r.cnf[0]); }},
-    {"cnf2", "CNF2", Kind::Hex, [](const SettingRow& r) { return double(r.cnf[1]); }},
-    {"cnf3", "CNF3", Kind::Hex, [](const SettingRow& r) { return double(r.cnf[2]); }},
-};
 
 std::string CellText(const Column& c, const SettingRow& r) {
-  const double v = c.get(r);
+  const double v = c.value(r.s, r.cnf);
   switch (c.kind) {
-    case Kind::Hex:
+    case BitTimingFieldKind::Hex:
       return zk7::Hex2(static_cast<unsigned>(v));
-    case Kind::Percent:
+    case BitTimingFieldKind::Percent:
       return PercentText(v);
-    case Kind::Int:
+    case BitTimingFieldKind::Count:
       break;
   }
   return std::to_string(static_cast<long long>(v));
@@ -85,10 +65,10 @@ Json SettingJson(const zk7::BitTimingSetting& s) {
   const SettingRow r = Row(s);
   Json j;
   for (const Column& c : kColumns) {
-    if (c.kind == Kind::Percent)
-      j[c.key] = c.get(r);
+    if (c.kind == BitTimingFieldKind::Percent)
+      j[c.key] = c.value(r.s, r.cnf);
     else
-      j[c.key] = static_cast<long long>(c.get(r));
+      j[c.key] = static_cast<long long>(c.value(r.s, r.cnf));
   }
   j["recommended"] = s.recommended;
   Json broken = Json::array();
@@ -106,15 +86,25 @@ std::string RuleText(unsigned broken) {
 }
 
 void PrintSettingsTable(Io& io, const std::vector<zk7::BitTimingSetting>& rows) {
-  auto width = [](const Column& c) { return std::max<int>(4, std::strlen(c.header)); };
-  io.out << "   ";
-  for (const Column& c : kColumns) io.out << ' ' << std::setw(width(c)) << c.header;
-  io.out << "  Rules broken\n";
+  std::vector<std::vector<std::string>> cells;
+  std::array<std::size_t, kColumns.size()> width{};
+  for (std::size_t k = 0; k < kColumns.size(); ++k) width[k] = std::strlen(kColumns[k].header);
   for (const auto& s : rows) {
-    const SettingRow r = Row(s);
-    io.out << (s.recommended ? "  *" : "   ");
-    for (const Column& c : kColumns) io.out << ' ' << std::setw(width(c)) << CellText(c, r);
-    io.out << "  " << RuleText(s.brokenRules()) << '\n';
+    cells.emplace_back();
+    for (std::size_t k = 0; k < kColumns.size(); ++k) {
+      cells.back().push_back(CellText(kColumns[k], Row(s)));
+      width[k] = std::max(width[k], cells.back().back().size());
+    }
+  }
+  io.out << "   ";
+  for (std::size_t k = 0; k < kColumns.size(); ++k)
+    io.out << ' ' << std::setw(static_cast<int>(width[k])) << kColumns[k].header;
+  io.out << "  Rules broken\n";
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    io.out << (rows[i].recommended ? "  *" : "   ");
+    for (std::size_t k = 0; k < kColumns.size(); ++k)
+      io.out << ' ' << std::setw(static_cast<int>(width[k])) << cells[i][k];
+    io.out << "  " << RuleText(rows[i].brokenRules()) << '\n';
   }
 }
 
@@ -210,11 +200,11 @@ int RunBitTiming(const std::vector<std::string>& words, Io& io) {
   if (advice.recommended) {
     const SettingRow r = Row(*advice.recommended);
     io.out << "Recommended:";
-    for (const Column& c : kColumns)
-      io.out << (&c == &kColumns[6] ? ",\n  "
-                 : &c == kColumns   ? " "
-                                    : ", ")
-             << c.header << ' ' << CellText(c, r);
+    for (std::size_t k = 0; k < kColumns.size(); ++k)  // two lines: lengths, then results
+      io.out << (k == 0   ? " "
+                 : k == 6 ? ",\n  "
+                          : ", ")
+             << kColumns[k].header << ' ' << CellText(kColumns[k], r);
     io.out << ", SAM 0\n";
     const std::string rules = RuleText(advice.recommended->brokenRules());
     if (!rules.empty()) io.out << "  Warning: " << rules << '\n';

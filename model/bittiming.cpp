@@ -217,6 +217,35 @@ void ApplyBitTiming(RegisterSet& rs, const BitTimingSetting& s) {
   rs.set(CNF3, bytes[2]);
 }
 
+using Cnf = std::array<std::uint8_t, 3>;
+using FieldKind = BitTimingFieldKind;
+const std::array<BitTimingField, 12> kBitTimingFields{{
+    {"brp", "Prescaler", FieldKind::Count,
+     [](const BitTimingSetting& s, const Cnf&) { return double(s.brp); }},
+    {"prop", "Prop", FieldKind::Count,
+     [](const BitTimingSetting& s, const Cnf&) { return double(s.prop); }},
+    {"ps1", "PS1", FieldKind::Count,
+     [](const BitTimingSetting& s, const Cnf&) { return double(s.ps1); }},
+    {"ps2", "PS2", FieldKind::Count,
+     [](const BitTimingSetting& s, const Cnf&) { return double(s.ps2); }},
+    {"sjw", "SJW", FieldKind::Count,
+     [](const BitTimingSetting& s, const Cnf&) { return double(s.sjw); }},
+    {"quanta", "TQ/bit", FieldKind::Count,
+     [](const BitTimingSetting& s, const Cnf&) { return double(s.quanta()); }},
+    {"sample_point_percent", "Sample %", FieldKind::Percent,
+     [](const BitTimingSetting& s, const Cnf&) { return s.samplePointPercent(); }},
+    {"bitrate", "Bit/s", FieldKind::Count,
+     [](const BitTimingSetting& s, const Cnf&) { return double(s.bitrate); }},
+    {"error_percent", "Error %", FieldKind::Percent,
+     [](const BitTimingSetting& s, const Cnf&) { return s.errorPercent(); }},
+    {"cnf1", "CNF1", FieldKind::Hex,
+     [](const BitTimingSetting&, const Cnf& c) { return double(c[0]); }},
+    {"cnf2", "CNF2", FieldKind::Hex,
+     [](const BitTimingSetting&, const Cnf& c) { return double(c[1]); }},
+    {"cnf3", "CNF3", FieldKind::Hex,
+     [](const BitTimingSetting&, const Cnf& c) { return double(c[2]); }},
+}};
+
 std::optional<std::int64_t> ParseBitRate(std::string_view text, std::string& error) {
   text = Trimmed(text);
   std::string_view rest = text;

@@ -116,6 +116,17 @@ std::array<std::uint8_t, 3> EncodeBitTiming(const BitTimingSetting& s, std::uint
 // Writes EncodeBitTiming into the register set's CNF1..CNF3.
 void ApplyBitTiming(RegisterSet& rs, const BitTimingSetting& s);
 
+// The fields of a setting as every face shows them, in this order: JSON key,
+// column header, kind and value (cnf: the setting's CNF1..CNF3 bytes).
+enum class BitTimingFieldKind { Count, Hex, Percent };
+struct BitTimingField {
+  const char* key;
+  const char* header;
+  BitTimingFieldKind kind;
+  double (*value)(const BitTimingSetting& s, const std::array<std::uint8_t, 3>& cnf);
+};
+extern const std::array<BitTimingField, 12> kBitTimingFields;
+
 // Text forms shared by the window and the command line. Bit rates: "125000",
 // "125k", "83.3k" (must come to whole bit/s), "1M"; 1 to 1000000 bit/s.
 std::optional<std::int64_t> ParseBitRate(std::string_view text, std::string& error);
