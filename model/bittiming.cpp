@@ -107,10 +107,10 @@ int DefaultSamplePointPermille(std::int64_t bitrate) {
 }
 
 std::int64_t CanClockHz(double foscHz) {
-  // Above 1 THz no prescaler fits any bit rate anyway; the bound keeps the
+  if (!std::isfinite(foscHz) || foscHz < 1) return 0;
+  // Above 2 THz no prescaler fits any bit rate anyway; the bound keeps the
   // conversion defined.
-  if (!std::isfinite(foscHz) || foscHz < 1 || foscHz > 1e12) return 0;
-  return std::llround(foscHz) / 2;
+  return std::llround(std::min(foscHz, 2e12)) / 2;
 }
 
 BitTimingAdvice RecommendBitTiming(const BitTimingRequest& rq) {

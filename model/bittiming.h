@@ -86,7 +86,7 @@ struct BitTimingSetting {
 // 800 kbit/s, 80.0 % above 500 kbit/s, 87.5 % otherwise.
 int DefaultSamplePointPermille(std::int64_t bitrate);
 // The CAN clock in whole Hz: Fosc rounded to Hz, halved (rounded down); 0 for
-// a frequency that is not positive and finite.
+// a frequency below 1 Hz or not finite; at most 1 THz.
 std::int64_t CanClockHz(double foscHz);
 
 struct BitTimingAdvice {
