@@ -5,6 +5,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -13,10 +14,13 @@
 #include <QSlider>
 #include <QVBoxLayout>
 
+#include "can/frmBitTiming.h"
+#include "can/frmFilters.h"
 #include "can/hexbyteedit.h"
 #include "model/can_timing.h"
 #include "model/format.h"
 #include "model/hex.h"
+#include "model/identifiers.h"
 #include "shell/app.h"
 #include "shell/seam.h"
 #include "shell/uitext.h"
@@ -255,6 +259,12 @@ QWidget* frmCAN::buildBitTiming() {
   lblTimingWarning->setStyleSheet("QLabel { color: rgb(192, 0, 0); }");
   lblTimingWarning->setMinimumHeight(lblTimingWarning->fontMetrics().height());
   g->addWidget(lblTimingWarning, row++, 0, 1, 3);
+  cmdBitTimingAssistant =
+      Named(new QPushButton("Bit Timing Assistant..."), "cmdBitTimingAssistant");
+  cmdBitTimingAssistant->setAutoDefault(false);
+  cmdBitTimingAssistant->setToolTip("Find the settings for a target bit rate");
+  connect(cmdBitTimingAssistant, &QPushButton::clicked, this, [this] { openBitTimingAssistant(); });
+  g->addWidget(cmdBitTimingAssistant, row++, 0, 1, 3, Qt::AlignLeft);
   g->setColumnMinimumWidth(1, 200);
   return box;
 }
@@ -278,7 +288,10 @@ QWidget* frmCAN::buildIdentifiers() {
       heads[c] = Named(new QLabel(QString(headPrefix) + bytes[c - 1]), Indexed(headName, c));
       g->addWidget(heads[c], row, c, Qt::AlignHCenter | Qt::AlignBottom);
     }
-    if (group == 0) g->addWidget(new QLabel("RAW ID"), row, 6, Qt::AlignHCenter | Qt::AlignBottom);
+    if (group == 0) {
+      g->addWidget(new QLabel("RAW ID"), row, 6, Qt::AlignHCenter | Qt::AlignBottom);
+      g->addWidget(new QLabel("Set ID (hex)"), row, 7, Qt::AlignHCenter | Qt::AlignBottom);
+    }
     ++row;
     for (int r = 0; r < 3; ++r, ++row) {
       const int id = group * 3 + r;
@@ -302,10 +315,23 @@ QWidget* frmCAN::buildIdentifiers() {
       raw->setAlignment(Qt::AlignCenter);
       raw->setMinimumWidth(fontMetrics().horizontalAdvance("1FFFFFFF") + 16);
       g->addWidget(raw, row, 6);
+      txtIDValue[id] = Named(new QLineEdit, Indexed("txtIDValue", id));
+      txtIDValue[id]->setMaxLength(10);
+      txtIDValue[id]->setFixedWidth(raw->minimumWidth());
+      txtIDValue[id]->setToolTip(
+          "Type the identifier in hexadecimal (up to 7FF standard, 1FFFFFFF extended) and press "
+          "Enter");
+      txtIDValue[id]->installEventFilter(this);
+      g->addWidget(txtIDValue[id], row, 7);
     }
     if (group == 0) g->setRowMinimumHeight(row++, 8);
   }
   g->setColumnMinimumWidth(0, fontMetrics().horizontalAdvance("TXID0") + 8);
+  cmdAcceptanceFilters = Named(new QPushButton("Acceptance Filters..."), "cmdAcceptanceFilters");
+  cmdAcceptanceFilters->setAutoDefault(false);
+  cmdAcceptanceFilters->setToolTip("Test the mask and filters, or design them for a list of IDs");
+  connect(cmdAcceptanceFilters, &QPushButton::clicked, this, [this] { openAcceptanceFilters(); });
+  g->addWidget(cmdAcceptanceFilters, row, 0, 1, 8, Qt::AlignLeft);
   return box;
 }
 
@@ -537,6 +563,57 @@ void frmCAN::showIdentifierTypes(int firstId) {
       chkIDType[id]->setChecked(ext);  // runs the type rule: SIDL stored normalised
     CalcRawID(id);
   }
+}
+
+bool frmCAN::eventFilter(QObject* watched, QEvent* e) {
+  for (int id = 0; id < kCanIdCount; ++id) {
+    if (watched != txtIDValue[id]) continue;
+    if (e->type() == QEvent::KeyPress) {
+      const int key = static_cast<QKeyEvent*>(e)->key();
+      if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+        idValueEntered(id);
+        return true;  // the window's buttons do not see it
+      }
+    } else if (e->type() == QEvent::FocusOut &&
+               static_cast<QFocusEvent*>(e)->reason() != Qt::PopupFocusReason &&
+               txtIDValue[id]->isModified()) {
+      idValueEntered(id);
+    }
+  }
+  return EditorWindow::eventFilter(watched, e);
+}
+
+void frmCAN::idValueEntered(int id) {
+  QLineEdit* entry = txtIDValue[id];
+  entry->setModified(false);  // a message box taking the focus does not enter it again
+  if (entry->text().trimmed().isEmpty()) return;
+  const bool extended = chkIDType[id]->isChecked();
+  std::string error;
+  const auto value = ParseCanId(entry->text().toStdString(), extended, error);
+  if (!value) {
+    Seam::instance().message(this, "Identifier Not Written",
+                             QString("%1: %2\nNothing was written.").arg(kCanIdName[id], Q(error)),
+                             Seam::Icon::Critical);
+    entry->selectAll();
+    return;
+  }
+  SetCanId(App().regs, id, *value, extended);
+  for (int b = 0; b < 4; ++b) byteBox(id, b)->setText(Q(Hex2(GetReg(CanIdReg(id, b)))));
+  entry->clear();
+  RefreshCANDisp();
+  CalcRawID(id);
+}
+
+void frmCAN::openBitTimingAssistant() {
+  if (!bitTimingDialog_) bitTimingDialog_ = new frmBitTiming(this);
+  bitTimingDialog_->prepare();
+  if (Seam::instance().execModal(bitTimingDialog_) == QDialog::Accepted) showRegisterSet();
+}
+
+void frmCAN::openAcceptanceFilters() {
+  if (!filtersDialog_) filtersDialog_ = new frmFilters(this);
+  filtersDialog_->prepare();
+  if (Seam::instance().execModal(filtersDialog_) == QDialog::Accepted) showRegisterSet();
 }
 
 void frmCAN::CalcRawID(int Index) {

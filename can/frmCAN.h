@@ -8,6 +8,8 @@
 #include "shell/windows.h"
 
 class HexByteEdit;
+class frmBitTiming;
+class frmFilters;
 class QCheckBox;
 class QComboBox;
 class QLabel;
@@ -56,6 +58,7 @@ class frmCAN : public EditorWindow {
   QLineEdit* txtBitRate;
   QLabel* lblTimingWarning;
   std::array<QLabel*, 4> lblBitTime;
+  QPushButton* cmdBitTimingAssistant;  // opens frmBitTiming
 
   std::array<HexByteEdit*, 13> txtTXIDn{};
   std::array<HexByteEdit*, 13> txtRXFilter{};
@@ -68,6 +71,10 @@ class frmCAN : public EditorWindow {
   QLabel* lblRXM;
   QLabel* lblRXF0;
   QLabel* lblRXF1;
+  // Identifier values typed in hexadecimal, one per identifier (0..5);
+  // Enter or leaving the entry writes the four bytes.
+  std::array<QLineEdit*, 6> txtIDValue;
+  QPushButton* cmdAcceptanceFilters;  // opens frmFilters
 
   std::array<QCheckBox*, 8> chkOPTREG2;
   std::array<QLabel*, 8> lblOPTREG2bit;
@@ -78,6 +85,7 @@ class frmCAN : public EditorWindow {
 
  protected:
   void showEvent(QShowEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* e) override;
 
  private:
   QWidget* buildBitTiming();
@@ -101,6 +109,9 @@ class frmCAN : public EditorWindow {
   void idTypeChanged(int id);
   void showIdentifierBytes(int firstId);
   void showIdentifierTypes(int firstId);
+  void idValueEntered(int id);
+  void openBitTimingAssistant();
+  void openAcceptanceFilters();
 
   void optRegChanged(int bit);
 
@@ -112,4 +123,6 @@ class frmCAN : public EditorWindow {
   std::array<QLabel*, 6> rawLabels_{};
   // The slider whose user action is being applied (-1 none); 3 is sldrBRP.
   int userSlider_ = -1;
+  frmBitTiming* bitTimingDialog_ = nullptr;  // created on first use
+  frmFilters* filtersDialog_ = nullptr;
 };

@@ -24,7 +24,12 @@ void PrintTopHelp(std::ostream& os) {
         "                                          write a device file (checksum recomputed)\n"
         "  program [FILE.dvs] --port PORT          program and verify a chip\n"
         "  read --port PORT [-o OUT.dvs|OUT.hex]   read a chip back\n"
-        "  verify FILE.dvs --port PORT             compare a chip with a device file\n\n"
+        "  verify FILE.dvs --port PORT             compare a chip with a device file\n"
+        "  bittiming --fosc-khz F --bitrate B [--sample-point P] [--sjw N] [--tolerance PCT]\n"
+        "            [--json]                      CAN bit timing for a bit rate\n"
+        "  filter [FILE.dvs] --test ID [--ext] [--filters ID:MASK[,ID:MASK]]\n"
+        "                                          does the chip take this CAN identifier?\n"
+        "  filter-design ID... [--ext] [--json]    mask and filters for a list of identifiers\n\n"
         "Without FILE.dvs the default configuration at 4000 kHz is used.\n"
         "PORT is 278, 378, 3BC, /dev/parportN, ftdi[:VID:PID[:SERIAL]] (USB adapter) or\n  "
      << zk7::EmulatorOptionsSummary()
@@ -38,9 +43,15 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"show", RunShow},          {"export-hex", RunExportHex},
-    {"write-dvs", RunWriteDvs}, {"program", RunProgram},
-    {"read", RunRead},          {"verify", RunVerify},
+    {"show", RunShow},
+    {"export-hex", RunExportHex},
+    {"write-dvs", RunWriteDvs},
+    {"program", RunProgram},
+    {"read", RunRead},
+    {"verify", RunVerify},
+    {"bittiming", RunBitTiming},
+    {"filter", RunFilter},
+    {"filter-design", RunFilterDesign},
 };
 
 }  // namespace

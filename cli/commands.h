@@ -32,5 +32,8 @@ int RunWriteDvs(const std::vector<std::string>& args, Io& io);
 int RunProgram(const std::vector<std::string>& args, Io& io);
 int RunRead(const std::vector<std::string>& args, Io& io);
 int RunVerify(const std::vector<std::string>& args, Io& io);
+int RunBitTiming(const std::vector<std::string>& args, Io& io);
+int RunFilter(const std::vector<std::string>& args, Io& io);
+int RunFilterDesign(const std::vector<std::string>& args, Io& io);
 
 }  // namespace zk7cli

@@ -1,7 +1,9 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QPushButton>
 #include <QSlider>
+#include <QTableWidget>
 
 #include "can/frmCAN.h"
 #include "gui_support/controls.h"
@@ -236,4 +238,97 @@ TEST_F(CanWindow, TableBoxesShowTheirRegisters) {
   QStringList bytes;
   for (int k = 0; k < 28; ++k) bytes << QString::fromStdString(Hex2(regs()[kCanTable[k]]));
   EXPECT_EQ(table(), bytes.join(" "));
+}
+
+// The assistant dialogs open through the seam; onModal works their controls.
+TEST_F(CanWindow, BitTimingAssistantAppliesTheChosenSettingOrNothing) {
+  App().Fosc = 20e6;
+  setRegs({{CNF2, 0x40}, {CNF3, 0x48}});  // SAM and CNF3 bits 7:3 are kept
+  const QString shots = qEnvironmentVariable("ZK7_SCREENSHOT_DIR");
+  auto work = [&](const char* rate, const char* button) {
+    testSeam().onModal = [=](QDialog* d) {
+      Find<QComboBox>(d, "cmbBitRate")->setCurrentText(rate);
+      if (!shots.isEmpty()) d->grab().save(shots + "/bittiming.png");
+      Click(d, button);
+      return d->result();
+    };
+    press("cmdBitTimingAssistant");
+  };
+  work("1M", "cmdApply");
+  EXPECT_EQ(std::vector<int>({regs()[CNF1], regs()[CNF2], regs()[CNF3]}),
+            std::vector<int>({0x00, 0xD2, 0x4A}));
+  EXPECT_EQ(texts({"txtNumTQ", "txtBitRate", "chkBTLMODE", "chkSamPoint"}), "10 1000 CNF3 3X");
+  const RegisterSet before = regs();
+  work("125k", "cmdCancel");
+  EXPECT_EQ(regs(), before);
+
+  App().Fosc = 0;
+  testSeam().onModal = [](QDialog* d) {
+    EXPECT_TRUE(Text(d, "lblNote").contains("Fosc is 0")) << Text(d, "lblNote").toStdString();
+    EXPECT_EQ(Find<QTableWidget>(d, "tblSettings")->rowCount(), 0);
+    EXPECT_FALSE(Find<QPushButton>(d, "cmdApply")->isEnabled());
+    return 0;
+  };
+  press("cmdBitTimingAssistant");
+  EXPECT_EQ(regs(), before);
+}
+
+TEST_F(CanWindow, IdentifiersTypedByValue) {
+  w->showRegisterSet();
+  show();
+  auto enter = [&](const char* entry, const char* keys) {
+    auto* e = Find<QLineEdit>(w, entry);
+    e->setFocus(Qt::TabFocusReason);
+    QTest::keyClicks(e, keys);
+    QTest::keyClick(e, Qt::Key_Return);
+  };
+  enter("txtIDValue_5", "1abcdef5");
+  EXPECT_EQ(
+      texts({"txtRXFilter_9", "txtRXFilter_10", "txtRXFilter_11", "txtRXFilter_12", "lblRXF1"}),
+      "D5 E8 DE F5 1ABCDEF5");
+  press("chkIDType_1");  // standard
+  const RegisterSet before = regs();
+  enter("txtIDValue_1", "800");
+  ASSERT_EQ(testSeam().messages.size(), 1u);
+  EXPECT_TRUE(testSeam().messages[0].text.contains("above 7FF"));
+  EXPECT_EQ(regs(), before);
+  Find<QLineEdit>(w, "txtIDValue_1")->setText("");
+  QTest::keyClicks(Find<QLineEdit>(w, "txtIDValue_1"), "123");
+  Find(w, "cmdOK")->setFocus(Qt::TabFocusReason);  // leaving writes too
+  EXPECT_EQ(std::vector<int>({regs()[TXID1SIDH], regs()[TXID1SIDL], regs()[TXID1EID8]}),
+            std::vector<int>({0x24, 0x63, 0xFF}));
+  EXPECT_EQ(texts({"lblTXID1", "txtCANReg_6", "txtIDValue_1"}), "123 63 ");
+}
+
+TEST_F(CanWindow, FilterDesignAppliedThenTested) {
+  const QString shots = qEnvironmentVariable("ZK7_SCREENSHOT_DIR");
+  testSeam().onModal = [](QDialog* d) {
+    QTest::keyClicks(Find<QLineEdit>(d, "txtDesignIDs"), "120 121 12A");
+    Click(d, "cmdApply");
+    return d->result();
+  };
+  press("cmdAcceptanceFilters");
+  EXPECT_EQ(texts({"chkIDType_4", "lblRXM", "lblRXF0", "lblRXF1"}), "Std ID 7FE 120 12A");
+  if (!shots.isEmpty()) {
+    show();
+    w->grab().save(shots + "/can.png");
+  }
+  EXPECT_EQ(regs()[RXF1SIDL] & kSIDLExtended, 0);
+  const RegisterSet applied = regs();
+  testSeam().onModal = [&](QDialog* d) {
+    EXPECT_TRUE(Text(d, "lblFilters").contains("4 standard and 0 extended"));
+    auto* id = Find<QLineEdit>(d, "txtTestID");
+    QStringList results;
+    for (const char* t : {"12B", "122"}) {
+      id->setText(t);
+      results << Text(d, "lblTestResult");
+    }
+    EXPECT_EQ(results.join(", "), "Taken by RXF1, Not taken");
+    Find<QLineEdit>(d, "txtDesignIDs")->setText("100 101 102 103 110 111");
+    if (!shots.isEmpty()) d->grab().save(shots + "/filters.png");
+    Click(d, "cmdCancel");
+    return d->result();
+  };
+  press("cmdAcceptanceFilters");
+  EXPECT_EQ(regs(), applied);
 }
