@@ -1,4 +1,4 @@
-// The commands that reach a chip: program, read, verify.
+// The commands that reach a chip: read, verify (program is with the production commands).
 #include <ostream>
 
 #include "cli/cli_support.h"
@@ -8,9 +8,7 @@
 
 namespace zk7cli {
 
-namespace {
-
-const char* kPortHelp =
+const char* const kPortHelp =
     "PORT is 278, 378, 3BC, /dev/parportN or\n  emulator[:OPTIONS] (see 'zk7prog --help').\n";
 
 int FlowFailure(Io& io, const zk7::FlowResult& r) {
@@ -32,38 +30,6 @@ bool ReadChip(Io& io, ChipAccess& chip, zk7::MemoryImage& image, std::uint16_t& 
     return false;
   }
   return true;
-}
-
-}  // namespace
-
-int RunProgram(const std::vector<std::string>& words, Io& io) {
-  const char* cmd = "program";
-  Args args;
-  std::string error;
-  if (!ParseArgs(words, {"--port"}, args, error)) return UsageError(io, cmd, error);
-  if (args.help) {
-    io.out << "Usage: zk7prog program [FILE.dvs] --port PORT\n"
-              "Burns FILE.dvs (the default configuration without it) into the chip: the\n"
-              "configuration word, then the 70 image words, each verified as it is burnt.\n"
-              "Prints PASSED, or the failure and exits with 1.\n"
-           << kPortHelp;
-    return kExitOk;
-  }
-  int code = kExitOk;
-  if (!CheckPositionals(io, cmd, args, 0, 1, code)) return code;
-  Configuration config;
-  if (!LoadConfiguration(io, args.positional.empty() ? "" : args.positional[0], config))
-    return kExitUsage;
-  ChipAccess chip;
-  if (!OpenChip(io, cmd, args.get("--port"), chip, code)) return code;
-
-  InterruptGuard guard;
-  const auto result = chip.programmer->ProgramDevice(config.regs, config.image,
-                                                     TerminalCallbacks(io, *chip.programmer, true));
-  EndProgress(io);
-  if (!result.ok()) return FlowFailure(io, result);
-  io.out << "PASSED\n";
-  return kExitOk;
 }
 
 namespace {

@@ -16,15 +16,21 @@ void PrintTopHelp(std::ostream& os) {
         "Works on ZK7A/ZK7B device files (*.dvs) and on chips in the\n"
         "parallel-port programmer adapter.\n\n"
         "Commands:\n"
-        "  show [FILE.dvs]                         registers, configuration word and derived "
+        "  show [FILE] [--json]                    registers, configuration word and derived "
         "values\n"
-        "  export-hex [FILE.dvs] -o OUT.hex        Intel HEX export\n"
-        "  write-dvs [FILE.dvs] -o OUT.dvs [--fosc-khz TEXT]\n"
+        "  export-hex [FILE] -o OUT.hex            Intel HEX export\n"
+        "  write-dvs [FILE] -o OUT.dvs [--fosc-khz TEXT]\n"
         "                                          write a device file (checksum recomputed)\n"
-        "  program [FILE.dvs] --port PORT          program and verify a chip\n"
+        "  set [FILE] NAME=VALUE... -o OUT.dvs|OUT.hex\n"
+        "                                          change fields and write the result\n"
+        "  diff A B | diff A --port PORT           list the fields that differ\n"
+        "  check [FILE] --port PORT                can the chip take the configuration?\n"
+        "  program [FILE] --port PORT [--serial NAME=START[:STEP] --log LOG.csv]\n"
+        "          [--count N] [--no-check]        check, program and verify chips\n"
         "  read --port PORT [-o OUT.dvs|OUT.hex]   read a chip back\n"
-        "  verify FILE.dvs --port PORT             compare a chip with a device file\n\n"
-        "Without FILE.dvs the default configuration at 4000 kHz is used.\n"
+        "  verify FILE --port PORT                 compare a chip with a configuration\n\n"
+        "FILE is a device file (*.dvs) or an Intel HEX file, told apart by content;\n"
+        "without FILE the default configuration at 4000 kHz is used.\n"
         "PORT is 278, 378, 3BC, /dev/parportN or\n  "
      << zk7::EmulatorOptionsSummary()
      << "\n\nExit status: 0 success, 1 the chip failed or differs, 2 usage, file or port error.\n"
@@ -40,6 +46,8 @@ const Command kCommands[] = {
     {"show", RunShow},          {"export-hex", RunExportHex},
     {"write-dvs", RunWriteDvs}, {"program", RunProgram},
     {"read", RunRead},          {"verify", RunVerify},
+    {"check", RunCheck},        {"set", RunSet},
+    {"diff", RunDiff},
 };
 
 }  // namespace
