@@ -8,7 +8,8 @@ TEST_F(CliTest, HelpAndUsageErrors) {
   EXPECT_TRUE(r.code == 2 && Contains(r.err, "Usage: zk7prog COMMAND"));
   r = RunCli({"--help"});
   EXPECT_TRUE(r.code == 0 && Contains(r.out, "emulator"));
-  for (const char* cmd : {"show", "export-hex", "write-dvs", "program", "read", "verify"})
+  for (const char* cmd :
+       {"show", "export-hex", "write-dvs", "program", "read", "verify", "check", "set", "diff"})
     EXPECT_TRUE(Contains(RunCli({cmd, "--help"}).out, std::string("Usage: zk7prog ") + cmd));
   const std::vector<std::vector<std::string>> bad = {
       {"frobnicate"},
@@ -21,7 +22,11 @@ TEST_F(CliTest, HelpAndUsageErrors) {
       {"read", "--port", "emulator", "-o", Path("x.txt")},
       {"verify", "--port", "emulator"},  // no file
       {"program", "--port", "9999"},
-      {"program"},  // no port
+      {"program"},                                                   // no port
+      {"program", "--port", "emulator", "--serial", "TXID0=std:1"},  // no log
+      {"program", "--port", "emulator", "--count", "0"},
+      {"diff", Path("a.dvs")},
+      {"set", "CNF1=1"},  // no -o
   };
   for (const auto& args : bad) {
     r = RunCli(args);
