@@ -5,6 +5,7 @@
 #include "files/devicefile.h"
 #include "files/intelhex.h"
 #include "model/format.h"
+#include "model/named_fields.h"
 
 namespace zk7cli {
 
@@ -42,10 +43,10 @@ void PrintMemoryMap(Io& io, const zk7::MemoryImage& image, std::uint16_t word) {
       io.out << ' ' << zk7::Hex2(static_cast<unsigned>(image.MemMap[row * kColumns + c]));
     io.out << '\n';
   }
-  static const char* const kOsc[] = {"LP", "XT", "INVALID", "HS"};
-  io.out << "OSC Setting = " << kOsc[word & 3] << '\n'
-         << "GP7 = " << ((word & 4) ? "RESET Pin" : "Digital Input") << '\n'
-         << "Config Word = 0x0" << (word & 7) << '\n'
+  const auto meaning = zk7::DescribeConfigWord(word);
+  io.out << "OSC Setting = " << meaning.oscillator << '\n'
+         << "GP7 = " << meaning.gp7 << '\n'
+         << "Config Word = 0x0" << meaning.meaningfulBits << '\n'
          << "Configuration word read = " << zk7::HexNoPad(word) << '\n';
 }
 
