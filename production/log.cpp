@@ -1,6 +1,7 @@
 #include "production/log.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -186,6 +187,12 @@ bool ProductionLog::open(const std::string& path, std::string& error) {
   }
   if (!S_ISREG(st.st_mode)) {
     error = path + " is not a plain file";
+    return false;
+  }
+  // Two runs on one log would hand out the same serial values.
+  if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    error = errno == EWOULDBLOCK ? path + " is in use by another run"
+                                 : "cannot lock " + path + ": " + SystemText(errno);
     return false;
   }
   if (static_cast<std::uint64_t>(st.st_size) > kMaxLogBytes) {

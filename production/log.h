@@ -70,9 +70,10 @@ class ProductionLog {
   ProductionLog& operator=(const ProductionLog&) = delete;
 
   // Opens path (created when missing; a new file gets the header, flushed),
-  // and reads what it holds. False with error for a file that is not a plain
-  // file, is larger than kMaxLogBytes, is not a log, or cannot be opened,
-  // read or written.
+  // locks it for as long as this object lives, and reads what it holds. False
+  // with error for a file that is not a plain file, is locked by another run,
+  // is larger than kMaxLogBytes, is not a log, or cannot be opened, read or
+  // written.
   bool open(const std::string& path, std::string& error);
   const LogContents& contents() const { return contents_; }
   // Appends the record's line and flushes it to disk. False with error when

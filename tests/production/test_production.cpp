@@ -111,6 +111,11 @@ TEST_F(ProductionTest, TheRunStopsBeforeTheNextChipWhenTheLogCannotBeWritten) {
   std::string error, text;
   ASSERT_TRUE(AtomicWriteFile(log, LogHeader() + "t,1,PASSED,,00,0007,1\nt,2,PA", error));
   plan.logPath = log;
+  {
+    ProductionLog other;  // another run holds the log
+    ASSERT_TRUE(other.open(log, error)) << error;
+    EXPECT_NE(RunProduction(prog, rs, plan, hooks).error.find("in use"), std::string::npos);
+  }
   ASSERT_TRUE(ParseSerialRule("RXF0=ext:0", plan.serial.emplace(), error));
   plan.check = false;  // the same emulated chip stands for every chip
   // The second line fails to write (the file may not grow): no third chip.
