@@ -1,16 +1,15 @@
-// The commands that reach a chip: program, read, verify.
+// The commands that reach a chip: read, verify (program is with the production commands).
 #include <ostream>
 
 #include "cli/cli_support.h"
 #include "files/devicefile.h"
 #include "files/intelhex.h"
 #include "model/format.h"
+#include "model/named_fields.h"
 
 namespace zk7cli {
 
-namespace {
-
-const char* kPortHelp =
+const char* const kPortHelp =
     "PORT is 278, 378, 3BC, /dev/parportN, ftdi[:VID:PID[:SERIAL]] or\n  emulator[:OPTIONS] (see "
     "'zk7prog --help').\n";
 
@@ -35,38 +34,6 @@ bool ReadChip(Io& io, ChipAccess& chip, zk7::MemoryImage& image, std::uint16_t& 
   return true;
 }
 
-}  // namespace
-
-int RunProgram(const std::vector<std::string>& words, Io& io) {
-  const char* cmd = "program";
-  Args args;
-  std::string error;
-  if (!ParseArgs(words, {"--port"}, args, error)) return UsageError(io, cmd, error);
-  if (args.help) {
-    io.out << "Usage: zk7prog program [FILE.dvs] --port PORT\n"
-              "Burns FILE.dvs (the default configuration without it) into the chip: the\n"
-              "configuration word, then the 70 image words, each verified as it is burnt.\n"
-              "Prints PASSED, or the failure and exits with 1.\n"
-           << kPortHelp;
-    return kExitOk;
-  }
-  int code = kExitOk;
-  if (!CheckPositionals(io, cmd, args, 0, 1, code)) return code;
-  Configuration config;
-  if (!LoadConfiguration(io, args.positional.empty() ? "" : args.positional[0], config))
-    return kExitUsage;
-  ChipAccess chip;
-  if (!OpenChip(io, cmd, args.get("--port"), chip, code)) return code;
-
-  InterruptGuard guard;
-  const auto result = chip.programmer->ProgramDevice(config.regs, config.image,
-                                                     TerminalCallbacks(io, *chip.programmer, true));
-  EndProgress(io);
-  if (!result.ok()) return FlowFailure(io, result);
-  io.out << "PASSED\n";
-  return kExitOk;
-}
-
 namespace {
 
 void PrintMemoryMap(Io& io, const zk7::MemoryImage& image, std::uint16_t word) {
@@ -77,10 +44,10 @@ void PrintMemoryMap(Io& io, const zk7::MemoryImage& image, std::uint16_t word) {
       io.out << ' ' << zk7::Hex2(static_cast<unsigned>(image.MemMap[row * kColumns + c]));
     io.out << '\n';
   }
-  static const char* const kOsc[] = {"LP", "XT", "INVALID", "HS"};
-  io.out << "OSC Setting = " << kOsc[word & 3] << '\n'
-         << "GP7 = " << ((word & 4) ? "RESET Pin" : "Digital Input") << '\n'
-         << "Config Word = 0x0" << (word & 7) << '\n'
+  const auto meaning = zk7::DescribeConfigWord(word);
+  io.out << "OSC Setting = " << meaning.oscillator << '\n'
+         << "GP7 = " << meaning.gp7 << '\n'
+         << "Config Word = 0x0" << meaning.meaningfulBits << '\n'
          << "Configuration word read = " << zk7::HexNoPad(word) << '\n';
 }
 

@@ -7,7 +7,7 @@
 #include <csignal>
 #include <ostream>
 
-#include "files/devicefile.h"
+#include "files/configfile.h"
 
 namespace zk7cli {
 
@@ -96,20 +96,23 @@ bool LoadConfiguration(Io& io, const std::string& path, Configuration& config) {
   if (path.empty()) {
     zk7::SetDefaultRegisters(config.regs);
   } else {
-    zk7::DeviceFileContents contents;
+    zk7::ConfigurationFile file;
     std::string error;
-    if (!zk7::ReadDeviceFile(path, contents, error, io.decimalSeparator)) {
+    if (!zk7::ReadConfigurationFile(path, file, error, io.decimalSeparator)) {
       Fail(io, "cannot load " + path + ": " + error, kExitUsage);
       return false;
     }
-    config.regs = contents.registers;
-    if (contents.oldVersion) {
+    config.regs = file.registers;
+    config.foscKnown = file.foscText.has_value();
+    if (file.oldVersion)
       io.err << kProgramName << ": " << path
              << ": file is old version, Fosc frequency was not loaded; using " << kDefaultFoscText
              << " kHz\n";
-    } else {
-      config.foscText = contents.foscText;
-      config.foscHz = contents.foscHz;
+    if (file.configWordDefaulted)
+      io.err << kProgramName << ": " << path << ": " << zk7::ConfigWordDefaultedNote() << "\n";
+    if (file.foscText) {
+      config.foscText = *file.foscText;
+      config.foscHz = file.foscHz;
     }
   }
   zk7::BuildMemoryImage(config.regs, config.image);

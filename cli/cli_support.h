@@ -44,15 +44,17 @@ int UsageError(Io& io, const std::string& command, const std::string& message);
 // Prints "zk7prog: message" on err and returns code.
 int Fail(Io& io, const std::string& message, int code);
 
-// The configuration a command works on: a device file or the defaults.
+// The configuration a command works on: a device file, a HEX file or the defaults.
 struct Configuration {
   zk7::RegisterSet regs;
   zk7::MemoryImage image;
   std::string foscText = kDefaultFoscText;
   double foscHz = 4e6;
+  bool foscKnown = true;  // false when the file carries no frequency (HEX, old device file)
 };
-// Loads path (or the defaults when path is empty) and builds the image, as
-// the load command of the windows does. False after printing the error.
+// Loads path (or the defaults when path is empty), a device file or an Intel
+// HEX file by content, and builds the image, as the load command of the
+// windows does. False after printing the error.
 bool LoadConfiguration(Io& io, const std::string& path, Configuration& config);
 
 // Checks the positional count: at most max (and at least min).
@@ -87,6 +89,14 @@ class InterruptGuard {
   struct Saved;
   std::unique_ptr<Saved> saved_;
 };
+
+// The chip commands' shared pieces. kPortHelp explains PORT in a usage text.
+extern const char* const kPortHelp;
+// Prints a flow's refusal or failure on err; returns kExitUsage for Busy, else kExitChip.
+int FlowFailure(Io& io, const zk7::FlowResult& r);
+// Reads the chip's 70 image bytes and its configuration word (Ctrl-C stops the read);
+// false with code set after printing why.
+bool ReadChip(Io& io, ChipAccess& chip, zk7::MemoryImage& image, std::uint16_t& word, int& code);
 
 // "a\r\nb" -> "a\nb" for the terminal.
 std::string TerminalLines(const std::string& text);

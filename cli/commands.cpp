@@ -17,20 +17,26 @@ void PrintTopHelp(std::ostream& os) {
         "Works on ZK7A/ZK7B device files (*.dvs) and on chips in the\n"
         "parallel-port programmer adapter.\n\n"
         "Commands:\n"
-        "  show [FILE.dvs]                         registers, configuration word and derived "
+        "  show [FILE] [--json]                    registers, configuration word and derived "
         "values\n"
-        "  export-hex [FILE.dvs] -o OUT.hex        Intel HEX export\n"
-        "  write-dvs [FILE.dvs] -o OUT.dvs [--fosc-khz TEXT]\n"
+        "  export-hex [FILE] -o OUT.hex            Intel HEX export\n"
+        "  write-dvs [FILE] -o OUT.dvs [--fosc-khz TEXT]\n"
         "                                          write a device file (checksum recomputed)\n"
-        "  program [FILE.dvs] --port PORT          program and verify a chip\n"
+        "  set [FILE] NAME=VALUE... -o OUT.dvs|OUT.hex\n"
+        "                                          change fields and write the result\n"
+        "  diff A B | diff A --port PORT           list the fields that differ\n"
+        "  check [FILE] --port PORT                can the chip take the configuration?\n"
+        "  program [FILE] --port PORT [--serial NAME=START[:STEP] --log LOG.csv]\n"
+        "          [--count N] [--no-check]        check, program and verify chips\n"
         "  read --port PORT [-o OUT.dvs|OUT.hex]   read a chip back\n"
-        "  verify FILE.dvs --port PORT             compare a chip with a device file\n"
+        "  verify FILE --port PORT                 compare a chip with a configuration\n"
         "  bittiming --fosc-khz F --bitrate B [--sample-point P] [--sjw N] [--tolerance PCT]\n"
         "            [--json]                      CAN bit timing for a bit rate\n"
-        "  filter [FILE.dvs] --test ID [--ext] [--filters ID:MASK[,ID:MASK]]\n"
+        "  filter [FILE] --test ID [--ext] [--filters ID:MASK[,ID:MASK]]\n"
         "                                          does the chip take this CAN identifier?\n"
         "  filter-design ID... [--ext] [--json]    mask and filters for a list of identifiers\n\n"
-        "Without FILE.dvs the default configuration at 4000 kHz is used.\n"
+        "FILE is a device file (*.dvs) or an Intel HEX file, told apart by content;\n"
+        "without FILE the default configuration at 4000 kHz is used.\n"
         "PORT is 278, 378, 3BC, /dev/parportN, ftdi[:VID:PID[:SERIAL]] (USB adapter) or\n  "
      << zk7::EmulatorOptionsSummary()
      << "\n\nExit status: 0 success, 1 the chip failed or differs, 2 usage, file or port error.\n"
@@ -52,6 +58,9 @@ const Command kCommands[] = {
     {"bittiming", RunBitTiming},
     {"filter", RunFilter},
     {"filter-design", RunFilterDesign},
+    {"check", RunCheck},
+    {"set", RunSet},
+    {"diff", RunDiff},
 };
 
 }  // namespace

@@ -21,6 +21,10 @@ struct Io {
   bool progressBar = false;
   // The user's decimal separator, accepted beside "." in frequency texts.
   char decimalSeparator = '.';
+  // Standard input for commands that wait for the user (program --count);
+  // std::cin when null. inputTerminal says whether a person types it.
+  std::istream* in = nullptr;
+  bool inputTerminal = false;
 };
 
 // Whole command line without the program name: "program", "x.dvs", "--port", "378".
@@ -35,5 +39,8 @@ int RunVerify(const std::vector<std::string>& args, Io& io);
 int RunBitTiming(const std::vector<std::string>& args, Io& io);
 int RunFilter(const std::vector<std::string>& args, Io& io);
 int RunFilterDesign(const std::vector<std::string>& args, Io& io);
+int RunCheck(const std::vector<std::string>& args, Io& io);
+int RunSet(const std::vector<std::string>& args, Io& io);
+int RunDiff(const std::vector<std::string>& args, Io& io);
 
 }  // namespace zk7cli

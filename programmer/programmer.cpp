@@ -65,9 +65,10 @@ std::string Lines(std::initializer_list<std::string> lines) {
   return text;
 }
 
-FlowResult Failure(std::string title, std::string text) {
+FlowResult Failure(int position, std::string title, std::string text) {
   FlowResult r;
   r.status = FlowResult::Failed;
+  r.failedPosition = position;
   r.title = std::move(title);
   r.text = std::move(text);
   return r;
@@ -394,7 +395,7 @@ FlowResult Programmer::programDevice(RegisterSet& rs, MemoryImage& image) {
   ExitProgMode();
   DelayMs(100);
   if (((configWord ^ r) & 7) != 0)
-    return Failure("Failed to Program Config. Word",
+    return Failure(kConfigWordPosition, "Failed to Program Config. Word",
                    Lines({"Failed to Program Configuration Word!",
                           "Expected: " + HexNoPad(static_cast<unsigned>(configWord & 7)),
                           "Read: " + HexNoPad(static_cast<unsigned>(r & 7))}));
@@ -418,7 +419,7 @@ FlowResult Programmer::programDevice(RegisterSet& rs, MemoryImage& image) {
     } while (!(n > kMaxPulses || ok));
     if (n > kMaxPulses) {
       ExitProgMode();
-      return Failure("Failed to Program Address " + HexNoPad(static_cast<unsigned>(i)),
+      return Failure(i, "Failed to Program Address " + HexNoPad(static_cast<unsigned>(i)),
                      Lines({"Failed to Program Register: " + HexNoPad(static_cast<unsigned>(i)),
                             "Expected: " + HexNoPad(static_cast<unsigned>(expected)),
                             "Read: " + HexNoPad(static_cast<unsigned>(r))}));
@@ -442,9 +443,11 @@ FlowResult Programmer::ReadImageWords(MemoryImage& image, const FlowCallbacks& c
     EnterProgMode();
     IncAddress(kImageStartSteps);
     for (int i = 0; i < kImageSize; ++i) {
-      const auto value = static_cast<std::uint8_t>(ReadData() & 0xFF);
+      const int word = ReadData();
+      const auto value = static_cast<std::uint8_t>(word & 0xFF);
       image.MemMap[static_cast<std::size_t>(i)] = value;
       if (cb_.byteArrived) cb_.byteArrived(i, value);
+      if (cb_.wordArrived) cb_.wordArrived(i, word);
       IncAddress(1);
     }
     ExitProgMode();

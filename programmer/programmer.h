@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,12 +31,20 @@ struct FlowCallbacks {
   std::function<void(int position)> progress;
   // A byte of the image just read back (ReadImageWords).
   std::function<void(int position, std::uint8_t value)> byteArrived;
+  // The same word whole, all 14 bits as read (the pre-burn check compares them).
+  std::function<void(int position, int word)> wordArrived;
 };
+
+// Stands for the configuration word where an image position (0..69) is expected.
+constexpr int kConfigWordPosition = -1;
 
 struct FlowResult {
   enum Status { Passed, Failed, Busy, Aborted } status = Passed;
   std::string title;  // message-box title on failure or refusal
   std::string text;   // message-box text, lines joined by CR LF
+  // Failed: the image position (0..69) that did not verify, or
+  // kConfigWordPosition for the configuration word.
+  std::optional<int> failedPosition;
   bool ok() const { return status == Passed; }
 };
 

@@ -19,13 +19,16 @@
 #include <QScrollArea>
 #include <QSignalBlocker>
 #include <QStatusBar>
+#include <QStringList>
 #include <QTimer>
 #include <cmath>
 
+#include "files/configfile.h"
 #include "files/devicefile.h"
 #include "files/intelhex.h"
 #include "model/format.h"
 #include "model/registers.h"
+#include "programmer/check.h"
 #include "shell/app.h"
 #include "shell/blockdiagram.h"
 #include "shell/frmAbout.h"
@@ -145,6 +148,12 @@ void frmMain::buildMenus() {
   mnuSave->setObjectName("mnuSave");
   mnuCreateHEX = file->addAction("Export &HEX...", this, &frmMain::exportHex);
   mnuCreateHEX->setObjectName("mnuCreateHEX");
+  mnuImportHEX = file->addAction("&Import HEX...", this, &frmMain::importHex);
+  mnuImportHEX->setObjectName("mnuImportHEX");
+  file->addSeparator();
+  mnuCheckChip = file->addAction("Check Chip Before Programming");
+  mnuCheckChip->setObjectName("mnuCheckChip");
+  mnuCheckChip->setCheckable(true);
   file->addSeparator();
   mnuExit = file->addAction("E&xit", this, [this] { close(); });
   mnuExit->setObjectName("mnuExit");
@@ -531,7 +540,8 @@ void frmMain::setFlowRunning(bool running) {
   // The flow runs on this thread and processes events in its waits: a modal
   // window opened meanwhile would hold the flow (and the programming voltage)
   // until it closed. So nothing that opens one is offered during a run.
-  for (QAction* a : {mnuLoad, mnuSave, mnuCreateHEX, mnuAbout}) a->setEnabled(!running);
+  for (QAction* a : {mnuLoad, mnuSave, mnuCreateHEX, mnuImportHEX, mnuAbout})
+    a->setEnabled(!running);
   cmdSTCON->setEnabled(!running);
 }
 
@@ -568,9 +578,23 @@ void frmMain::programDevice() {
 
   zk7::FlowCallbacks cb = GuiFlowCallbacks();
   cb.progress = [this](int position) { Progress->setValue(position); };
-  const zk7::FlowResult result = App().programmer.ProgramDevice(App().regs, App().image, cb);
+  zk7::FlowResult result;
+  bool refused = false;
+  if (mnuCheckChip->isChecked()) {
+    // A chip that cannot take the image is refused before any programming pulse.
+    const zk7::ChipCheck check = zk7::CheckChip(App().programmer, App().regs, App().image, cb);
+    result = check.read;
+    if (result.ok() && !check.unfit.empty()) {
+      QStringList lines{zk7::UnfitText()};
+      for (const auto& line : zk7::UnfitWordLines(check.unfit)) lines << Q(line);
+      lines << zk7::NothingBurntText();
+      Seam::instance().message(this, zk7::UnfitTitle(), lines.join("\r\n"), Seam::Icon::Critical);
+      refused = true;
+    }
+  }
+  if (result.ok() && !refused) result = App().programmer.ProgramDevice(App().regs, App().image, cb);
 
-  switch (result.status) {
+  switch (refused ? zk7::FlowResult::Aborted : result.status) {
     case zk7::FlowResult::Passed:
       showResult(result.status);
       break;
@@ -653,6 +677,27 @@ void frmMain::exportHex() {
                               App().regs.ConfigWord(), error))
     Seam::instance().message(this, VersionRecord::Title, "File Error: " + Q(error),
                              Seam::Icon::None);
+}
+
+void frmMain::importHex() {
+  const QString path = Seam::instance().openFileName(this, "Import HEX File...", "HEX File (*.hex)",
+                                                     "hex", dialogPath_);
+  if (path.isEmpty()) return;
+  dialogPath_ = path;
+  zk7::ConfigurationFile file;
+  std::string error;
+  if (!zk7::ReadIntelHexConfiguration(QFile::encodeName(path).toStdString(), file, error)) {
+    Seam::instance().message(this, "Error Importing HEX File", Q(error), Seam::Icon::Critical);
+    return;
+  }
+  if (file.configWordDefaulted)
+    Seam::instance().message(this, VersionRecord::Title, zk7::ConfigWordDefaultedNote(),
+                             Seam::Icon::None);
+  // HEX carries no frequency: Fosc stays as it is.
+  App().regs = file.registers;
+  zk7::BuildMemoryImage(App().regs, App().image);
+  RefreshAll();
+  statusPath->setText(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()));
 }
 
 void frmMain::showAbout() {

@@ -58,6 +58,8 @@ class frmMain : public QMainWindow {
   void loadDeviceFile();
   void saveDeviceFile();
   void exportHex();
+  // Reads an Intel HEX file, all or nothing, and takes it over as a device-file load does.
+  void importHex();
   void programDevice();
   void readDevice();
   void showAbout();
@@ -91,6 +93,9 @@ class frmMain : public QMainWindow {
   QAction* mnuLoad = nullptr;
   QAction* mnuSave = nullptr;
   QAction* mnuCreateHEX = nullptr;
+  QAction* mnuImportHEX = nullptr;
+  // Checked: Program Device reads the chip first and refuses one that cannot take the image.
+  QAction* mnuCheckChip = nullptr;
   QAction* mnuExit = nullptr;
   QAction* mnuAbout = nullptr;
 

@@ -10,7 +10,8 @@ TEST_F(CliTest, HelpAndUsageErrors) {
   EXPECT_TRUE(r.code == 0 && Contains(r.out, "emulator"));
   r = RunCli({"--version"});
   EXPECT_TRUE(r.code == 0 && r.out == "zk7prog 1.1.0\n" && r.err.empty());
-  for (const char* cmd : {"show", "export-hex", "write-dvs", "program", "read", "verify"})
+  for (const char* cmd :
+       {"show", "export-hex", "write-dvs", "program", "read", "verify", "check", "set", "diff"})
     EXPECT_TRUE(Contains(RunCli({cmd, "--help"}).out, std::string("Usage: zk7prog ") + cmd));
   const std::vector<std::vector<std::string>> bad = {
       {"frobnicate"},
@@ -23,7 +24,11 @@ TEST_F(CliTest, HelpAndUsageErrors) {
       {"read", "--port", "emulator", "-o", Path("x.txt")},
       {"verify", "--port", "emulator"},  // no file
       {"program", "--port", "9999"},
-      {"program"},  // no port
+      {"program"},                                                   // no port
+      {"program", "--port", "emulator", "--serial", "TXID0=std:1"},  // no log
+      {"program", "--port", "emulator", "--count", "0"},
+      {"diff", Path("a.dvs")},
+      {"set", "CNF1=1"},  // no -o
   };
   for (const auto& args : bad) {
     r = RunCli(args);
@@ -76,18 +81,18 @@ TEST_F(CliTest, ShowRegistersAndDerivedValues) {
     EXPECT_TRUE(Contains(r.out, *reg.name ? reg.name : "reserved")) << reg.index;
   for (const char* line :
        {"04  OPTREG1    F0\n", "12  reserved   FF\n", "Checksum: FC\n", "OSC Setting = HS\n",
-        "Bit Time (us) = 2.5\n", "TXID0 Ext ID 1FFFFFFF\n", "PWM Period (us) = 256\n",
-        "Scheduled TX (ms) = 67108.864\n", "A/D Aquisition Time (us) = 16 (64 / Tosc)\n",
-        "AN1: OFF, polarity 0, code 1023 = 4.9951171875 V\n"})
+        "Bit Time (us) = 2.5\n", "TXID0: Ext ID 1FFFFFFF\n", "PWM Period (us) = 256\n",
+        "Scheduled TX (ms) = 67108.864\n", "A/D Aquisition Time (us) = 16\n",
+        "AN1: OFF, polarity = 0, code = 1023, voltage = 4.9951171875 V\n"})
     EXPECT_TRUE(Contains(r.out, line)) << line;
   EXPECT_TRUE(Contains(RunCli({"show", "--vref-plus", "4", "--vref-minus", "1"}).out,
-                       "Threshold Detection (1 to 4 V)"));
+                       "code = 1023, voltage = 3.9970703125 V\n"));
 
   ASSERT_EQ(RunCli({"write-dvs", "-o", Path("z.dvs"), "--fosc-khz", "0"}).code, 0);
   r = RunCli({"show", Path("z.dvs")});
   for (const char* line :
        {"Bit Time (us) = --\n", "PWM Period (us) = --\n", "Duty Cycle (%) = --\n",
-        "Scheduled TX (ms) = --\n", "Time Between Conversions (ms) = -- (1:1)\n"})
+        "Scheduled TX (ms) = --\n", "Time Between Conversions (ms) = --\n"})
     EXPECT_TRUE(Contains(r.out, line)) << line;
 
   // An old-version file: no frequency line, so the default frequency.
@@ -95,6 +100,6 @@ TEST_F(CliTest, ShowRegistersAndDerivedValues) {
   Write("old.dvs", old.substr(0, old.size() - 2));
   r = RunCli({"show", Path("old.dvs")});
   EXPECT_TRUE(r.code == 0 && Contains(r.err, "old version"));
-  EXPECT_TRUE(Contains(r.out, "Fosc = 4000 kHz"));
-  EXPECT_TRUE(Contains(r.out, "OSC Setting = XT\n  GP7 = RESET Pin\n"));
+  EXPECT_TRUE(Contains(r.out, "Fosc: 4000 kHz"));
+  EXPECT_TRUE(Contains(r.out, "OSC Setting = XT\n    GP7 = RESET Pin\n"));
 }

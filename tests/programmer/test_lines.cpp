@@ -43,7 +43,7 @@ class LinesTest : public ::testing::Test {
     driver = d.get();
     port.setDriver(std::move(d));
     prog.InitLPTPort(0x378);
-    prog.setCallbacks(FlowCallbacks{[](int) {}, nullptr, nullptr, nullptr});
+    prog.setCallbacks(FlowCallbacks{[](int) {}, nullptr, nullptr, nullptr, nullptr});
   }
   std::vector<int> writes() const {
     std::vector<int> w;
@@ -208,7 +208,7 @@ TEST_F(LinesTest, ReadDataSamplesAfterTheFallingEdgeWithTheDriverOff) {
   EXPECT_EQ(last & 0x04, 0x04);  // the host drives the line again at the end
 
   int events = 0;
-  prog.setCallbacks(FlowCallbacks{[](int) {}, [&] { ++events; }, nullptr, nullptr});
+  prog.setCallbacks(FlowCallbacks{[](int) {}, [&] { ++events; }, nullptr, nullptr, nullptr});
   driver->status = [] { return std::uint8_t{0xFF}; };
   EXPECT_EQ(prog.ReadData(), 0x3FFF);
   EXPECT_EQ(events, 2);

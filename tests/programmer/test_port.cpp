@@ -112,7 +112,7 @@ TEST(Port, TraceHasOneLinePerAccessAndWait) {
     port.setDriver(std::move(chip));
     Programmer prog(port);
     prog.InitLPTPort(0x3BC);
-    prog.setCallbacks(FlowCallbacks{[](int) {}, nullptr, nullptr, nullptr});
+    prog.setCallbacks(FlowCallbacks{[](int) {}, nullptr, nullptr, nullptr, nullptr});
     prog.SetProgLine("CLKOUT_1");
     prog.CheckLPT(nullptr);
     prog.DelayMs(20);

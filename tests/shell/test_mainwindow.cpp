@@ -92,9 +92,10 @@ TEST_F(ShellTest, MenusCarryTheirAccessKeys) {
       if (!a->isSeparator()) captions << a->text();
   }
   for (QAction* a : main->mnuPort->menu()->actions()) captions << a->objectName() + "=" + a->text();
-  EXPECT_EQ(captions, QStringList({"&File", "&Port", "&Load Default...", "&Save Defaults...",
-                                   "Export &HEX...", "E&xit", "&Help", "&About", "p278=278",
-                                   "p378=378", "p3BC=3BC"}));
+  EXPECT_EQ(captions,
+            QStringList({"&File", "&Port", "&Load Default...", "&Save Defaults...",
+                         "Export &HEX...", "&Import HEX...", "Check Chip Before Programming",
+                         "E&xit", "&Help", "&About", "p278=278", "p378=378", "p3BC=3BC"}));
   // Alt+F, S opens the save dialog.
   QMenu* file = main->menuBar()->actions()[0]->menu();
   QTest::keyClick(main.get(), Qt::Key_F, Qt::AltModifier);

@@ -1,0 +1,142 @@
+// zk7prog check, program with serial numbers and a log, set, show --json and diff.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "cli_run.h"
+#include "files/configfile.h"
+#include "model/named_fields.h"
+#include "production/log.h"
+
+using namespace zk7;
+
+namespace {
+
+CliResult RunWithInput(const std::vector<std::string>& args, const std::string& input) {
+  std::ostringstream out, err;
+  std::istringstream in(input);
+  zk7cli::Io io{out, err, false, '.', &in, false};
+  const int code = zk7cli::Run(args, io);
+  return {code, out.str(), err.str()};
+}
+
+}  // namespace
+
+TEST_F(CliTest, CheckAndProgramRefuseAChipHoldingAnotherConfiguration) {
+  const std::string port = "emulator:" + Path("chip.txt");
+  EXPECT_EQ(RunCli({"check", "--port", port}).code, 0) << "a blank chip";
+  ASSERT_EQ(RunCli({"program", "--port", port}).out, "PASSED\n");
+  ASSERT_EQ(RunCli({"set", "GPLAT=5A", "-o", Path("other.hex")}).code, 0);
+  const std::string burnt = Read("chip.txt");
+
+  auto r = RunCli({"check", Path("other.hex"), "--port", port});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(Contains(r.out, "  02      GPLAT       3400  345A\n")) << r.out;
+  r = RunCli({"program", Path("other.hex"), "--port", port});
+  EXPECT_TRUE(r.code == 1 && Contains(r.err, "nothing was burnt") && Contains(r.err, "GPLAT"));
+  EXPECT_EQ(Read("chip.txt"), burnt);
+  EXPECT_EQ(RunCli({"check", Path("missing.dvs"), "--port", port}).code, 2);
+}
+
+TEST_F(CliTest, SerialRunsGiveConsecutiveIdentifiersAndContinueFromTheLog) {
+  const std::string log = Path("log.csv");
+  for (int n = 0; n < 3; ++n) {
+    const std::string chip = Path("chip" + std::to_string(n) + ".txt");
+    auto r = RunCli(
+        {"program", "--port", "emulator:" + chip, "--serial", "TXID2=std:7FD:1", "--log", log});
+    ASSERT_EQ(r.code, 0) << r.err;
+    ASSERT_EQ(RunCli({"read", "--port", "emulator:" + chip, "-o", Path("back.dvs")}).code, 0);
+    ConfigurationFile back;
+    std::string error;
+    ASSERT_TRUE(ReadConfigurationFile(Path("back.dvs"), back, error));
+    EXPECT_EQ(ReadIdentifier(back.registers, 2), (Identifier{false, 0x7FDu + n}));
+  }
+  LogContents contents;
+  std::string error;
+  ASSERT_TRUE(ParseLog(Read("log.csv"), contents, error));
+  ASSERT_EQ(contents.records.size(), 3u);
+  EXPECT_EQ(Read("log.csv").rfind(LogHeader(), 0), 0u);
+  EXPECT_TRUE(contents.records[2].serial == 0x7FFu &&
+              contents.records[2].result == ChipResult::Passed);
+  // The values are used up: refused before a chip is asked for.
+  auto r = RunCli({"program", "--port", "emulator", "--serial", "TXID2=std:0", "--log", log});
+  EXPECT_TRUE(r.code == 2 && Contains(r.err, "used up")) << r.err;
+
+  // --count: one line of input per chip; the same emulated chip is refused the second time.
+  r = RunWithInput({"program", "--port", "emulator:" + Path("c.txt"), "--serial", "USER0-1=00FF",
+                    "--log", Path("l2.csv"), "--count", "3"},
+                   "\n\nq\n");
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(Contains(r.out, "chip 1/3  USER0-1=00FF  PASSED"));
+  EXPECT_TRUE(Contains(r.out, "chip 2/3  USER0-1=0100  REFUSED at 35"));
+  EXPECT_TRUE(Contains(r.out, "Summary: 1 passed, 0 failed, 1 refused\n")) << r.out;
+}
+
+TEST_F(CliTest, AKilledRunLeavesAWholeLog) {
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    RunWithInput({"program", "--port", "emulator", "--serial", "RXF1=std:0", "--log",
+                  Path("log.csv"), "--count", "1000", "--no-check"},
+                 std::string(1000, '\n'));
+    _exit(0);
+  }
+  std::string text;
+  for (int wait = 0; wait < 2000 && std::count(text.begin(), text.end(), '\n') < 4; ++wait) {
+    usleep(5000);
+    std::string error;
+    ReadWholeFile(Path("log.csv"), 1 << 20, text, error);
+  }
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  LogContents contents;
+  std::string error;
+  ASSERT_TRUE(ReadWholeFile(Path("log.csv"), 1 << 20, text, error));
+  ASSERT_TRUE(ParseLog(text, contents, error)) << error;
+  EXPECT_GE(contents.records.size(), 3u);
+  EXPECT_TRUE(contents.damagedLines.empty()) << text;
+  for (std::size_t k = 0; k < contents.records.size(); ++k)
+    EXPECT_EQ(contents.records[k].serial, k);
+}
+
+TEST_F(CliTest, SetShowJsonAndDiffAgree) {
+  const std::vector<std::string> fields = {"CNF1=03",  "TXID0=std:123", "reserved18=12",
+                                           "USER3=A5", "CONFIG=5",      "FOSC_KHZ=8000"};
+  auto args = fields;
+  args.insert(args.begin(), "set");
+  for (const char* out : {"s.dvs", "s.hex"}) {
+    args.push_back("-o"), args.push_back(Path(out));
+    ASSERT_EQ(RunCli(args).code, 0);
+    args.resize(args.size() - 2);
+  }
+  const auto json = nlohmann::json::parse(RunCli({"show", Path("s.dvs"), "--json"}).out);
+  EXPECT_TRUE(json["registers"]["CNF1"] == 3 && json["registers"]["reserved18"] == 0x12 &&
+              json["user_memory"][3] == 0xA5 && json["config_word"] == 5 &&
+              json["fosc_khz"] == "8000");
+  EXPECT_TRUE(json["identifiers"]["TXID0"]["extended"] == false &&
+              json["identifiers"]["TXID0"]["id"] == 0x123);
+  EXPECT_DOUBLE_EQ(json["derived"]["can_bit_timing"]["bit_rate_kbps"].get<double>(), 200);
+  const auto hex = nlohmann::json::parse(RunCli({"show", Path("s.hex"), "--json"}).out);
+  EXPECT_EQ(hex["registers"], json["registers"]);
+
+  auto r = RunCli({"diff", Path("s.dvs"), Path("s.hex")});
+  EXPECT_TRUE(r.code == 0 && r.out == "No differences.\n") << "HEX carries no frequency";
+  WriteDvs("d.dvs", defaults_);
+  r = RunCli({"diff", Path("d.dvs"), Path("s.dvs")});
+  EXPECT_TRUE(r.code == 1 && Contains(r.out, "7 differences\n")) << r.out;
+  for (const char* line :
+       {"  CNF1        00      03      bit timing: BRP 1", "  USER3       FF      A5\n",
+        "TXID0: ext:1FFFFFFF -> std:123\n", "  reserved18  FF      12\n",
+        "OSC HS, GP7 RESET Pin -> OSC XT, GP7 RESET Pin\n", "  FOSC_KHZ    4000    8000\n"})
+    EXPECT_TRUE(Contains(r.out, line)) << line;
+
+  for (const char* bad : {"NOPE=1", "CNF1=100", "TXID0=std:800", "checksum=0", "FOSC_KHZ=x"}) {
+    r = RunCli({"set", bad, "-o", Path("bad.dvs")});
+    EXPECT_TRUE(r.code == 2 && Contains(r.err, "set")) << bad;
+  }
+  EXPECT_FALSE(std::ifstream(Path("bad.dvs")).good()) << "nothing written";
+}
