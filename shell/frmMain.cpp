@@ -417,17 +417,24 @@ void frmMain::toggleDevice() {
 void frmMain::commitFosc() {
   if (committingFosc_) return;
   committingFosc_ = true;
-  const QString text = txtFosc->text().trimmed();
-  bool ok = false;
-  double kHz = QLocale().toDouble(text, &ok);
-  if (!ok) kHz = QLocale::c().toDouble(text, &ok);
-  // Empty, non-numeric and negative entries count as zero.
-  const double hz = ok && std::isfinite(kHz) && kHz > 0 ? kHz * 1000.0 : 0.0;
-  App().Fosc = hz;
-  if (hz == 0.0)
+  // The box is read as the device-file reader reads its frequency line, so
+  // whatever the box holds after this saves and loads back as this Fosc. A
+  // group separator is never part of a number ("4,000", or "4.000" where the
+  // point groups digits).
+  const QString text = txtFosc->text();
+  const QString group = QLocale().groupSeparator();
+  const auto hz = text.contains(group)
+                      ? std::nullopt
+                      : zk7::FoscHzFromText(text.toStdString(), LocaleDecimalPoint());
+  // Empty, non-numeric and negative entries count as zero, and show as "0".
+  App().Fosc = hz.value_or(0.0);
+  txtFosc->setModified(false);
+  if (App().Fosc == 0.0) {
+    if (!hz) txtFosc->setText("0");
     Seam::instance().message(this, "Wrong Fosc Value",
                              "Fosc Cannot Be Zero!!\r\nSet Fosc in Main Screen Before Continuing.",
                              Seam::Icon::Critical);
+  }
   committingFosc_ = false;
 }
 
@@ -630,6 +637,9 @@ void frmMain::loadDeviceFile() {
 }
 
 void frmMain::saveDeviceFile() {
+  // A frequency typed but not yet taken (the menu took no focus from the box)
+  // is taken now: the file holds the box's text, which must load as Fosc.
+  if (txtFosc->isModified()) commitFosc();
   zk7::BuildMemoryImage(App().regs, App().image);
   const QString path = Seam::instance().saveFileName(this, "Save File as...", "Device File (*.dvs)",
                                                      "dvs", dialogPath_);

@@ -13,6 +13,7 @@
 #include "files/devicefile.h"
 #include "files/intelhex.h"
 #include "model/format.h"
+#include "open_fifo.h"
 #include "shell/blockdiagram.h"
 #include "tests/shell/shell_fixture.h"
 
@@ -143,6 +144,54 @@ TEST_F(CommandTest, BadFilesLeaveTheConfigurationAsItWas) {
   EXPECT_EQ(main->statusPath->text(), "");
 }
 
+// Whatever is typed into the frequency box, the file Save writes loads back with the same Fosc,
+// whether the box was left first or not: good entries keep their text, what counts like zero
+// shows the message once and the box then holds a text the reader takes as that zero.
+TEST_F(CommandTest, EveryTypedFrequencySavesAndLoadsBackAsTheSameFosc) {
+  createMain();
+  struct Case {
+    const char *locale, *typed, *line72;
+    double fosc;
+  };
+  const std::string huge(309, '9');
+  const Case cases[] = {
+      {"C", "4000", "4000", 4e6},
+      {"C", "3686.4", "3686.4", 3686400},
+      {"C", " 12 ", " 12 ", 12000},
+      {"C", "1e3", "13", 13000},
+      {"C", "+5.", "+5.", 5000},
+      {"C", "0.000", "0.000", 0},
+      {"C", "4,000", "0", 0},
+      {"C", "1-2", "0", 0},
+      {"C", ".", "0", 0},
+      {"C", "", "0", 0},
+      {"C", "-5", "0", 0},
+      {"C", huge.c_str(), "0", 0},
+      {"de_DE", "3686,4", "3686,4", 3686400},
+      {"de_DE", "4.000", "0", 0},
+  };
+  const QString file = path("f.dvs");
+  for (const Case& c : cases) {
+    for (bool leave : {true, false}) {
+      SCOPED_TRACE(std::string(c.locale) + " '" + c.typed + (leave ? "' left" : "' kept"));
+      QLocale::setDefault(QLocale(c.locale));
+      testSeam().clear();
+      main->txtFosc->setFocus(Qt::TabFocusReason);
+      main->txtFosc->clear();
+      QTest::keyClicks(main->txtFosc, c.typed);
+      if (leave) main->cmdProgram->setFocus(Qt::TabFocusReason);
+      testSeam().fileAnswers = {file, file};
+      main->mnuSave->trigger();
+      EXPECT_EQ(App().Fosc, c.fosc);
+      EXPECT_EQ(Lines(ReadAll(file)).value(71), QByteArray(c.line72) + '\r');
+      App().Fosc = 1;
+      main->mnuLoad->trigger();
+      EXPECT_EQ(App().Fosc, c.fosc);
+      EXPECT_EQ(testSeam().messages.size(), c.fosc == 0 ? 1u : 0u);  // only "Wrong Fosc Value"
+    }
+  }
+}
+
 TEST_F(CommandTest, FailedSaveAndExportSaySo) {
   createMain(false);
   const QString noFolder = path("no/such/folder/x.dvs");
@@ -154,6 +203,20 @@ TEST_F(CommandTest, FailedSaveAndExportSaySo) {
   testSeam().fileAnswers.push_back(path("no/such/folder/x.hex"));
   main->mnuCreateHEX->trigger();
   expectMessage("ZK7 Programmer", "File Error: ", Seam::Icon::None, true);
+
+  // A FIFO is written through to its reader and stays a FIFO; without a reader it is refused.
+  testSeam().clear();
+  {
+    OpenFifo fifo(path("fifo").toStdString());
+    testSeam().fileAnswers.push_back(path("fifo"));
+    main->mnuSave->trigger();
+    EXPECT_TRUE(testSeam().messages.empty() && fifo.stillFifo());
+    EXPECT_EQ(fifo.drain(), zk7::FormatDeviceFile(App().image, 7, "4000"));
+  }
+  testSeam().fileAnswers.push_back(path("fifo"));
+  main->mnuSave->trigger();
+  expectMessage("Error Saving File", "Error! \r\nno program is reading from this FIFO",
+                Seam::Icon::Critical);
 }
 
 TEST_F(CommandTest, ExportWritesTheProgramWordsOfTheCurrentRegisters) {
