@@ -575,7 +575,11 @@ void frmMain::programDevice() {
 
   zk7::FlowCallbacks cb = GuiFlowCallbacks();
   cb.progress = [this](int position) { Progress->setValue(position); };
-  const zk7::FlowResult result = App().programmer.ProgramDevice(App().regs, App().image, cb);
+  zk7::FlowResult result = App().programmer.ProgramDevice(App().regs, App().image, cb);
+  // A port that failed during the run (an emulated chip whose file could not
+  // be written) spoils a pass: the chip does not hold what would be said.
+  if (result.ok() && !App().port.accessProblem().empty())
+    result = {zk7::FlowResult::Failed, "Check Parallel Port", App().port.accessProblem()};
 
   switch (result.status) {
     case zk7::FlowResult::Passed:

@@ -367,6 +367,19 @@ TEST_F(CommandTest, ProgramDeviceFailureShowsTheMessageAfterBlinking) {
   expectIdle();
 }
 
+TEST_F(CommandTest, ProgramDeviceFailsWhenTheChipFileCannotBeWritten) {
+  zk7::EmulatorOptions options;
+  options.chipFile = path("none/chip.txt").toStdString();
+  auto chip = std::make_unique<zk7::EmulatorDriver>(options);
+  chip->useWaitClock();
+  App().port.setDriver(std::move(chip));
+  createMain();
+  QTest::mouseClick(main->cmdProgram, Qt::LeftButton);
+  expectMessage("Check Parallel Port", "emulator: cannot write chip file ", Seam::Icon::Critical,
+                true);
+  EXPECT_EQ(main->lblTestStatus->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+}
+
 TEST_F(CommandTest, ClosingDuringARunLeavesProgrammingModeFirst) {
   createMain();
   bool closed = false;
