@@ -56,7 +56,7 @@ void PrintCan(Io& io, const zk7::RegisterSet& rs, double fosc) {
          << "  Bit Time (us) = " << Num(bitTime) << '\n'
          << "  Bit rate (kbit/s) = " << Num(zk7::BitRateKbps(bitTime)) << '\n'
          << "  Sample point (%) = " << Num(zk7::SamplePointPercent(t.prop, t.ps1, numTQ)) << '\n';
-  const std::string warnings = zk7::TimingWarnings(t.sjw, t.prop, t.ps1, t.ps2);
+  const std::string warnings = zk7::TimingWarnings(t.sjw, t.prop, t.ps1, t.ps2, t.btlmode);
   if (!warnings.empty()) io.out << "  Warning: " << warnings << '\n';
 
   io.out << "CAN identifiers (RAW ID):\n";

@@ -673,4 +673,5 @@ void frmMain::showAbout() {
   // Loaded afresh each time, so its texts are rebuilt.
   frmAbout about(this);
   about.Display();
+  activated();  // as after every other window of ours
 }

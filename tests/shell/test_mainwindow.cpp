@@ -77,10 +77,12 @@ TEST_F(ShellTest, SplashClosesOnEachOfItsFourActionsAndAboutShowsTheRecord) {
     EXPECT_EQ(about->lblAppVersion->text(), "Version 1.1");
     EXPECT_FALSE(about->webSite().isEmpty());
     QTest::mouseClick(about->cmdOK, Qt::LeftButton);
+    App().Fosc = 20000000;
     return about->result();
   };
   main->mnuAbout->trigger();
   EXPECT_TRUE(shown);
+  EXPECT_EQ(main->txtFosc->text(), "20000") << "closing it runs the activation work";
 }
 
 TEST_F(ShellTest, MenusCarryTheirAccessKeys) {
