@@ -42,7 +42,7 @@ frmMain* g_main = nullptr;
 // Design units: twips, 15 to a logical pixel.
 constexpr double kTwipsPerPixel = 15.0;
 constexpr int kPinW = 735;  // marker template, twips
-constexpr int kPinH = 375;
+constexpr int kPinH = BlockDiagram::kPinHeightTwips;
 constexpr int kPinLabelWidth = 56;  // label template, pixels
 
 // Placement of the picture in the window (pixels).
@@ -343,7 +343,7 @@ void frmMain::layOutPins() {
   for (int c = 0; c < 2; ++c) {
     for (int r = 0; r < 7; ++r) {
       const int n = 7 * c + r + 1;
-      const double top = picTop + 100 + r * 3.5 * H;
+      const double top = picTop + BlockDiagram::kPinTopTwips + r * BlockDiagram::kPinPitch * H;
       const double left = picLeft - W + c * 8.98 * W;
       auto* marker = new QFrame(content);
       marker->setObjectName(QString("shpPin_%1").arg(n));

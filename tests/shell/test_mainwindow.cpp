@@ -320,6 +320,14 @@ TEST_F(ShellTest, PinsAreLaidOutAroundThePicture) {
     EXPECT_EQ(l->x() + l->width(), main->shpPin[1 + r]->x());  // captions end at their markers
     EXPECT_EQ(rt->x(), main->shpPin[8 + r]->x() + main->shpPin[8 + r]->width());
     EXPECT_TRUE(l->y() == main->shpPin[1 + r]->y() && rt->y() == main->shpPin[8 + r]->y());
+    // The picture's pin wires end at its edges in the markers' rows, and only there.
+    const double y = BlockDiagram::PinRowY(r);
+    EXPECT_NEAR(main->shpPin[1 + r]->geometry().center().y() - pic.top(), y, 1);
+    const QImage& img = main->picBlkDgm->picture();
+    for (int x : {1, BlockDiagram::kWidth - 2}) {
+      EXPECT_LT(std::min(qGray(img.pixel(x, int(y))), qGray(img.pixel(x, int(y) + 1))), 160) << r;
+      EXPECT_EQ(qGray(img.pixel(x, std::min(std::lround(y + 40), 560L))), 255) << r;
+    }
   }
   EXPECT_EQ(rows, QStringList({"GP0|Vdd", "GP1|TXCAN", "GP2|RXCAN", "GP3|GP7", "OSC2|GP6",
                                "OSC1|GP5", "Vss|GP4"}));
