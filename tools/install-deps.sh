@@ -2,7 +2,7 @@
 # Installs what building, running and testing need on Debian 12 (skips what is there).
 set -euo pipefail
 pkgs=(build-essential cmake ccache qt6-base-dev qt6-base-dev-tools libgl-dev libgtest-dev libgmock-dev
-      googletest libbenchmark-dev xvfb xauth binutils nlohmann-json3-dev)
+      googletest libbenchmark-dev xvfb xauth binutils nlohmann-json3-dev clang libclang-rt-14-dev)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

@@ -15,3 +15,4 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DZK7_SANITIZE=ON -DZK7_BUILD_
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
+tools/fuzz.sh
