@@ -12,15 +12,11 @@ struct OpenFifo {
   explicit OpenFifo(std::string p) : path(std::move(p)) {
     if (::mkfifo(path.c_str(), 0600) == 0) fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
   }
-  ~OpenFifo() {
-    if (fd >= 0) ::close(fd);
-  }
+  ~OpenFifo() { ::close(fd); }
   std::string drain() const {
-    std::string s;
     char b[4096];
-    ssize_t n;
-    while ((n = ::read(fd, b, sizeof b)) > 0) s.append(b, static_cast<std::size_t>(n));
-    return s;
+    const ssize_t n = ::read(fd, b, sizeof b);
+    return n > 0 ? std::string(b, static_cast<std::size_t>(n)) : std::string();
   }
   bool stillFifo() const {
     struct stat st {};

@@ -209,28 +209,6 @@ TEST_F(ShellTest, DeviceToggleMasksTheConverterAndClearsItsRegisters) {
   EXPECT_EQ(regs(), expect);
 }
 
-TEST_F(ShellTest, FrequencyBoxFiltersKeysAndChecksOnLeaving) {
-  QLocale::setDefault(QLocale::c());
-  createMain();
-  QLineEdit* box = main->txtFosc;
-  box->setText("123456");
-  box->setFocus(Qt::TabFocusReason);
-  QTRY_COMPARE(box->selectedText(), QString("12345"));  // typing replaces the first five
-  box->clear();
-  QTest::keyClicks(box, "3a6bZ8x6.4k");
-  EXPECT_EQ(box->text(), "3686.4");  // letters never appear
-  main->cmdProgram->setFocus(Qt::TabFocusReason);
-  EXPECT_DOUBLE_EQ(App().Fosc, 3686400.0);
-  EXPECT_TRUE(testSeam().messages.empty());
-
-  // Clicking the diagram takes the focus first: an editor opened there sees the new frequency.
-  box->setFocus(Qt::TabFocusReason);
-  box->setText("20000");
-  QTest::mouseClick(main->picBlkDgm, Qt::LeftButton, {}, QPoint(5, 5));
-  EXPECT_EQ(App().Fosc, 20000000.0);
-  QLocale::setDefault(QLocale::system());
-}
-
 TEST(BlockDiagramHitTest, BordersAndGapsOpenNothing) {
   struct Case {
     double x, y;
