@@ -82,7 +82,8 @@ std::uint8_t GetReg(int index) {
 
 frmCAN::frmCAN() {
   setObjectName("frmCAN");
-  setWindowTitle("");
+  // A blank caption: the window system shows the application name for an empty one.
+  setWindowTitle(" ");
 
   auto* top = new QHBoxLayout;
   top->addWidget(buildBitTiming());
@@ -382,7 +383,8 @@ void frmCAN::RefreshCANDisp() {
   txtBitTime->setText(Number(bitTime));
   txtBitRate->setText(Number(BitRateKbps(bitTime)));
   txtSamplePoint->setText(Number(SamplePointPercent(SegTQ[1], SegTQ[2], NumTQ)));
-  const std::string warn = TimingWarnings(cmbSJW->currentIndex() + 1, SegTQ[1], SegTQ[2], SegTQ[3]);
+  const std::string warn = TimingWarnings(cmbSJW->currentIndex() + 1, SegTQ[1], SegTQ[2], SegTQ[3],
+                                          chkBTLMODE->isChecked());
   lblTimingWarning->setText(warn.empty() ? QString() : Q("Warning: " + warn));
 }
 

@@ -21,17 +21,25 @@ int FlowFailure(Io& io, const zk7::FlowResult& r) {
   return r.status == zk7::FlowResult::Busy ? kExitUsage : kExitChip;
 }
 
+// The exit code after a flow. A port that failed during the run (a driver
+// error, an emulated chip whose file could not be written) spoils whatever
+// the flow reported: the chip does not hold what was said.
+int AfterFlow(Io& io, ChipAccess& chip, const zk7::FlowResult& r) {
+  if (r.status != zk7::FlowResult::Aborted && !chip.port.accessProblem().empty()) {
+    if (!r.ok()) FlowFailure(io, r);
+    return Fail(io, chip.port.accessProblem(), kExitUsage);
+  }
+  return r.ok() ? kExitOk : FlowFailure(io, r);
+}
+
 // Reads the 70 image bytes and the configuration word.
 bool ReadChip(Io& io, ChipAccess& chip, zk7::MemoryImage& image, std::uint16_t& word, int& code) {
   InterruptGuard guard;
   const auto cb = TerminalCallbacks(io, *chip.programmer, false);
   auto r = chip.programmer->ReadImageWords(image, cb);
   if (r.ok()) r = chip.programmer->ReadChipConfigWord(word, cb);
-  if (!r.ok()) {
-    code = FlowFailure(io, r);
-    return false;
-  }
-  return true;
+  code = AfterFlow(io, chip, r);
+  return code == kExitOk;
 }
 
 namespace {

@@ -94,6 +94,9 @@ class InterruptGuard {
 extern const char* const kPortHelp;
 // Prints a flow's refusal or failure on err; returns kExitUsage for Busy, else kExitChip.
 int FlowFailure(Io& io, const zk7::FlowResult& r);
+// The exit code after a flow on chip: a port that failed during the run spoils
+// whatever the flow reported (exit 2 with the port's problem).
+int AfterFlow(Io& io, ChipAccess& chip, const zk7::FlowResult& r);
 // Reads the chip's 70 image bytes and its configuration word (Ctrl-C stops the read);
 // false with code set after printing why.
 bool ReadChip(Io& io, ChipAccess& chip, zk7::MemoryImage& image, std::uint16_t& word, int& code);

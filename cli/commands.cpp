@@ -127,8 +127,7 @@ int RunWriteDvs(const std::vector<std::string>& words, Io& io) {
   std::string foscText;
   if (args.has("--fosc-khz")) {
     foscText = args.get("--fosc-khz");
-    double kHz = 0;
-    if (!zk7::ParseFrequencyKHz(foscText, kHz, io.decimalSeparator) || kHz < 0)
+    if (!zk7::FoscHzFromText(foscText, io.decimalSeparator))
       return UsageError(io, cmd, "--fosc-khz '" + foscText + "' is not a frequency in kHz");
   }
   Configuration config;

@@ -49,7 +49,7 @@ int ProgramOne(Io& io, const Args& args, Configuration& config, ChipAccess& chip
     io.err << zk7::NothingBurntText() << '\n';
     return kExitChip;
   }
-  if (!outcome.flow.ok()) return FlowFailure(io, outcome.flow);
+  if (const int code = AfterFlow(io, chip, outcome.flow); code != kExitOk) return code;
   io.out << "PASSED\n";
   return kExitOk;
 }
@@ -123,6 +123,7 @@ int ProgramMany(Io& io, const Args& args, const zk7::ProductionPlan& plan, Confi
   io.out << "Summary: " << s.passed << " passed, " << s.failed << " failed, " << s.refused
          << " refused" << (s.aborted ? ", " + std::to_string(s.aborted) + " aborted" : "") << '\n';
   if (!s.error.empty()) return Fail(io, s.error, kExitUsage);
+  if (!chip.port.accessProblem().empty()) return Fail(io, chip.port.accessProblem(), kExitUsage);
   return s.failed + s.refused + s.aborted == 0 ? kExitOk : kExitChip;
 }
 

@@ -70,7 +70,7 @@ void ReportCan(Report& r, const zk7::RegisterSet& rs, double fosc) {
   r.field("bit_rate_kbps", "Bit rate (kbit/s)", Number(zk7::BitRateKbps(bitTime)));
   r.field("sample_point_percent", "Sample point (%)",
           Number(zk7::SamplePointPercent(t.prop, t.ps1, numTQ)));
-  r.note("warning", "Warning", zk7::TimingWarnings(t.sjw, t.prop, t.ps1, t.ps2));
+  r.note("warning", "Warning", zk7::TimingWarnings(t.sjw, t.prop, t.ps1, t.ps2, t.btlmode));
   r.end();
 }
 

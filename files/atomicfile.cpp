@@ -1,6 +1,8 @@
 #include "files/atomicfile.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,14 +33,35 @@ std::string BaseOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// A symbolic link is replaced through: the file it points to gets the new
-// content and the link stays a link.
-std::string ResolveTarget(const std::string& path) {
-  struct stat st {};
-  if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
-  char resolved[PATH_MAX];
-  if (realpath(path.c_str(), resolved) == nullptr) return path;
-  return resolved;
+// Follows symbolic links from path to the name that holds the data: a
+// non-link, or the name a dangling link points to. Relative links are taken
+// from the link's own folder.
+bool FollowLinks(std::string path, std::string& target, int& err) {
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+      if (errno != ENOENT) {
+        err = errno;
+        return false;
+      }
+      target = path;
+      return true;
+    }
+    if (!S_ISLNK(st.st_mode)) {
+      target = path;
+      return true;
+    }
+    char link[PATH_MAX];
+    const ssize_t n = ::readlink(path.c_str(), link, sizeof link);
+    if (n < 0 || static_cast<std::size_t>(n) >= sizeof link) {
+      err = n < 0 ? errno : ENAMETOOLONG;
+      return false;
+    }
+    const std::string next(link, static_cast<std::size_t>(n));
+    path = !next.empty() && next[0] == '/' ? next : FolderOf(path) + "/" + next;
+  }
+  err = ELOOP;
+  return false;
 }
 
 bool WriteAll(int fd, const char* data, std::size_t size, int& err) {
@@ -79,20 +102,13 @@ int CreateTemporary(const std::string& folder, const std::string& base, std::str
 
 }  // namespace
 
-bool AtomicWriteFile(const std::string& path, const std::string& content, std::string& error) {
-  if (path.empty()) {
-    error = SystemText(ENOENT);
-    return false;
-  }
-  const std::string target = ResolveTarget(path);
+namespace {
+
+// Temporary file, fsync, rename over target, fsync of the folder.
+bool ReplacePlainFile(const std::string& target, const std::string& content, std::string& error) {
   const std::string folder = FolderOf(target);
   struct stat old {};
   const bool exists = ::stat(target.c_str(), &old) == 0;
-  if (exists && S_ISDIR(old.st_mode)) {
-    error = SystemText(EISDIR);
-    return false;
-  }
-
   std::string tempPath;
   int err = 0;
   const int fd = CreateTemporary(folder, BaseOf(target), tempPath, err);
@@ -132,35 +148,130 @@ bool AtomicWriteFile(const std::string& path, const std::string& content, std::s
   return true;
 }
 
-bool ReadWholeFile(const std::string& path, std::size_t maxBytes, std::string& content,
-                   std::string& error) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+// Writes into an existing FIFO or character device. The open does not wait
+// for a reader, and a reader that goes away gives an error rather than
+// SIGPIPE, which would end the whole program.
+bool WriteThrough(const std::string& path, bool fifo, const std::string& content,
+                  std::string& error) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
+    error = fifo && errno == ENXIO ? "no program is reading from this FIFO" : SystemText(errno);
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !(S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))) {
+    ::close(fd);
+    error = "the file changed while it was being written; nothing was written";
+    return false;
+  }
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+
+  sigset_t pipeSet, oldMask, pending;
+  sigemptyset(&pipeSet);
+  sigaddset(&pipeSet, SIGPIPE);
+  ::pthread_sigmask(SIG_BLOCK, &pipeSet, &oldMask);
+  sigpending(&pending);
+  const bool pipeWasPending = sigismember(&pending, SIGPIPE) == 1;
+  int err = 0;
+  bool ok = WriteAll(fd, content.data(), content.size(), err);
+  if (!ok && err == EPIPE && !pipeWasPending) {
+    const timespec noWait{};
+    sigtimedwait(&pipeSet, nullptr, &noWait);
+  }
+  ::pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
+  if (::close(fd) != 0 && ok) {
+    err = errno;
+    ok = false;
+  }
+  if (!ok) error = err == EPIPE ? "the program reading from it went away" : SystemText(err);
+  return ok;
+}
+
+}  // namespace
+
+bool AtomicWriteFile(const std::string& path, const std::string& content, std::string& error) {
+  if (path.empty()) {
+    error = SystemText(ENOENT);
+    return false;
+  }
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) {
+    if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode))
+      return WriteThrough(path, S_ISFIFO(st.st_mode), content, error);
+    if (S_ISDIR(st.st_mode)) {
+      error = SystemText(EISDIR);
+      return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+      error = "not a regular file, FIFO or character device; nothing was written";
+      return false;
+    }
+  } else if (errno != ENOENT) {
     error = SystemText(errno);
     return false;
   }
+  // A plain file, a new name, or a link to either.
+  std::string target;
+  int err = 0;
+  if (!FollowLinks(path, target, err)) {
+    error = SystemText(err);
+    return false;
+  }
+  return ReplacePlainFile(target, content, error);
+}
+
+bool ReadWholeFile(const std::string& path, std::size_t maxBytes, std::string& content,
+                   ReadError& error) {
+  const auto fail = [&error](ReadError::Kind kind, std::string message) {
+    error = {kind, std::move(message)};
+    return false;
+  };
+  const auto tooLarge = [&] {
+    return fail(ReadError::TooLarge,
+                "the file is larger than " + std::to_string(maxBytes) + " bytes");
+  };
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    const int err = errno;
+    return fail(err == ENOENT ? ReadError::NotFound : ReadError::Failed, SystemText(err));
+  }
+  // A plain file says its size: one too large is refused without reading it.
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+      static_cast<unsigned long long>(st.st_size) > maxBytes) {
+    ::close(fd);
+    return tooLarge();
+  }
   std::string data;
-  char buffer[65536];
+  char buffer[16384];
   for (;;) {
     const ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n < 0) {
       if (errno == EINTR) continue;
       const int err = errno;
       ::close(fd);
-      error = SystemText(err);
-      return false;
+      return fail(ReadError::Failed, SystemText(err));
     }
     if (n == 0) break;
     if (static_cast<std::size_t>(n) > maxBytes - data.size()) {
       ::close(fd);
-      error = "the file is larger than " + std::to_string(maxBytes) + " bytes";
-      return false;
+      return tooLarge();
     }
     data.append(buffer, static_cast<std::size_t>(n));
   }
   ::close(fd);
   content = std::move(data);
+  error = {};
   return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::size_t maxBytes, std::string& content,
+                   std::string& error) {
+  ReadError e;
+  if (ReadWholeFile(path, maxBytes, content, e)) return true;
+  error = e.message;
+  return false;
 }
 
 }  // namespace zk7

@@ -1,4 +1,6 @@
-// Replacing a file so that a failure never leaves a half-written target.
+// Writing a file so that a failure never leaves a half-written target or
+// replaces something that is not a plain file, and reading one in bounded
+// memory.
 #pragma once
 
 #include <cstddef>
@@ -6,14 +8,33 @@
 
 namespace zk7 {
 
-// Writes content to a temporary file in the target's folder, flushes it to
-// disk and renames it over path. On failure the old file is untouched, the
-// temporary removed, and error holds the system's description.
+// Writes content to path:
+// - a plain file, or a name that does not exist yet, is written to a
+//   temporary file in the target's folder, flushed to disk and renamed over
+//   it; a replaced file keeps its permissions;
+// - a symbolic link is written through: the file it points to gets the new
+//   content and the link stays a link; a link whose target does not exist yet
+//   creates that target (its folder must exist), as any program writing
+//   through the link would;
+// - a FIFO or a character device (a pipe to another program, /dev/null, a
+//   terminal) is written directly, since it cannot be half-replaced; a FIFO
+//   that no program reads is refused rather than waited on;
+// - a directory or any other special file is refused.
+// On failure the old file is untouched, no temporary is left behind, and
+// error holds the reason.
 bool AtomicWriteFile(const std::string& path, const std::string& content, std::string& error);
 
+// Why a read failed, beside the sentence for a person.
+struct ReadError {
+  enum Kind { None, NotFound, TooLarge, Failed } kind = None;
+  std::string message;
+};
+
 // Reads a whole file of at most maxBytes, in memory bounded by that size
-// (so /dev/zero or a huge file is refused quickly). False with error when it
+// (/dev/zero or a huge file is refused at once). False with error when it
 // cannot be opened or read, or holds more than maxBytes.
+bool ReadWholeFile(const std::string& path, std::size_t maxBytes, std::string& content,
+                   ReadError& error);
 bool ReadWholeFile(const std::string& path, std::size_t maxBytes, std::string& content,
                    std::string& error);
 

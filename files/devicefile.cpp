@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -107,6 +108,21 @@ bool ParseFrequencyKHz(std::string_view raw, double& kHz, char decimalSeparator)
   return true;
 }
 
+std::optional<double> FoscHzFromText(std::string_view text, char decimalSeparator,
+                                     std::string* why) {
+  double kHz = 0;
+  const char* problem = nullptr;
+  if (!ParseFrequencyKHz(text, kHz, decimalSeparator))
+    problem = "is not a number.";
+  else if (kHz < 0)
+    problem = "is negative; a frequency cannot be.";
+  else if (!std::isfinite(kHz * 1000.0))
+    problem = "is too large for a frequency.";
+  if (!problem) return kHz * 1000.0 + 0.0;  // "-0" is 0 like any other zero
+  if (why) *why = "\"" + std::string(Trim(text)) + "\" " + problem;
+  return std::nullopt;
+}
+
 bool ParseDeviceFile(const std::string& content, DeviceFileContents& out, std::string& error,
                      char decimalSeparator) {
   std::string_view text = content;
@@ -136,17 +152,14 @@ bool ParseDeviceFile(const std::string& content, DeviceFileContents& out, std::s
     parsed.oldVersion = true;
   } else {
     const std::string_view text = lines[kFoscLine - 1];
-    double kHz = 0;
-    if (!ParseFrequencyKHz(text, kHz, decimalSeparator)) {
-      error = LineLabel(kFoscLine) + ": \"" + std::string(Trim(text)) + "\" is not a number.";
-      return false;
-    }
-    if (kHz < 0) {
-      error = LineLabel(kFoscLine) + ": a frequency cannot be negative.";
+    std::string why;
+    const auto hz = FoscHzFromText(text, decimalSeparator, &why);
+    if (!hz) {
+      error = LineLabel(kFoscLine) + ": " + why;
       return false;
     }
     parsed.foscText = std::string(Trim(text));
-    parsed.foscHz = kHz * 1000.0;
+    parsed.foscHz = *hz;
   }
   // Lines after 72 are ignored.
   out = parsed;

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,13 @@ struct DeviceFileContents {
 // decimalSeparator, spaces around it skipped. False for anything else,
 // NaN and infinities included.
 bool ParseFrequencyKHz(std::string_view text, double& kHz, char decimalSeparator = '.');
+
+// The frequency in Hz that a frequency line (kHz) stands for, exactly as the
+// device-file reader takes line 72: a number as ParseFrequencyKHz reads it,
+// not negative, finite once in Hz. nullopt otherwise, with the reason in why
+// ("\"-5\" is negative; ...") when why is given.
+std::optional<double> FoscHzFromText(std::string_view text, char decimalSeparator = '.',
+                                     std::string* why = nullptr);
 
 // Parses a whole device file. On failure returns false with error set to the
 // description shown after "Error! "; out is then unspecified and the caller's

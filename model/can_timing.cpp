@@ -35,7 +35,8 @@ double SamplePointPercent(int prop, int ps1, int numTQ) {
   return (1.0 + prop + ps1) / numTQ * 100.0;
 }
 
-std::string TimingWarnings(int sjw, int prop, int ps1, int ps2) {
+std::string TimingWarnings(int sjw, int prop, int ps1, int ps2Field, bool btlmode) {
+  const int ps2 = EffectivePS2(ps1, ps2Field, btlmode);
   std::string s;
   auto add = [&](const char* w) {
     if (!s.empty()) s += "; ";

@@ -64,10 +64,19 @@ double BitRateKbps(double bitTimeUs);
 // and first phase segments.
 double SamplePointPercent(int prop, int ps1, int numTQ);
 
+// The information processing time of the controller, in TQ.
+constexpr int kInformationProcessingTQ = 2;
+// Phase segment 2 as the controller uses it: the CNF3 field with BTLMODE
+// set, otherwise the larger of PS1 and the information processing time.
+constexpr int EffectivePS2(int ps1, int ps2, bool btlmode) {
+  return btlmode ? ps2 : (ps1 > kInformationProcessingTQ ? ps1 : kInformationProcessingTQ);
+}
+
 // What a CAN controller of this layout needs and the settings break, as one
-// line ("" when nothing is wrong): PS2 at least 2 TQ, PS2 longer than SJW,
+// line ("" when nothing is wrong), judged on the phase segment 2 the
+// controller uses (EffectivePS2): PS2 at least 2 TQ, PS2 longer than SJW,
 // PropSeg + PS1 at least PS2. Advice only; nothing is refused.
-std::string TimingWarnings(int sjw, int prop, int ps1, int ps2);
+std::string TimingWarnings(int sjw, int prop, int ps1, int ps2, bool btlmode);
 
 // The six identifiers: three transmit identifiers, the receive mask and the
 // two receive filters, each in four bytes SIDH, SIDL, EID8, EID0 in this order.

@@ -30,6 +30,13 @@ ChipOutcome ProgramChip(Programmer& programmer, RegisterSet& rs, MemoryImage& im
     refused = out.flow.ok() && !out.unfit.empty();
   }
   if (out.flow.ok() && !refused) out.flow = programmer.ProgramDevice(rs, image, cb);
+  // A port that failed during the run (a driver error, an emulated chip whose
+  // file could not be written) spoils a pass: the chip does not hold what was said.
+  if (out.flow.ok() && !programmer.port().accessProblem().empty()) {
+    out.flow.status = FlowResult::Failed;
+    out.flow.title = "Check Parallel Port";
+    out.flow.text = programmer.port().accessProblem();
+  }
 
   if (refused) {
     out.record.result = ChipResult::Refused;

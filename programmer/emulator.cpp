@@ -1,12 +1,14 @@
 #include "programmer/emulator.h"
 
+#include <cctype>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
-#include <fstream>
 #include <sstream>
+#include <string_view>
 
+#include "files/atomicfile.h"
 #include "model/registers.h"
 #include "programmer/protocol.h"
 
@@ -113,11 +115,74 @@ bool ParseEmulatorOptions(const std::string& text, EmulatorOptions& options, std
   return true;
 }
 
-EmulatorDriver::EmulatorDriver(EmulatorOptions options) : options_(std::move(options)) {
-  program_.fill(kBlankWord);
-  for (int i = 0; i < kImageSize; ++i) program_[kImageFirstAddress + i] = kBlankImageWord;
-  config_.fill(kBlankWord);
+ChipMemory::ChipMemory() {
+  program.fill(kBlankWord);
+  for (int i = 0; i < kImageSize; ++i) program[kImageFirstAddress + i] = kBlankImageWord;
+  config.fill(kBlankWord);
 }
+
+std::string FormatChipFile(const ChipMemory& memory) {
+  std::string text = "# ZK7 emulated chip: address and word in hex, image words at 0010..0055\n";
+  char line[16];
+  const auto append = [&](int address, std::uint16_t word) {
+    std::snprintf(line, sizeof line, "%04X %04X\n", address, word);
+    text += line;
+  };
+  for (int a = 0; a < ChipMemory::kProgramWords; ++a)
+    append(a, memory.program[static_cast<std::size_t>(a)]);
+  for (int k = 0; k < ChipMemory::kConfigRegionWords; ++k)
+    append(ChipMemory::kConfigRegion + k, memory.config[static_cast<std::size_t>(k)]);
+  return text;
+}
+
+namespace {
+
+// Exactly four hex digits.
+bool ParseHex4(std::string_view text, unsigned& value) {
+  if (text.size() != 4 || !std::isxdigit(static_cast<unsigned char>(text[0]))) return false;
+  const auto [ptr, ec] = std::from_chars(text.data(), text.data() + 4, value, 16);
+  return ec == std::errc() && ptr == text.data() + 4;
+}
+
+}  // namespace
+
+bool ParseChipFile(const std::string& text, ChipMemory& memory, std::string& error) {
+  ChipMemory parsed = memory;
+  std::map<unsigned, int> seen;  // address -> line
+  std::size_t start = 0;
+  for (int number = 1; start < text.size(); ++number) {
+    auto end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string_view line(text.data() + start, end - start);
+    start = end + 1;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.empty() || line[0] == '#') continue;
+    const auto fail = [&](const std::string& what) {
+      error = "line " + std::to_string(number) + ": " + what;
+      return false;
+    };
+    unsigned address = 0, word = 0;
+    if (line.size() != 9 || line[4] != ' ' || !ParseHex4(line.substr(0, 4), address) ||
+        !ParseHex4(line.substr(5), word))
+      return fail("not 'AAAA WWWW' (four hex digits of address, a space, four of word)");
+    if (word > ChipMemory::kBlankWord) return fail("the word is above 3FFF");
+    std::uint16_t* slot = nullptr;
+    if (address < ChipMemory::kProgramWords)
+      slot = &parsed.program[address];
+    else if (address >= ChipMemory::kConfigRegion &&
+             address < ChipMemory::kConfigRegion + ChipMemory::kConfigRegionWords)
+      slot = &parsed.config[address - ChipMemory::kConfigRegion];
+    else
+      return fail("no such address");
+    const auto [it, fresh] = seen.emplace(address, number);
+    if (!fresh) return fail("the address was given before, on line " + std::to_string(it->second));
+    *slot = static_cast<std::uint16_t>(word);
+  }
+  memory = parsed;
+  return true;
+}
+
+EmulatorDriver::EmulatorDriver(EmulatorOptions options) : options_(std::move(options)) {}
 
 EmulatorDriver::~EmulatorDriver() {
   if (dirty_ && !options_.chipFile.empty()) {
@@ -132,12 +197,17 @@ std::unique_ptr<EmulatorDriver> EmulatorDriver::create(const std::string& option
   if (!ParseEmulatorOptions(optionsText, options, error)) return nullptr;
   auto driver = std::make_unique<EmulatorDriver>(options);
   if (!options.chipFile.empty()) {
-    std::FILE* probe = std::fopen(options.chipFile.c_str(), "r");
-    if (probe) {
-      std::fclose(probe);
-      if (!driver->load(options.chipFile, error)) return nullptr;
-    } else if (errno != ENOENT) {
-      error = "emulator: cannot open chip file " + options.chipFile + ": " + std::strerror(errno);
+    const std::string& path = options.chipFile;
+    std::string text;
+    ReadError readError;
+    std::string parseError;
+    if (ReadWholeFile(path, kMaxChipFileBytes, text, readError)) {
+      if (!ParseChipFile(text, driver->memory_, parseError)) {
+        error = "emulator: chip file " + path + " " + parseError;
+        return nullptr;
+      }
+    } else if (readError.kind != ReadError::NotFound) {
+      error = "emulator: cannot read chip file " + path + ": " + readError.message;
       return nullptr;
     }
     // A chip file that does not exist yet is a blank chip; it is written after the first burn.
@@ -331,15 +401,17 @@ void EmulatorDriver::leaveProgrammingMode() {
   bitCount_ = 0;
   shift_ = 0;
   if (dirty_ && !options_.chipFile.empty()) {
-    std::string ignored;
-    if (save(options_.chipFile, ignored)) dirty_ = false;
+    // A failure is kept as the driver's problem, which the port reports.
+    saveProblem_.clear();
+    if (save(options_.chipFile, saveProblem_)) dirty_ = false;
   }
 }
 
 std::uint16_t* EmulatorDriver::wordAt(int address) {
-  if (address >= 0 && address < kProgramWords) return &program_[static_cast<std::size_t>(address)];
+  if (address >= 0 && address < kProgramWords)
+    return &memory_.program[static_cast<std::size_t>(address)];
   if (address >= kConfigRegion && address < kConfigRegion + kConfigRegionWords)
-    return &config_[static_cast<std::size_t>(address - kConfigRegion)];
+    return &memory_.config[static_cast<std::size_t>(address - kConfigRegion)];
   return nullptr;
 }
 
@@ -351,11 +423,11 @@ int EmulatorDriver::positionOf(int address) const {
 }
 
 std::uint16_t EmulatorDriver::imageWord(int position) const {
-  return program_.at(static_cast<std::size_t>(kImageFirstAddress + position));
+  return memory_.program.at(static_cast<std::size_t>(kImageFirstAddress + position));
 }
 
 void EmulatorDriver::setImageWord(int position, std::uint16_t word) {
-  program_.at(static_cast<std::size_t>(kImageFirstAddress + position)) = word & 0x3FFF;
+  memory_.program.at(static_cast<std::size_t>(kImageFirstAddress + position)) = word & 0x3FFF;
 }
 
 int EmulatorDriver::pulses(int position) const {
@@ -371,71 +443,11 @@ void EmulatorDriver::resetCounters() {
   entries_ = 0;
 }
 
-bool EmulatorDriver::load(const std::string& path, std::string& error) {
-  std::ifstream in(path);
-  if (!in) {
-    error = "emulator: cannot open chip file " + path + ": " + std::strerror(errno);
-    return false;
-  }
-  auto program = program_;
-  auto config = config_;
-  std::string line;
-  int number = 0;
-  while (std::getline(in, line)) {
-    ++number;
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty() || line[0] == '#') continue;
-    unsigned address = 0, word = 0;
-    char extra = 0;
-    if (std::sscanf(line.c_str(), "%x %x %c", &address, &word, &extra) != 2 || word > 0x3FFF) {
-      error = "emulator: chip file " + path + " line " + std::to_string(number) +
-              " is not 'ADDRESS WORD' in hex";
-      return false;
-    }
-    const int a = static_cast<int>(address);
-    if (a >= 0 && a < kProgramWords) {
-      program[static_cast<std::size_t>(a)] = static_cast<std::uint16_t>(word);
-    } else if (a >= kConfigRegion && a < kConfigRegion + kConfigRegionWords) {
-      config[static_cast<std::size_t>(a - kConfigRegion)] = static_cast<std::uint16_t>(word);
-    } else {
-      error =
-          "emulator: chip file " + path + " line " + std::to_string(number) + ": no such address";
-      return false;
-    }
-  }
-  program_ = program;
-  config_ = config;
-  dirty_ = false;
-  return true;
-}
-
 bool EmulatorDriver::save(const std::string& path, std::string& error) const {
-  std::string text = "# ZK7 emulated chip: address and word in hex, image words at 0010..0055\n";
-  char line[32];
-  for (int a = 0; a < kProgramWords; ++a) {
-    std::snprintf(line, sizeof line, "%04X %04X\n", a, program_[static_cast<std::size_t>(a)]);
-    text += line;
-  }
-  for (int k = 0; k < kConfigRegionWords; ++k) {
-    std::snprintf(line, sizeof line, "%04X %04X\n", kConfigRegion + k,
-                  config_[static_cast<std::size_t>(k)]);
-    text += line;
-  }
-  // Written next to the target and renamed over it, so a failure keeps the old file.
-  const std::string temp = path + ".tmp";
-  std::FILE* f = std::fopen(temp.c_str(), "w");
-  if (!f) {
-    error = "emulator: cannot write " + temp + ": " + std::strerror(errno);
-    return false;
-  }
-  const bool written = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  const bool closed = std::fclose(f) == 0;
-  if (!written || !closed || std::rename(temp.c_str(), path.c_str()) != 0) {
-    error = "emulator: cannot write " + path + ": " + std::strerror(errno);
-    std::remove(temp.c_str());
-    return false;
-  }
-  return true;
+  if (AtomicWriteFile(path, FormatChipFile(memory_), error)) return true;
+  error =
+      "emulator: cannot write chip file " + path + ": " + error + "; the burnt words are not saved";
+  return false;
 }
 
 }  // namespace zk7

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -39,27 +40,61 @@ constexpr int kConfigPosition = -1;
 // Returns false with error for an item it does not understand.
 bool ParseEmulatorOptions(const std::string& text, EmulatorOptions& options, std::string& error);
 
-class EmulatorDriver : public PortDriver {
- public:
+// What the emulated chip remembers: program memory 0000..007F with the image
+// at 0010..0055, and the configuration region 2000..2007 with the
+// configuration word at 2007. Words are 14 bits.
+struct ChipMemory {
   static constexpr std::uint16_t kBlankImageWord = 0x34FF;
   static constexpr std::uint16_t kBlankWord = 0x3FFF;
   static constexpr int kImageFirstAddress = 16;
   static constexpr int kProgramWords = 128;
   static constexpr int kConfigRegion = 0x2000;
-  static constexpr int kConfigWordAddress = 0x2007;
   static constexpr int kConfigRegionWords = 8;
+
+  ChipMemory();  // a blank chip
+  std::array<std::uint16_t, kProgramWords> program{};
+  std::array<std::uint16_t, kConfigRegionWords> config{};
+  bool operator==(const ChipMemory& o) const { return program == o.program && config == o.config; }
+};
+
+// The chip file: a small text file with one word per line, "AAAA WWWW"
+// (exactly four hex digits of address, one space, four hex digits of word,
+// then LF or CR LF); a line starting with '#' is a comment, an empty line is
+// skipped. Every word of the memory is written.
+std::string FormatChipFile(const ChipMemory& memory);
+// Parses a chip file over memory (addresses not named keep their words).
+// Anything else than the format above, an address outside the memory, a
+// word above 3FFF or an address given twice is refused with the line number
+// in error; memory is then unchanged.
+bool ParseChipFile(const std::string& text, ChipMemory& memory, std::string& error);
+// A chip file is about 1.5 KiB; anything this large is not one.
+constexpr std::size_t kMaxChipFileBytes = 64 * 1024;
+
+class EmulatorDriver : public PortDriver {
+ public:
+  static constexpr std::uint16_t kBlankImageWord = ChipMemory::kBlankImageWord;
+  static constexpr std::uint16_t kBlankWord = ChipMemory::kBlankWord;
+  static constexpr int kImageFirstAddress = ChipMemory::kImageFirstAddress;
+  static constexpr int kProgramWords = ChipMemory::kProgramWords;
+  static constexpr int kConfigRegion = ChipMemory::kConfigRegion;
+  static constexpr int kConfigWordAddress = 0x2007;
+  static constexpr int kConfigRegionWords = ChipMemory::kConfigRegionWords;
 
   explicit EmulatorDriver(EmulatorOptions options = {});
   ~EmulatorDriver() override;
 
   // Creates the driver and loads its chip file (a missing file is a blank chip).
-  // Returns nullptr with error when the options or the file are not valid.
+  // Returns nullptr with error when the options are not valid or the file
+  // cannot be read or parsed.
   static std::unique_ptr<EmulatorDriver> create(const std::string& optionsText, std::string& error);
 
   std::uint8_t read(std::uint16_t address) override;
   void write(std::uint16_t address, std::uint8_t value) override;
   std::string name() const override { return "emulated chip"; }
   void waited(int ms) override;
+  // Set while burnt words could not be written to the chip file (the last
+  // save failed); empty again once a save succeeds.
+  std::string problem() const override { return saveProblem_; }
 
   // Time source in nanoseconds; steady_clock unless replaced.
   void setClock(std::function<std::int64_t()> nowNs);
@@ -77,8 +112,10 @@ class EmulatorDriver : public PortDriver {
   // Memory by image position (0..69) and the configuration word.
   std::uint16_t imageWord(int position) const;
   void setImageWord(int position, std::uint16_t word);
-  std::uint16_t configWord() const { return config_[kConfigWordAddress - kConfigRegion]; }
-  void setConfigWord(std::uint16_t word) { config_[kConfigWordAddress - kConfigRegion] = word; }
+  std::uint16_t configWord() const { return memory_.config[kConfigWordAddress - kConfigRegion]; }
+  void setConfigWord(std::uint16_t word) {
+    memory_.config[kConfigWordAddress - kConfigRegion] = word;
+  }
 
   // What the chip went through, for tests.
   bool inProgrammingMode() const { return progMode_; }
@@ -94,12 +131,9 @@ class EmulatorDriver : public PortDriver {
   int protocolErrors() const { return protocolErrors_; }
   void resetCounters();
 
-  // Chip file: a small text file, one word per line as "ADDRESS WORD" in hex
-  // (program memory 0000..007F with the image at 0010..0055, configuration
-  // region 2000..2007 with the configuration word at 2007); '#' starts a
-  // comment. Written after a burn when the chip leaves programming mode, and
-  // when the driver is destroyed; replaced through a temporary file.
-  bool load(const std::string& path, std::string& error);
+  // Writes the memory to the chip file (FormatChipFile) through
+  // AtomicWriteFile. Done after a burn when the chip leaves programming mode,
+  // and when the driver is destroyed.
   bool save(const std::string& path, std::string& error) const;
 
  private:
@@ -121,8 +155,8 @@ class EmulatorDriver : public PortDriver {
   void leaveProgrammingMode();
 
   EmulatorOptions options_;
-  std::array<std::uint16_t, kProgramWords> program_{};
-  std::array<std::uint16_t, kConfigRegionWords> config_{};
+  ChipMemory memory_;
+  std::string saveProblem_;
   std::function<std::int64_t()> clock_;
   std::int64_t waitClockNs_ = 0;
   bool waitClock_ = false;

@@ -5,6 +5,9 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <algorithm>
+#include <initializer_list>
+#include <vector>
 
 namespace {
 
@@ -15,10 +18,10 @@ struct PlainBlock {
 };
 
 const PlainBlock kPlainBlocks[] = {
-    {QRect(22, 70, 68, 80), "Oscillator\nLP / XT / HS"},
+    {QRect(30, 318, 60, 82), "Oscillator\nLP/XT/HS"},
     {QRect(110, 180, 155, 110), "OTP Program\nMemory\n70 words\n(power-up values)"},
     {QRect(110, 300, 155, 105), "Message\nControl\nTX ID0-2, Mask,\nFilters, Scheduled TX"},
-    {QRect(30, 300, 60, 105), "Reset and\nPower\nControl"},
+    {QRect(300, 10, 80, 38), "Reset and\nPower Control"},
 };
 
 const char* const kBlockCaptions[BlockDiagram::kBlockCount] = {"PWM1",
@@ -47,6 +50,80 @@ void Arrow(QPainter& p, QPointF from, QPointF to) {
   head.lineTo(b.p2());
   head.closeSubpath();
   p.fillPath(head, p.pen().color());
+}
+
+// A wire through points; with an arrow on its last stretch when arrow is set.
+void Wire(QPainter& p, std::initializer_list<QPointF> points, bool arrow = false) {
+  const std::vector<QPointF> v(points);
+  for (std::size_t i = 1; i < v.size(); ++i) {
+    if (arrow && i + 1 == v.size())
+      Arrow(p, v[i - 1], v[i]);
+    else
+      p.drawLine(v[i - 1], v[i]);
+  }
+}
+
+// The wires from the blocks to the package pins. The pin markers stand just
+// outside the picture's left and right edges, pins 1-7 on the left and 14-8
+// on the right, top to bottom; each wire ends at the edge in its pin's row.
+void DrawPinWires(QPainter& p, const QFont& small) {
+  const auto row = [](int r) { return BlockDiagram::PinRowY(r); };
+  constexpr qreal kLeft = 0, kRight = BlockDiagram::kWidth;
+  const QPen thin = p.pen();
+  QPen thick = thin;
+  thick.setWidthF(4);
+  thick.setCapStyle(Qt::FlatCap);
+  thick.setJoinStyle(Qt::MiterJoin);
+  const auto dot = [&p, &thin](QPointF at) {
+    p.setBrush(thin.color());
+    p.drawEllipse(at, 2.5, 2.5);
+    p.setBrush(Qt::NoBrush);
+  };
+  // GPIO lines as two buses of four with a tap at each pin: GP0-GP3 along the
+  // left margin (rows 0-3), GP4-GP7 along the right margin (rows 6-3). Dots
+  // mark the taps; a line that crosses a bus without a dot is not on it.
+  const struct {
+    qreal fromX, y, busX;
+    int firstRow, lastRow;
+    QPointF label;  // centre of the caption, turned upright along a vertical stretch
+    bool upright;
+  } buses[] = {{285, 166, 16, 0, 3, QPointF(230, 159), false},
+               {335, 140, 374, 3, 6, QPointF(365, 238), true}};
+  for (const auto& b : buses) {
+    const qreal top = std::min(b.y, row(b.firstRow)), bottom = std::max(b.y, row(b.lastRow));
+    const qreal pinX = b.busX < b.fromX ? kLeft : kRight;
+    p.setPen(thick);
+    p.drawLine(QPointF(b.fromX, b.y), QPointF(b.busX, b.y));
+    p.drawLine(QPointF(b.busX, top - 2), QPointF(b.busX, bottom + 2));
+    p.setPen(thin);
+    for (int r = b.firstRow; r <= b.lastRow; ++r) {
+      p.drawLine(QPointF(b.busX, row(r)), QPointF(pinX, row(r)));
+      if (row(r) > top && row(r) < bottom) dot(QPointF(b.busX, row(r)));
+    }
+    if (b.y > top && b.y < bottom) dot(QPointF(b.busX, b.y));
+    p.setFont(small);
+    p.save();
+    p.translate(b.label);
+    if (b.upright) p.rotate(-90);
+    p.drawText(QRectF(-25, -6, 50, 12), Qt::AlignCenter, b.firstRow == 0 ? "GP0-3" : "GP4-7");
+    p.restore();
+  }
+  // CAN transmit out to TXCAN (right row 1), receive in from RXCAN (row 2).
+  Wire(p, {{345, 300}, {345, row(1)}, {kRight - 1, row(1)}}, true);
+  Wire(p, {{kRight, row(2)}, {355, row(2)}, {355, 301}}, true);
+  p.drawText(QRectF(350, row(1) - 13, 22, 11), Qt::AlignCenter, "TX");
+  p.drawText(QRectF(350, row(2) - 13, 22, 11), Qt::AlignCenter, "RX");
+  // Oscillator to OSC2 and OSC1 (left rows 4 and 5).
+  Wire(p, {{kLeft, row(4)}, {30, row(4)}});
+  Wire(p, {{kLeft, row(5)}, {18, row(5)}, {18, 392}, {30, 392}});
+  // Supply: Vdd (right row 0) feeds reset and power control; Vss (left row
+  // 6) is the ground.
+  Wire(p, {{kRight, row(0)}, {380, row(0)}});
+  Wire(p, {{kLeft, row(6)}, {22, row(6)}});
+  for (int k = 0; k < 3; ++k) {
+    const qreal half = 7 - 2.5 * k;
+    p.drawLine(QPointF(22 + 4 * k, row(6) - half), QPointF(22 + 4 * k, row(6) + half));
+  }
 }
 
 // A pointer that says "opens an editor": an arrow with a small window beside it.
@@ -89,6 +166,10 @@ const std::array<DiagramBlock, BlockDiagram::kBlockCount>& BlockDiagram::Blocks(
   return blocks;
 }
 
+double BlockDiagram::PinRowY(int row) {
+  return (kPinTopTwips + row * kPinPitch * kPinHeightTwips + kPinHeightTwips / 2.0) / 15.0;
+}
+
 int BlockDiagram::BlockAt(QPointF p) {
   const auto& blocks = Blocks();
   for (int i = 0; i < kBlockCount; ++i) {
@@ -127,7 +208,7 @@ void BlockDiagram::renderPicture() {
   title.setBold(true);
   p.setFont(title);
   p.setPen(QColor(40, 40, 40));
-  p.drawText(QRect(6, 10, kWidth - 12, 18), Qt::AlignCenter, "ZK7A / ZK7B  CAN I/O Expander");
+  p.drawText(QRect(50, 10, 248, 18), Qt::AlignCenter, "ZK7A / ZK7B  CAN I/O Expander");
 
   QFont small = font();
   small.setPointSizeF(7.5);
@@ -138,27 +219,19 @@ void BlockDiagram::renderPicture() {
   const QColor wire(70, 70, 70);
   p.setPen(QPen(wire, 1.5));
   p.setBrush(Qt::NoBrush);
-  // Internal bus.
+  // Internal bus: message control on it, the PWM modules and the converter
+  // below; the caption sits between the arrows.
   p.fillRect(QRectF(30, 432, 330, 10), QColor(200, 200, 200));
   p.drawRect(QRectF(30, 432, 330, 10));
   p.setFont(small);
-  p.drawText(QRectF(30, 442, 330, 14), Qt::AlignCenter, "Internal bus");
+  p.drawText(QRectF(200, 443, 110, 13), Qt::AlignLeft | Qt::AlignVCenter, "Internal bus");
   for (qreal x : {72.5, 187.5, 317.5}) Arrow(p, QPointF(x, 442), QPointF(x, 474));
-  for (qreal x : {60.0, 187.5, 322.5}) p.drawLine(QPointF(x, 405), QPointF(x, 432));
+  p.drawLine(QPointF(187.5, 405), QPointF(187.5, 432));
   Arrow(p, QPointF(90, 235), QPointF(109, 235));       // user memory -> OTP
   Arrow(p, QPointF(187.5, 290), QPointF(187.5, 299));  // OTP -> message control
   Arrow(p, QPointF(265, 352), QPointF(284, 352));      // message control -> CAN
-  p.drawLine(QPointF(265, 245), QPointF(310, 245));    // OTP -> GPIO
-  Arrow(p, QPointF(310, 245), QPointF(310, 211));
-  // Outside lines of the pins.
-  for (int k = 0; k < 4; ++k) p.drawLine(QPointF(335, 95 + k * 30), QPointF(384, 95 + k * 30));
-  p.drawText(QRectF(337, 80, 46, 12), Qt::AlignCenter, "GP0-7");
-  Arrow(p, QPointF(360, 330), QPointF(383, 330));
-  Arrow(p, QPointF(383, 375), QPointF(361, 375));
-  p.drawText(QRectF(361, 316, 23, 12), Qt::AlignCenter, "TX");
-  p.drawText(QRectF(361, 378, 23, 12), Qt::AlignCenter, "RX");
-  p.drawLine(QPointF(7, 95), QPointF(22, 95));
-  p.drawLine(QPointF(7, 125), QPointF(22, 125));
+  Arrow(p, QPointF(265, 195), QPointF(284, 195));      // OTP -> GPIO
+  DrawPinWires(p, small);
 
   // Blocks that only explain.
   for (const PlainBlock& b : kPlainBlocks) {

@@ -45,7 +45,7 @@ frmMain* g_main = nullptr;
 // Design units: twips, 15 to a logical pixel.
 constexpr double kTwipsPerPixel = 15.0;
 constexpr int kPinW = 735;  // marker template, twips
-constexpr int kPinH = 375;
+constexpr int kPinH = BlockDiagram::kPinHeightTwips;
 constexpr int kPinLabelWidth = 56;  // label template, pixels
 
 // Placement of the picture in the window (pixels).
@@ -352,7 +352,7 @@ void frmMain::layOutPins() {
   for (int c = 0; c < 2; ++c) {
     for (int r = 0; r < 7; ++r) {
       const int n = 7 * c + r + 1;
-      const double top = picTop + 100 + r * 3.5 * H;
+      const double top = picTop + BlockDiagram::kPinTopTwips + r * BlockDiagram::kPinPitch * H;
       const double left = picLeft - W + c * 8.98 * W;
       auto* marker = new QFrame(content);
       marker->setObjectName(QString("shpPin_%1").arg(n));
@@ -426,17 +426,24 @@ void frmMain::toggleDevice() {
 void frmMain::commitFosc() {
   if (committingFosc_) return;
   committingFosc_ = true;
-  const QString text = txtFosc->text().trimmed();
-  bool ok = false;
-  double kHz = QLocale().toDouble(text, &ok);
-  if (!ok) kHz = QLocale::c().toDouble(text, &ok);
-  // Empty, non-numeric and negative entries count as zero.
-  const double hz = ok && std::isfinite(kHz) && kHz > 0 ? kHz * 1000.0 : 0.0;
-  App().Fosc = hz;
-  if (hz == 0.0)
+  // The box is read as the device-file reader reads its frequency line, so
+  // whatever the box holds after this saves and loads back as this Fosc. A
+  // group separator is never part of a number ("4,000", or "4.000" where the
+  // point groups digits).
+  const QString text = txtFosc->text();
+  const QString group = QLocale().groupSeparator();
+  const auto hz = text.contains(group)
+                      ? std::nullopt
+                      : zk7::FoscHzFromText(text.toStdString(), LocaleDecimalPoint());
+  // Empty, non-numeric and negative entries count as zero, and show as "0".
+  App().Fosc = hz.value_or(0.0);
+  txtFosc->setModified(false);
+  if (App().Fosc == 0.0) {
+    if (!hz) txtFosc->setText("0");
     Seam::instance().message(this, "Wrong Fosc Value",
                              "Fosc Cannot Be Zero!!\r\nSet Fosc in Main Screen Before Continuing.",
                              Seam::Icon::Critical);
+  }
   committingFosc_ = false;
 }
 
@@ -593,6 +600,14 @@ void frmMain::programDevice() {
     }
   }
   if (result.ok() && !refused) result = App().programmer.ProgramDevice(App().regs, App().image, cb);
+  // A port that failed during the run (an emulated chip whose file could not
+  // be written) spoils a pass: the chip does not hold what would be said.
+  if (result.ok() && !App().port.accessProblem().empty())
+  {
+    result.status = zk7::FlowResult::Failed;
+    result.title = "Check Parallel Port";
+    result.text = App().port.accessProblem();
+  }
 
   switch (refused ? zk7::FlowResult::Aborted : result.status) {
     case zk7::FlowResult::Passed:
@@ -654,6 +669,9 @@ void frmMain::loadDeviceFile() {
 }
 
 void frmMain::saveDeviceFile() {
+  // A frequency typed but not yet taken (the menu took no focus from the box)
+  // is taken now: the file holds the box's text, which must load as Fosc.
+  if (txtFosc->isModified()) commitFosc();
   zk7::BuildMemoryImage(App().regs, App().image);
   const QString path = Seam::instance().saveFileName(this, "Save File as...", "Device File (*.dvs)",
                                                      "dvs", dialogPath_);
@@ -704,4 +722,5 @@ void frmMain::showAbout() {
   // Loaded afresh each time, so its texts are rebuilt.
   frmAbout about(this);
   about.Display();
+  activated();  // as after every other window of ours
 }

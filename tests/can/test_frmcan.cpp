@@ -50,6 +50,8 @@ class CanWindow : public GuiTest {
 };
 
 TEST_F(CanWindow, DefaultsShow) {
+  // Blank, not empty: for an empty title the window system shows the application name.
+  EXPECT_TRUE(w->windowTitle().trimmed().isEmpty() && !w->windowTitle().isEmpty());
   EXPECT_EQ(Find<QComboBox>(w, "cmbSJW")->currentText(), "1 TQ");
   EXPECT_EQ(texts({"lblNumBRP", "lblNumTQ_0", "lblNumTQ_1", "lblNumTQ_2", "txtNumTQ", "txtBitTime",
                    "txtSamplePoint", "txtBitRate", "chkSamPoint", "chkBTLMODE", "chkWAKFIL"}),
@@ -128,6 +130,9 @@ TEST_F(CanWindow, CheckBoxesSjwListAndShortPhaseSegment2) {
   // A stored phase segment 2 of 0 shows its true length; the slider's minimum is 2.
   setRegs({{CNF3, 0x40}});
   EXPECT_EQ(texts({"lblNumTQ_2", "txtNumTQ"}), "1TQ 4");
+  // Without BTLMODE the controller takes PS2 = max(PS1, 2 TQ): only the SJW rule breaks.
+  EXPECT_EQ(text("lblTimingWarning"), "Warning: PS2 not longer than SJW");
+  press("chkBTLMODE");
   EXPECT_TRUE(text("lblTimingWarning").contains("PS2 shorter than 2 TQ"));
   slider("sldrSegment_2")->triggerAction(QAbstractSlider::SliderSingleStepSub);
   EXPECT_EQ(regs()[CNF3], 0x41);

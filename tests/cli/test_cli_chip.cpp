@@ -76,6 +76,13 @@ TEST_F(CliChip, AnUnreachablePortIsAnErrorNeverTheEmulator) {
   EXPECT_TRUE(r.code == 2 && r.out.empty() && Contains(r.err, "parport99")) << r.err;
 }
 
+TEST_F(CliChip, AChipFileThatCannotBeWrittenOrReadFailsTheRun) {
+  auto r = RunCli({"program", "--port", "emulator:" + Path("none/chip.txt")});
+  EXPECT_TRUE(r.code == 2 && r.out.empty() && Contains(r.err, "cannot write chip file")) << r.err;
+  r = RunCli({"read", "--port", "emulator:/dev/zero"});
+  EXPECT_TRUE(r.code == 2 && Contains(r.err, "larger than")) << r.err;
+}
+
 TEST_F(CliChip, CtrlCStopsProgrammingAndRestoresTheHandler) {
   // Signals that come before or after the command reach this handler, not the default one.
   struct sigaction mine {

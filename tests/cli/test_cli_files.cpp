@@ -1,5 +1,6 @@
 #include "cli_run.h"
 #include "files/intelhex.h"
+#include "open_fifo.h"
 
 using namespace zk7;
 
@@ -59,6 +60,13 @@ TEST_F(CliTest, FileErrorsExitTwoAndKeepTheOldOutput) {
   EXPECT_TRUE(Contains(RunCli({"show", Path("missing.dvs")}).err, "No such file or directory"));
   r = RunCli({"write-dvs", "-o", dir_});
   EXPECT_TRUE(r.code == 2 && Contains(r.err, "Is a directory")) << r.err;
+  // Oversized input is refused at once; a FIFO or a device is written through, never replaced.
+  r = RunCli({"show", "/dev/zero"});
+  EXPECT_TRUE(r.code == 2 && Contains(r.err, "larger than")) << r.err;
+  OpenFifo fifo(Path("fifo"));
+  EXPECT_EQ(RunCli({"export-hex", "-o", fifo.path}).code, 0);
+  EXPECT_TRUE(fifo.stillFifo() && fifo.drain() == WriteIntelHex(image_.ProgramImage, 7));
+  EXPECT_EQ(RunCli({"export-hex", "-o", "/dev/null"}).code, 0);
 }
 
 TEST_F(CliTest, WriteDvsRecomputesTheChecksumAndKeepsTheFrequency) {

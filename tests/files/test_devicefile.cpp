@@ -97,7 +97,7 @@ TEST(DeviceFile, EveryBadFileIsRefusedAndNothingTaken) {
   const std::vector<std::pair<int, std::string>> cases = {
       {1, "-1"},     {4, "abc"},    {60, "1.5"},  {70, ""},      {71, "32768"},
       {71, "0x7"},   {72, "nan"},   {72, "inf"},  {72, "1e999"}, {72, "4kHz"},
-      {72, "4.0.0"}, {72, "-4000"}, {72, "0x10"},
+      {72, "4.0.0"}, {72, "-4000"}, {72, "0x10"}, {72, "1e306"},
   };
   for (const auto& [line, text] : cases) {
     auto lines = good;

@@ -24,10 +24,14 @@ TEST(CanTiming, FieldsTileTheirRegistersAndWriteOnlyTheirBits) {
 }
 
 TEST(CanTiming, WarningsNameEachBrokenRule) {
-  EXPECT_EQ(TimingWarnings(1, 1, 1, 2), "");
-  EXPECT_EQ(TimingWarnings(1, 8, 8, 1), "PS2 shorter than 2 TQ; PS2 not longer than SJW");
-  EXPECT_EQ(TimingWarnings(4, 8, 8, 4), "PS2 not longer than SJW");
-  EXPECT_EQ(TimingWarnings(1, 1, 2, 4), "PropSeg + PS1 shorter than PS2");
+  EXPECT_EQ(TimingWarnings(1, 1, 1, 2, true), "");
+  EXPECT_EQ(TimingWarnings(1, 8, 8, 1, true), "PS2 shorter than 2 TQ; PS2 not longer than SJW");
+  EXPECT_EQ(TimingWarnings(4, 8, 8, 4, true), "PS2 not longer than SJW");
+  EXPECT_EQ(TimingWarnings(1, 1, 2, 4, true), "PropSeg + PS1 shorter than PS2");
+  // Without BTLMODE the controller takes PS2 = max(PS1, 2 TQ), whatever CNF3 holds.
+  EXPECT_EQ(TimingWarnings(1, 8, 8, 1, false), "");
+  EXPECT_EQ(TimingWarnings(1, 1, 2, 8, false), "");
+  EXPECT_EQ(TimingWarnings(3, 8, 2, 8, false), "PS2 not longer than SJW");
 }
 
 TEST(CanIdentifier, SidlBits4To2NeverTakePart) {

@@ -9,10 +9,12 @@
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <random>
+#include <tuple>
 
 #include "files/devicefile.h"
 #include "files/intelhex.h"
 #include "model/format.h"
+#include "open_fifo.h"
 #include "shell/blockdiagram.h"
 #include "tests/shell/shell_fixture.h"
 
@@ -143,6 +145,49 @@ TEST_F(CommandTest, BadFilesLeaveTheConfigurationAsItWas) {
   EXPECT_EQ(main->statusPath->text(), "");
 }
 
+// Whatever is typed into the frequency box (letters never appear), the file Save writes loads
+// back with the same Fosc, whether the box was left (by Tab, or by clicking the diagram) or not:
+// good entries keep their text; what counts like zero shows the message once and leaves a text
+// the reader takes as that zero.
+TEST_F(CommandTest, EveryTypedFrequencySavesAndLoadsBackAsTheSameFosc) {
+  createMain();
+  QLineEdit* box = main->txtFosc;
+  box->setText("123456");
+  box->setFocus(Qt::TabFocusReason);
+  QTRY_COMPARE(box->selectedText(), QString("12345"));  // typing replaces the first five
+  const QString file = path("f.dvs"), huge(309, '9');
+  // Locale, typed, line 72 written, Fosc in kHz.
+  // clang-format off
+  const std::tuple<const char*, QString, QString, double> cases[] = {
+      {"C", "3a6bZ8x6.4k", "3686.4", 3686.4}, {"C", " 12 ", " 12 ", 12}, {"C", "+5.", "+5.", 5},
+      {"C", "0.000", "0.000", 0}, {"C", "4,000", "0", 0}, {"C", "1-2", "0", 0}, {"C", ".", "0", 0},
+      {"C", "", "0", 0}, {"C", "-5", "0", 0}, {"C", huge, "0", 0},
+      {"de_DE", "3686,4", "3686,4", 3686.4}, {"de_DE", "4.000", "0", 0}};
+  // clang-format on
+  for (const auto& [locale, typed, line72, kHz] : cases) {
+    for (int leave : {0, 1, 2}) {
+      SCOPED_TRACE(locale + (" '" + typed + "' ").toStdString() + std::to_string(leave));
+      QLocale::setDefault(QLocale(locale));
+      testSeam().clear();
+      box->setFocus(Qt::TabFocusReason);
+      box->clear();
+      QTest::keyClicks(box, typed);
+      App().Fosc = 1;
+      if (leave == 0) main->cmdProgram->setFocus(Qt::TabFocusReason);
+      if (leave == 1) QTest::mouseClick(main->picBlkDgm, Qt::LeftButton, {}, QPoint(5, 5));
+      EXPECT_EQ(App().Fosc, leave == 2 ? 1 : kHz * 1000) << "taken on leaving the box";
+      testSeam().fileAnswers = {file, file};
+      main->mnuSave->trigger();
+      EXPECT_EQ(App().Fosc, kHz * 1000);
+      EXPECT_EQ(Lines(ReadAll(file)).value(71), line72.toUtf8() + '\r');
+      App().Fosc = 1;
+      main->mnuLoad->trigger();
+      EXPECT_EQ(App().Fosc, kHz * 1000);
+      EXPECT_EQ(testSeam().messages.size(), kHz == 0 ? 1u : 0u);  // only "Wrong Fosc Value"
+    }
+  }
+}
+
 TEST_F(CommandTest, FailedSaveAndExportSaySo) {
   createMain(false);
   const QString noFolder = path("no/such/folder/x.dvs");
@@ -154,6 +199,14 @@ TEST_F(CommandTest, FailedSaveAndExportSaySo) {
   testSeam().fileAnswers.push_back(path("no/such/folder/x.hex"));
   main->mnuCreateHEX->trigger();
   expectMessage("ZK7 Programmer", "File Error: ", Seam::Icon::None, true);
+
+  // A FIFO is written through to its reader and stays a FIFO.
+  testSeam().clear();
+  OpenFifo fifo(path("fifo").toStdString());
+  testSeam().fileAnswers.push_back(path("fifo"));
+  main->mnuSave->trigger();
+  EXPECT_TRUE(testSeam().messages.empty() && fifo.stillFifo());
+  EXPECT_EQ(fifo.drain(), zk7::FormatDeviceFile(App().image, 7, "4000"));
 }
 
 TEST_F(CommandTest, ExportWritesTheProgramWordsOfTheCurrentRegisters) {
@@ -302,6 +355,19 @@ TEST_F(CommandTest, ProgramDeviceFailureShowsTheMessageAfterBlinking) {
   EXPECT_EQ(labelAtMessage, "");
   EXPECT_EQ(main->lblTestStatus->palette().color(QPalette::WindowText), QColor(255, 0, 0));
   expectIdle();
+}
+
+TEST_F(CommandTest, ProgramDeviceFailsWhenTheChipFileCannotBeWritten) {
+  zk7::EmulatorOptions options;
+  options.chipFile = path("none/chip.txt").toStdString();
+  auto chip = std::make_unique<zk7::EmulatorDriver>(options);
+  chip->useWaitClock();
+  App().port.setDriver(std::move(chip));
+  createMain();
+  QTest::mouseClick(main->cmdProgram, Qt::LeftButton);
+  expectMessage("Check Parallel Port", "emulator: cannot write chip file ", Seam::Icon::Critical,
+                true);
+  EXPECT_EQ(main->lblTestStatus->palette().color(QPalette::WindowText), QColor(255, 0, 0));
 }
 
 TEST_F(CommandTest, ClosingDuringARunLeavesProgrammingModeFirst) {
