@@ -23,7 +23,6 @@ int FlowFailure(Io& io, const zk7::FlowResult& r) {
 
 // Reads the 70 image bytes and the configuration word.
 bool ReadChip(Io& io, ChipAccess& chip, zk7::MemoryImage& image, std::uint16_t& word, int& code) {
-  InterruptGuard guard;
   const auto cb = TerminalCallbacks(io, *chip.programmer, false);
   auto r = chip.programmer->ReadImageWords(image, cb);
   if (r.ok()) r = chip.programmer->ReadChipConfigWord(word, cb);
@@ -57,7 +56,6 @@ int RunProgram(const std::vector<std::string>& words, Io& io) {
   ChipAccess chip;
   if (!OpenChip(io, cmd, args.get("--port"), chip, code)) return code;
 
-  InterruptGuard guard;
   const auto result = chip.programmer->ProgramDevice(config.regs, config.image,
                                                      TerminalCallbacks(io, *chip.programmer, true));
   EndProgress(io);

@@ -60,6 +60,11 @@ class EmulatorDriver : public PortDriver {
   void write(std::uint16_t address, std::uint8_t value) override;
   std::string name() const override { return "emulated chip"; }
   void waited(int ms) override;
+  // The pins take the value; nothing else happens, as the process is ending.
+  bool writeInSignalHandler(std::uint16_t /*address*/, std::uint8_t value) override {
+    lines_ = value;
+    return true;
+  }
 
   // Time source in nanoseconds; steady_clock unless replaced.
   void setClock(std::function<std::int64_t()> nowNs);

@@ -1,12 +1,12 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
-#include <thread>
+#include <cstring>
 
+#include "child_process.h"
 #include "cli_run.h"
 #include "files/intelhex.h"
+#include "programmer/signals.h"
 
 using namespace zk7;
 
@@ -21,8 +21,6 @@ class CliChip : public CliTest {
   }
   std::string port_;
 };
-
-extern "C" void IgnoreSignal(int) {}
 
 }  // namespace
 
@@ -75,26 +73,17 @@ TEST_F(CliChip, AnUnreachablePortIsAnErrorNeverTheEmulator) {
   EXPECT_TRUE(r.code == 2 && r.out.empty() && Contains(r.err, "parport99")) << r.err;
 }
 
-TEST_F(CliChip, CtrlCStopsProgrammingAndRestoresTheHandler) {
-  // Signals that come before or after the command reach this handler, not the default one.
-  struct sigaction mine {
-  }, saved{}, now{};
-  mine.sa_handler = IgnoreSignal;
-  sigemptyset(&mine.sa_mask);
-  sigaction(SIGINT, &mine, &saved);
-  std::atomic<bool> done{false};
-  std::thread interrupter([&done] {
-    while (!done) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      kill(getpid(), SIGINT);
-    }
-  });
-  const auto r = RunCli({"program", "--port", port_});
-  done = true;
-  interrupter.join();
-  sigaction(SIGINT, &saved, &now);
-  EXPECT_EQ(now.sa_handler, IgnoreSignal);
-  EXPECT_TRUE(r.code == 1 && Contains(r.err, "Interrupted: the chip left programming mode."))
-      << r.err;
-  EXPECT_EQ(RunCli({"read", "--port", port_}).code, 0) << "the port is free again";
+TEST_F(CliChip, EverySignalThatEndsTheProcessStopsABurnWithTheChipUnpowered) {
+  for (int sig : {SIGHUP,  SIGINT,  SIGQUIT,   SIGTERM, SIGPIPE, SIGUSR1, SIGUSR2,   SIGALRM,
+                  SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGPOLL, SIGPWR,  SIGSTKFLT, SIGSEGV,
+                  SIGBUS,  SIGFPE,  SIGILL,    SIGABRT, SIGSYS,  SIGTRAP}) {
+    const ChildEnding end = RunUntilSignalled(ZK7PROG_BIN, {"program", "--port", port_}, {},
+                                              Path("trace.txt"), "D 1", sig);
+    EXPECT_TRUE(end.signalled && end.signal == sig) << strsignal(sig) << ": " << end.exitCode;
+    EXPECT_TRUE(Unpowered(end.lastWrite)) << strsignal(sig) << ": " << std::hex << end.lastWrite;
+    EXPECT_TRUE(Contains(end.err, "zk7prog: " + std::string(zk7::SignalName(sig)) + " received"))
+        << end.err;
+  }
+  // The chip file of the stopped burn is intact; a later run works.
+  EXPECT_EQ(RunCli({"program", "--port", port_}).code, 0);
 }

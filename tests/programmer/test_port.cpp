@@ -1,12 +1,17 @@
 // Port choice, access problems, descriptions and the port trace.
 #include <gtest/gtest.h>
+#include <linux/parport.h>
+#include <linux/ppdev.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -132,7 +137,7 @@ TEST(Ppdev, AddressIsMappedThroughTheKernelsBaseAddressFiles) {
   const std::string root = ::testing::TempDir() + "zk7_proc_" + std::to_string(::getpid());
   for (const auto& [dir, text] : std::vector<std::pair<std::string, std::string>>{
            {"parport0", "888\t1912\n"}, {"parport1", "632\t-1\n"}, {"parport2", "junk\n"}}) {
-    ASSERT_EQ(std::system(("mkdir -p " + root + "/" + dir).c_str()), 0);
+    std::filesystem::create_directories(root + "/" + dir);
     std::ofstream(root + "/" + dir + "/base-addr") << text;
   }
   std::string error;
@@ -142,13 +147,130 @@ TEST(Ppdev, AddressIsMappedThroughTheKernelsBaseAddressFiles) {
   EXPECT_NE(error.find("0x3BC"), std::string::npos) << error;
   EXPECT_EQ(PpdevDeviceForBase(0x378, error, root + "/none"), "");
   EXPECT_NE(error.find("no parallel port"), std::string::npos) << error;
-  std::system(("rm -rf " + root).c_str());
+  std::filesystem::remove_all(root);
 }
 
-TEST(Ppdev, ADeviceThatCannotBeClaimedIsRefused) {
-  std::string error;
-  EXPECT_EQ(OpenPpdev("/dev/null", error), nullptr);
-  EXPECT_NE(error.find("claiming the port failed"), std::string::npos) << error;
+// A ppdev device that records its calls, and can refuse exclusive access or
+// wait in the claim as the kernel does while another program holds the port.
+class FakePpdev : public PpdevCalls {
+ public:
+  enum Claim { Grants, Blocks, RefusesExclusive } claim = Grants;
+  std::vector<std::string> calls;
+  int open(const std::string&, int) override {
+    calls.push_back("open");
+    exclusive_ = false;
+    return 42;
+  }
+  int close(int) override {
+    calls.push_back("close");
+    return 0;
+  }
+  int ioctl(int, unsigned long request, void* arg) override {
+    const int value = arg ? *static_cast<int*>(arg) : 0;
+    switch (request) {
+      case PPEXCL:
+        exclusive_ = true;
+        calls.push_back("EXCL");
+        return 0;
+      case PPCLAIM:
+        calls.push_back("CLAIM");
+        errno = claim == Blocks ? (pause(), EINTR) : ENXIO;
+        return claim == Grants || (claim == RefusesExclusive && !exclusive_) ? 0 : -1;
+      case PPSETMODE:
+        calls.push_back(value == IEEE1284_MODE_COMPAT ? "COMPAT" : "MODE?");
+        return 0;
+      case PPDATADIR:
+        calls.push_back(value == 0 ? "FORWARD" : "REVERSE");
+        return 0;
+      case PPRSTATUS:
+        *static_cast<unsigned char*>(arg) = 0x80;
+        calls.push_back("R");
+        return 0;
+      case PPRELEASE:
+        calls.push_back("RELEASE");
+        return 0;
+      default:
+        calls.push_back("other");
+        return 0;
+    }
+  }
+
+ private:
+  bool exclusive_ = false;
+};
+
+class PpdevTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root = ::testing::TempDir() + "zk7_ppdev_" + std::to_string(::getpid());
+    std::filesystem::create_directories(root + "/parport0/devices");
+    std::ofstream(root + "/parport0/base-addr") << "888\t1912\n";
+    setActive("none");
+    port.setSystem(PortSystem{root, "/dev", &fake, 150});
+    prog.InitLPTPort(0x378);
+    fake.calls.clear();
+  }
+  void TearDown() override { std::filesystem::remove_all(root); }
+  void setActive(const char* holder) {
+    std::ofstream(root + "/parport0/devices/active") << holder << "\n";
+  }
+  std::string check() {
+    std::string said;
+    prog.CheckLPT([&](const std::string&, const std::string& text) { said = text; });
+    return said;
+  }
+
+  std::string root;
+  FakePpdev fake;
+  Port port;
+  Programmer prog{port};
+};
+
+TEST_F(PpdevTest, ThePortIsClaimedExclusivelyInCompatibilityModeOnlyWhileUsed) {
+  EXPECT_EQ(port.description(), "0x378 \u00B7 /dev/parport0");
+  EXPECT_EQ(check(), "");
+  const std::vector<std::string> use = {"open", "EXCL", "CLAIM", "COMPAT", "FORWARD"};
+  std::vector<std::string> expected = use;
+  expected.insert(expected.end(), {"R", "RELEASE", "close"});
+  EXPECT_EQ(fake.calls, expected);
+  // A flow holds one claim from start to end, and its writes need it.
+  fake.calls.clear();
+  std::uint16_t word = 0;
+  ASSERT_TRUE(
+      prog.ReadChipConfigWord(word, FlowCallbacks{[](int) {}, nullptr, nullptr, nullptr}).ok());
+  EXPECT_EQ(std::vector<std::string>(fake.calls.begin(), fake.calls.begin() + 5), use);
+  EXPECT_EQ(std::count(fake.calls.begin(), fake.calls.end(), "CLAIM"), 1);
+  EXPECT_EQ(std::vector<std::string>(fake.calls.end() - 2, fake.calls.end()),
+            (std::vector<std::string>{"RELEASE", "close"}));
+  EXPECT_TRUE(port.accessProblem().empty()) << port.accessProblem();
+
+  // Where the kernel refuses exclusive access the port is used shared, and says so.
+  fake.claim = FakePpdev::RefusesExclusive;
+  fake.calls.clear();
+  EXPECT_EQ(check(), "");
+  expected = {"open",   "EXCL",    "CLAIM", "close",   "open", "CLAIM",
+              "COMPAT", "FORWARD", "R",     "RELEASE", "close"};
+  EXPECT_EQ(fake.calls, expected);
+  EXPECT_EQ(port.description(), "0x378 \u00B7 /dev/parport0 (shared: exclusive access refused)");
+}
+
+TEST_F(PpdevTest, APortAnotherProgramHoldsIsRefusedWithinTheDeadline) {
+  const std::string inUse = "0x378 (/dev/parport0) is in use by another program";
+  setActive("ppdev0");
+  EXPECT_EQ(check(), inUse + " (ppdev0)");
+  EXPECT_TRUE(fake.calls.empty()) << "the claim is not even tried";
+
+  // A holder that comes between the look and the claim: the claim's wait ends.
+  setActive("none");
+  fake.claim = FakePpdev::Blocks;
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(check(), inUse);
+  MemoryImage image;
+  const FlowResult r = prog.ReadImageWords(image, FlowCallbacks{});
+  EXPECT_TRUE(r.status == FlowResult::Busy && r.text == inUse) << r.text;
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1000));
+  EXPECT_EQ(fake.calls.back(), "close");
+  EXPECT_EQ(std::count(fake.calls.begin(), fake.calls.end(), "R"), 0);
 }
 
 }  // namespace

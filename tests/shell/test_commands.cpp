@@ -10,9 +10,11 @@
 #include <QTemporaryDir>
 #include <random>
 
+#include "child_process.h"
 #include "files/devicefile.h"
 #include "files/intelhex.h"
 #include "model/format.h"
+#include "programmer/signals.h"
 #include "shell/blockdiagram.h"
 #include "tests/shell/shell_fixture.h"
 
@@ -321,4 +323,30 @@ TEST_F(CommandTest, ClosingDuringARunLeavesProgrammingModeFirst) {
   EXPECT_FALSE(emulator->inProgrammingMode());
   EXPECT_EQ(App().programmer.lineShadow() & 0x08, 0);  // programming voltage off
   EXPECT_TRUE(testSeam().messages.empty());
+}
+
+TEST(ProgramDeviceSignals, ASignalStopsTheBurnOrEndsTheIdleApplicationByThatSignal) {
+  const std::string trace = QDir::tempPath().toStdString() + "/zk7_gui_trace_" +
+                            std::to_string(QCoreApplication::applicationPid());
+  const std::vector<std::string> env = {"ZK7_PORT=emulator", "QT_QPA_PLATFORM=offscreen"};
+  auto with = [&env](const char* click) {
+    auto e = env;
+    e.push_back(std::string("ZK7_TEST_CLICK=") + click);
+    return e;
+  };
+  for (int sig : {SIGHUP, SIGTERM, SIGINT, SIGSEGV}) {
+    const ChildEnding end =
+        RunUntilSignalled(ZK7_PROGRAMMER_BIN, {}, with("cmdProgram"), trace, "D 1", sig);
+    EXPECT_TRUE(end.signalled && end.signal == sig) << sig << ": " << end.exitCode << end.err;
+    EXPECT_TRUE(Unpowered(end.lastWrite)) << sig << ": " << std::hex << end.lastWrite;
+    EXPECT_NE(end.err.find(std::string("zk7-programmer: ") + zk7::SignalName(sig) + " received"),
+              std::string::npos)
+        << end.err;
+  }
+  // Idle after the start-up read, the event loop ends the application.
+  const ChildEnding end =
+      RunUntilSignalled(ZK7_PROGRAMMER_BIN, {}, with("-"), trace, "W 378 F4", SIGTERM, 300);
+  EXPECT_TRUE(end.signalled && end.signal == SIGTERM) << end.exitCode << end.err;
+  EXPECT_NE(end.err.find("zk7-programmer: SIGTERM received; ending."), std::string::npos)
+      << end.err;
 }
