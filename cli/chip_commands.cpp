@@ -11,7 +11,8 @@ namespace zk7cli {
 namespace {
 
 const char* kPortHelp =
-    "PORT is 278, 378, 3BC, /dev/parportN or\n  emulator[:OPTIONS] (see 'zk7prog --help').\n";
+    "PORT is a base address in hex (278, 378, 3BC, D010, ...), /dev/parportN or\n"
+    "  emulator[:OPTIONS] (see 'zk7prog --help'); 'zk7prog ports' lists the ports found.\n";
 
 int FlowFailure(Io& io, const zk7::FlowResult& r) {
   if (r.status == zk7::FlowResult::Aborted)

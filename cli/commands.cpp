@@ -23,9 +23,10 @@ void PrintTopHelp(std::ostream& os) {
         "                                          write a device file (checksum recomputed)\n"
         "  program [FILE.dvs] --port PORT          program and verify a chip\n"
         "  read --port PORT [-o OUT.dvs|OUT.hex]   read a chip back\n"
-        "  verify FILE.dvs --port PORT             compare a chip with a device file\n\n"
+        "  verify FILE.dvs --port PORT             compare a chip with a device file\n"
+        "  ports [--json]                          every port found, its holder and access\n\n"
         "Without FILE.dvs the default configuration at 4000 kHz is used.\n"
-        "PORT is 278, 378, 3BC, /dev/parportN or\n  "
+        "PORT is a base address in hex (278, 378, 3BC, D010, ...), /dev/parportN or\n  "
      << zk7::EmulatorOptionsSummary()
      << "\n\nExit status: 0 success, 1 the chip failed or differs, 2 usage, file or port error.\n"
         "'zk7prog COMMAND --help' describes a command.\n";
@@ -40,6 +41,7 @@ const Command kCommands[] = {
     {"show", RunShow},          {"export-hex", RunExportHex},
     {"write-dvs", RunWriteDvs}, {"program", RunProgram},
     {"read", RunRead},          {"verify", RunVerify},
+    {"ports", RunPorts},
 };
 
 }  // namespace

@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+namespace zk7 {
+struct PortCandidate;
+}
+
 namespace zk7cli {
 
 enum ExitCode : int {
@@ -32,5 +36,8 @@ int RunWriteDvs(const std::vector<std::string>& args, Io& io);
 int RunProgram(const std::vector<std::string>& args, Io& io);
 int RunRead(const std::vector<std::string>& args, Io& io);
 int RunVerify(const std::vector<std::string>& args, Io& io);
+int RunPorts(const std::vector<std::string>& args, Io& io);
+// The listing of 'zk7prog ports' for these ports (tests give it a fake machine's).
+int ReportPorts(const std::vector<zk7::PortCandidate>& ports, bool json, Io& io);
 
 }  // namespace zk7cli

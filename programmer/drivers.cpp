@@ -1,6 +1,5 @@
 #include "programmer/drivers.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <linux/parport.h>
 #include <linux/ppdev.h>
@@ -17,6 +16,7 @@
 #include <fstream>
 #include <string>
 
+#include "programmer/discovery.h"
 #include "programmer/protocol.h"
 #include "programmer/signals.h"
 
@@ -90,16 +90,6 @@ int ClaimWithDeadline(PpdevCalls& calls, int fd, int timeoutMs, bool& timedOut) 
   return rc;
 }
 
-// The holder named by procRoot/parportN/devices/active, "" when none or unknown.
-std::string Holder(const std::string& procRoot, const std::string& device) {
-  const std::string name = device.substr(device.find_last_of('/') + 1);
-  if (name.rfind("parport", 0) != 0) return {};
-  std::ifstream in(procRoot + "/" + name + "/devices/active");
-  std::string holder;
-  if (!(in >> holder) || holder == "none") return {};
-  return holder;
-}
-
 class PpdevDriver : public PortDriver {
  public:
   PpdevDriver(std::string device, std::uint16_t base, const PortSystem& system)
@@ -114,7 +104,7 @@ class PpdevDriver : public PortDriver {
     if (fd_ >= 0) return true;
     const std::string inUse =
         PortAddressText(base_) + " (" + device_ + ") is in use by another program";
-    if (const std::string holder = Holder(procRoot_, device_); !holder.empty()) {
+    if (const std::string holder = ParallelPortHolder(procRoot_, device_); !holder.empty()) {
       error = inUse + " (" + holder + ")";
       return false;
     }
@@ -137,7 +127,7 @@ class PpdevDriver : public PortDriver {
         calls_.close(fd);
         if (exclusive && (why == ENXIO || why == EBUSY)) continue;
         if (timedOut || why == EINTR) {
-          const std::string holder = Holder(procRoot_, device_);
+          const std::string holder = ParallelPortHolder(procRoot_, device_);
           error = inUse + (holder.empty() ? "" : " (" + holder + ")");
         } else {
           error = device_ + ": claiming the port failed: " + std::strerror(why);
@@ -234,28 +224,17 @@ class DirectDriver : public PortDriver {
 
 }  // namespace
 
-std::string PpdevDeviceForBase(std::uint16_t base, std::string& error,
-                               const std::string& procRoot) {
-  const std::string& root = procRoot;
-  DIR* dir = opendir(root.c_str());
-  if (!dir) {
-    error = "no parallel port is known to the kernel (" + root + ": " + std::strerror(errno) + ")";
+std::string PpdevDeviceForBase(std::uint16_t base, std::string& error, const std::string& procRoot,
+                               const std::string& devRoot) {
+  const std::vector<ParallelPort> ports = ListParallelPorts(procRoot, devRoot);
+  if (ports.empty()) {
+    error = "no parallel port is known to the kernel (nothing in " + procRoot + ")";
     return {};
   }
-  std::string found;
-  while (const dirent* entry = readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name.rfind("parport", 0) != 0 || name.size() == 7) continue;
-    std::ifstream in(root + "/" + name + "/base-addr");
-    long value = -1;
-    if (in >> value && value == base) {
-      found = "/dev/" + name;
-      break;
-    }
-  }
-  closedir(dir);
-  if (found.empty()) error = "no /dev/parportN has the base address " + PortAddressText(base);
-  return found;
+  for (const ParallelPort& p : ports)
+    if (p.base == base) return p.device;
+  error = "no /dev/parportN has the base address " + PortAddressText(base);
+  return {};
 }
 
 int PpdevCalls::open(const std::string& path, int flags) {
@@ -286,14 +265,30 @@ std::unique_ptr<PortDriver> OpenPpdev(const std::string& device, std::uint16_t b
   return std::make_unique<PpdevDriver>(device, base, system);
 }
 
-std::unique_ptr<PortDriver> OpenDirectIO(std::uint16_t base, std::string& error) {
+std::string DirectIORefusal(std::uint16_t base, int error, const std::string& lockdownFile) {
+  const std::string what = "direct I/O at " + PortAddressText(base) + ": ";
+  if (error != EPERM) return what + std::strerror(error);
+  // Under Secure Boot the kernel's lockdown refuses port I/O even to root.
+  std::ifstream in(lockdownFile);
+  std::string modes;
+  std::getline(in, modes);
+  if (modes.find("[integrity]") != std::string::npos ||
+      modes.find("[confidentiality]") != std::string::npos)
+    return what + "refused by the kernel lockdown (Secure Boot)";
+  if (geteuid() == 0) return what + "refused although running as root (kernel lockdown?)";
+  return what + std::strerror(error);
+}
+
+std::unique_ptr<PortDriver> OpenDirectIO(std::uint16_t base, std::string& error,
+                                         const std::string& lockdownFile) {
 #ifdef ZK7_HAVE_DIRECT_IO
   if (ioperm(base, 2, 1) != 0) {
-    error = "direct I/O at " + PortAddressText(base) + ": " + std::strerror(errno);
+    error = DirectIORefusal(base, errno, lockdownFile);
     return nullptr;
   }
   return std::make_unique<DirectDriver>(base);
 #else
+  (void)lockdownFile;
   error = "direct I/O at " + PortAddressText(base) + ": not available on this processor";
   return nullptr;
 #endif

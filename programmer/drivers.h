@@ -22,10 +22,11 @@ class PpdevCalls {
 };
 PpdevCalls& SystemPpdevCalls();
 
-// The /dev/parportN whose base address (from procRoot/parportN/base-addr,
+// The devRoot/parportN whose base address (from procRoot/parportN/base-addr,
 // decimal) is base, or "" with why in error.
 std::string PpdevDeviceForBase(std::uint16_t base, std::string& error,
-                               const std::string& procRoot = "/proc/sys/dev/parport");
+                               const std::string& procRoot = "/proc/sys/dev/parport",
+                               const std::string& devRoot = "/dev");
 
 // Checks that the ppdev device can be opened and returns its driver, which
 // takes the port only between claim() and release(): it asks for exclusive
@@ -40,6 +41,12 @@ std::unique_ptr<PortDriver> OpenPpdev(const std::string& device, std::uint16_t b
 
 // Gains access to exactly base and base + 1 by ioperm; nullptr with the reason
 // in error (also on machines without port I/O instructions).
-std::unique_ptr<PortDriver> OpenDirectIO(std::uint16_t base, std::string& error);
+std::unique_ptr<PortDriver> OpenDirectIO(
+    std::uint16_t base, std::string& error,
+    const std::string& lockdownFile = "/sys/kernel/security/lockdown");
+// The reason for a refused ioperm (errno error): a refusal by the kernel's
+// lockdown, seen in lockdownFile ("[integrity]", "[confidentiality]") or as
+// EPERM for root, says so rather than asking for root.
+std::string DirectIORefusal(std::uint16_t base, int error, const std::string& lockdownFile);
 
 }  // namespace zk7

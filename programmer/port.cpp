@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "programmer/discovery.h"
 #include "programmer/drivers.h"
 #include "programmer/emulator.h"
 #include "programmer/protocol.h"
@@ -38,6 +39,10 @@ std::string FixHint(const std::string& reasons) {
         " Load the parallel-port drivers (sudo modprobe parport_pc ppdev), or choose the address "
         "your port really has.";
   if (reasons.find(std::strerror(EPERM)) != std::string::npos) hint += " Direct I/O needs root.";
+  if (reasons.find("lockdown") != std::string::npos)
+    hint +=
+        " The kernel lockdown refuses direct I/O even to root: use ppdev instead (sudo modprobe "
+        "parport_pc ppdev, then the /dev/parportN of the port).";
   if (hint.empty())
     hint =
         " Make sure the parport_pc and ppdev modules are loaded and your user is in the 'lp' "
@@ -182,14 +187,18 @@ bool ParsePortChoice(const std::string& text, PortChoice& choice, std::uint16_t&
     choice = result;
     return true;
   }
-  for (std::uint16_t address : {0x278, 0x378, 0x3BC}) {
-    if (EqualsIgnoreCase(hex, PortAddressText(address).c_str() + 2)) {
-      base = address;
-      choice = result;
-      return true;
+  if (!hex.empty() && hex.size() <= 4 &&
+      hex.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos) {
+    const unsigned long address = std::stoul(hex, nullptr, 16);
+    if (address == 0 || address == 0xFFFF) {
+      error = "port address " + text + " is out of range";
+      return false;
     }
+    base = static_cast<std::uint16_t>(address);
+    choice = result;
+    return true;
   }
-  if (text.rfind("/dev/", 0) == 0 && text.size() > 5) {
+  if (text.size() > 1 && text[0] == '/') {  // /dev/parportN, or a link to one
     result.kind = PortChoice::Device;
     result.device = text;
     choice = result;
@@ -203,7 +212,8 @@ bool ParsePortChoice(const std::string& text, PortChoice& choice, std::uint16_t&
     choice = result;
     return true;
   }
-  error = "unknown port '" + text + "' (use 278, 378, 3BC, /dev/parportN or emulator[:OPTIONS])";
+  error = "unknown port '" + text +
+          "' (use a base address in hex such as 378 or D010, /dev/parportN or emulator[:OPTIONS])";
   return false;
 }
 
@@ -252,6 +262,9 @@ const PortChoice& Port::choice() const {
 void Port::setSystem(const PortSystem& system) {
   d_->system = system;
 }
+const PortSystem& Port::system() const {
+  return d_->system;
+}
 
 void Port::setDriver(std::unique_ptr<PortDriver> driver) {
   d_->dropDriver(*this);
@@ -290,7 +303,9 @@ void Port::open(std::uint16_t base) {
       return;
     }
     case PortChoice::Device:
-      // Release the old claim before opening the new device.
+      // The address shown and traced is the device's own.
+      for (const ParallelPort& p : ListParallelPorts(d_->system.procRoot, d_->system.devRoot))
+        if (p.device == c.device && p.base) d_->base = base = *p.base;
       d_->dropDriver(*this);
       d_->takeDriver(OpenPpdev(c.device, base, d_->system, error));
       if (!d_->driver)
@@ -300,11 +315,12 @@ void Port::open(std::uint16_t base) {
     case PortChoice::Auto: {
       d_->dropDriver(*this);
       std::string reasons;
-      const std::string device = PpdevDeviceForBase(base, error, d_->system.procRoot);
+      const std::string device =
+          PpdevDeviceForBase(base, error, d_->system.procRoot, d_->system.devRoot);
       if (!device.empty()) d_->takeDriver(OpenPpdev(device, base, d_->system, error));
       if (d_->driver) return;
       reasons = error;
-      d_->takeDriver(OpenDirectIO(base, error));
+      d_->takeDriver(OpenDirectIO(base, error, d_->system.lockdownFile));
       if (d_->driver) return;
       reasons += "; " + error;
       d_->problem = "Cannot reach the parallel port at " + PortAddressText(base) + ": " + reasons +

@@ -47,21 +47,24 @@ struct PortSystem {
   PpdevCalls* ppdev = nullptr;  // nullptr: the real system calls
   // How long a claim may wait for a port another program holds.
   int claimTimeoutMs = 1000;
+  // Shows whether the kernel's lockdown refuses direct I/O.
+  std::string lockdownFile = "/sys/kernel/security/lockdown";
 };
 
 // Which driver the port layer uses.
 struct PortChoice {
   enum Kind { Auto, Device, Emulator } kind = Auto;
-  std::string device;           // Device: "/dev/parportN"
+  std::string device;           // Device: "/dev/parportN" (any absolute path)
   std::string emulatorOptions;  // Emulator: text after "emulator:" (chip file, faults)
   // Set when the choice could not be understood (e.g. a bad ZK7_PORT): open()
   // then reaches nothing and reports this as the access problem.
   std::string problem;
 };
 
-// Parses "278", "378", "3BC", "/dev/parportN", "emulator[:OPTIONS]", "auto".
-// Returns false and sets error for anything else; base gets the address for
-// the three hex forms and is left alone otherwise.
+// Parses a base address in hexadecimal ("378", "0xD010", "D010"), a device
+// path ("/dev/parportN" or any absolute path), "emulator[:OPTIONS]", "auto". Returns false and sets
+// error for anything else; base gets the address for the hexadecimal form and is left alone
+// otherwise.
 bool ParsePortChoice(const std::string& text, PortChoice& choice, std::uint16_t& base,
                      std::string& error);
 // The choice named by the environment variable ZK7_PORT (Auto when unset).
@@ -80,12 +83,14 @@ class Port {
   const PortChoice& choice() const;
   // Takes effect at the next open().
   void setSystem(const PortSystem& system);
+  const PortSystem& system() const;
   // Uses this driver for every address (tests, benchmarks).
   void setDriver(std::unique_ptr<PortDriver> driver);
   PortDriver* driver() const;
 
-  // Selects the port at base (0x278, 0x378, 0x3BC) and checks that a driver
-  // can reach it, claiming nothing. When none can, accessProblem() says which
+  // Selects the port at base (0x378, 0xD010, ...) and checks that a driver
+  // can reach it, claiming nothing. With a /dev/parportN choice the base
+  // becomes that device's own, as the kernel lists it. When none can, accessProblem() says which
   // address, why and what fixes it; reads then give 0xFF and writes go nowhere.
   void open(std::uint16_t base);
   // Takes the port for a span of use and gives it back (nested calls are

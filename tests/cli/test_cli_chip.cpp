@@ -2,10 +2,14 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
 
 #include "child_process.h"
 #include "cli_run.h"
 #include "files/intelhex.h"
+#include "programmer/discovery.h"
 #include "programmer/signals.h"
 
 using namespace zk7;
@@ -71,6 +75,32 @@ TEST_F(CliChip, DifferencesOnABurntChip) {
 TEST_F(CliChip, AnUnreachablePortIsAnErrorNeverTheEmulator) {
   const auto r = RunCli({"read", "--port", "/dev/parport99"});
   EXPECT_TRUE(r.code == 2 && r.out.empty() && Contains(r.err, "parport99")) << r.err;
+}
+
+TEST_F(CliChip, PortsListsEveryPortAndAnyBaseAddressIsAPortText) {
+  std::filesystem::create_directories(Path("proc/parport1/devices"));
+  std::ofstream(Path("proc/parport1/base-addr")) << "53264\t53248\n";
+  std::ofstream(Path("proc/parport1/devices/active")) << "ppdev0\n";
+  const auto ports = DiscoverParallelPorts(Path("proc"), Path("dev"));
+  std::ostringstream out, err;
+  zk7cli::Io io{out, err, false, '.'};
+  ASSERT_EQ(zk7cli::ReportPorts(ports, true, io), 0);
+  const auto port = nlohmann::json::parse(out.str()).at("ports").at(0);
+  EXPECT_EQ(port.at("port"), "0xD010");
+  EXPECT_EQ(port.at("holder"), "ppdev0");
+  EXPECT_EQ(port.at("accessible"), false);
+  EXPECT_TRUE(Contains(port.at("problem"), "modprobe ppdev")) << port;
+  out.str("");
+  zk7cli::ReportPorts(ports, false, io);
+  EXPECT_TRUE(Contains(out.str(), "PORT    DESCRIPTION") &&
+              Contains(out.str(), "0xD010  parallel port " + Path("dev/parport1") +
+                                      " at 0xD010  ppdev0   no: " + Path("dev/parport1")))
+      << out.str();
+  // This machine's own list, and a base address with no port behind it.
+  auto r = RunCli({"ports", "--json"});
+  EXPECT_TRUE(r.code == 0 && nlohmann::json::parse(r.out).at("ports").is_array()) << r.out;
+  r = RunCli({"read", "--port", "0xD010"});
+  EXPECT_TRUE(r.code == 2 && Contains(r.err, "parallel port at 0xD010")) << r.err;
 }
 
 TEST_F(CliChip, EverySignalThatEndsTheProcessStopsABurnWithTheChipUnpowered) {

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "programmer/discovery.h"
 #include "programmer/drivers.h"
 #include "programmer/emulator.h"
 #include "programmer/programmer.h"
@@ -40,7 +41,8 @@ TEST(PortChoice, ParsesEveryFormAndRefusesTheRest) {
     std::string detail;
   };
   for (const Good& g :
-       {Good{"3bc", PortChoice::Auto, 0x3BC, ""}, Good{"0x278", PortChoice::Auto, 0x278, ""},
+       {Good{"0xD010", PortChoice::Auto, 0xD010, ""}, Good{"e000", PortChoice::Auto, 0xE000, ""},
+        Good{"3bc", PortChoice::Auto, 0x3BC, ""}, Good{"0x278", PortChoice::Auto, 0x278, ""},
         Good{"/dev/parport1", PortChoice::Device, 0x278, "/dev/parport1"},
         Good{"emulator:chip.txt,fault=nocable,pulses=config:3", PortChoice::Emulator, 0x278,
              "chip.txt,fault=nocable,pulses=config:3"}}) {
@@ -48,7 +50,7 @@ TEST(PortChoice, ParsesEveryFormAndRefusesTheRest) {
     EXPECT_TRUE(c.kind == g.kind && base == g.base) << g.text;
     EXPECT_EQ(c.kind == PortChoice::Device ? c.device : c.emulatorOptions, g.detail) << g.text;
   }
-  for (const char* bad : {"lpt1", "379", "", "emulator:fault=smoke", "emulator:a,b",
+  for (const char* bad : {"lpt1", "1D010", "0", "0x", "", "emulator:fault=smoke", "emulator:a,b",
                           "emulator:pulses=70:1", "emulator:stuck=1:14", "emulator:colour=red"}) {
     error.clear();
     EXPECT_FALSE(ParsePortChoice(bad, c, base, error)) << bad;
@@ -133,23 +135,6 @@ TEST(Port, TraceHasOneLinePerAccessAndWait) {
   std::remove(path.c_str());
 }
 
-TEST(Ppdev, AddressIsMappedThroughTheKernelsBaseAddressFiles) {
-  const std::string root = ::testing::TempDir() + "zk7_proc_" + std::to_string(::getpid());
-  for (const auto& [dir, text] : std::vector<std::pair<std::string, std::string>>{
-           {"parport0", "888\t1912\n"}, {"parport1", "632\t-1\n"}, {"parport2", "junk\n"}}) {
-    std::filesystem::create_directories(root + "/" + dir);
-    std::ofstream(root + "/" + dir + "/base-addr") << text;
-  }
-  std::string error;
-  EXPECT_EQ(PpdevDeviceForBase(0x378, error, root), "/dev/parport0");
-  EXPECT_EQ(PpdevDeviceForBase(0x278, error, root), "/dev/parport1");
-  EXPECT_EQ(PpdevDeviceForBase(0x3BC, error, root), "");
-  EXPECT_NE(error.find("0x3BC"), std::string::npos) << error;
-  EXPECT_EQ(PpdevDeviceForBase(0x378, error, root + "/none"), "");
-  EXPECT_NE(error.find("no parallel port"), std::string::npos) << error;
-  std::filesystem::remove_all(root);
-}
-
 // A ppdev device that records its calls, and can refuse exclusive access or
 // wait in the claim as the kernel does while another program holds the port.
 class FakePpdev : public PpdevCalls {
@@ -199,35 +184,108 @@ class FakePpdev : public PpdevCalls {
   bool exclusive_ = false;
 };
 
+// A machine with parallel ports at 0x378 and 0xD010 (PCIe card), one whose
+// base the kernel cannot say and has no device node, and a device node the
+// kernel does not list; ppdev reached through FakePpdev.
 class PpdevTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root = ::testing::TempDir() + "zk7_ppdev_" + std::to_string(::getpid());
-    std::filesystem::create_directories(root + "/parport0/devices");
-    std::ofstream(root + "/parport0/base-addr") << "888\t1912\n";
-    setActive("none");
-    port.setSystem(PortSystem{root, "/dev", &fake, 150});
+    root = ::testing::TempDir() + "zk7_machine_" + std::to_string(::getpid());
+    proc = root + "/proc";
+    dev = root + "/dev";
+    std::filesystem::create_directories(dev);
+    for (const auto& [name, base] :
+         {std::pair{"parport0", "888\t1912\n"}, std::pair{"parport1", "53264\t53248\n"},
+          std::pair{"parport2", "junk\n"}}) {
+      std::filesystem::create_directories(proc + "/" + name + "/devices");
+      std::ofstream(proc + "/" + name + "/base-addr") << base;
+      setActive(name, "none");
+    }
+    for (const char* node : {"parport0", "parport1", "parport3"}) std::ofstream(dev + "/" + node);
+    port.setSystem(PortSystem{proc, dev, &fake, 150, root + "/lockdown"});
     prog.InitLPTPort(0x378);
     fake.calls.clear();
   }
   void TearDown() override { std::filesystem::remove_all(root); }
-  void setActive(const char* holder) {
-    std::ofstream(root + "/parport0/devices/active") << holder << "\n";
+  void setActive(const std::string& name, const char* holder) {
+    std::ofstream(proc + "/" + name + "/devices/active") << holder << "\n";
   }
+  void setActive(const char* holder) { setActive("parport0", holder); }
   std::string check() {
     std::string said;
     prog.CheckLPT([&](const std::string&, const std::string& text) { said = text; });
     return said;
   }
 
-  std::string root;
+  // Exits 0 when a user other than root is told how to get access to parport1.
+  void exitWhetherOthersAreToldTheFix() {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) std::exit(2);
+    const auto ports = DiscoverParallelPorts(proc, dev);
+    std::exit(ports[1].problem.find("Permission denied. Add your user to the group lp "
+                                    "(sudo usermod -aG lp $USER)") == std::string::npos);
+  }
+
+  std::string root, proc, dev;
   FakePpdev fake;
   Port port;
   Programmer prog{port};
 };
 
+TEST_F(PpdevTest, DiscoveryListsEveryPortWithItsHolderAndAccess) {
+  setActive("parport1", "ppdev0");
+  const auto ports = DiscoverParallelPorts(proc, dev);
+  ASSERT_EQ(ports.size(), 4u);
+  EXPECT_TRUE(ports[0].portText == "0x378" && ports[0].caption == "378 (" + dev + "/parport0)" &&
+              ports[0].holder.empty() && ports[0].problem.empty());
+  EXPECT_TRUE(ports[1].portText == "0xD010" && ports[1].caption == "D010 (" + dev + "/parport1)" &&
+              ports[1].holder == "ppdev0" && ports[1].problem.empty());
+  EXPECT_EQ(ports[1].description, "parallel port " + dev + "/parport1 at 0xD010");
+  EXPECT_EQ(ports[2].portText, dev + "/parport2");
+  EXPECT_NE(ports[2].problem.find("does not exist. Load the ppdev module"), std::string::npos);
+  EXPECT_EQ(ports[3].portText, dev + "/parport3");
+  EXPECT_NE(ports[3].description.find("not listed"), std::string::npos);
+  std::filesystem::permissions(dev + "/parport1", std::filesystem::perms::owner_read);
+  EXPECT_EXIT(exitWhetherOthersAreToldTheFix(), ::testing::ExitedWithCode(0), "");
+
+  std::string error;
+  EXPECT_EQ(PpdevDeviceForBase(0xD010, error, proc, dev), dev + "/parport1");
+  EXPECT_EQ(PpdevDeviceForBase(0x3BC, error, proc, dev), "");
+  EXPECT_NE(error.find("0x3BC"), std::string::npos) << error;
+  EXPECT_EQ(PpdevDeviceForBase(0x378, error, root + "/none", dev), "");
+  EXPECT_NE(error.find("no parallel port"), std::string::npos) << error;
+}
+
+TEST_F(PpdevTest, ACardIsDrivenAndTracedAtItsRealBaseByAddressOrDevice) {
+  const std::string trace = root + "/trace";
+  std::string error;
+  ASSERT_TRUE(port.setTraceFile(trace, error)) << error;
+  PortChoice choice;
+  std::uint16_t base = 0x378;
+  for (const std::string& text : {dev + "/parport1", std::string("D010")}) {
+    ASSERT_TRUE(ParsePortChoice(text, choice, base, error)) << error;
+    port.setChoice(choice);
+    prog.InitLPTPort(base);
+    EXPECT_EQ(port.description(), "0xD010 \u00B7 " + dev + "/parport1") << text;
+    EXPECT_EQ(check(), "");
+  }
+  std::uint16_t word = 0;
+  ASSERT_TRUE(
+      prog.ReadChipConfigWord(word, FlowCallbacks{[](int) {}, nullptr, nullptr, nullptr}).ok());
+  const auto lines = ReadLines(trace);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "R D011 80"), 2 + 14);
+  EXPECT_EQ(lines[3], "W D010 50");  // after the first wait (D 20), nPRG on
+  EXPECT_EQ(lines.back(), "W D010 F4");
+
+  // Direct I/O refused by the kernel lockdown says so rather than asking for root.
+  std::ofstream(root + "/lockdown") << "none [integrity] confidentiality\n";
+  EXPECT_EQ(DirectIORefusal(0xD010, EPERM, root + "/lockdown"),
+            "direct I/O at 0xD010: refused by the kernel lockdown (Secure Boot)");
+  EXPECT_EQ(DirectIORefusal(0xD010, ENOSYS, root + "/lockdown"),
+            std::string("direct I/O at 0xD010: ") + std::strerror(ENOSYS));
+}
+
 TEST_F(PpdevTest, ThePortIsClaimedExclusivelyInCompatibilityModeOnlyWhileUsed) {
-  EXPECT_EQ(port.description(), "0x378 \u00B7 /dev/parport0");
+  EXPECT_EQ(port.description(), "0x378 \u00B7 " + dev + "/parport0");
   EXPECT_EQ(check(), "");
   const std::vector<std::string> use = {"open", "EXCL", "CLAIM", "COMPAT", "FORWARD"};
   std::vector<std::string> expected = use;
@@ -251,11 +309,12 @@ TEST_F(PpdevTest, ThePortIsClaimedExclusivelyInCompatibilityModeOnlyWhileUsed) {
   expected = {"open",   "EXCL",    "CLAIM", "close",   "open", "CLAIM",
               "COMPAT", "FORWARD", "R",     "RELEASE", "close"};
   EXPECT_EQ(fake.calls, expected);
-  EXPECT_EQ(port.description(), "0x378 \u00B7 /dev/parport0 (shared: exclusive access refused)");
+  EXPECT_EQ(port.description(),
+            "0x378 \u00B7 " + dev + "/parport0 (shared: exclusive access refused)");
 }
 
 TEST_F(PpdevTest, APortAnotherProgramHoldsIsRefusedWithinTheDeadline) {
-  const std::string inUse = "0x378 (/dev/parport0) is in use by another program";
+  const std::string inUse = "0x378 (" + dev + "/parport0) is in use by another program";
   setActive("ppdev0");
   EXPECT_EQ(check(), inUse + " (ppdev0)");
   EXPECT_TRUE(fake.calls.empty()) << "the claim is not even tried";

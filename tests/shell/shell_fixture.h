@@ -2,7 +2,10 @@
 // the result label's blinking replaced by a recorder so tests run at once.
 #pragma once
 
+#include <QDir>
+#include <QFile>
 #include <QLabel>
+#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 #include <vector>
@@ -28,6 +31,9 @@ class ShellTest : public GuiTest {
   }
   void TearDown() override {
     main.reset();
+    App().port.setSystem(zk7::PortSystem());
+    std::string ignored;
+    App().port.setTraceFile("", ignored);
     SetGuiWait(nullptr);
     onWait = nullptr;
     GuiTest::TearDown();
@@ -53,6 +59,24 @@ class ShellTest : public GuiTest {
         << m[0].text.toStdString();
   }
 
+  // A machine whose kernel lists parallel ports at 0x378 and 0xD010 (a PCIe
+  // card); the port layer and the Port menu look there. Returns its /dev.
+  std::string useMachineWithCard() {
+    const std::string root = dir.path().toStdString();
+    for (const auto& [name, base] :
+         {std::pair{"parport0", "888"}, std::pair{"parport1", "53264"}}) {
+      QDir().mkpath(QString::fromStdString(root + "/proc/" + name));
+      QFile f(QString::fromStdString(root + "/proc/" + name + "/base-addr"));
+      if (f.open(QIODevice::WriteOnly)) f.write(base);
+    }
+    zk7::PortSystem system;
+    system.procRoot = root + "/proc";
+    system.devRoot = root + "/dev";
+    App().port.setSystem(system);
+    return system.devRoot;
+  }
+
+  QTemporaryDir dir;
   std::unique_ptr<frmMain> main;
   zk7::EmulatorDriver* emulator = nullptr;
   std::vector<int> waits;

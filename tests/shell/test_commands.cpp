@@ -48,7 +48,6 @@ class CommandTest : public ShellTest {
  protected:
   void SetUp() override {
     ShellTest::SetUp();
-    ASSERT_TRUE(dir.isValid());
     QLocale::setDefault(QLocale::c());
   }
   void TearDown() override {
@@ -63,7 +62,6 @@ class CommandTest : public ShellTest {
     EXPECT_TRUE(!main->Progress->isVisible() && main->Progress->value() == 0);
     EXPECT_FALSE(emulator->inProgrammingMode());
   }
-  QTemporaryDir dir;
 };
 
 TEST_F(CommandTest, SaveWritesTheImageWordAndFrequencyTextAndLoadsBack) {
