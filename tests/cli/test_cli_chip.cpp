@@ -72,11 +72,6 @@ TEST_F(CliChip, DifferencesOnABurntChip) {
       << r.err;
 }
 
-TEST_F(CliChip, AnUnreachablePortIsAnErrorNeverTheEmulator) {
-  const auto r = RunCli({"read", "--port", "/dev/parport99"});
-  EXPECT_TRUE(r.code == 2 && r.out.empty() && Contains(r.err, "parport99")) << r.err;
-}
-
 TEST_F(CliChip, PortsListsEveryPortAndAnyBaseAddressIsAPortText) {
   std::filesystem::create_directories(Path("proc/parport1/devices"));
   std::ofstream(Path("proc/parport1/base-addr")) << "53264\t53248\n";
@@ -86,34 +81,28 @@ TEST_F(CliChip, PortsListsEveryPortAndAnyBaseAddressIsAPortText) {
   zk7cli::Io io{out, err, false, '.'};
   ASSERT_EQ(zk7cli::ReportPorts(ports, true, io), 0);
   const auto port = nlohmann::json::parse(out.str()).at("ports").at(0);
-  EXPECT_EQ(port.at("port"), "0xD010");
-  EXPECT_EQ(port.at("holder"), "ppdev0");
-  EXPECT_EQ(port.at("accessible"), false);
-  EXPECT_TRUE(Contains(port.at("problem"), "modprobe ppdev")) << port;
+  EXPECT_TRUE(port.at("port") == "0xD010" && port.at("holder") == "ppdev0" &&
+              port.at("accessible") == false && Contains(port.at("problem"), "modprobe ppdev"))
+      << port;
   out.str("");
   zk7cli::ReportPorts(ports, false, io);
-  EXPECT_TRUE(Contains(out.str(), "PORT    DESCRIPTION") &&
-              Contains(out.str(), "0xD010  parallel port " + Path("dev/parport1") +
+  EXPECT_TRUE(Contains(out.str(), "0xD010  parallel port " + Path("dev/parport1") +
                                       " at 0xD010  ppdev0   no: " + Path("dev/parport1")))
       << out.str();
-  // This machine's own list, and a base address with no port behind it.
-  auto r = RunCli({"ports", "--json"});
-  EXPECT_TRUE(r.code == 0 && nlohmann::json::parse(r.out).at("ports").is_array()) << r.out;
-  r = RunCli({"read", "--port", "0xD010"});
-  EXPECT_TRUE(r.code == 2 && Contains(r.err, "parallel port at 0xD010")) << r.err;
+  EXPECT_EQ(RunCli({"ports"}).code, 0);
+  const auto r = RunCli({"read", "--port", "0xD010"});  // nothing there, never the emulator
+  EXPECT_TRUE(r.code == 2 && r.out.empty() && Contains(r.err, "parallel port at 0xD010")) << r.err;
 }
 
 TEST_F(CliChip, EverySignalThatEndsTheProcessStopsABurnWithTheChipUnpowered) {
   for (int sig : {SIGHUP,  SIGINT,  SIGQUIT,   SIGTERM, SIGPIPE, SIGUSR1, SIGUSR2,   SIGALRM,
                   SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGPOLL, SIGPWR,  SIGSTKFLT, SIGSEGV,
                   SIGBUS,  SIGFPE,  SIGILL,    SIGABRT, SIGSYS,  SIGTRAP}) {
-    const ChildEnding end = RunUntilSignalled(ZK7PROG_BIN, {"program", "--port", port_}, {},
-                                              Path("trace.txt"), "D 1", sig);
-    EXPECT_TRUE(end.signalled && end.signal == sig) << strsignal(sig) << ": " << end.exitCode;
-    EXPECT_TRUE(Unpowered(end.lastWrite)) << strsignal(sig) << ": " << std::hex << end.lastWrite;
+    const auto end = RunUntilSignalled({ZK7PROG_BIN, "program", "--port", port_}, {},
+                                       Path("trace.txt"), "D 1", sig);
+    EXPECT_TRUE(end.unpoweredAfter(sig)) << sig << ": " << end.lastWrite;
     EXPECT_TRUE(Contains(end.err, "zk7prog: " + std::string(zk7::SignalName(sig)) + " received"))
         << end.err;
   }
-  // The chip file of the stopped burn is intact; a later run works.
-  EXPECT_EQ(RunCli({"program", "--port", port_}).code, 0);
+  EXPECT_EQ(RunCli({"program", "--port", port_}).code, 0) << "the chip file is intact";
 }

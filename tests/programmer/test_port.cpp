@@ -106,97 +106,51 @@ TEST(Port, EmulatorIsKeptAcrossAddressChanges) {
   EXPECT_EQ(warning, "");
 }
 
-TEST(Port, TraceHasOneLinePerAccessAndWait) {
-  const std::string path = ::testing::TempDir() + "zk7_trace_" + std::to_string(::getpid());
-  std::remove(path.c_str());
-  setenv("ZK7_PORT_TRACE", path.c_str(), 1);
-  {
-    Port port;
-    unsetenv("ZK7_PORT_TRACE");
-    auto chip = std::make_unique<EmulatorDriver>();
-    chip->useWaitClock();
-    chip->setFault(EmulatorOptions::NoChipLow);
-    port.setDriver(std::move(chip));
-    Programmer prog(port);
-    prog.InitLPTPort(0x3BC);
-    prog.setCallbacks(FlowCallbacks{[](int) {}, nullptr, nullptr, nullptr});
-    prog.SetProgLine("CLKOUT_1");
-    prog.CheckLPT(nullptr);
-    prog.DelayMs(20);
-    prog.ReadData();
-  }
-  const auto lines = ReadLines(path);
-  ASSERT_EQ(lines.size(), 3u + 53 + 14);
-  EXPECT_EQ(lines[0], "W 3BC D2");
-  EXPECT_EQ(lines[1], "R 3BD 8F");
-  EXPECT_EQ(lines[2], "D 20");
-  EXPECT_EQ(lines[3], "W 3BC D6");  // DATWREN_ON added to the clock-high byte
-  EXPECT_EQ(std::count(lines.begin(), lines.end(), "R 3BD 8F"), 15);
-  std::remove(path.c_str());
-}
-
 // A ppdev device that records its calls, and can refuse exclusive access or
 // wait in the claim as the kernel does while another program holds the port.
 class FakePpdev : public PpdevCalls {
  public:
-  enum Claim { Grants, Blocks, RefusesExclusive } claim = Grants;
-  std::vector<std::string> calls;
+  enum { Grants, Blocks, RefusesExclusive } claim = Grants;
+  std::string calls;  // " open EXCL CLAIM MODE256 DIR0 R RELEASE close"
   int open(const std::string&, int) override {
-    calls.push_back("open");
+    calls += " open";
     exclusive_ = false;
     return 42;
   }
   int close(int) override {
-    calls.push_back("close");
+    calls += " close";
     return 0;
   }
   int ioctl(int, unsigned long request, void* arg) override {
-    const int value = arg ? *static_cast<int*>(arg) : 0;
-    switch (request) {
-      case PPEXCL:
-        exclusive_ = true;
-        calls.push_back("EXCL");
-        return 0;
-      case PPCLAIM:
-        calls.push_back("CLAIM");
-        errno = claim == Blocks ? (pause(), EINTR) : ENXIO;
-        return claim == Grants || (claim == RefusesExclusive && !exclusive_) ? 0 : -1;
-      case PPSETMODE:
-        calls.push_back(value == IEEE1284_MODE_COMPAT ? "COMPAT" : "MODE?");
-        return 0;
-      case PPDATADIR:
-        calls.push_back(value == 0 ? "FORWARD" : "REVERSE");
-        return 0;
-      case PPRSTATUS:
-        *static_cast<unsigned char*>(arg) = 0x80;
-        calls.push_back("R");
-        return 0;
-      case PPRELEASE:
-        calls.push_back("RELEASE");
-        return 0;
-      default:
-        calls.push_back("other");
-        return 0;
-    }
+    const std::pair<unsigned long, const char*> names[] = {
+        {PPEXCL, "EXCL"}, {PPCLAIM, "CLAIM"}, {PPSETMODE, "MODE"},   {PPDATADIR, "DIR"},
+        {PPRSTATUS, "R"}, {PPWDATA, "W"},     {PPRELEASE, "RELEASE"}};
+    for (const auto& [r, name] : names)
+      if (r == request) calls += std::string(" ") + name;
+    if (request == PPSETMODE || request == PPDATADIR)
+      calls += std::to_string(*static_cast<int*>(arg));
+    if (request == PPRSTATUS) *static_cast<unsigned char*>(arg) = 0x80;
+    exclusive_ |= request == PPEXCL;
+    if (request != PPCLAIM || claim == Grants || (claim == RefusesExclusive && !exclusive_))
+      return 0;
+    errno = claim == Blocks ? (pause(), EINTR) : ENXIO;
+    return -1;
   }
 
  private:
   bool exclusive_ = false;
 };
 
-// A machine with parallel ports at 0x378 and 0xD010 (PCIe card), one whose
-// base the kernel cannot say and has no device node, and a device node the
-// kernel does not list; ppdev reached through FakePpdev.
+// A machine with parallel ports at 0x378 and 0xD010 (a PCIe card), one whose
+// base the kernel cannot say and that has no device node, and a device node
+// the kernel does not list; ppdev reached through FakePpdev.
 class PpdevTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    root = ::testing::TempDir() + "zk7_machine_" + std::to_string(::getpid());
-    proc = root + "/proc";
-    dev = root + "/dev";
     std::filesystem::create_directories(dev);
-    for (const auto& [name, base] :
-         {std::pair{"parport0", "888\t1912\n"}, std::pair{"parport1", "53264\t53248\n"},
-          std::pair{"parport2", "junk\n"}}) {
+    for (const auto& [name, base] : {std::pair{"parport0", "888\t1912\n"},
+                                     {"parport1", "53264\t53248\n"},
+                                     {"parport2", "junk\n"}}) {
       std::filesystem::create_directories(proc + "/" + name + "/devices");
       std::ofstream(proc + "/" + name + "/base-addr") << base;
       setActive(name, "none");
@@ -204,28 +158,32 @@ class PpdevTest : public ::testing::Test {
     for (const char* node : {"parport0", "parport1", "parport3"}) std::ofstream(dev + "/" + node);
     port.setSystem(PortSystem{proc, dev, &fake, 150, root + "/lockdown"});
     prog.InitLPTPort(0x378);
-    fake.calls.clear();
   }
   void TearDown() override { std::filesystem::remove_all(root); }
   void setActive(const std::string& name, const char* holder) {
     std::ofstream(proc + "/" + name + "/devices/active") << holder << "\n";
   }
-  void setActive(const char* holder) { setActive("parport0", holder); }
   std::string check() {
     std::string said;
+    fake.calls.clear();
     prog.CheckLPT([&](const std::string&, const std::string& text) { said = text; });
     return said;
   }
-
+  FlowResult readConfigWord() {
+    fake.calls.clear();
+    std::uint16_t word = 0;
+    return prog.ReadChipConfigWord(word, FlowCallbacks{[](int) {}, nullptr, nullptr, nullptr});
+  }
   // Exits 0 when a user other than root is told how to get access to parport1.
   void exitWhetherOthersAreToldTheFix() {
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) std::exit(2);
-    const auto ports = DiscoverParallelPorts(proc, dev);
-    std::exit(ports[1].problem.find("Permission denied. Add your user to the group lp "
-                                    "(sudo usermod -aG lp $USER)") == std::string::npos);
+    std::exit(DiscoverParallelPorts(proc, dev)[1].problem.find(
+                  "Permission denied. Add your user to the group lp (sudo usermod -aG lp $USER)") ==
+              std::string::npos);
   }
 
-  std::string root, proc, dev;
+  std::string root = ::testing::TempDir() + "zk7_machine_" + std::to_string(::getpid());
+  std::string proc = root + "/proc", dev = root + "/dev";
   FakePpdev fake;
   Port port;
   Programmer prog{port};
@@ -239,23 +197,25 @@ TEST_F(PpdevTest, DiscoveryListsEveryPortWithItsHolderAndAccess) {
               ports[0].holder.empty() && ports[0].problem.empty());
   EXPECT_TRUE(ports[1].portText == "0xD010" && ports[1].caption == "D010 (" + dev + "/parport1)" &&
               ports[1].holder == "ppdev0" && ports[1].problem.empty());
-  EXPECT_EQ(ports[1].description, "parallel port " + dev + "/parport1 at 0xD010");
-  EXPECT_EQ(ports[2].portText, dev + "/parport2");
-  EXPECT_NE(ports[2].problem.find("does not exist. Load the ppdev module"), std::string::npos);
-  EXPECT_EQ(ports[3].portText, dev + "/parport3");
-  EXPECT_NE(ports[3].description.find("not listed"), std::string::npos);
+  EXPECT_TRUE(ports[2].portText == dev + "/parport2" &&
+              ports[2].problem.find("does not exist. Load the ppdev module") != std::string::npos);
+  EXPECT_TRUE(ports[3].portText == dev + "/parport3" &&
+              ports[3].description.find("not listed") != std::string::npos);
   std::filesystem::permissions(dev + "/parport1", std::filesystem::perms::owner_read);
   EXPECT_EXIT(exitWhetherOthersAreToldTheFix(), ::testing::ExitedWithCode(0), "");
-
   std::string error;
-  EXPECT_EQ(PpdevDeviceForBase(0xD010, error, proc, dev), dev + "/parport1");
   EXPECT_EQ(PpdevDeviceForBase(0x3BC, error, proc, dev), "");
-  EXPECT_NE(error.find("0x3BC"), std::string::npos) << error;
+  EXPECT_NE(error.find("no /dev/parportN has the base address 0x3BC"), std::string::npos);
   EXPECT_EQ(PpdevDeviceForBase(0x378, error, root + "/none", dev), "");
   EXPECT_NE(error.find("no parallel port"), std::string::npos) << error;
+
+  // Direct I/O refused by the kernel lockdown says so rather than asking for root.
+  std::ofstream(root + "/lockdown") << "none [integrity] confidentiality\n";
+  EXPECT_EQ(DirectIORefusal(0xD010, EPERM, root + "/lockdown"),
+            "direct I/O at 0xD010: refused by the kernel lockdown (Secure Boot)");
 }
 
-TEST_F(PpdevTest, ACardIsDrivenAndTracedAtItsRealBaseByAddressOrDevice) {
+TEST_F(PpdevTest, ACardIsClaimedOnlyWhileUsedAndTracedAtItsRealBase) {
   const std::string trace = root + "/trace";
   std::string error;
   ASSERT_TRUE(port.setTraceFile(trace, error)) << error;
@@ -267,69 +227,42 @@ TEST_F(PpdevTest, ACardIsDrivenAndTracedAtItsRealBaseByAddressOrDevice) {
     prog.InitLPTPort(base);
     EXPECT_EQ(port.description(), "0xD010 \u00B7 " + dev + "/parport1") << text;
     EXPECT_EQ(check(), "");
+    // Exclusive, in compatibility mode with the data lines driven, for the one read.
+    EXPECT_EQ(fake.calls, " open EXCL CLAIM MODE256 DIR0 R RELEASE close");
   }
-  std::uint16_t word = 0;
-  ASSERT_TRUE(
-      prog.ReadChipConfigWord(word, FlowCallbacks{[](int) {}, nullptr, nullptr, nullptr}).ok());
+  // A flow holds one claim from start to end.
+  ASSERT_TRUE(readConfigWord().ok());
+  EXPECT_EQ(fake.calls.find(" open EXCL CLAIM MODE256 DIR0 W"), 0u) << fake.calls;
+  EXPECT_EQ(fake.calls.substr(fake.calls.size() - 16), " W RELEASE close");
+  // One trace line per access and wait: two checks, then D 20, 13 + 67 + 141 writes, D 1, the
+  // read's 53 writes and 14 reads, 3 writes.
   const auto lines = ReadLines(trace);
-  EXPECT_EQ(std::count(lines.begin(), lines.end(), "R D011 80"), 2 + 14);
-  EXPECT_EQ(lines[3], "W D010 50");  // after the first wait (D 20), nPRG on
-  EXPECT_EQ(lines.back(), "W D010 F4");
-
-  // Direct I/O refused by the kernel lockdown says so rather than asking for root.
-  std::ofstream(root + "/lockdown") << "none [integrity] confidentiality\n";
-  EXPECT_EQ(DirectIORefusal(0xD010, EPERM, root + "/lockdown"),
-            "direct I/O at 0xD010: refused by the kernel lockdown (Secure Boot)");
-  EXPECT_EQ(DirectIORefusal(0xD010, ENOSYS, root + "/lockdown"),
-            std::string("direct I/O at 0xD010: ") + std::strerror(ENOSYS));
-}
-
-TEST_F(PpdevTest, ThePortIsClaimedExclusivelyInCompatibilityModeOnlyWhileUsed) {
-  EXPECT_EQ(port.description(), "0x378 \u00B7 " + dev + "/parport0");
-  EXPECT_EQ(check(), "");
-  const std::vector<std::string> use = {"open", "EXCL", "CLAIM", "COMPAT", "FORWARD"};
-  std::vector<std::string> expected = use;
-  expected.insert(expected.end(), {"R", "RELEASE", "close"});
-  EXPECT_EQ(fake.calls, expected);
-  // A flow holds one claim from start to end, and its writes need it.
-  fake.calls.clear();
-  std::uint16_t word = 0;
-  ASSERT_TRUE(
-      prog.ReadChipConfigWord(word, FlowCallbacks{[](int) {}, nullptr, nullptr, nullptr}).ok());
-  EXPECT_EQ(std::vector<std::string>(fake.calls.begin(), fake.calls.begin() + 5), use);
-  EXPECT_EQ(std::count(fake.calls.begin(), fake.calls.end(), "CLAIM"), 1);
-  EXPECT_EQ(std::vector<std::string>(fake.calls.end() - 2, fake.calls.end()),
-            (std::vector<std::string>{"RELEASE", "close"}));
-  EXPECT_TRUE(port.accessProblem().empty()) << port.accessProblem();
+  EXPECT_EQ(lines.size(), 2u + 1 + 13 + 67 + 141 + 1 + 53 + 14 + 3);
+  EXPECT_TRUE(lines[1] == "R D011 80" && lines[2] == "D 20" && lines[3] == "W D010 50" &&
+              lines.back() == "W D010 F4");
 
   // Where the kernel refuses exclusive access the port is used shared, and says so.
   fake.claim = FakePpdev::RefusesExclusive;
-  fake.calls.clear();
   EXPECT_EQ(check(), "");
-  expected = {"open",   "EXCL",    "CLAIM", "close",   "open", "CLAIM",
-              "COMPAT", "FORWARD", "R",     "RELEASE", "close"};
-  EXPECT_EQ(fake.calls, expected);
+  EXPECT_EQ(fake.calls, " open EXCL CLAIM close open CLAIM MODE256 DIR0 R RELEASE close");
   EXPECT_EQ(port.description(),
-            "0x378 \u00B7 " + dev + "/parport0 (shared: exclusive access refused)");
+            "0xD010 \u00B7 " + dev + "/parport1 (shared: exclusive access refused)");
 }
 
 TEST_F(PpdevTest, APortAnotherProgramHoldsIsRefusedWithinTheDeadline) {
   const std::string inUse = "0x378 (" + dev + "/parport0) is in use by another program";
-  setActive("ppdev0");
+  setActive("parport0", "ppdev0");
   EXPECT_EQ(check(), inUse + " (ppdev0)");
-  EXPECT_TRUE(fake.calls.empty()) << "the claim is not even tried";
-
+  EXPECT_EQ(fake.calls, "") << "the claim is not even tried";
   // A holder that comes between the look and the claim: the claim's wait ends.
-  setActive("none");
+  setActive("parport0", "none");
   fake.claim = FakePpdev::Blocks;
   const auto t0 = std::chrono::steady_clock::now();
   EXPECT_EQ(check(), inUse);
-  MemoryImage image;
-  const FlowResult r = prog.ReadImageWords(image, FlowCallbacks{});
+  const FlowResult r = readConfigWord();
   EXPECT_TRUE(r.status == FlowResult::Busy && r.text == inUse) << r.text;
   EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1000));
-  EXPECT_EQ(fake.calls.back(), "close");
-  EXPECT_EQ(std::count(fake.calls.begin(), fake.calls.end(), "R"), 0);
+  EXPECT_EQ(fake.calls, " open EXCL CLAIM close");
 }
 
 }  // namespace

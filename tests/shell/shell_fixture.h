@@ -2,11 +2,11 @@
 // the result label's blinking replaced by a recorder so tests run at once.
 #pragma once
 
-#include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTest>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <vector>
 
@@ -63,17 +63,12 @@ class ShellTest : public GuiTest {
   // card); the port layer and the Port menu look there. Returns its /dev.
   std::string useMachineWithCard() {
     const std::string root = dir.path().toStdString();
-    for (const auto& [name, base] :
-         {std::pair{"parport0", "888"}, std::pair{"parport1", "53264"}}) {
-      QDir().mkpath(QString::fromStdString(root + "/proc/" + name));
-      QFile f(QString::fromStdString(root + "/proc/" + name + "/base-addr"));
-      if (f.open(QIODevice::WriteOnly)) f.write(base);
+    for (const auto& [name, base] : {std::pair{"parport0", "888"}, {"parport1", "53264"}}) {
+      std::filesystem::create_directories(root + "/proc/" + name);
+      std::ofstream(root + "/proc/" + name + "/base-addr") << base;
     }
-    zk7::PortSystem system;
-    system.procRoot = root + "/proc";
-    system.devRoot = root + "/dev";
-    App().port.setSystem(system);
-    return system.devRoot;
+    App().port.setSystem(zk7::PortSystem{root + "/proc", root + "/dev"});
+    return root + "/dev";
   }
 
   QTemporaryDir dir;

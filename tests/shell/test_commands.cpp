@@ -326,25 +326,19 @@ TEST_F(CommandTest, ClosingDuringARunLeavesProgrammingModeFirst) {
 TEST(ProgramDeviceSignals, ASignalStopsTheBurnOrEndsTheIdleApplicationByThatSignal) {
   const std::string trace = QDir::tempPath().toStdString() + "/zk7_gui_trace_" +
                             std::to_string(QCoreApplication::applicationPid());
-  const std::vector<std::string> env = {"ZK7_PORT=emulator", "QT_QPA_PLATFORM=offscreen"};
-  auto with = [&env](const char* click) {
-    auto e = env;
-    e.push_back(std::string("ZK7_TEST_CLICK=") + click);
-    return e;
+  auto env = [](const char* click) -> std::vector<std::string> {
+    return {"ZK7_PORT=emulator", "QT_QPA_PLATFORM=offscreen",
+            std::string("ZK7_TEST_CLICK=") + click};
   };
   for (int sig : {SIGHUP, SIGTERM, SIGINT, SIGSEGV}) {
-    const ChildEnding end =
-        RunUntilSignalled(ZK7_PROGRAMMER_BIN, {}, with("cmdProgram"), trace, "D 1", sig);
-    EXPECT_TRUE(end.signalled && end.signal == sig) << sig << ": " << end.exitCode << end.err;
-    EXPECT_TRUE(Unpowered(end.lastWrite)) << sig << ": " << std::hex << end.lastWrite;
+    const auto end = RunUntilSignalled({ZK7_PROGRAMMER_BIN}, env("cmdProgram"), trace, "D 1", sig);
+    EXPECT_TRUE(end.unpoweredAfter(sig)) << sig << ": " << end.lastWrite << end.err;
     EXPECT_NE(end.err.find(std::string("zk7-programmer: ") + zk7::SignalName(sig) + " received"),
-              std::string::npos)
-        << end.err;
+              std::string::npos);
   }
   // Idle after the start-up read, the event loop ends the application.
-  const ChildEnding end =
-      RunUntilSignalled(ZK7_PROGRAMMER_BIN, {}, with("-"), trace, "W 378 F4", SIGTERM, 300);
-  EXPECT_TRUE(end.signalled && end.signal == SIGTERM) << end.exitCode << end.err;
-  EXPECT_NE(end.err.find("zk7-programmer: SIGTERM received; ending."), std::string::npos)
-      << end.err;
+  const auto end =
+      RunUntilSignalled({ZK7_PROGRAMMER_BIN}, env("-"), trace, "W 378 F4", SIGTERM, 300);
+  EXPECT_TRUE(WIFSIGNALED(end.status) && WTERMSIG(end.status) == SIGTERM) << end.err;
+  EXPECT_NE(end.err.find("zk7-programmer: SIGTERM received; ending."), std::string::npos);
 }
