@@ -10,8 +10,9 @@
 namespace zk7cli {
 
 const char* const kPortHelp =
-    "PORT is 278, 378, 3BC, /dev/parportN, ftdi[:VID:PID[:SERIAL]] or\n  emulator[:OPTIONS] (see "
-    "'zk7prog --help').\n";
+    "PORT is a base address in hex (278, 378, 3BC, D010, ...), /dev/parportN,\n"
+    "  ftdi[:VID:PID[:SERIAL]] or emulator[:OPTIONS] (see 'zk7prog --help');\n"
+    "  'zk7prog ports' lists the ports found.\n";
 
 int FlowFailure(Io& io, const zk7::FlowResult& r) {
   if (r.status == zk7::FlowResult::Aborted)
@@ -34,7 +35,6 @@ int AfterFlow(Io& io, ChipAccess& chip, const zk7::FlowResult& r) {
 
 // Reads the 70 image bytes and the configuration word.
 bool ReadChip(Io& io, ChipAccess& chip, zk7::MemoryImage& image, std::uint16_t& word, int& code) {
-  InterruptGuard guard;
   const auto cb = TerminalCallbacks(io, *chip.programmer, false);
   auto r = chip.programmer->ReadImageWords(image, cb);
   if (r.ok()) r = chip.programmer->ReadChipConfigWord(word, cb);

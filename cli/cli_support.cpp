@@ -1,10 +1,7 @@
 #include "cli/cli_support.h"
 
-#include <signal.h>
-
 #include <algorithm>
 #include <cctype>
-#include <csignal>
 #include <ostream>
 
 #include "files/configfile.h"
@@ -140,19 +137,20 @@ bool OpenChip(Io& io, const std::string& command, const std::string& portText, C
     code = Fail(io, chip.port.accessProblem(), kExitUsage);
     return false;
   }
-  chip.programmer->CheckLPT([&io](const std::string& title, const std::string& text) {
-    io.err << kProgramName << ": warning: " << title << ": " << TerminalLines(text) << "\n";
-  });
+  std::string warning;
+  const bool claimed =
+      chip.programmer->CheckLPT([&warning](const std::string& title, const std::string& text) {
+        warning = title + ": " + TerminalLines(text);
+      });
+  if (!claimed) {
+    code = Fail(io, warning, kExitUsage);
+    return false;
+  }
+  if (!warning.empty()) io.err << kProgramName << ": warning: " << warning << "\n";
   return true;
 }
 
 namespace {
-
-volatile std::sig_atomic_t gInterrupted = 0;
-
-extern "C" void OnInterrupt(int) {
-  gInterrupted = 1;
-}
 
 void DrawProgress(Io& io, int position) {
   constexpr int kWidth = 35;
@@ -164,39 +162,8 @@ void DrawProgress(Io& io, int position) {
 
 }  // namespace
 
-struct InterruptGuard::Saved {
-  struct sigaction interrupt {};
-  struct sigaction terminate {};
-};
-
-InterruptGuard::InterruptGuard() : saved_(new Saved) {
-  gInterrupted = 0;
-  struct sigaction sa {};
-  sa.sa_handler = OnInterrupt;
-  sigemptyset(&sa.sa_mask);
-  sigaction(SIGINT, &sa, &saved_->interrupt);
-  sigaction(SIGTERM, &sa, &saved_->terminate);
-}
-
-InterruptGuard::~InterruptGuard() {
-  sigaction(SIGINT, &saved_->interrupt, nullptr);
-  sigaction(SIGTERM, &saved_->terminate, nullptr);
-}
-
-bool InterruptGuard::interrupted() {
-  return gInterrupted != 0;
-}
-
-zk7::FlowCallbacks TerminalCallbacks(Io& io, zk7::Programmer& programmer, bool progress) {
-  zk7::FlowCallbacks cb;
-  zk7::Programmer* p = &programmer;
-  cb.wait = [p](int ms) {
-    zk7::PreciseSleepMs(ms);
-    if (InterruptGuard::interrupted()) p->requestAbort();
-  };
-  cb.processEvents = [p] {
-    if (InterruptGuard::interrupted()) p->requestAbort();
-  };
+zk7::FlowCallbacks TerminalCallbacks(Io& io, zk7::Programmer& /*programmer*/, bool progress) {
+  zk7::FlowCallbacks cb;  // the core's precise sleep
   if (progress && io.progressBar) {
     Io* pio = &io;
     cb.progress = [pio](int position) { DrawProgress(*pio, position); };

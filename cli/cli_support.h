@@ -67,28 +67,17 @@ struct ChipAccess {
   std::unique_ptr<zk7::Programmer> programmer;
 };
 // Opens PORT text; on failure prints why and returns false with code set to
-// kExitUsage (a port text it cannot parse, a port that is not accessible).
+// kExitUsage (a port text it cannot parse, a port that is not accessible or
+// that another program holds).
 bool OpenChip(Io& io, const std::string& command, const std::string& portText, ChipAccess& chip,
               int& code);
 
-// Flow callbacks for the terminal: precise sleeps, Ctrl-C asks the flow to
-// stop (it leaves programming mode), and a progress bar when enabled.
+// Flow callbacks for the terminal: precise sleeps and a progress bar when
+// enabled. Ctrl-C and the other signals that end the process stop a flow
+// through programmer/signals.h (installed by main).
 zk7::FlowCallbacks TerminalCallbacks(Io& io, zk7::Programmer& programmer, bool progress);
 // Removes the progress bar line again.
 void EndProgress(Io& io);
-// Installs the Ctrl-C handler for as long as it lives.
-class InterruptGuard {
- public:
-  InterruptGuard();
-  ~InterruptGuard();
-  InterruptGuard(const InterruptGuard&) = delete;
-  InterruptGuard& operator=(const InterruptGuard&) = delete;
-  static bool interrupted();
-
- private:
-  struct Saved;
-  std::unique_ptr<Saved> saved_;
-};
 
 // The chip commands' shared pieces. kPortHelp explains PORT in a usage text.
 extern const char* const kPortHelp;

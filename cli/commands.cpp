@@ -30,6 +30,7 @@ void PrintTopHelp(std::ostream& os) {
         "          [--count N] [--no-check]        check, program and verify chips\n"
         "  read --port PORT [-o OUT.dvs|OUT.hex]   read a chip back\n"
         "  verify FILE --port PORT                 compare a chip with a configuration\n"
+        "  ports [--json]                          every port found, its holder and access\n"
         "  bittiming --fosc-khz F --bitrate B [--sample-point P] [--sjw N] [--tolerance PCT]\n"
         "            [--json]                      CAN bit timing for a bit rate\n"
         "  filter [FILE] --test ID [--ext] [--filters ID:MASK[,ID:MASK]]\n"
@@ -37,7 +38,8 @@ void PrintTopHelp(std::ostream& os) {
         "  filter-design ID... [--ext] [--json]    mask and filters for a list of identifiers\n\n"
         "FILE is a device file (*.dvs) or an Intel HEX file, told apart by content;\n"
         "without FILE the default configuration at 4000 kHz is used.\n"
-        "PORT is 278, 378, 3BC, /dev/parportN, ftdi[:VID:PID[:SERIAL]] (USB adapter) or\n  "
+        "PORT is a base address in hex (278, 378, 3BC, D010, ...), /dev/parportN,\n"
+        "  ftdi[:VID:PID[:SERIAL]] (USB adapter) or\n  "
      << zk7::EmulatorOptionsSummary()
      << "\n\nExit status: 0 success, 1 the chip failed or differs, 2 usage, file or port error.\n"
         "'zk7prog COMMAND --help' describes a command, 'zk7prog --version' the version.\n";
@@ -49,17 +51,12 @@ struct Command {
 };
 
 const Command kCommands[] = {
-    {"show", RunShow},
-    {"export-hex", RunExportHex},
-    {"write-dvs", RunWriteDvs},
-    {"program", RunProgram},
-    {"read", RunRead},
-    {"verify", RunVerify},
-    {"bittiming", RunBitTiming},
-    {"filter", RunFilter},
-    {"filter-design", RunFilterDesign},
-    {"check", RunCheck},
-    {"set", RunSet},
+    {"show", RunShow},          {"export-hex", RunExportHex},
+    {"write-dvs", RunWriteDvs}, {"program", RunProgram},
+    {"read", RunRead},          {"verify", RunVerify},
+    {"ports", RunPorts},        {"bittiming", RunBitTiming},
+    {"filter", RunFilter},      {"filter-design", RunFilterDesign},
+    {"check", RunCheck},        {"set", RunSet},
     {"diff", RunDiff},
 };
 

@@ -6,6 +6,10 @@
 #include <string>
 #include <vector>
 
+namespace zk7 {
+struct PortCandidate;
+}
+
 namespace zk7cli {
 
 enum ExitCode : int {
@@ -42,5 +46,8 @@ int RunFilterDesign(const std::vector<std::string>& args, Io& io);
 int RunCheck(const std::vector<std::string>& args, Io& io);
 int RunSet(const std::vector<std::string>& args, Io& io);
 int RunDiff(const std::vector<std::string>& args, Io& io);
+int RunPorts(const std::vector<std::string>& args, Io& io);
+// The listing of 'zk7prog ports' for these ports (tests give it a fake machine's).
+int ReportPorts(const std::vector<zk7::PortCandidate>& ports, bool json, Io& io);
 
 }  // namespace zk7cli

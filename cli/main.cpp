@@ -6,8 +6,12 @@
 #include <iostream>
 
 #include "cli/commands.h"
+#include "programmer/signals.h"
 
 int main(int argc, char** argv) {
+  // A signal during a run stops it with the chip out of programming mode,
+  // then ends the process by that signal.
+  zk7::InstallTerminationHandlers("zk7prog", zk7::IdleTermination::EndAtOnce);
   // Only to learn the user's decimal separator; all output stays in the C locale.
   std::setlocale(LC_NUMERIC, "");
   const char separator = *std::localeconv()->decimal_point;

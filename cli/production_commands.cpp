@@ -12,6 +12,7 @@
 #include "model/format.h"
 #include "model/named_fields.h"
 #include "production/run.h"
+#include "programmer/signals.h"
 
 namespace zk7cli {
 
@@ -38,7 +39,6 @@ bool ParseCount(const std::string& text, int& count) {
 
 // One chip, no serial number and no log: the check, then the programming run.
 int ProgramOne(Io& io, const Args& args, Configuration& config, ChipAccess& chip) {
-  InterruptGuard guard;
   const auto outcome =
       zk7::ProgramChip(*chip.programmer, config.regs, config.image, !args.flag("--no-check"),
                        TerminalCallbacks(io, *chip.programmer, true));
@@ -88,7 +88,6 @@ int ProgramMany(Io& io, const Args& args, const zk7::ProductionPlan& plan, Confi
   std::istream& in = io.in ? *io.in : std::cin;
   const bool terminal = io.in ? io.inputTerminal : isatty(STDIN_FILENO) == 1;
 
-  InterruptGuard guard;
   zk7::ProductionHooks hooks;
   hooks.flow = TerminalCallbacks(io, *chip.programmer, true);
   hooks.warning = [&io](const std::string& text) {
@@ -101,7 +100,7 @@ int ProgramMany(Io& io, const Args& args, const zk7::ProductionPlan& plan, Confi
              << " and press Enter (q quits): " << std::flush;
     std::string line;
     return static_cast<bool>(std::getline(in, line)) && line != "q" &&
-           !InterruptGuard::interrupted();
+           zk7::PendingTerminationSignal() == 0;
   };
   hooks.chipDone = [&](const zk7::ChipOutcome& c) {
     EndProgress(io);
@@ -198,7 +197,6 @@ int RunCheck(const std::vector<std::string>& words, Io& io) {
     return kExitUsage;
   ChipAccess chip;
   if (!OpenChip(io, cmd, args.get("--port"), chip, code)) return code;
-  InterruptGuard guard;
   const auto check = zk7::CheckChip(*chip.programmer, config.regs, config.image,
                                     TerminalCallbacks(io, *chip.programmer, false));
   if (!check.read.ok()) return FlowFailure(io, check.read);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <chrono>
 
+#include "programmer/signals.h"
+
 namespace zk7 {
 
 namespace {
@@ -97,6 +99,10 @@ ProductionSummary RunProduction(Programmer& programmer, const RegisterSet& confi
     }
     if (plan.serial && !ApplySerial(*plan.serial, *next, rs, summary.error)) return summary;
     if (hooks.nextChip && !hooks.nextChip(number)) break;
+    // One chip, its log line and its report form one bracket: a termination
+    // signal during the chip stops its flow, and the process ends only once
+    // the chip's line is in the log.
+    if (!EnterPortFlow()) break;
     MemoryImage image;
     ChipOutcome outcome = ProgramChip(programmer, rs, image, plan.check, hooks.flow);
     outcome.number = number;
@@ -117,6 +123,7 @@ ProductionSummary RunProduction(Programmer& programmer, const RegisterSet& confi
         break;
     }
     if (hooks.chipDone) hooks.chipDone(outcome);
+    LeavePortFlow();
     if (!written || outcome.record.result == ChipResult::Aborted) return summary;
     const bool consumed = outcome.record.result == ChipResult::Passed ||
                           (outcome.record.result == ChipResult::Failed && !plan.reuseFailed);

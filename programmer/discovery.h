@@ -3,8 +3,12 @@
 // only looks; it claims nothing.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "programmer/port.h"
 
 namespace zk7 {
 
@@ -22,5 +26,28 @@ struct PortCandidate {
   // Empty when this user may open the port; otherwise why not and the fix.
   std::string problem;
 };
+
+// A parallel port as the kernel lists it in procRoot/parportN.
+struct ParallelPort {
+  std::string name;                   // "parport1"
+  std::string device;                 // devRoot + "/parport1"
+  std::optional<std::uint16_t> base;  // from base-addr (decimal); none when unreadable
+  std::string holder;                 // from devices/active; "" for "none" or unknown
+};
+// Every procRoot/parportN, in the order of N; empty when the folder is missing.
+std::vector<ParallelPort> ListParallelPorts(const std::string& procRoot,
+                                            const std::string& devRoot);
+// The holder named by procRoot/NAME/devices/active for the device devRoot/NAME
+// (any folder); "" when none or unknown.
+std::string ParallelPortHolder(const std::string& procRoot, const std::string& device);
+
+// Every parallel port of procRoot, plus any devRoot/parportN the kernel does
+// not list there, each with whether this user may open its device and, if
+// not, the fix (the group lp, loading ppdev).
+std::vector<PortCandidate> DiscoverParallelPorts(const std::string& procRoot,
+                                                 const std::string& devRoot);
+
+// Every port of this machine, for the Port menu and 'zk7prog ports'.
+std::vector<PortCandidate> DiscoverPorts(const PortSystem& system = PortSystem());
 
 }  // namespace zk7

@@ -95,6 +95,11 @@ class EmulatorDriver : public PortDriver {
   // Set while burnt words could not be written to the chip file (the last
   // save failed); empty again once a save succeeds.
   std::string problem() const override { return saveProblem_; }
+  // The pins take the value; nothing else happens, as the process is ending.
+  bool writeInSignalHandler(std::uint16_t /*address*/, std::uint8_t value) override {
+    lines_ = value;
+    return true;
+  }
 
   // Time source in nanoseconds; steady_clock unless replaced.
   void setClock(std::function<std::int64_t()> nowNs);

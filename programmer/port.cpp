@@ -1,11 +1,16 @@
 #include "programmer/port.h"
 
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "programmer/discovery.h"
 #include "programmer/drivers.h"
 #include "programmer/emulator.h"
 #include "programmer/ftdi_driver.h"
@@ -35,6 +40,10 @@ std::string FixHint(const std::string& reasons) {
         " Load the parallel-port drivers (sudo modprobe parport_pc ppdev), or choose the address "
         "your port really has.";
   if (reasons.find(std::strerror(EPERM)) != std::string::npos) hint += " Direct I/O needs root.";
+  if (reasons.find("lockdown") != std::string::npos)
+    hint +=
+        " The kernel lockdown refuses direct I/O even to root: use ppdev instead (sudo modprobe "
+        "parport_pc ppdev, then the /dev/parportN of the port).";
   if (hint.empty())
     hint =
         " Make sure the parport_pc and ppdev modules are loaded and your user is in the 'lp' "
@@ -42,23 +51,131 @@ std::string FixHint(const std::string& reasons) {
   return hint;
 }
 
+// What switching a port off needs, kept where a signal handler can reach it.
+struct PowerWatch {
+  Port* port = nullptr;
+  PortDriver* driver = nullptr;
+  int traceFd = -1;
+  std::uint16_t address = 0;  // of the last data-register write
+  std::uint8_t last = 0;      // its value
+  bool powered = false;
+};
+
+// The ports whose lines are powered now.
+std::array<std::atomic<PowerWatch*>, 8> gPowered{};
+
+void Watch(PowerWatch* w) {
+  for (auto& slot : gPowered) {
+    PowerWatch* empty = nullptr;
+    if (slot.compare_exchange_strong(empty, w)) return;
+  }
+}
+
+void Unwatch(PowerWatch* w) {
+  for (auto& slot : gPowered) {
+    PowerWatch* mine = w;
+    slot.compare_exchange_strong(mine, nullptr);
+  }
+}
+
+// The writes that leave programming mode from data, in the flows' order:
+// VPP off, VDD off, nPRG off (from 0x6C: 0x64, 0x74, 0xF4).
+std::array<std::uint8_t, 3> PowerOffSequence(std::uint8_t data) {
+  const auto vppOff = static_cast<std::uint8_t>(data & ~kVppOnBit);
+  const auto vddOff = static_cast<std::uint8_t>(vppOff | kVddOffBit);
+  return {vppOff, vddOff, static_cast<std::uint8_t>(vddOff | kPrgOffBit)};
+}
+
+// "W 378 64" as the trace writes it, with write(2) only.
+void TraceRaw(int fd, std::uint16_t address, std::uint8_t value) {
+  static const char kHex[] = "0123456789ABCDEF";
+  char line[16];
+  int n = 0;
+  line[n++] = 'W';
+  line[n++] = ' ';
+  bool digits = false;
+  for (int shift = 12; shift >= 0; shift -= 4) {
+    const int d = (address >> shift) & 0xF;
+    if (d || digits || shift == 0) {
+      line[n++] = kHex[d];
+      digits = true;
+    }
+  }
+  line[n++] = ' ';
+  line[n++] = kHex[value >> 4];
+  line[n++] = kHex[value & 0xF];
+  line[n++] = '\n';
+  (void)!write(fd, line, static_cast<std::size_t>(n));
+}
+
 }  // namespace
+
+bool SwitchOffPoweredPortsFromSignalHandler() {
+  bool any = false;
+  for (auto& slot : gPowered) {
+    PowerWatch* w = slot.exchange(nullptr);
+    if (!w) continue;
+    any = true;
+    for (std::uint8_t b : PowerOffSequence(w->last)) {
+      if (w->driver) w->driver->writeInSignalHandler(w->address, b);
+      if (w->traceFd >= 0) TraceRaw(w->traceFd, w->address, b);
+      w->last = b;
+    }
+    w->powered = false;
+  }
+  return any;
+}
 
 struct Port::Impl {
   PortChoice choice;
+  PortSystem system;
   std::unique_ptr<PortDriver> driver;
   bool fixedDriver = false;     // set by setDriver: open() keeps it
   std::string emulatorOptions;  // options the current emulator was made with
   std::uint16_t base = 0x378;
   std::string problem;
   std::FILE* trace = nullptr;
+  int claims = 0;  // nesting depth of claim()
+  PowerWatch watch;
 
   void closeTrace() {
     if (trace) std::fclose(trace);
     trace = nullptr;
+    watch.traceFd = -1;
   }
   void noteDriverProblem() {
     if (problem.empty() && driver) problem = driver->problem();
+  }
+  void noteWrite(std::uint16_t address, std::uint8_t value) {
+    watch.address = address;
+    watch.last = value;
+    const bool powered = LinesPowered(value);
+    if (powered == watch.powered) return;
+    watch.powered = powered;
+    powered ? Watch(&watch) : Unwatch(&watch);
+  }
+  // Leaves the lines unpowered if they are not, claiming the port for it if needed.
+  void switchOff(Port& self) {
+    if (!watch.powered) return;
+    std::string ignored;
+    const bool claimedHere = claims == 0 && driver && driver->claim(ignored);
+    for (std::uint8_t b : PowerOffSequence(watch.last)) self.DlPortWritePortUchar(watch.address, b);
+    if (driver) driver->flush();  // a queued driver sends them now
+    if (claimedHere) driver->release();
+  }
+  // Before another driver takes over: switch off, give the port back.
+  void dropDriver(Port& self) {
+    switchOff(self);
+    if (driver && claims > 0) driver->release();
+    claims = 0;
+    driver.reset();
+    watch.driver = nullptr;
+    Unwatch(&watch);
+    watch.powered = false;
+  }
+  void takeDriver(std::unique_ptr<PortDriver> d) {
+    driver = std::move(d);
+    watch.driver = driver.get();
   }
 };
 
@@ -72,14 +189,18 @@ bool ParsePortChoice(const std::string& text, PortChoice& choice, std::uint16_t&
     choice = result;
     return true;
   }
-  for (std::uint16_t address : {0x278, 0x378, 0x3BC}) {
-    if (EqualsIgnoreCase(hex, PortAddressText(address).c_str() + 2)) {
-      base = address;
-      choice = result;
-      return true;
+  if (!hex.empty() && hex.size() <= 4 &&
+      hex.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos) {
+    const unsigned long address = std::stoul(hex, nullptr, 16);
+    if (address == 0 || address == 0xFFFF) {
+      error = "port address " + text + " is out of range";
+      return false;
     }
+    base = static_cast<std::uint16_t>(address);
+    choice = result;
+    return true;
   }
-  if (text.rfind("/dev/", 0) == 0 && text.size() > 5) {
+  if (text.size() > 1 && text[0] == '/') {  // /dev/parportN, or a link to one
     result.kind = PortChoice::Device;
     result.device = text;
     choice = result;
@@ -102,7 +223,8 @@ bool ParsePortChoice(const std::string& text, PortChoice& choice, std::uint16_t&
     return true;
   }
   error = "unknown port '" + text +
-          "' (use 278, 378, 3BC, /dev/parportN, ftdi[:VID:PID[:SERIAL]] or emulator[:OPTIONS])";
+          "' (use a base address in hex such as 378 or D010, /dev/parportN, "
+          "ftdi[:VID:PID[:SERIAL]] or emulator[:OPTIONS])";
   return false;
 }
 
@@ -120,6 +242,14 @@ PortChoice PortChoiceFromEnvironment() {
 }
 
 Port::Port() : d_(new Impl) {
+  d_->watch.port = this;
+  // A process that ends by exit() while a flow has the lines powered (no
+  // destructor of the flow's Port runs then) still leaves them unpowered.
+  static const bool atExit = std::atexit([] {
+                               for (auto& slot : gPowered)
+                                 if (PowerWatch* w = slot.load()) w->port->d_->switchOff(*w->port);
+                             }) == 0;
+  (void)atExit;
   d_->choice = PortChoiceFromEnvironment();
   if (const char* path = std::getenv("ZK7_PORT_TRACE"); path && *path) {
     // A debugging aid asked for by environment: say so on stderr if it cannot work.
@@ -129,7 +259,7 @@ Port::Port() : d_(new Impl) {
 }
 
 Port::~Port() {
-  d_->driver.reset();
+  d_->dropDriver(*this);
   d_->closeTrace();
 }
 
@@ -140,9 +270,17 @@ const PortChoice& Port::choice() const {
   return d_->choice;
 }
 
+void Port::setSystem(const PortSystem& system) {
+  d_->system = system;
+}
+const PortSystem& Port::system() const {
+  return d_->system;
+}
+
 void Port::setDriver(std::unique_ptr<PortDriver> driver) {
+  d_->dropDriver(*this);
   d_->fixedDriver = driver != nullptr;
-  d_->driver = std::move(driver);
+  d_->takeDriver(std::move(driver));
   d_->emulatorOptions.clear();
   d_->problem.clear();
 }
@@ -157,7 +295,7 @@ void Port::open(std::uint16_t base) {
   if (d_->fixedDriver) return;
   const PortChoice& c = d_->choice;
   if (!c.problem.empty()) {
-    d_->driver.reset();
+    d_->dropDriver(*this);
     d_->problem = c.problem;
     return;
   }
@@ -169,34 +307,37 @@ void Port::open(std::uint16_t base) {
       if (dynamic_cast<EmulatorDriver*>(d_->driver.get()) &&
           d_->emulatorOptions == c.emulatorOptions)
         return;
-      d_->driver.reset();
-      d_->driver = EmulatorDriver::create(c.emulatorOptions, error);
+      d_->dropDriver(*this);
+      d_->takeDriver(EmulatorDriver::create(c.emulatorOptions, error));
       d_->emulatorOptions = c.emulatorOptions;
       if (!d_->driver) d_->problem = error;
       return;
     }
     case PortChoice::Device:
-      // Release the old claim before opening the new device.
-      d_->driver.reset();
-      d_->driver = OpenPpdev(c.device, error);
+      // The address shown and traced is the device's own.
+      for (const ParallelPort& p : ListParallelPorts(d_->system.procRoot, d_->system.devRoot))
+        if (p.device == c.device && p.base) d_->base = base = *p.base;
+      d_->dropDriver(*this);
+      d_->takeDriver(OpenPpdev(c.device, base, d_->system, error));
       if (!d_->driver)
         d_->problem = "Cannot reach the parallel port at " + PortAddressText(base) + ": " + error +
                       "." + FixHint(error);
       return;
     case PortChoice::Ftdi:
       // The adapter has no I/O address; it is opened afresh (and checked) each time.
-      d_->driver.reset();
-      d_->driver = OpenFtdi(c.usb, error);
+      d_->dropDriver(*this);
+      d_->takeDriver(OpenFtdi(c.usb, error));
       if (!d_->driver) d_->problem = "Cannot reach the USB adapter: " + error;
       return;
     case PortChoice::Auto: {
-      d_->driver.reset();
+      d_->dropDriver(*this);
       std::string reasons;
-      const std::string device = PpdevDeviceForBase(base, error);
-      if (!device.empty()) d_->driver = OpenPpdev(device, error);
+      const std::string device =
+          PpdevDeviceForBase(base, error, d_->system.procRoot, d_->system.devRoot);
+      if (!device.empty()) d_->takeDriver(OpenPpdev(device, base, d_->system, error));
       if (d_->driver) return;
       reasons = error;
-      d_->driver = OpenDirectIO(base, error);
+      d_->takeDriver(OpenDirectIO(base, error, d_->system.lockdownFile));
       if (d_->driver) return;
       reasons += "; " + error;
       d_->problem = "Cannot reach the parallel port at " + PortAddressText(base) + ": " + reasons +
@@ -204,6 +345,18 @@ void Port::open(std::uint16_t base) {
       return;
     }
   }
+}
+
+bool Port::claim(std::string& error) {
+  if (d_->claims == 0 && d_->driver && !d_->driver->claim(error)) return false;
+  ++d_->claims;
+  return true;
+}
+
+void Port::release() {
+  if (d_->claims == 0 || --d_->claims > 0) return;
+  d_->switchOff(*this);
+  if (d_->driver) d_->driver->release();
 }
 
 std::uint16_t Port::base() const {
@@ -230,6 +383,7 @@ std::uint8_t Port::DlPortReadPortUchar(std::uint16_t port) {
 void Port::DlPortWritePortUchar(std::uint16_t port, std::uint8_t value) {
   if (d_->driver) d_->driver->write(port, value);
   if (d_->trace) std::fprintf(d_->trace, "W %X %02X\n", port, value);
+  d_->noteWrite(port, value);
 }
 
 void Port::noteDelay(int ms) {
@@ -245,10 +399,14 @@ std::vector<std::uint8_t> Port::exchange(std::uint16_t port, const PortBatch& ba
   std::vector<std::uint8_t> samples;
   if (d_->driver) d_->driver->exchange(port, batch, samples);
   samples.resize(batch.sampleAfter.size(), 0xFF);
-  if (d_->trace)
-    batch.walk(
-        [&](std::uint8_t value) { std::fprintf(d_->trace, "W %X %02X\n", port, value); },
-        [&](std::size_t k) { std::fprintf(d_->trace, "R %X %02X\n", port + 1, samples[k]); });
+  batch.walk(
+      [&](std::uint8_t value) {
+        if (d_->trace) std::fprintf(d_->trace, "W %X %02X\n", port, value);
+        d_->noteWrite(port, value);
+      },
+      [&](std::size_t k) {
+        if (d_->trace) std::fprintf(d_->trace, "R %X %02X\n", port + 1, samples[k]);
+      });
   return samples;
 }
 
@@ -266,6 +424,7 @@ bool Port::setTraceFile(const std::string& path, std::string& error) {
   }
   // One line per access, each on disk as soon as it is complete.
   std::setvbuf(d_->trace, nullptr, _IOLBF, 0);
+  d_->watch.traceFd = fileno(d_->trace);
   return true;
 }
 

@@ -2,11 +2,13 @@
 
 #include <sys/prctl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
 #include "model/format.h"
 #include "programmer/protocol.h"
+#include "programmer/signals.h"
 
 namespace zk7 {
 namespace {
@@ -18,7 +20,8 @@ using SteadyClock = std::chrono::steady_clock;
 // machine, where a spinning thread loses the processor more often than a
 // sleeping one is woken late.
 constexpr auto kSpinMargin = std::chrono::microseconds(50);
-// While events are processed, sleep in short slices so input stays live.
+// Sleep in short slices, so that input stays live while events are processed
+// and a signal that ends the process stops a flow within milliseconds.
 constexpr auto kEventSlice = std::chrono::milliseconds(2);
 
 // The line groups of the data register, in the order of the shadow masks.
@@ -65,6 +68,14 @@ std::string Lines(std::initializer_list<std::string> lines) {
   return text;
 }
 
+FlowResult Aborted(const char* text) {
+  FlowResult r;
+  r.status = FlowResult::Aborted;
+  r.title = "Operation Aborted";
+  r.text = text;
+  return r;
+}
+
 FlowResult Failure(int position, std::string title, std::string text) {
   FlowResult r;
   r.status = FlowResult::Failed;
@@ -106,14 +117,14 @@ void PreciseSleepMs(int ms, const std::function<void()>& processEvents) {
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(ms);
   for (;;) {
     if (processEvents) processEvents();
+    // A signal that ends the process cuts the wait short; the flow then stops.
+    if (PendingTerminationSignal() != 0) return;
     const auto now = SteadyClock::now();
     if (now >= deadline) return;
     const auto remaining = deadline - now;
-    if (remaining > kSpinMargin) {
-      auto slice = remaining - kSpinMargin;
-      if (processEvents && slice > kEventSlice) slice = kEventSlice;
-      std::this_thread::sleep_for(slice);
-    }
+    if (remaining > kSpinMargin)
+      std::this_thread::sleep_for(
+          std::min<SteadyClock::duration>(remaining - kSpinMargin, kEventSlice));
   }
 }
 
@@ -161,7 +172,14 @@ struct Programmer::FlowLock {
     p.cb_ = saved;
     p.busy_ = false;
     p.abort_ = false;
+    LeavePortFlow();  // ends the process here if a signal asked for it
   }
+};
+
+// Gives the port back when a flow ends, before the flow's lock is dropped.
+struct PortRelease {
+  Port& port;
+  ~PortRelease() { port.release(); }
 };
 
 Programmer::Programmer(Port& port) : port_(port), masks_(kInitialMasks) {}
@@ -194,22 +212,29 @@ void Programmer::SetProgLine(std::string_view name) {
   setLine(line);
 }
 
-void Programmer::CheckLPT(
+bool Programmer::CheckLPT(
     const std::function<void(const std::string& title, const std::string& text)>& message) {
   if (!port_.capabilities().cableCheck) {
     // Saying nothing would read as a good cable, a warning as a bad one.
     if (message)
       message("Check USB Adapter",
               "This adapter has no cable-check lines, so the cable cannot be checked.");
-    return;
+    return true;
+  }
+  std::string why;
+  if (!port_.claim(why)) {
+    if (message) message("Check Parallel Port", why);
+    return false;
   }
   const std::uint8_t s = port_.DlPortReadPortUchar(port_.base() + 1) & 0xB0;
+  port_.release();
   const char* text = nullptr;
   if (s == 0x30)
     text = "LPT Cable Not Connected";
   else if (s == 0xB0)
     text = "Wrong LPT Address";
   if (text && message) message("Check Parallel Port", text);
+  return true;
 }
 
 std::uint8_t Programmer::lineShadow() const {
@@ -322,12 +347,16 @@ void Programmer::DelayMs(int ms) {
     cb_.wait(ms);
   else
     PreciseSleepMs(ms, cb_.processEvents);
-  if (busy_ && abort_) throw FlowAborted{};
+  if (stopRequested()) throw FlowAborted{};
 }
 
 void Programmer::eventsPoint() {
   if (cb_.processEvents) cb_.processEvents();
-  if (busy_ && abort_) throw FlowAborted{};
+  if (stopRequested()) throw FlowAborted{};
+}
+
+bool Programmer::stopRequested() const {
+  return busy_ && (abort_ || PendingTerminationSignal() != 0);
 }
 
 void Programmer::setCallbacks(const FlowCallbacks& cb) {
@@ -357,18 +386,24 @@ FlowResult Programmer::runFlow(const FlowCallbacks& cb, const char* abortedText,
     r.text = BusyText();
     return r;
   }
+  if (!EnterPortFlow()) return Aborted(abortedText);  // the process is ending
   FlowLock lock(*this, cb);
+  std::string why;
+  if (!port_.claim(why)) {
+    FlowResult r;
+    r.status = FlowResult::Busy;
+    r.title = "Check Parallel Port";
+    r.text = why;
+    return r;
+  }
+  PortRelease release{port_};
   try {
     FlowResult r = body();
     leaveForEnding();
     return r;
   } catch (const FlowAborted&) {
     leaveForEnding();
-    FlowResult r;
-    r.status = FlowResult::Aborted;
-    r.title = "Operation Aborted";
-    r.text = abortedText;
-    return r;
+    return Aborted(abortedText);
   } catch (...) {
     leaveForEnding();
     throw;

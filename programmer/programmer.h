@@ -50,7 +50,8 @@ struct FlowResult {
 
 // Waits at least ms milliseconds, overshooting by well under a millisecond:
 // sleeps until shortly before the deadline, then spins on the steady clock.
-// processEvents, when given, is called again and again while waiting.
+// processEvents, when given, is called again and again while waiting. Returns
+// early once a signal that ends the process has arrived (programmer/signals.h).
 void PreciseSleepMs(int ms);
 void PreciseSleepMs(int ms, const std::function<void()>& processEvents);
 
@@ -88,11 +89,13 @@ class Programmer {
   // Port selection and check.
   void InitLPTPort(std::uint16_t base);
   void SetProgLine(std::string_view name);
-  // Reads the status register once; reports "LPT Cable Not Connected" or
-  // "Wrong LPT Address" under the title "Check Parallel Port" through message.
-  // A port without the cable-check lines (a USB adapter) is not read; message
-  // then says the cable cannot be checked.
-  void CheckLPT(
+  // Reads the status register once, holding the port's claim only for that
+  // read; reports "LPT Cable Not Connected" or "Wrong LPT Address" under the
+  // title "Check Parallel Port" through message. A port without the
+  // cable-check lines (a USB adapter) is not read; message then says the
+  // cable cannot be checked. When the port cannot be claimed (another program
+  // holds it) it reports why and returns false.
+  bool CheckLPT(
       const std::function<void(const std::string& title, const std::string& text)>& message);
   // The data-register byte last written (0xD0 before the first line change).
   std::uint8_t lineShadow() const;
@@ -114,14 +117,16 @@ class Programmer {
   // True while a flow drives the port.
   bool busy() const;
   // Asks a running flow to stop at its next wait; it leaves programming mode
-  // and returns Aborted.
+  // and returns Aborted. A signal that ends the process does the same, and
+  // the process then ends by it (programmer/signals.h).
   void requestAbort();
 
   // True between EnterProgMode and ExitProgMode.
   bool inProgrammingMode() const { return progMode_; }
 
-  // The flows. A flow started while another runs returns Busy with a message
-  // and touches nothing. Every ending (passed, failed, aborted, or an
+  // The flows. A flow started while another runs, or on a port another
+  // program holds, returns Busy with a message and touches nothing. A flow
+  // holds the port's claim from start to end. Every ending (passed, failed, aborted, or an
   // exception from a callback) leaves programming mode.
   //
   // ProgramDevice rebuilds the image from rs (BuildMemoryImage), burns and
@@ -143,6 +148,7 @@ class Programmer {
   void clockBit(int bit);
   void sendCommand(int code);
   void eventsPoint();
+  bool stopRequested() const;
   void leaveForEnding();
   template <typename Body>
   FlowResult runFlow(const FlowCallbacks& cb, const char* abortedText, Body body);

@@ -1,5 +1,5 @@
-// The serial programming protocol's command codes, shared by the host side
-// and the emulated chip, and the text of a port address.
+// The serial programming protocol's command codes and power lines, shared by
+// the host side and the emulated chip, and the text of a port address.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +21,14 @@ constexpr std::uint8_t kLinesOff = 0xD0;
 // The status byte of a connected adapter with the read-back line low: bit 7
 // high, bits 5 and 4 low (the cable check passes), unused low bits high.
 constexpr std::uint8_t kStatusConnected = 0x8F;
+// The data-register bits that put the chip under power or in programming mode.
+constexpr std::uint8_t kVppOnBit = 0x08;   // programming voltage, on while set
+constexpr std::uint8_t kVddOffBit = 0x10;  // supply, on while clear
+constexpr std::uint8_t kPrgOffBit = 0x80;  // programming-mode select, on while clear
+
+inline bool LinesPowered(std::uint8_t data) {
+  return (data & kVppOnBit) != 0 || (data & kVddOffBit) == 0;
+}
 
 // "0x378".
 inline std::string PortAddressText(std::uint16_t value) {

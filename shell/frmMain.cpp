@@ -29,6 +29,7 @@
 #include "model/format.h"
 #include "model/registers.h"
 #include "programmer/check.h"
+#include "programmer/discovery.h"
 #include "shell/app.h"
 #include "shell/blockdiagram.h"
 #include "shell/frmAbout.h"
@@ -102,7 +103,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
   fitIntoWorkArea();
   // 2-3. Port 0x378 and its check.
   App().programmer.InitLPTPort(0x378);
-  p378->setChecked(true);
+  checkPortItem();
   portCheck();
   // 4. Oscillator frequency.
   App().Fosc = 4000000.0;
@@ -127,13 +128,15 @@ void frmMain::buildMenus() {
   port->setObjectName("mnuPortMenu");
   mnuPort = port->menuAction();
   mnuPort->setObjectName("mnuPort");
-  auto* group = new QActionGroup(this);
-  group->setExclusive(true);
+  portMenu_ = port;
+  portGroup_ = new QActionGroup(this);
+  portGroup_->setExclusive(true);
   auto addPort = [&](const char* name, const char* caption, std::uint16_t base) {
     QAction* a = port->addAction(caption);
     a->setObjectName(name);
     a->setCheckable(true);
-    group->addAction(a);
+    a->setData(base);
+    portGroup_->addAction(a);
     connect(a, &QAction::triggered, this, [this, base] { choosePort(base); });
     return a;
   };
@@ -141,6 +144,13 @@ void frmMain::buildMenus() {
   p378 = addPort("p378", "378", 0x378);
   p3BC = addPort("p3BC", "3BC", 0x3BC);
   p378->setChecked(true);
+  portSeparator_ = port->addSeparator();
+  refreshPortItems();
+  // Ports can come and go (USB adapters): the list is made again when it opens.
+  connect(port, &QMenu::aboutToShow, this, [this] {
+    refreshPortItems();
+    checkPortItem();
+  });
   file->addSeparator();
   mnuLoad = file->addAction("&Load Default...", this, &frmMain::loadDeviceFile);
   mnuLoad->setObjectName("mnuLoad");
@@ -530,11 +540,74 @@ void frmMain::updatePortStatus() {
   statusPort->setText(Q(App().port.description()));
 }
 
+void frmMain::refreshPortItems() {
+  for (QAction* a : pDiscovered) delete a;
+  pDiscovered.clear();
+  for (const zk7::PortCandidate& c : zk7::DiscoverPorts(App().port.system())) {
+    std::uint16_t base = 0;
+    zk7::PortChoice parsed;
+    std::string error;
+    if (!zk7::ParsePortChoice(c.portText, parsed, base, error)) continue;
+    if (base == 0x278 || base == 0x378 || base == 0x3BC) continue;  // the three items above
+    QAction* a = portMenu_->addAction(Q(c.caption));
+    QString name = "p";
+    for (QChar ch : Q(c.portText.rfind("0x", 0) == 0 ? c.portText.substr(2) : c.portText))
+      if (ch.isLetterOrNumber()) name += ch;
+    a->setObjectName(name);
+    a->setCheckable(true);
+    a->setData(base);  // 0 for a device whose base the kernel does not list
+    a->setEnabled(!flowRunning_);
+    portGroup_->addAction(a);
+    const std::string text = c.portText;
+    a->setProperty("portText", Q(text));
+    connect(a, &QAction::triggered, this, [this, text] { choosePortText(text); });
+    pDiscovered.push_back(a);
+  }
+  portSeparator_->setVisible(!pDiscovered.empty());
+}
+
+void frmMain::checkPortItem() {
+  // The one item of the port really driven: its base, else its device.
+  const zk7::Port& port = App().port;
+  QAction* match = nullptr;
+  for (QAction* a : portGroup_->actions())
+    if (a->data().toUInt() == port.base()) match = a;
+  if (port.choice().kind == zk7::PortChoice::Device)
+    for (QAction* a : pDiscovered)
+      if (a->data().toUInt() == 0 && a->text() == Q(port.choice().device)) match = a;
+  if (port.choice().kind == zk7::PortChoice::Ftdi) {
+    // A USB adapter has no address: only its own item may carry the mark.
+    match = nullptr;
+    for (QAction* a : pDiscovered)
+      if (a->property("portText").toString() == Q("ftdi:" + port.choice().usb)) match = a;
+  }
+  if (match) match->setChecked(true);
+}
+
+void frmMain::selectPort(std::uint16_t base) {
+  App().programmer.InitLPTPort(base);
+  checkPortItem();
+  portCheck();
+}
+
 void frmMain::choosePort(std::uint16_t base) {
   if (flowRunning_ || App().programmer.busy()) return;
-  App().programmer.InitLPTPort(base);
-  (base == 0x278 ? p278 : base == 0x3BC ? p3BC : p378)->setChecked(true);
-  portCheck();
+  zk7::Port& port = App().port;
+  if (port.choice().kind == zk7::PortChoice::Device) port.setChoice(zk7::PortChoice());
+  selectPort(base);
+}
+
+void frmMain::choosePortText(const std::string& portText) {
+  if (flowRunning_ || App().programmer.busy()) return;
+  zk7::PortChoice parsed;
+  std::uint16_t base = App().port.base();
+  std::string error;
+  if (!zk7::ParsePortChoice(portText, parsed, base, error)) return;
+  zk7::Port& port = App().port;
+  if (parsed.kind != zk7::PortChoice::Device && parsed.kind != zk7::PortChoice::Ftdi)
+    return choosePort(base);
+  if (port.choice().kind != zk7::PortChoice::Emulator) port.setChoice(parsed);
+  selectPort(base);
 }
 
 void frmMain::setFlowRunning(bool running) {
@@ -543,7 +616,7 @@ void frmMain::setFlowRunning(bool running) {
   txtFosc->setEnabled(!running);
   cmdProgram->setEnabled(!running);
   cmdReadDevice->setEnabled(!running);
-  for (QAction* a : {p278, p378, p3BC}) a->setEnabled(!running);
+  for (QAction* a : portGroup_->actions()) a->setEnabled(!running);
   // The flow runs on this thread and processes events in its waits: a modal
   // window opened meanwhile would hold the flow (and the programming voltage)
   // until it closed. So nothing that opens one is offered during a run.
@@ -602,8 +675,7 @@ void frmMain::programDevice() {
   if (result.ok() && !refused) result = App().programmer.ProgramDevice(App().regs, App().image, cb);
   // A port that failed during the run (an emulated chip whose file could not
   // be written) spoils a pass: the chip does not hold what would be said.
-  if (result.ok() && !App().port.accessProblem().empty())
-  {
+  if (result.ok() && !App().port.accessProblem().empty()) {
     result.status = zk7::FlowResult::Failed;
     result.title = "Check Parallel Port";
     result.text = App().port.accessProblem();

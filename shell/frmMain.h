@@ -8,6 +8,7 @@
 #include <array>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "shell/windows.h"
 
@@ -18,6 +19,7 @@ class QDialog;
 class QFrame;
 class QLabel;
 class QLineEdit;
+class QMenu;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
@@ -53,8 +55,11 @@ class frmMain : public QMainWindow {
   // The path last chosen in the file dialog (its initial path next time).
   const QString& dialogPath() const { return dialogPath_; }
 
-  // Commands (also reached through the controls).
+  // Commands (also reached through the controls). choosePort selects the port
+  // at base through its own device (the emulated chip stays where chosen);
+  // choosePortText selects a discovered port by its --port text.
   void choosePort(std::uint16_t base);
+  void choosePortText(const std::string& portText);
   void loadDeviceFile();
   void saveDeviceFile();
   void exportHex();
@@ -90,6 +95,9 @@ class frmMain : public QMainWindow {
   QAction* p278 = nullptr;
   QAction* p378 = nullptr;
   QAction* p3BC = nullptr;
+  // Below a separator, one item per discovered port not at 278, 378 or 3BC,
+  // "D010 (/dev/parport1)", objectName "pD010"; rebuilt when the menu opens.
+  std::vector<QAction*> pDiscovered;
   QAction* mnuLoad = nullptr;
   QAction* mnuSave = nullptr;
   QAction* mnuCreateHEX = nullptr;
@@ -110,6 +118,9 @@ class frmMain : public QMainWindow {
   void fitIntoWorkArea();
   void showRegisterSection();
   void portCheck();
+  void selectPort(std::uint16_t base);
+  void refreshPortItems();
+  void checkPortItem();
   void updatePortStatus();
   void oscillatorChosen(int index);
   void toggleDevice();
@@ -118,6 +129,9 @@ class frmMain : public QMainWindow {
   void setFlowRunning(bool running);
   void showResult(int status);
 
+  QMenu* portMenu_ = nullptr;
+  QActionGroup* portGroup_ = nullptr;
+  QAction* portSeparator_ = nullptr;
   QString dialogPath_;
   bool flowRunning_ = false;
   bool closePending_ = false;

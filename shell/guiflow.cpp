@@ -1,6 +1,9 @@
 #include "shell/guiflow.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
+
+#include "programmer/signals.h"
 
 namespace {
 std::function<void(int)>& waitOverride() {
@@ -28,4 +31,11 @@ zk7::FlowCallbacks GuiFlowCallbacks() {
   cb.wait = [](int ms) { GuiDelayMs(ms); };
   cb.processEvents = [] { QApplication::processEvents(); };
   return cb;
+}
+
+void WatchTerminationSignals(QObject* parent) {
+  zk7::InstallTerminationHandlers("zk7-programmer", zk7::IdleTermination::Notify);
+  if (zk7::TerminationSignalFd() < 0) return;
+  auto* notifier = new QSocketNotifier(zk7::TerminationSignalFd(), QSocketNotifier::Read, parent);
+  QObject::connect(notifier, &QSocketNotifier::activated, [] { zk7::HandleTerminationNotice(); });
 }

@@ -15,3 +15,11 @@ void GuiDelayMs(int ms);
 // Replaces the wait behind GuiDelayMs (tests pass a no-op so flows and the
 // result label's blinking finish at once); an empty function restores it.
 void SetGuiWait(std::function<void(int ms)> wait);
+
+class QObject;
+
+// Installs the process's signal handling (programmer/signals.h) for the
+// windows: a signal during a flow stops it as an abort does, then the process
+// ends by that signal; otherwise the event loop ends it as soon as it sees the
+// signal, whichever window or dialog is running it.
+void WatchTerminationSignals(QObject* parent);

@@ -1,12 +1,16 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
-#include <thread>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
 
+#include "child_process.h"
 #include "cli_run.h"
 #include "files/intelhex.h"
+#include "programmer/discovery.h"
+#include "programmer/signals.h"
 
 using namespace zk7;
 
@@ -21,8 +25,6 @@ class CliChip : public CliTest {
   }
   std::string port_;
 };
-
-extern "C" void IgnoreSignal(int) {}
 
 }  // namespace
 
@@ -71,9 +73,26 @@ TEST_F(CliChip, DifferencesOnABurntChip) {
       << r.err;
 }
 
-TEST_F(CliChip, AnUnreachablePortIsAnErrorNeverTheEmulator) {
-  const auto r = RunCli({"read", "--port", "/dev/parport99"});
-  EXPECT_TRUE(r.code == 2 && r.out.empty() && Contains(r.err, "parport99")) << r.err;
+TEST_F(CliChip, PortsListsEveryPortAndAnyBaseAddressIsAPortText) {
+  std::filesystem::create_directories(Path("proc/parport1/devices"));
+  std::ofstream(Path("proc/parport1/base-addr")) << "53264\t53248\n";
+  std::ofstream(Path("proc/parport1/devices/active")) << "ppdev0\n";
+  const auto ports = DiscoverParallelPorts(Path("proc"), Path("dev"));
+  std::ostringstream out, err;
+  zk7cli::Io io{out, err, false, '.'};
+  ASSERT_EQ(zk7cli::ReportPorts(ports, true, io), 0);
+  const auto port = nlohmann::json::parse(out.str()).at("ports").at(0);
+  EXPECT_TRUE(port.at("port") == "0xD010" && port.at("holder") == "ppdev0" &&
+              port.at("accessible") == false && Contains(port.at("problem"), "modprobe ppdev"))
+      << port;
+  out.str("");
+  zk7cli::ReportPorts(ports, false, io);
+  EXPECT_TRUE(Contains(out.str(), "0xD010  parallel port " + Path("dev/parport1") +
+                                      " at 0xD010  ppdev0   no: " + Path("dev/parport1")))
+      << out.str();
+  EXPECT_EQ(RunCli({"ports"}).code, 0);
+  const auto r = RunCli({"read", "--port", "0xD010"});  // nothing there, never the emulator
+  EXPECT_TRUE(r.code == 2 && r.out.empty() && Contains(r.err, "parallel port at 0xD010")) << r.err;
 }
 
 TEST_F(CliChip, AChipFileThatCannotBeWrittenOrReadFailsTheRun) {
@@ -83,26 +102,15 @@ TEST_F(CliChip, AChipFileThatCannotBeWrittenOrReadFailsTheRun) {
   EXPECT_TRUE(r.code == 2 && Contains(r.err, "larger than")) << r.err;
 }
 
-TEST_F(CliChip, CtrlCStopsProgrammingAndRestoresTheHandler) {
-  // Signals that come before or after the command reach this handler, not the default one.
-  struct sigaction mine {
-  }, saved{}, now{};
-  mine.sa_handler = IgnoreSignal;
-  sigemptyset(&mine.sa_mask);
-  sigaction(SIGINT, &mine, &saved);
-  std::atomic<bool> done{false};
-  std::thread interrupter([&done] {
-    while (!done) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      kill(getpid(), SIGINT);
-    }
-  });
-  const auto r = RunCli({"program", "--port", port_});
-  done = true;
-  interrupter.join();
-  sigaction(SIGINT, &saved, &now);
-  EXPECT_EQ(now.sa_handler, IgnoreSignal);
-  EXPECT_TRUE(r.code == 1 && Contains(r.err, "Interrupted: the chip left programming mode."))
-      << r.err;
-  EXPECT_EQ(RunCli({"read", "--port", port_}).code, 0) << "the port is free again";
+TEST_F(CliChip, EverySignalThatEndsTheProcessStopsABurnWithTheChipUnpowered) {
+  for (int sig : {SIGHUP,  SIGINT,  SIGQUIT,   SIGTERM, SIGPIPE, SIGUSR1, SIGUSR2,   SIGALRM,
+                  SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGPOLL, SIGPWR,  SIGSTKFLT, SIGSEGV,
+                  SIGBUS,  SIGFPE,  SIGILL,    SIGABRT, SIGSYS,  SIGTRAP}) {
+    const auto end = RunUntilSignalled({ZK7PROG_BIN, "program", "--port", port_}, {},
+                                       Path("trace.txt"), "D 1", sig);
+    EXPECT_TRUE(end.unpoweredAfter(sig)) << sig << ": " << end.lastWrite;
+    EXPECT_TRUE(Contains(end.err, "zk7prog: " + std::string(zk7::SignalName(sig)) + " received"))
+        << end.err;
+  }
+  EXPECT_EQ(RunCli({"program", "--port", port_}).code, 0) << "the chip file is intact";
 }

@@ -3,7 +3,10 @@
 #pragma once
 
 #include <QLabel>
+#include <QTemporaryDir>
 #include <QTest>
+#include <filesystem>
+#include <fstream>
 #include <memory>
 #include <vector>
 
@@ -28,6 +31,9 @@ class ShellTest : public GuiTest {
   }
   void TearDown() override {
     main.reset();
+    App().port.setSystem(zk7::PortSystem());
+    std::string ignored;
+    App().port.setTraceFile("", ignored);
     SetGuiWait(nullptr);
     onWait = nullptr;
     GuiTest::TearDown();
@@ -53,6 +59,19 @@ class ShellTest : public GuiTest {
         << m[0].text.toStdString();
   }
 
+  // A machine whose kernel lists parallel ports at 0x378 and 0xD010 (a PCIe
+  // card); the port layer and the Port menu look there. Returns its /dev.
+  std::string useMachineWithCard() {
+    const std::string root = dir.path().toStdString();
+    for (const auto& [name, base] : {std::pair{"parport0", "888"}, {"parport1", "53264"}}) {
+      std::filesystem::create_directories(root + "/proc/" + name);
+      std::ofstream(root + "/proc/" + name + "/base-addr") << base;
+    }
+    App().port.setSystem(zk7::PortSystem{root + "/proc", root + "/dev"});
+    return root + "/dev";
+  }
+
+  QTemporaryDir dir;
   std::unique_ptr<frmMain> main;
   zk7::EmulatorDriver* emulator = nullptr;
   std::vector<int> waits;

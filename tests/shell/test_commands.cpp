@@ -11,10 +11,12 @@
 #include <random>
 #include <tuple>
 
+#include "child_process.h"
 #include "files/devicefile.h"
 #include "files/intelhex.h"
 #include "model/format.h"
 #include "open_fifo.h"
+#include "programmer/signals.h"
 #include "shell/blockdiagram.h"
 #include "tests/shell/shell_fixture.h"
 
@@ -48,7 +50,6 @@ class CommandTest : public ShellTest {
  protected:
   void SetUp() override {
     ShellTest::SetUp();
-    ASSERT_TRUE(dir.isValid());
     QLocale::setDefault(QLocale::c());
   }
   void TearDown() override {
@@ -63,7 +64,6 @@ class CommandTest : public ShellTest {
     EXPECT_TRUE(!main->Progress->isVisible() && main->Progress->value() == 0);
     EXPECT_FALSE(emulator->inProgrammingMode());
   }
-  QTemporaryDir dir;
 };
 
 TEST_F(CommandTest, SaveWritesTheImageWordAndFrequencyTextAndLoadsBack) {
@@ -387,4 +387,24 @@ TEST_F(CommandTest, ClosingDuringARunLeavesProgrammingModeFirst) {
   EXPECT_FALSE(emulator->inProgrammingMode());
   EXPECT_EQ(App().programmer.lineShadow() & 0x08, 0);  // programming voltage off
   EXPECT_TRUE(testSeam().messages.empty());
+}
+
+TEST(ProgramDeviceSignals, ASignalStopsTheBurnOrEndsTheIdleApplicationByThatSignal) {
+  const std::string trace = QDir::tempPath().toStdString() + "/zk7_gui_trace_" +
+                            std::to_string(QCoreApplication::applicationPid());
+  auto env = [](const char* click) -> std::vector<std::string> {
+    return {"ZK7_PORT=emulator", "QT_QPA_PLATFORM=offscreen",
+            std::string("ZK7_TEST_CLICK=") + click};
+  };
+  for (int sig : {SIGHUP, SIGTERM, SIGINT, SIGSEGV}) {
+    const auto end = RunUntilSignalled({ZK7_PROGRAMMER_BIN}, env("cmdProgram"), trace, "D 1", sig);
+    EXPECT_TRUE(end.unpoweredAfter(sig)) << sig << ": " << end.lastWrite << end.err;
+    EXPECT_NE(end.err.find(std::string("zk7-programmer: ") + zk7::SignalName(sig) + " received"),
+              std::string::npos);
+  }
+  // Idle after the start-up read, the event loop ends the application.
+  const auto end =
+      RunUntilSignalled({ZK7_PROGRAMMER_BIN}, env("-"), trace, "W 378 F4", SIGTERM, 300);
+  EXPECT_TRUE(WIFSIGNALED(end.status) && WTERMSIG(end.status) == SIGTERM) << end.err;
+  EXPECT_NE(end.err.find("zk7-programmer: SIGTERM received; ending."), std::string::npos);
 }

@@ -86,6 +86,7 @@ TEST_F(ShellTest, SplashClosesOnEachOfItsFourActionsAndAboutShowsTheRecord) {
 }
 
 TEST_F(ShellTest, MenusCarryTheirAccessKeys) {
+  const std::string dev = useMachineWithCard();
   createMain();
   QStringList captions;
   for (QAction* top : main->menuBar()->actions()) {
@@ -93,11 +94,14 @@ TEST_F(ShellTest, MenusCarryTheirAccessKeys) {
     for (QAction* a : top->menu()->actions())
       if (!a->isSeparator()) captions << a->text();
   }
-  for (QAction* a : main->mnuPort->menu()->actions()) captions << a->objectName() + "=" + a->text();
+  for (QAction* a : main->mnuPort->menu()->actions())
+    captions << a->objectName() + "=" + (a->isSeparator() ? "-" : a->text());
+  // Below the three addresses, the card the kernel lists elsewhere.
   EXPECT_EQ(captions,
             QStringList({"&File", "&Port", "&Load Default...", "&Save Defaults...",
                          "Export &HEX...", "&Import HEX...", "Check Chip Before Programming",
-                         "E&xit", "&Help", "&About", "p278=278", "p378=378", "p3BC=3BC"}));
+                         "E&xit", "&Help", "&About", "p278=278", "p378=378", "p3BC=3BC", "=-",
+                         "pD010=D010 (" + QString::fromStdString(dev) + "/parport1)"}));
   // Alt+F, S opens the save dialog.
   QMenu* file = main->menuBar()->actions()[0]->menu();
   QTest::keyClick(main.get(), Qt::Key_F, Qt::AltModifier);
@@ -129,6 +133,25 @@ TEST_F(ShellTest, PortCheckRunsBeforeFrequencyReadAndRefreshAndOnEachChoice) {
   EXPECT_EQ(App().port.base(), 0x3BC);
   EXPECT_TRUE(main->statusPort->text().startsWith("0x3BC"));
   expectMessage("Check Parallel Port", "Wrong LPT Address", Seam::Icon::Critical);
+
+  // A card's item: chosen, checked alone, checked for its cable, traced at its base.
+  useMachineWithCard();
+  main->mnuPort->menu()->aboutToShow();
+  std::string error;
+  const std::string trace = dir.filePath("trace").toStdString();
+  ASSERT_TRUE(App().port.setTraceFile(trace, error)) << error;
+  testSeam().clear();
+  QAction* card = main->findChild<QAction*>("pD010");
+  ASSERT_NE(card, nullptr);
+  card->trigger();
+  EXPECT_TRUE(card->isChecked() && !main->p3BC->isChecked());
+  EXPECT_EQ(main->statusPort->text(), "0xD010 · emulated chip");
+  expectMessage("Check Parallel Port", "Wrong LPT Address", Seam::Icon::Critical);
+  QFile f(QString::fromStdString(trace));
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+  EXPECT_EQ(f.readAll(), "R D011 FF\n");
+  main->p278->trigger();
+  EXPECT_TRUE(main->p278->isChecked() && !card->isChecked());
 }
 
 TEST_F(ShellTest, UnreachablePortIsSaidOnceAndShownInTheStatusBar) {

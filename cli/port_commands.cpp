@@ -1,0 +1,71 @@
+// zk7prog ports: every port a programmer adapter can sit on, with who holds
+// it and whether this user may open it.
+#include <nlohmann/json.hpp>
+#include <ostream>
+
+#include "cli/cli_support.h"
+#include "programmer/discovery.h"
+
+namespace zk7cli {
+
+namespace {
+
+// One column of the listing, padded to width.
+std::string Pad(const std::string& text, std::size_t width) {
+  return text.size() >= width ? text + "  " : text + std::string(width + 2 - text.size(), ' ');
+}
+
+}  // namespace
+
+int RunPorts(const std::vector<std::string>& words, Io& io) {
+  const char* cmd = "ports";
+  bool json = false;
+  for (const std::string& w : words) {
+    if (w == "--help" || w == "-h") {
+      io.out << "Usage: zk7prog ports [--json]\n"
+                "Lists every port found: the text to give as --port, the device and its base\n"
+                "address, the program that holds it now, and whether you may open it (if not,\n"
+                "the fix). --json prints the same as a JSON object.\n"
+                "Example: zk7prog ports, then zk7prog program --port 0xD010\n";
+      return kExitOk;
+    }
+    if (w != "--json") return UsageError(io, cmd, "unexpected argument '" + w + "'");
+    json = true;
+  }
+  return ReportPorts(zk7::DiscoverPorts(), json, io);
+}
+
+int ReportPorts(const std::vector<zk7::PortCandidate>& ports, bool json, Io& io) {
+  if (json) {
+    nlohmann::json list = nlohmann::json::array();
+    for (const auto& p : ports)
+      list.push_back(
+          {{"port", p.portText},
+           {"caption", p.caption},
+           {"description", p.description},
+           {"holder", p.holder.empty() ? nlohmann::json() : nlohmann::json(p.holder)},
+           {"accessible", p.problem.empty()},
+           {"problem", p.problem.empty() ? nlohmann::json() : nlohmann::json(p.problem)}});
+    io.out << nlohmann::json{{"ports", list}}.dump(2) << '\n';
+    return kExitOk;
+  }
+  if (ports.empty()) {
+    io.out << "No port found. Load the parallel-port drivers (sudo modprobe parport_pc ppdev).\n";
+    return kExitOk;
+  }
+  std::size_t portWidth = 4, descriptionWidth = 11, holderWidth = 7;
+  for (const auto& p : ports) {
+    portWidth = std::max(portWidth, p.portText.size());
+    descriptionWidth = std::max(descriptionWidth, p.description.size());
+    holderWidth = std::max(holderWidth, p.holder.size());
+  }
+  io.out << Pad("PORT", portWidth) << Pad("DESCRIPTION", descriptionWidth)
+         << Pad("HELD BY", holderWidth) << "ACCESS\n";
+  for (const auto& p : ports)
+    io.out << Pad(p.portText, portWidth) << Pad(p.description, descriptionWidth)
+           << Pad(p.holder.empty() ? "-" : p.holder, holderWidth)
+           << (p.problem.empty() ? "yes" : "no: " + p.problem) << '\n';
+  return kExitOk;
+}
+
+}  // namespace zk7cli
