@@ -7,6 +7,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 
+#include "child_process.h"
 #include "cli_run.h"
 #include "files/configfile.h"
 #include "model/named_fields.h"
@@ -101,6 +102,19 @@ TEST_F(CliTest, AKilledRunLeavesAWholeLog) {
   EXPECT_TRUE(contents.damagedLines.empty()) << text;
   for (std::size_t k = 0; k < contents.records.size(); ++k)
     EXPECT_EQ(contents.records[k].serial, k);
+}
+
+TEST_F(CliTest, ASignalDuringAChipLogsItAbortedBeforeTheProcessEnds) {
+  const auto end = RunUntilSignalled({ZK7PROG_BIN, "program", "--port", "emulator", "--serial",
+                                      "TXID0=std:100", "--log", Path("log.csv")},
+                                     {}, Path("trace.txt"), "D 1", SIGTERM);
+  EXPECT_TRUE(end.unpoweredAfter(SIGTERM)) << end.lastWrite;
+  std::string text, error;
+  LogContents contents;
+  ASSERT_TRUE(ReadWholeFile(Path("log.csv"), 1 << 20, text, error));
+  ASSERT_TRUE(ParseLog(text, contents, error)) << error;
+  ASSERT_EQ(contents.records.size(), 1u) << text;
+  EXPECT_EQ(contents.records[0].result, ChipResult::Aborted);
 }
 
 TEST_F(CliTest, SetShowJsonAndDiffAgree) {
