@@ -4,6 +4,7 @@
 
 #include "model/image.h"
 #include "programmer/emulator.h"
+#include "programmer/ftdi_wire.h"
 #include "programmer/port.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -13,9 +14,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string error;
   zk7::EmulatorOptions options;
   if (zk7::ParsePortChoice(text, choice, base, error)) {
-    assert(base == 0 || base == 0x278 || base == 0x378 || base == 0x3BC);
+    // Any base address in hex but 0 and FFFF (which no port has) is a port.
+    assert(base != 0xFFFF);
     if (choice.kind == zk7::PortChoice::Emulator)
       assert(zk7::ParseEmulatorOptions(choice.emulatorOptions, options, error));
+    zk7::FtdiAddress usb;
+    if (choice.kind == zk7::PortChoice::Ftdi) assert(zk7::ParseFtdiAddress(choice.usb, usb, error));
   } else {
     assert(!error.empty());
   }
