@@ -225,8 +225,8 @@ int RunFilter(const std::vector<std::string>& words, Io& io) {
   if (!ParseArgs(words, {"--test", "--filters"}, args, error, {"--ext"}))
     return UsageError(io, cmd, error);
   if (args.help) {
-    io.out << "Usage: zk7prog filter [FILE.dvs] --test ID [--ext] [--filters ID:MASK[,ID:MASK]]\n"
-              "Says whether the receive mask and filters of FILE.dvs (the default\n"
+    io.out << "Usage: zk7prog filter [FILE] --test ID [--ext] [--filters ID:MASK[,ID:MASK]]\n"
+              "Says whether the receive mask and filters of FILE (the default\n"
               "configuration without it) take a frame with identifier ID (hexadecimal; a\n"
               "standard identifier, extended with --ext), which filters take it, and how many\n"
               "standard and extended identifiers they take in all.\n"

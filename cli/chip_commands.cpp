@@ -112,8 +112,8 @@ int RunVerify(const std::vector<std::string>& words, Io& io) {
   std::string error;
   if (!ParseArgs(words, {"--port"}, args, error)) return UsageError(io, cmd, error);
   if (args.help) {
-    io.out << "Usage: zk7prog verify FILE.dvs --port PORT\n"
-              "Reads the chip and lists every image byte that differs from FILE.dvs\n"
+    io.out << "Usage: zk7prog verify FILE --port PORT\n"
+              "Reads the chip and lists every image byte that differs from FILE\n"
               "(position, expected, read), and the configuration word when its bits 2:0\n"
               "differ. Exits with 1 on any difference.\n"
            << kPortHelp;

@@ -90,8 +90,8 @@ int RunExportHex(const std::vector<std::string>& words, Io& io) {
   std::string error;
   if (!ParseArgs(words, {"-o"}, args, error)) return UsageError(io, cmd, error);
   if (args.help) {
-    io.out << "Usage: zk7prog export-hex [FILE.dvs] -o OUT.hex\n"
-              "Writes the Intel HEX export of FILE.dvs (the default configuration without\n"
+    io.out << "Usage: zk7prog export-hex [FILE] -o OUT.hex\n"
+              "Writes the Intel HEX export of FILE (the default configuration without\n"
               "it): the 70 program words from address 0 and the configuration word at 0x400E.\n";
     return kExitOk;
   }
@@ -113,9 +113,9 @@ int RunWriteDvs(const std::vector<std::string>& words, Io& io) {
   std::string error;
   if (!ParseArgs(words, {"-o", "--fosc-khz"}, args, error)) return UsageError(io, cmd, error);
   if (args.help) {
-    io.out << "Usage: zk7prog write-dvs [FILE.dvs] -o OUT.dvs [--fosc-khz TEXT]\n"
+    io.out << "Usage: zk7prog write-dvs [FILE] -o OUT.dvs [--fosc-khz TEXT]\n"
               "Writes a device file as the Save command does: image rebuilt, checksum\n"
-              "recomputed. The frequency line is TEXT, else the one of FILE.dvs, else 4000.\n";
+              "recomputed. The frequency line is TEXT, else the one of FILE, else 4000.\n";
     return kExitOk;
   }
   int code = kExitOk;
