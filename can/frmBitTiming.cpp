@@ -84,11 +84,7 @@ frmBitTiming::frmBitTiming(QWidget* parent) : QDialog(parent) {
   cmdApply->setObjectName("cmdApply");
   cmdCancel = new QPushButton("Cancel");
   cmdCancel->setObjectName("cmdCancel");
-  for (QPushButton* b : {cmdApply, cmdCancel}) b->setAutoDefault(false);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(cmdApply);
-  buttons->addWidget(cmdCancel);
+  QHBoxLayout* buttons = ButtonRow({cmdApply, cmdCancel});
 
   auto* all = new QVBoxLayout(this);
   all->addLayout(form);

@@ -95,16 +95,10 @@ frmCAN::frmCAN() {
 
   cmdOK = Named(new QPushButton("Close"), "cmdOK");
   cmdCancel = Named(new QPushButton("Cancel"), "cmdCancel");
-  for (QPushButton* b : {cmdOK, cmdCancel}) {
-    b->setAutoDefault(false);
-    b->setMinimumWidth(90);
-  }
+  for (QPushButton* b : {cmdOK, cmdCancel}) b->setMinimumWidth(90);
   connect(cmdOK, &QPushButton::clicked, this, [this] { done(0); });
   connect(cmdCancel, &QPushButton::clicked, this, [this] { done(0); });
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(cmdOK);
-  buttons->addWidget(cmdCancel);
+  QHBoxLayout* buttons = ButtonRow({cmdOK, cmdCancel});
 
   auto* all = new QVBoxLayout(this);
   all->addLayout(top);

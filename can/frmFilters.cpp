@@ -77,11 +77,7 @@ frmFilters::frmFilters(QWidget* parent) : QDialog(parent) {
   cmdApply = named(new QPushButton("Apply"), "cmdApply");
   cmdApply->setToolTip("Write the design into RXM, RXF0 and RXF1");
   cmdCancel = named(new QPushButton("Cancel"), "cmdCancel");
-  for (QPushButton* b : {cmdApply, cmdCancel}) b->setAutoDefault(false);
-  auto* buttons = new QHBoxLayout;
-  buttons->addStretch(1);
-  buttons->addWidget(cmdApply);
-  buttons->addWidget(cmdCancel);
+  QHBoxLayout* buttons = ButtonRow({cmdApply, cmdCancel});
 
   auto* all = new QVBoxLayout(this);
   all->addWidget(testBox);

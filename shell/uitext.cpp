@@ -1,6 +1,8 @@
 #include "shell/uitext.h"
 
+#include <QHBoxLayout>
 #include <QLocale>
+#include <QPushButton>
 
 #include "model/format.h"
 
@@ -11,4 +13,14 @@ char LocaleDecimalPoint() {
 
 QString DecimalText(double value) {
   return Q(zk7::FormatNumber(value, LocaleDecimalPoint()));
+}
+
+QHBoxLayout* ButtonRow(std::initializer_list<QPushButton*> buttons) {
+  auto* row = new QHBoxLayout;
+  row->addStretch(1);
+  for (QPushButton* b : buttons) {
+    b->setAutoDefault(false);
+    row->addWidget(b);
+  }
+  return row;
 }

@@ -1,9 +1,13 @@
-// Text helpers every window shares: the user's decimal separator and the
-// display text of a derived quantity.
+// Helpers every window shares: the user's decimal separator, the display
+// text of a derived quantity, and the row of buttons at a window's foot.
 #pragma once
 
 #include <QString>
+#include <initializer_list>
 #include <string>
+
+class QHBoxLayout;
+class QPushButton;
 
 // The locale's decimal separator as one ASCII character; "." when the
 // locale's separator is not a single ASCII character.
@@ -15,3 +19,7 @@ QString DecimalText(double value);
 inline QString Q(const std::string& s) {
   return QString::fromStdString(s);
 }
+
+// The buttons at a window's foot, kept to the right; none is an auto default,
+// so Enter in an entry box never presses one.
+QHBoxLayout* ButtonRow(std::initializer_list<QPushButton*> buttons);
