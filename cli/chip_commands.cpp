@@ -91,8 +91,7 @@ int RunRead(const std::vector<std::string>& words, Io& io) {
 
   // Taken over as the windows' "Load to Memory" does, then saved or exported.
   zk7::RegisterSet rs;
-  for (int i = 0; i < zk7::kImageSize; ++i) rs.setEntry(i, image.MemMap[i] & 0xFF);
-  rs.setConfigWord(static_cast<std::int16_t>(word));
+  zk7::TakeOverChipImage(image, word, rs);
   const int chipChecksum = rs.ImageChecksum();
   zk7::BuildMemoryImage(rs, image);
   if (rs.ImageChecksum() != chipChecksum)

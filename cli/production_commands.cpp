@@ -346,8 +346,7 @@ bool LoadChipSide(Io& io, const std::string& portText, Side& side, int& code) {
   std::uint16_t word = 0;
   if (!ReadChip(io, chip, read, word, code)) return false;
   // Taken over whole, as the windows' "Load to Memory" does.
-  for (int i = 0; i < zk7::kImageSize; ++i) side.config.regs.setEntry(i, read.MemMap[i] & 0xFF);
-  side.config.regs.setConfigWord(static_cast<std::int16_t>(word));
+  zk7::TakeOverChipImage(read, word, side.config.regs);
   side.config.foscKnown = false;
   zk7::BuildMemoryImage(side.config.regs, side.config.image);
   side.name = "the chip on " + portText;

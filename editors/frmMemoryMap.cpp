@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "model/format.h"
+#include "model/named_fields.h"
 #include "shell/app.h"
 #include "shell/guiflow.h"
 #include "shell/refresh.h"
@@ -20,18 +21,6 @@ constexpr int kColumns = 8;
 const QColor kReadColour(255, 255, 0);
 const QColor kLoadedColour(0, 255, 0);
 
-const char* OscName(int mode) {
-  switch (mode & 3) {
-    case zk7::OscLP:
-      return "LP";
-    case zk7::OscXT:
-      return "XT";
-    case zk7::OscHS:
-      return "HS";
-    default:
-      return "INVALID";
-  }
-}
 }  // namespace
 
 frmMemoryMap::frmMemoryMap(QWidget* parent) : EditorWindow(parent) {
@@ -113,9 +102,10 @@ void frmMemoryMap::setBoxColour(int k, const QColor& colour) {
 }
 
 void frmMemoryMap::showConfigWord(std::uint16_t w) {
-  lblOSCConfig->setText(QString("OSC Setting = ") + OscName(w));
-  lblGP7->setText(w & zk7::kConfigGP7Reset ? "GP7 = RESET Pin" : "GP7 = Digital Input");
-  lblConfigWord->setText(QString("Config Word = 0x0%1").arg(w & 7));
+  const zk7::ConfigWordMeaning meaning = zk7::DescribeConfigWord(w);
+  lblOSCConfig->setText(QString("OSC Setting = ") + meaning.oscillator);
+  lblGP7->setText(QString("GP7 = ") + meaning.gp7);
+  lblConfigWord->setText(QString("Config Word = 0x0%1").arg(meaning.meaningfulBits));
 }
 
 void frmMemoryMap::showEvent(QShowEvent* event) {
@@ -165,9 +155,7 @@ void frmMemoryMap::readDevice() {
 void frmMemoryMap::loadToMemory() {
   if (!readComplete_ || reading_) return;
   zk7::RegisterSet& rs = App().regs;
-  // Every entry is the low byte of a word read, so the checked stores hold.
-  for (int i = 0; i < zk7::kImageSize; ++i) rs.setEntry(i, App().image.MemMap[i] & 0xFF);
-  rs.setConfigWord(static_cast<std::int16_t>(App().ChipConfigWord));
+  zk7::TakeOverChipImage(App().image, App().ChipConfigWord, rs);
   for (int k = 1; k <= zk7::kImageSize; ++k) setBoxColour(k, kLoadedColour);
   RefreshAll();
 }

@@ -24,4 +24,9 @@ void CalcImageChecksum(const std::int16_t* words, std::size_t n, RegisterSet& rs
 // Rebuilds MemMap, ImageChecksum and ProgramImage from the register set.
 void BuildMemoryImage(RegisterSet& rs, MemoryImage& image);
 
+// Takes a chip's contents over whole ("Load to Memory"): every register,
+// user-memory byte and the checksum from the low byte of each MemMap entry,
+// and the configuration word as read (all 16 bits).
+void TakeOverChipImage(const MemoryImage& chip, std::uint16_t configWord, RegisterSet& rs);
+
 }  // namespace zk7
