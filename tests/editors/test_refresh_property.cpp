@@ -115,24 +115,6 @@ class RefreshProperty : public GuiTest {
     }
   }
 
-  // Names the windows whose section alone changes the set, to make a failure
-  // easy to place.
-  static std::string Culprits(const RegisterSet& rs) {
-    std::string names;
-    const char* labels[] = {"GPIO", "CAN", "A/D", "PWM1", "PWM2"};
-    for (int n = 0; n < 5; ++n) {
-      EditorWindow* w = Windows::instance().existing(kRefreshed[n]);
-      if (!w) continue;
-      int types[6];
-      TypeStates(types);
-      App().regs = rs;
-      w->showRegisterSet();
-      if (!ForbiddenChanges(rs, App().regs, types, false).empty())
-        names += labels[n] + std::string(" ");
-    }
-    return names.empty() ? "main window or the order of the sections" : names;
-  }
-
   // Runs count random sets through the summary refresh; windows keep their
   // control states from one set to the next, as they do in use.
   void Run(unsigned seed, int count) {
@@ -152,7 +134,7 @@ class RefreshProperty : public GuiTest {
       ++failures;
       ADD_FAILURE() << "seed " << seed << ", set " << n << ", Fosc " << App().Fosc
                     << ": the summary refresh changed\n"
-                    << diff << "section(s) that change it alone: " << Culprits(before);
+                    << diff;
     }
   }
 };

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <tuple>
 #include <vector>
 
 #include "programmer/programmer.h"
@@ -163,17 +164,14 @@ TEST_F(LinesTest, ByteSequencesAndAccessCountsPerOperation) {
 
 TEST_F(LinesTest, FramesCarryTheWordsLeastSignificantBitFirstAndPulsesWaitBetweenCommands) {
   prog.EnterProgMode();
-  for (const auto& [value, word] :
-       std::vector<std::pair<int, int>>{{255, 0x3FFF}, {7, 0x3FFF}, {4, 0x3FFC}, {0, 0x3FF8}}) {
+  // Command 0 loads the configuration word, command 2 a data word.
+  const std::tuple<int, int, int> frames[] = {
+      {0, 255, 0x3FFF},  {0, 7, 0x3FFF},     {0, 4, 0x3FFC},   {0, 0, 0x3FF8},
+      {2, 0x12, 0x3412}, {2, 0x1FF, 0x34FF}, {2, 0x80, 0x3480}};
+  for (const auto& [command, value, word] : frames) {
     clear();
-    prog.LoadConfig(value);
-    EXPECT_EQ(frameWord(0x00), word) << value;
-  }
-  for (const auto& [value, word] :
-       std::vector<std::pair<int, int>>{{0x12, 0x3412}, {0x1FF, 0x34FF}, {0x80, 0x3480}}) {
-    clear();
-    prog.LoadData(value);
-    EXPECT_EQ(frameWord(0x02), word) << value;
+    command ? prog.LoadData(value) : prog.LoadConfig(value);
+    EXPECT_EQ(frameWord(command), word) << value;
   }
   // A pulse: two commands around a 1 ms wait.
   clear();

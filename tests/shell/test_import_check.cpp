@@ -4,7 +4,6 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTemporaryDir>
 
 #include "files/intelhex.h"
 #include "programmer/check.h"
@@ -12,8 +11,6 @@
 
 TEST_F(ShellTest, ImportHexTakesTheFileOverWholeOrNotAtAll) {
   createMain(false);
-  // Its place in the menu is checked with the other captions.
-  QTemporaryDir dir;
   const QString file = dir.filePath("in.hex");
   zk7::RegisterSet rs = regs();
   rs.set(zk7::CNF1, 0x23);
