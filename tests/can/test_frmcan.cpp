@@ -139,7 +139,7 @@ TEST_F(CanWindow, CheckBoxesSjwListAndShortPhaseSegment2) {
   EXPECT_EQ(texts({"lblNumTQ_2", "txtNumTQ"}), "2TQ 5");
 }
 
-TEST_F(CanWindow, IdentifierEntryAndRawIds) {
+TEST_F(CanWindow, IdentifierBytesTakeOnlyHexTypedOrPastedAndShowTheRawIds) {
   w->showRegisterSet();
   show();
   press("chkIDType_0");
@@ -161,11 +161,8 @@ TEST_F(CanWindow, IdentifierEntryAndRawIds) {
   typeAndLeave("txtTXIDn_8", "71\b");
   EXPECT_EQ(regs()[TXID1EID8], 0xAB);
   EXPECT_EQ(regs()[TXID1EID0], 0x07);
-}
 
-TEST_F(CanWindow, PastedTextNeverBecomesAWrongByte) {
-  w->showRegisterSet();
-  show();
+  // Pasted text never becomes a wrong byte.
   auto* e = Find<QLineEdit>(w, "txtTXIDn_4");
   e->setFocus(Qt::TabFocusReason);
   for (const char* paste : {"XY", "1G", " 5", "-1", "1FF", "3c"}) {

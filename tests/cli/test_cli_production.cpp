@@ -106,14 +106,12 @@ TEST_F(CliTest, ASignalDuringAChipLogsItAbortedBeforeTheProcessEnds) {
 }
 
 TEST_F(CliTest, SetShowJsonAndDiffAgree) {
-  const std::vector<std::string> fields = {"CNF1=03",  "TXID0=std:123", "reserved18=12",
-                                           "USER3=A5", "CONFIG=5",      "FOSC_KHZ=8000"};
-  auto args = fields;
-  args.insert(args.begin(), "set");
+  std::vector<std::string> set = {"set",      "CNF1=03",  "TXID0=std:123", "reserved18=12",
+                                  "USER3=A5", "CONFIG=5", "FOSC_KHZ=8000", "-o"};
   for (const char* out : {"s.dvs", "s.hex"}) {
-    args.push_back("-o"), args.push_back(Path(out));
-    ASSERT_EQ(RunCli(args).code, 0);
-    args.resize(args.size() - 2);
+    set.push_back(Path(out));
+    ASSERT_EQ(RunCli(set).code, 0);
+    set.pop_back();
   }
   const auto json = nlohmann::json::parse(RunCli({"show", Path("s.dvs"), "--json"}).out);
   EXPECT_TRUE(json["registers"]["CNF1"] == 3 && json["registers"]["reserved18"] == 0x12 &&

@@ -37,9 +37,7 @@ class MemoryMapTest : public GuiTest {
   }
   // Shows the window as "Read Device" does and lets its read run.
   void open() {
-    w->hide();
-    w->show();
-    QApplication::processEvents();
+    shown<frmMemoryMap>(WindowId::MemoryMap);
     ASSERT_FALSE(w->reading());
   }
   QLineEdit* box(int k) { return w->findChild<QLineEdit*>(QString("txtUserMemReg_%1").arg(k)); }

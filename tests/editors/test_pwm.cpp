@@ -43,12 +43,7 @@ class PwmEditor : public GuiTest {
     SetMainRefreshSection(nullptr);
     GuiTest::TearDown();
   }
-  frmPWM* open(WindowId id) {
-    frmPWM* w = window<frmPWM>(id);
-    w->show();
-    QApplication::processEvents();
-    return w;
-  }
+  frmPWM* open(WindowId id) { return shown<frmPWM>(id); }
 };
 
 TEST_F(PwmEditor, DerivedValuesAndRegisterDisplay) {
@@ -104,10 +99,8 @@ TEST_F(PwmEditor, ZeroOscillatorWarnsOncePerUserActionNeverPerRefresh) {
   App().Fosc = 0;
   regs().set(T1CON, 0x00);
   frmPWM* w = open(WindowId::PWM1);
-  ASSERT_EQ(testSeam().messages.size(), 1u);  // the activation
-  EXPECT_EQ(testSeam().messages[0].title, "Division by zero");
-  EXPECT_EQ(testSeam().messages[0].text, "Error = Division by zero");
-  EXPECT_EQ(testSeam().messages[0].icon, Seam::Icon::Critical);
+  // The activation's.
+  expectMessage("Division by zero", "Error = Division by zero", Seam::Icon::Critical);
   EXPECT_EQ(Figures(w), "-- -- -- -- --");
   for (int i = 0; i < 5; ++i) RefreshAll();
   EXPECT_EQ(testSeam().messages.size(), 1u);

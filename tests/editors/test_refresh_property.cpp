@@ -34,9 +34,10 @@ constexpr int kSidl[] = {zk7::TXID0SIDL, zk7::TXID1SIDL, zk7::TXID2SIDL,
 const WindowId kRefreshed[] = {WindowId::GPIO, WindowId::CAN, WindowId::AtoD, WindowId::PWM1,
                                WindowId::PWM2};
 
-std::string Name(int index) {
-  const char* n = zk7::RegisterName(index);
-  return *n ? n : "reserved byte " + std::to_string(index);
+// A register's name, else the image entry (reserved byte, user memory, checksum).
+std::string Name(int entry) {
+  const char* n = entry < zk7::kRegisterCount ? zk7::RegisterName(entry) : "";
+  return *n ? n : "image entry " + std::to_string(entry);
 }
 
 // The type box of identifier i (0..5) if the CAN window has one.
@@ -64,8 +65,8 @@ int SelectedOscMode() {
 std::string ForbiddenChanges(const RegisterSet& before, const RegisterSet& after,
                              const int (&typeBefore)[6], int oscBefore) {
   std::ostringstream out;
-  for (int r = 0; r < zk7::kRegisterCount; ++r) {
-    const unsigned b = before.reg(r), a = after.reg(r);
+  for (int r = 0; r < zk7::kImageSize; ++r) {
+    const unsigned b = before.entry(r), a = after.entry(r);
     if (a == b) continue;
     bool allowed = false;
     for (int i = 0; i < 6; ++i) {
@@ -75,13 +76,6 @@ std::string ForbiddenChanges(const RegisterSet& before, const RegisterSet& after
     }
     if (!allowed) out << Name(r) << ": " << zk7::Hex2(b) << " became " << zk7::Hex2(a) << "\n";
   }
-  for (int k = 0; k < zk7::kUserMemorySize; ++k)
-    if (before.user(k) != after.user(k))
-      out << "user memory " << k << ": " << zk7::Hex2(before.user(k)) << " became "
-          << zk7::Hex2(after.user(k)) << "\n";
-  if (before.ImageChecksum() != after.ImageChecksum())
-    out << "ImageChecksum: " << zk7::Hex2(before.ImageChecksum()) << " became "
-        << zk7::Hex2(after.ImageChecksum()) << "\n";
   const auto wb = static_cast<std::uint16_t>(before.ConfigWord());
   const auto wa = static_cast<std::uint16_t>(after.ConfigWord());
   const bool optionChanges =

@@ -377,7 +377,6 @@ TEST_F(CommandTest, ClosingDuringARunLeavesProgrammingModeFirst) {
   QTest::mouseClick(main->cmdProgram, Qt::LeftButton);
   EXPECT_TRUE(closed);
   EXPECT_FALSE(main->isVisible());
-  EXPECT_FALSE(App().programmer.inProgrammingMode());
   EXPECT_FALSE(emulator->inProgrammingMode());
   EXPECT_EQ(App().programmer.lineShadow() & 0x08, 0);  // programming voltage off
   EXPECT_TRUE(testSeam().messages.empty());

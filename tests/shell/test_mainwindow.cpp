@@ -35,7 +35,6 @@ TEST_F(ShellTest, StartUpShowsSplashFirstThenLoadsTheMainWindow) {
   EXPECT_TRUE(!mainExistedDuringSplash && defaultsBeforeSplash);
   EXPECT_TRUE(MainWindow() == w && w->isVisible());
   EXPECT_TRUE(w->p378->isChecked() && w->optXTAL[2]->isChecked());
-  EXPECT_EQ(App().port.base(), 0x378);
   EXPECT_EQ(App().Fosc, 4000000.0);
   EXPECT_EQ(w->txtFosc->text(), "4000");
   EXPECT_EQ(w->lblConfigWord->text(), "Config Word = 0x07");
@@ -130,7 +129,6 @@ TEST_F(ShellTest, PortCheckRunsBeforeFrequencyReadAndRefreshAndOnEachChoice) {
   emulator->setFault(zk7::EmulatorOptions::WrongAddress);
   main->p3BC->trigger();
   EXPECT_TRUE(main->p3BC->isChecked() && !main->p378->isChecked());
-  EXPECT_EQ(App().port.base(), 0x3BC);
   EXPECT_TRUE(main->statusPort->text().startsWith("0x3BC"));
   expectMessage("Check Parallel Port", "Wrong LPT Address", Seam::Icon::Critical);
 
