@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QtTest/QTest>
 #include <memory>
+#include <tuple>
 
 #include "editors/frmMemoryMap.h"
 #include "gui_support/fixture.h"
@@ -68,20 +69,17 @@ TEST_F(MemoryMapTest, DefaultChipShowsItsBytesInYellowAndKeepsItsWholeConfigurat
 }
 
 TEST_F(MemoryMapTest, ConfigurationWordDecode) {
-  struct Case {
-    std::uint16_t word;
-    const char *osc, *gp7, *config;
-  } cases[] = {
+  const std::tuple<std::uint16_t, const char*, const char*, const char*> cases[] = {
       {0x0005, "OSC Setting = XT", "GP7 = RESET Pin", "Config Word = 0x05"},
       {0x3FFA, "OSC Setting = INVALID", "GP7 = Digital Input", "Config Word = 0x02"},
       {0x000F, "OSC Setting = HS", "GP7 = RESET Pin", "Config Word = 0x07"},
   };
-  for (const Case& c : cases) {
-    chip->setConfigWord(c.word);
+  for (const auto& [word, osc, gp7, config] : cases) {
+    chip->setConfigWord(word);
     open();
-    EXPECT_EQ(label("lblOSCConfig"), c.osc) << c.word;
-    EXPECT_EQ(label("lblGP7"), c.gp7) << c.word;
-    EXPECT_EQ(label("lblConfigWord"), c.config) << c.word;
+    EXPECT_EQ(label("lblOSCConfig"), osc) << word;
+    EXPECT_EQ(label("lblGP7"), gp7) << word;
+    EXPECT_EQ(label("lblConfigWord"), config) << word;
   }
   // Without a chip the line reading low gives zeros, decoded like any word.
   chip->setFault(zk7::EmulatorOptions::NoChipLow);

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <random>
 #include <sstream>
+#include <tuple>
 
 #include "files/atomicfile.h"
 #include "files/configfile.h"
@@ -151,11 +152,7 @@ TEST(IntelHexReader, EveryMalformedFileIsRefusedNamingTheLine) {
     }
     return text;
   };
-  const struct {
-    std::string text;
-    int line;
-    const char* says;
-  } cases[] = {
+  const std::tuple<std::string, int, const char*> cases[] = {
       {with(3, ":10001000FF34FF34FF34FF34FF34EB34FF34FF3400"), 3, "checksum"},
       {with(3, ":11001000FF34FF34FF34FF34FF34EB34FF34FF34AB"), 3, "byte count"},
       {with(4, ":10002000FF34FF34FF34FF34FF34EB34FF34FF3G34"), 4, "'G'"},
@@ -173,13 +170,13 @@ TEST(IntelHexReader, EveryMalformedFileIsRefusedNamingTheLine) {
       {good + ":00000001FF\r\n", 13, "after the end record"},
       {"", 1, "without an end record"},
   };
-  for (const auto& c : cases) {
+  for (const auto& [text, line, says] : cases) {
     IntelHexContents hex;
     hex.configLow = 0x55;
     std::string error;
-    EXPECT_FALSE(ParseIntelHex(c.text, hex, error)) << c.says;
-    EXPECT_EQ(error.rfind("Line " + std::to_string(c.line) + ": ", 0), 0u) << error;
-    EXPECT_NE(error.find(c.says), std::string::npos) << error;
+    EXPECT_FALSE(ParseIntelHex(text, hex, error)) << says;
+    EXPECT_EQ(error.rfind("Line " + std::to_string(line) + ": ", 0), 0u) << error;
+    EXPECT_NE(error.find(says), std::string::npos) << error;
     EXPECT_EQ(hex.configLow, 0x55) << "nothing taken over";
   }
   // The reader is bounded and a device file is not taken for HEX.

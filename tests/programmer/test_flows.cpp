@@ -3,6 +3,8 @@
 // adapter's virtual clock.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "model/format.h"
 #include "model/image.h"
 #include "programmer/emulator.h"
@@ -150,19 +152,17 @@ TEST_P(FlowTest, SecondProgrammingFailsAtFirstWordWhoseBitsMustRise) {
 }
 
 TEST_P(FlowTest, MissingChipOrCableFailsAtTheConfigurationWordOrTheFirstWord) {
-  struct Case {
-    EmulatorOptions::Fault fault;
-    int configWord;
-    const char* read;
-  };
-  for (const Case c :
-       {Case{EmulatorOptions::NoChipHigh, 5, "7"}, Case{EmulatorOptions::NoChipLow, 7, "0"},
-        Case{EmulatorOptions::NoCable, 7, "0"}, Case{EmulatorOptions::WrongAddress, 4, "7"}}) {
-    chip->setFault(c.fault);
-    rs.setConfigWord(static_cast<std::int16_t>(c.configWord));
+  using E = EmulatorOptions;
+  const std::tuple<E::Fault, std::int16_t, const char*> cases[] = {{E::NoChipHigh, 5, "7"},
+                                                                   {E::NoChipLow, 7, "0"},
+                                                                   {E::NoCable, 7, "0"},
+                                                                   {E::WrongAddress, 4, "7"}};
+  for (const auto& [fault, configWord, read] : cases) {
+    chip->setFault(fault);
+    rs.setConfigWord(configWord);
     const FlowResult r = program();
-    EXPECT_EQ(r.title, "Failed to Program Config. Word") << c.fault;
-    EXPECT_EQ(r.text.substr(r.text.rfind("Read: ")), std::string("Read: ") + c.read) << c.fault;
+    EXPECT_EQ(r.title, "Failed to Program Config. Word") << fault;
+    EXPECT_EQ(r.text.substr(r.text.rfind("Read: ")), std::string("Read: ") + read) << fault;
   }
   // A missing chip reads all ones: configuration word 7 passes, the first word not FF fails.
   chip->setFault(EmulatorOptions::NoChipHigh);

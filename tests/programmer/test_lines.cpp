@@ -110,21 +110,19 @@ TEST_F(LinesTest, FirstLineChangesStartFromAllLinesOff) {
 TEST_F(LinesTest, CheckLPTReadsStatusOnceAndWarnsOnlyForCableOrAddress) {
   prog.InitLPTPort(0x3BC);
   EXPECT_TRUE(log.empty());  // choosing a port writes nothing
-  struct Case {
-    std::uint8_t status;
-    const char* text;
-  };
-  for (const Case c : {Case{0xFF, "Wrong LPT Address"}, Case{0x3F, "LPT Cable Not Connected"},
-                       Case{0x78, "LPT Cable Not Connected"}, Case{0x80, ""}, Case{0x10, ""}}) {
+  const char* cable = "LPT Cable Not Connected";
+  const std::pair<std::uint8_t, const char*> cases[] = {
+      {0xFF, "Wrong LPT Address"}, {0x3F, cable}, {0x78, cable}, {0x80, ""}, {0x10, ""}};
+  for (const auto& [status, said] : cases) {
     log.clear();
-    driver->status = [&] { return c.status; };
+    driver->status = [&, status = status] { return status; };
     std::string title, text;
     prog.CheckLPT([&](const std::string& t, const std::string& x) {
       title = t;
       text = x;
     });
-    EXPECT_EQ(text, c.text) << int(c.status);
-    EXPECT_EQ(title, *c.text ? "Check Parallel Port" : "");
+    EXPECT_EQ(text, said) << int(status);
+    EXPECT_EQ(title, *said ? "Check Parallel Port" : "");
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].kind, 'R');
     EXPECT_EQ(log[0].address, 0x3BD);
