@@ -9,7 +9,6 @@
 // Every other register byte, user memory, the checksum and every other bit of
 // ConfigWord must be identical.
 #include <QCheckBox>
-#include <QDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QtTest/QTest>

@@ -6,8 +6,6 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QStatusBar>
-#include <QTemporaryDir>
 #include <random>
 #include <tuple>
 
