@@ -97,9 +97,8 @@ TEST_F(CliTest, ShowRegistersAndDerivedValues) {
 
   ASSERT_EQ(RunCli({"write-dvs", "-o", Path("z.dvs"), "--fosc-khz", "0"}).code, 0);
   r = RunCli({"show", Path("z.dvs")});
-  for (const char* line :
-       {"Bit Time (us) = --\n", "PWM Period (us) = --\n", "Duty Cycle (%) = --\n",
-        "Scheduled TX (ms) = --\n", "Time Between Conversions (ms) = --\n"})
+  for (const char* line : {"Bit Time (us) = --\n", "PWM Period (us) = --\n",
+                           "Scheduled TX (ms) = --\n", "Time Between Conversions (ms) = --\n"})
     EXPECT_TRUE(Contains(r.out, line)) << line;
 
   // An old-version file: no frequency line, so the default frequency.

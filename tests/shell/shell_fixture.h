@@ -38,14 +38,13 @@ class ShellTest : public GuiTest {
     onWait = nullptr;
     GuiTest::TearDown();
   }
-  frmMain* createMain(bool show = true) {
+  void createMain(bool show = true) {
     main = std::make_unique<frmMain>();
     if (show) {
       main->show();
       main->activateWindow();
       (void)QTest::qWaitForWindowActive(main.get());
     }
-    return main.get();
   }
   // A machine whose kernel lists parallel ports at 0x378 and 0xD010 (a PCIe
   // card); the port layer and the Port menu look there. Returns its /dev.
