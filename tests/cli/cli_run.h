@@ -18,9 +18,12 @@ struct CliResult {
   std::string err;
 };
 
-inline CliResult RunCli(const std::vector<std::string>& args, char separator = '.') {
+// input stands for standard input.
+inline CliResult RunCli(const std::vector<std::string>& args, char separator = '.',
+                        const std::string& input = "") {
   std::ostringstream out, err;
-  zk7cli::Io io{out, err, false, separator};
+  std::istringstream in(input);
+  zk7cli::Io io{out, err, false, separator, &in, false};
   const int code = zk7cli::Run(args, io);
   return {code, out.str(), err.str()};
 }

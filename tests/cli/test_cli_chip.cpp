@@ -1,7 +1,6 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -29,9 +28,12 @@ class CliChip : public CliTest {
 }  // namespace
 
 TEST_F(CliChip, ProgramReadVerifyOnAPersistedChip) {
+  RegisterSet xt = defaults_;
+  xt.setConfigWord(1);
+  WriteDvs("xt.dvs", xt);
   std::ostringstream out, err;
   zk7cli::Io io{out, err, true, '.'};
-  ASSERT_EQ(zk7cli::Run({"program", "--port", port_}, io), 0) << err.str();
+  ASSERT_EQ(zk7cli::Run({"program", Path("xt.dvs"), "--port", port_}, io), 0) << err.str();
   EXPECT_EQ(out.str(), "PASSED\n");
   EXPECT_TRUE(Contains(err.str(), "] 70/70")) << "progress bar drawn";
 
@@ -40,14 +42,14 @@ TEST_F(CliChip, ProgramReadVerifyOnAPersistedChip) {
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_TRUE(Contains(r.out, "00: 00 00 00 FF F0 00 00 FF\n")) << r.out;
   EXPECT_TRUE(Contains(r.out, "40: FF FF FF FF FF FC\n"));
-  EXPECT_TRUE(Contains(r.out, "OSC Setting = HS\nGP7 = RESET Pin\nConfig Word = 0x07\n"));
-  EXPECT_EQ(RunCli({"verify", Path("default.dvs"), "--port", port_}).code, 0);
+  EXPECT_TRUE(Contains(r.out, "OSC Setting = XT\nGP7 = Digital Input\nConfig Word = 0x01\n"));
+  EXPECT_EQ(RunCli({"verify", Path("xt.dvs"), "--port", port_}).code, 0);
 
-  // What was read is taken over whole, the configuration word as read (0x3FFF).
+  // What was read is taken over whole, the configuration word as read (0x3FF9).
   ASSERT_EQ(RunCli({"read", "--port", port_, "-o", Path("back.dvs")}).code, 0);
-  EXPECT_EQ(Read("back.dvs"), FormatDeviceFile(image_, 0x3FFF, "4000"));
+  EXPECT_EQ(Read("back.dvs"), FormatDeviceFile(image_, 0x3FF9, "4000"));
   ASSERT_EQ(RunCli({"read", "--port", port_, "-o", Path("back.HEX")}).code, 0);
-  EXPECT_EQ(Read("back.HEX"), WriteIntelHex(image_.ProgramImage, 0x3FFF));
+  EXPECT_EQ(Read("back.HEX"), WriteIntelHex(image_.ProgramImage, 0x3FF9));
 }
 
 TEST_F(CliChip, DifferencesOnABurntChip) {

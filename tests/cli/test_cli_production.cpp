@@ -15,18 +15,6 @@
 
 using namespace zk7;
 
-namespace {
-
-CliResult RunWithInput(const std::vector<std::string>& args, const std::string& input) {
-  std::ostringstream out, err;
-  std::istringstream in(input);
-  zk7cli::Io io{out, err, false, '.', &in, false};
-  const int code = zk7cli::Run(args, io);
-  return {code, out.str(), err.str()};
-}
-
-}  // namespace
-
 TEST_F(CliTest, CheckAndProgramRefuseAChipHoldingAnotherConfiguration) {
   const std::string port = "emulator:" + Path("chip.txt");
   EXPECT_EQ(RunCli({"check", "--port", port}).code, 0) << "a blank chip";
@@ -68,9 +56,9 @@ TEST_F(CliTest, SerialRunsGiveConsecutiveIdentifiersAndContinueFromTheLog) {
   EXPECT_TRUE(r.code == 2 && Contains(r.err, "used up")) << r.err;
 
   // --count: one line of input per chip; the same emulated chip is refused the second time.
-  r = RunWithInput({"program", "--port", "emulator:" + Path("c.txt"), "--serial", "USER0-1=00FF",
-                    "--log", Path("l2.csv"), "--count", "3"},
-                   "\n\nq\n");
+  r = RunCli({"program", "--port", "emulator:" + Path("c.txt"), "--serial", "USER0-1=00FF", "--log",
+              Path("l2.csv"), "--count", "3"},
+             '.', "\n\nq\n");
   EXPECT_EQ(r.code, 1);
   EXPECT_TRUE(Contains(r.out, "chip 1/3  USER0-1=00FF  PASSED"));
   EXPECT_TRUE(Contains(r.out, "chip 2/3  USER0-1=0100  REFUSED at 35"));
@@ -81,9 +69,9 @@ TEST_F(CliTest, AKilledRunLeavesAWholeLog) {
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    RunWithInput({"program", "--port", "emulator", "--serial", "RXF1=std:0", "--log",
-                  Path("log.csv"), "--count", "1000", "--no-check"},
-                 std::string(1000, '\n'));
+    RunCli({"program", "--port", "emulator", "--serial", "RXF1=std:0", "--log", Path("log.csv"),
+            "--count", "1000", "--no-check"},
+           '.', std::string(1000, '\n'));
     _exit(0);
   }
   std::string text;
@@ -118,14 +106,12 @@ TEST_F(CliTest, ASignalDuringAChipLogsItAbortedBeforeTheProcessEnds) {
 }
 
 TEST_F(CliTest, SetShowJsonAndDiffAgree) {
-  const std::vector<std::string> fields = {"CNF1=03",  "TXID0=std:123", "reserved18=12",
-                                           "USER3=A5", "CONFIG=5",      "FOSC_KHZ=8000"};
-  auto args = fields;
-  args.insert(args.begin(), "set");
+  std::vector<std::string> set = {"set",      "CNF1=03",  "TXID0=std:123", "reserved18=12",
+                                  "USER3=A5", "CONFIG=5", "FOSC_KHZ=8000", "-o"};
   for (const char* out : {"s.dvs", "s.hex"}) {
-    args.push_back("-o"), args.push_back(Path(out));
-    ASSERT_EQ(RunCli(args).code, 0);
-    args.resize(args.size() - 2);
+    set.push_back(Path(out));
+    ASSERT_EQ(RunCli(set).code, 0);
+    set.pop_back();
   }
   const auto json = nlohmann::json::parse(RunCli({"show", Path("s.dvs"), "--json"}).out);
   EXPECT_TRUE(json["registers"]["CNF1"] == 3 && json["registers"]["reserved18"] == 0x12 &&

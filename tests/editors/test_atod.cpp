@@ -18,9 +18,7 @@ class AtoDWindow : public GuiTest {
  protected:
   void SetUp() override {
     GuiTest::SetUp();
-    w_ = window<frmAtoD>(WindowId::AtoD);
-    w_->show();
-    QApplication::processEvents();
+    w_ = shown<frmAtoD>(WindowId::AtoD);
   }
   void click(const QString& name) { Click(w_, name); }
   QString text(const QString& name) { return Text(w_, name); }

@@ -17,9 +17,7 @@ class GpioWindow : public GuiTest {
  protected:
   void SetUp() override {
     GuiTest::SetUp();
-    w_ = window<frmGPIO>(WindowId::GPIO);
-    w_->show();
-    QApplication::processEvents();
+    w_ = shown<frmGPIO>(WindowId::GPIO);
   }
   void click(const QString& name) { Click(w_, name); }
   QCheckBox* box(const QString& name) { return Find<QCheckBox>(w_, name); }

@@ -1,4 +1,3 @@
-#include <QApplication>
 #include <QLabel>
 #include <QRadioButton>
 #include <QSlider>
@@ -43,12 +42,7 @@ class PwmEditor : public GuiTest {
     SetMainRefreshSection(nullptr);
     GuiTest::TearDown();
   }
-  frmPWM* open(WindowId id) {
-    frmPWM* w = window<frmPWM>(id);
-    w->show();
-    QApplication::processEvents();
-    return w;
-  }
+  frmPWM* open(WindowId id) { return shown<frmPWM>(id); }
 };
 
 TEST_F(PwmEditor, DerivedValuesAndRegisterDisplay) {
@@ -104,10 +98,8 @@ TEST_F(PwmEditor, ZeroOscillatorWarnsOncePerUserActionNeverPerRefresh) {
   App().Fosc = 0;
   regs().set(T1CON, 0x00);
   frmPWM* w = open(WindowId::PWM1);
-  ASSERT_EQ(testSeam().messages.size(), 1u);  // the activation
-  EXPECT_EQ(testSeam().messages[0].title, "Division by zero");
-  EXPECT_EQ(testSeam().messages[0].text, "Error = Division by zero");
-  EXPECT_EQ(testSeam().messages[0].icon, Seam::Icon::Critical);
+  // The activation's.
+  expectMessage("Division by zero", "Error = Division by zero", Seam::Icon::Critical);
   EXPECT_EQ(Figures(w), "-- -- -- -- --");
   for (int i = 0; i < 5; ++i) RefreshAll();
   EXPECT_EQ(testSeam().messages.size(), 1u);
@@ -174,39 +166,32 @@ TEST_F(PwmEditor, SliderSetWritesTheSelectedModuleOnly) {
   EXPECT_EQ(regs()[PR2], 0xFF);
 }
 
-TEST_F(PwmEditor, DutySetKeepsOutputAndPrescalerBits) {
+TEST_F(PwmEditor, DutySetKeepsOutputAndPrescalerBitsAndCancelWritesNothing) {
   regs().set(T2CON, 0xFE);
   frmPWM* w = open(WindowId::PWM2);
   Click(w, "opt4");  // T2CON 0xDE, prescale 4
   testSeam().onModal = SlideAndPress("DCSlider", 0x201, "cmdSet");
   Press(w, kDuty);
-  EXPECT_EQ(Texts(window<frmDCSlider>(WindowId::DCSlider), {"lblDCRegVal", "lblDCResult"}),
-            QString::fromUtf8("201 513 \u00B5s"));
+  auto* dc = window<frmDCSlider>(WindowId::DCSlider);
+  EXPECT_EQ(Texts(dc, {"lblDCRegVal", "lblDCResult"}), QString::fromUtf8("201 513 \u00B5s"));
   EXPECT_EQ(regs()[PWM2DCH], 0x80);
   EXPECT_EQ(regs()[T2CON], 0x91);  // 7, 5, 4 kept; 6, 3, 2 cleared; low bits 01
   EXPECT_EQ(Texts(w, {"txtPWMReg_1", "txtDCPeriod"}), "91 513");
-}
 
-TEST_F(PwmEditor, CancelRestoresTheSliderAndWritesNothing) {
-  frmPWM* w = open(WindowId::PWM1);
-  auto* dc = window<frmDCSlider>(WindowId::DCSlider);
-  testSeam().onModal = SlideAndPress("DCSlider", 300, "cmdSet");
-  Press(w, kDuty);
+  // Cancel, or Escape, restores the slider and writes nothing.
   const RegisterSet before = regs();
   testSeam().onModal = SlideAndPress("DCSlider", 0x3FF, "cmdCancel");
   Press(w, kDuty);
-  EXPECT_EQ(dc->DCSlider->value(), 300);
-  EXPECT_EQ(dc->lblDCRegVal->text(), "12C");
+  EXPECT_EQ(Texts(dc, {"lblDCRegVal"}), "201");
+  EXPECT_EQ(dc->DCSlider->value(), 0x201);
   EXPECT_EQ(regs(), before);
-
-  // Escape cancels the same way.
   testSeam().onModal = [](QDialog* d) {
     QTest::keyClick(Find<QSlider>(d, "DCSlider"), Qt::Key_Home);
     QTest::keyClick(d, Qt::Key_Escape);
     return 0;
   };
   Press(w, kDuty);
-  EXPECT_EQ(dc->DCSlider->value(), 300);
+  EXPECT_EQ(dc->DCSlider->value(), 0x201);
   EXPECT_EQ(regs(), before);
 }
 

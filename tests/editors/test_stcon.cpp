@@ -1,4 +1,3 @@
-#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLineEdit>
@@ -16,14 +15,7 @@ namespace {
 
 class STCONEditor : public GuiTest {
  protected:
-  // Opened (again) as the main window's "Scheduled TX" button does.
-  frmSTCON* open() {
-    frmSTCON* w = window<frmSTCON>(WindowId::STCON);
-    w->hide();
-    w->show();
-    QApplication::processEvents();
-    return w;
-  }
+  frmSTCON* open() { return shown<frmSTCON>(WindowId::STCON); }
 };
 
 // Check box caption and colour, message option, base item, multiplier, register box, period.

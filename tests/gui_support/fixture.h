@@ -29,4 +29,23 @@ class GuiTest : public ::testing::Test {
     QApplication::processEvents();
   }
   zk7::RegisterSet& regs() { return App().regs; }
+  // Exactly one message was shown, with this title, icon and text (or a longer one it begins).
+  static void expectMessage(const QString& title, const QString& text, Seam::Icon icon,
+                            bool prefix = false) {
+    const auto& m = testSeam().messages;
+    ASSERT_EQ(m.size(), 1u) << title.toStdString();
+    EXPECT_TRUE(m[0].title == title && m[0].icon == icon) << m[0].title.toStdString();
+    EXPECT_TRUE(prefix ? m[0].text.startsWith(text) && m[0].text.size() > text.size()
+                       : m[0].text == text)
+        << m[0].text.toStdString();
+  }
+  // The window shown afresh, as its opener shows it.
+  template <class T>
+  T* shown(WindowId id) {
+    T* w = window<T>(id);
+    w->hide();
+    w->show();
+    QApplication::processEvents();
+    return w;
+  }
 };

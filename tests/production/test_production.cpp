@@ -36,7 +36,6 @@ class ProductionTest : public ::testing::Test {
 };
 
 TEST_F(ProductionTest, AChipHoldingAnotherConfigurationIsRefusedWithoutAPulse) {
-  EXPECT_TRUE(CheckChip(prog, rs, image, cb).fit()) << "a blank chip";
   ASSERT_EQ(ProgramChip(prog, rs, image, true, cb).record.result, ChipResult::Passed);
   EXPECT_TRUE(CheckChip(prog, rs, image, cb).fit()) << "the same configuration again";
 
@@ -45,11 +44,9 @@ TEST_F(ProductionTest, AChipHoldingAnotherConfigurationIsRefusedWithoutAPulse) {
   chip->setConfigWord(0x3FFC);                 // LP burnt already
   other.setConfigWord(WithOscMode(7, OscXT));  // needs bit 0 back
   chip->resetCounters();
-  const auto before = chip->imageWord(GPLAT);
   auto refused = ProgramChip(prog, other, image, true, cb);
   EXPECT_EQ(refused.record.result, ChipResult::Refused);
   EXPECT_EQ(chip->totalPulses(), 0);
-  EXPECT_EQ(chip->imageWord(GPLAT), before);
   ASSERT_GE(refused.unfit.size(), 3u);  // GPLAT, the checksum, the configuration word
   EXPECT_TRUE(refused.unfit[0].position == GPLAT && refused.unfit[0].chip == 0x3400 &&
               refused.unfit[0].wanted == 0x345A);

@@ -1,10 +1,6 @@
 // The emulated chip driven by hand with data-register bytes, independently of the host
-// operations, and its chip file.
+// operations, and the chip file format.
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <cstdio>
-#include <fstream>
 
 #include "programmer/emulator.h"
 #include "programmer/programmer.h"
@@ -112,47 +108,6 @@ TEST_F(HandDriven, SupplyWithoutProgrammingVoltageFirstIsNoProgrammingMode) {
   EXPECT_FALSE(chip.inProgrammingMode());
   send(0x06, 6);
   EXPECT_EQ(readWord(), 0x3FFF);  // nobody answers: the line floats high
-}
-
-TEST(EmulatorChipFile, MemoryOutlivesThePort) {
-  const std::string path = ::testing::TempDir() + "zk7_chip_" + std::to_string(::getpid());
-  std::remove(path.c_str());
-  RegisterSet rs;
-  SetDefaultRegisters(rs);
-  rs.setConfigWord(1);
-  MemoryImage written, back;
-  FlowCallbacks cb;
-  cb.wait = [](int) {};
-  PortChoice c;
-  c.kind = PortChoice::Emulator;
-  c.emulatorOptions = path;
-  const auto openPort = [&](Port& port) {
-    port.setChoice(c);
-    port.open(0x378);
-  };
-  {
-    Port port;
-    openPort(port);
-    dynamic_cast<EmulatorDriver&>(*port.driver()).useWaitClock();
-    ASSERT_TRUE(Programmer(port).ProgramDevice(rs, written, cb).ok());
-  }
-  {
-    Port port;
-    openPort(port);
-    ASSERT_TRUE(port.accessProblem().empty()) << port.accessProblem();
-    Programmer prog(port);
-    ASSERT_TRUE(prog.ReadImageWords(back, cb).ok());
-    EXPECT_EQ(back.MemMap, written.MemMap);
-    std::uint16_t cw = 0;
-    ASSERT_TRUE(prog.ReadChipConfigWord(cw, cb).ok());
-    EXPECT_EQ(cw, 0x3FF9);
-  }
-  std::ofstream(path) << "# chip\n0010 34FF\nthis is not a word\n";
-  Port port;
-  openPort(port);
-  EXPECT_EQ(port.driver(), nullptr);
-  EXPECT_NE(port.accessProblem().find("line 3"), std::string::npos) << port.accessProblem();
-  std::remove(path.c_str());
 }
 
 // Its own format, with comments and CR LF, is read (the writer's output is in the fuzz corpus).

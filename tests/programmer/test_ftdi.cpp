@@ -55,7 +55,6 @@ TEST(Ftdi, TraceEqualsTheParallelPortsAndAFrameIsOneRoundTrip) {
     if (sim) readTransfers = sim->transfers() - before;
     std::uint16_t word = 0;
     ASSERT_TRUE(prog.ReadChipConfigWord(word, cb).ok());
-    EXPECT_EQ(word, 0x3FFD);
     port.setTraceFile("", error);
     std::ifstream in(path);
     std::stringstream text;

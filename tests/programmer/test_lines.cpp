@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <tuple>
 #include <vector>
 
 #include "programmer/programmer.h"
@@ -109,21 +110,19 @@ TEST_F(LinesTest, FirstLineChangesStartFromAllLinesOff) {
 TEST_F(LinesTest, CheckLPTReadsStatusOnceAndWarnsOnlyForCableOrAddress) {
   prog.InitLPTPort(0x3BC);
   EXPECT_TRUE(log.empty());  // choosing a port writes nothing
-  struct Case {
-    std::uint8_t status;
-    const char* text;
-  };
-  for (const Case c : {Case{0xFF, "Wrong LPT Address"}, Case{0x3F, "LPT Cable Not Connected"},
-                       Case{0x78, "LPT Cable Not Connected"}, Case{0x80, ""}, Case{0x10, ""}}) {
+  const char* cable = "LPT Cable Not Connected";
+  const std::pair<std::uint8_t, const char*> cases[] = {
+      {0xFF, "Wrong LPT Address"}, {0x3F, cable}, {0x78, cable}, {0x80, ""}, {0x10, ""}};
+  for (const auto& [status, said] : cases) {
     log.clear();
-    driver->status = [&] { return c.status; };
+    driver->status = [&, status = status] { return status; };
     std::string title, text;
     prog.CheckLPT([&](const std::string& t, const std::string& x) {
       title = t;
       text = x;
     });
-    EXPECT_EQ(text, c.text) << int(c.status);
-    EXPECT_EQ(title, *c.text ? "Check Parallel Port" : "");
+    EXPECT_EQ(text, said) << int(status);
+    EXPECT_EQ(title, *said ? "Check Parallel Port" : "");
     ASSERT_EQ(log.size(), 1u);
     EXPECT_EQ(log[0].kind, 'R');
     EXPECT_EQ(log[0].address, 0x3BD);
@@ -163,17 +162,14 @@ TEST_F(LinesTest, ByteSequencesAndAccessCountsPerOperation) {
 
 TEST_F(LinesTest, FramesCarryTheWordsLeastSignificantBitFirstAndPulsesWaitBetweenCommands) {
   prog.EnterProgMode();
-  for (const auto& [value, word] :
-       std::vector<std::pair<int, int>>{{255, 0x3FFF}, {7, 0x3FFF}, {4, 0x3FFC}, {0, 0x3FF8}}) {
+  // Command 0 loads the configuration word, command 2 a data word.
+  const std::tuple<int, int, int> frames[] = {
+      {0, 255, 0x3FFF},  {0, 7, 0x3FFF},     {0, 4, 0x3FFC},   {0, 0, 0x3FF8},
+      {2, 0x12, 0x3412}, {2, 0x1FF, 0x34FF}, {2, 0x80, 0x3480}};
+  for (const auto& [command, value, word] : frames) {
     clear();
-    prog.LoadConfig(value);
-    EXPECT_EQ(frameWord(0x00), word) << value;
-  }
-  for (const auto& [value, word] :
-       std::vector<std::pair<int, int>>{{0x12, 0x3412}, {0x1FF, 0x34FF}, {0x80, 0x3480}}) {
-    clear();
-    prog.LoadData(value);
-    EXPECT_EQ(frameWord(0x02), word) << value;
+    command ? prog.LoadData(value) : prog.LoadConfig(value);
+    EXPECT_EQ(frameWord(command), word) << value;
   }
   // A pulse: two commands around a 1 ms wait.
   clear();

@@ -38,27 +38,14 @@ class ShellTest : public GuiTest {
     onWait = nullptr;
     GuiTest::TearDown();
   }
-  frmMain* createMain(bool show = true) {
+  void createMain(bool show = true) {
     main = std::make_unique<frmMain>();
     if (show) {
       main->show();
       main->activateWindow();
       (void)QTest::qWaitForWindowActive(main.get());
     }
-    return main.get();
   }
-  // Exactly one message was shown, with this title, icon and text (or a longer text with this
-  // start).
-  static void expectMessage(const QString& title, const QString& text, Seam::Icon icon,
-                            bool prefix = false) {
-    const auto& m = testSeam().messages;
-    ASSERT_EQ(m.size(), 1u) << title.toStdString();
-    EXPECT_TRUE(m[0].title == title && m[0].icon == icon) << m[0].title.toStdString();
-    EXPECT_TRUE(prefix ? m[0].text.startsWith(text) && m[0].text.size() > text.size()
-                       : m[0].text == text)
-        << m[0].text.toStdString();
-  }
-
   // A machine whose kernel lists parallel ports at 0x378 and 0xD010 (a PCIe
   // card); the port layer and the Port menu look there. Returns its /dev.
   std::string useMachineWithCard() {

@@ -1,10 +1,9 @@
 // The File menu's "Import HEX..." and "Check Chip Before Programming".
 #include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QTemporaryDir>
+#include <fstream>
 
 #include "files/intelhex.h"
 #include "programmer/check.h"
@@ -12,8 +11,6 @@
 
 TEST_F(ShellTest, ImportHexTakesTheFileOverWholeOrNotAtAll) {
   createMain(false);
-  // Its place in the menu is checked with the other captions.
-  QTemporaryDir dir;
   const QString file = dir.filePath("in.hex");
   zk7::RegisterSet rs = regs();
   rs.set(zk7::CNF1, 0x23);
@@ -34,10 +31,7 @@ TEST_F(ShellTest, ImportHexTakesTheFileOverWholeOrNotAtAll) {
   EXPECT_EQ(main->statusPath->text(), QDir::toNativeSeparators(file));
 
   // A damaged file changes nothing.
-  QFile f(file);
-  ASSERT_TRUE(f.open(QIODevice::Append));
-  f.write(":00000001FF\r\n");
-  f.close();
+  std::ofstream(file.toStdString(), std::ios::app) << ":00000001FF\r\n";
   const zk7::RegisterSet before = regs();
   testSeam().fileAnswers.push_back(file);
   main->mnuImportHEX->trigger();
