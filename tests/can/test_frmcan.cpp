@@ -247,6 +247,7 @@ TEST_F(CanWindow, BitTimingAssistantAppliesTheChosenSettingOrNothing) {
   auto work = [&](const char* rate, const char* button) {
     testSeam().onModal = [=](QDialog* d) {
       Find<QComboBox>(d, "cmbBitRate")->setCurrentText(rate);
+      Screenshot(d, "bittiming");
       Click(d, button);
       return d->result();
     };
@@ -306,6 +307,8 @@ TEST_F(CanWindow, FilterDesignAppliedThenTested) {
   };
   press("cmdAcceptanceFilters");
   EXPECT_EQ(texts({"chkIDType_4", "lblRXM", "lblRXF0", "lblRXF1"}), "Std ID 7FE 120 12A");
+  show();
+  Screenshot(w, "can");
   EXPECT_EQ(regs()[RXF1SIDL] & kSIDLExtended, 0);
   const RegisterSet applied = regs();
   testSeam().onModal = [&](QDialog* d) {
@@ -318,6 +321,7 @@ TEST_F(CanWindow, FilterDesignAppliedThenTested) {
     }
     EXPECT_EQ(results.join(", "), "Taken by RXF1, Not taken");
     Find<QLineEdit>(d, "txtDesignIDs")->setText("100 101 102 103 110 111");
+    Screenshot(d, "filters");
     Click(d, "cmdCancel");
     return d->result();
   };

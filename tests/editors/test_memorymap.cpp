@@ -9,6 +9,7 @@
 #include <tuple>
 
 #include "editors/frmMemoryMap.h"
+#include "gui_support/controls.h"
 #include "gui_support/fixture.h"
 #include "programmer/emulator.h"
 #include "shell/guiflow.h"
@@ -66,6 +67,7 @@ TEST_F(MemoryMapTest, DefaultChipShowsItsBytesInYellowAndKeepsItsWholeConfigurat
   EXPECT_EQ(App().ChipConfigWord, 0x3FFF);
   EXPECT_EQ(regs(), before);  // nothing is taken over before "Load to Memory"
   EXPECT_TRUE(testSeam().messages.empty());
+  Screenshot(w, "memorymap");
 }
 
 TEST_F(MemoryMapTest, ConfigurationWordDecode) {

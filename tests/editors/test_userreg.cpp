@@ -6,6 +6,7 @@
 #include <QtTest/QTest>
 
 #include "editors/frmUserReg.h"
+#include "gui_support/controls.h"
 #include "gui_support/fixture.h"
 
 namespace {
@@ -99,6 +100,8 @@ TEST_F(UserRegTest, CancelAndEscapeHideAndKeepTheEdit) {
   expected.setUser(11, 0x07);
   expected.setUser(12, 0xC1);
   EXPECT_EQ(regs(), expected);  // and nothing else changed
+  reopen();
+  Screenshot(w, "userreg");
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QStringList>
 #include <QTest>
+#include <QWidget>
 #include <initializer_list>
 #include <ostream>
 
@@ -41,4 +42,11 @@ inline QString Texts(const QObject* parent, std::initializer_list<QString> names
 }
 inline QString Text(const QObject* parent, const QString& name) {
   return Texts(parent, {name});
+}
+
+// Saves a picture of w as NAME.png into ZK7_SCREENSHOT_DIR when it is set:
+// the README's screenshots come from these test runs.
+inline void Screenshot(QWidget* w, const QString& name) {
+  const QString dir = qEnvironmentVariable("ZK7_SCREENSHOT_DIR");
+  if (!dir.isEmpty()) w->grab().save(dir + "/" + name + ".png");
 }
