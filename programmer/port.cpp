@@ -133,7 +133,8 @@ struct Port::Impl {
   bool fixedDriver = false;     // set by setDriver: open() keeps it
   std::string emulatorOptions;  // options the current emulator was made with
   std::uint16_t base = 0x378;
-  std::string problem;
+  std::string problem;        // found by open()
+  std::string driverProblem;  // the driver's own, as last asked
   std::FILE* trace = nullptr;
   int claims = 0;  // nesting depth of claim()
   PowerWatch watch;
@@ -142,9 +143,6 @@ struct Port::Impl {
     if (trace) std::fclose(trace);
     trace = nullptr;
     watch.traceFd = -1;
-  }
-  void noteDriverProblem() {
-    if (problem.empty() && driver) problem = driver->problem();
   }
   void noteWrite(std::uint16_t address, std::uint8_t value) {
     watch.address = address;
@@ -364,8 +362,11 @@ std::uint16_t Port::base() const {
 }
 
 const std::string& Port::accessProblem() const {
-  d_->noteDriverProblem();
-  return d_->problem;
+  // A problem found when the port was opened stays; a driver's own problem is
+  // asked afresh, so one that went away (a chip file saved again) goes too.
+  if (!d_->problem.empty() || !d_->driver) return d_->problem;
+  d_->driverProblem = d_->driver->problem();
+  return d_->driverProblem;
 }
 
 std::string Port::description() const {

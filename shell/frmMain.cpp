@@ -28,6 +28,7 @@
 #include "files/intelhex.h"
 #include "model/format.h"
 #include "model/registers.h"
+#include "production/run.h"
 #include "programmer/check.h"
 #include "programmer/discovery.h"
 #include "shell/app.h"
@@ -658,27 +659,17 @@ void frmMain::programDevice() {
 
   zk7::FlowCallbacks cb = GuiFlowCallbacks();
   cb.progress = [this](int position) { Progress->setValue(position); };
-  zk7::FlowResult result;
-  bool refused = false;
-  if (mnuCheckChip->isChecked()) {
-    // A chip that cannot take the image is refused before any programming pulse.
-    const zk7::ChipCheck check = zk7::CheckChip(App().programmer, App().regs, App().image, cb);
-    result = check.read;
-    if (result.ok() && !check.unfit.empty()) {
-      QStringList lines{zk7::UnfitText()};
-      for (const auto& line : zk7::UnfitWordLines(check.unfit)) lines << Q(line);
-      lines << zk7::NothingBurntText();
-      Seam::instance().message(this, zk7::UnfitTitle(), lines.join("\r\n"), Seam::Icon::Critical);
-      refused = true;
-    }
-  }
-  if (result.ok() && !refused) result = App().programmer.ProgramDevice(App().regs, App().image, cb);
-  // A port that failed during the run (an emulated chip whose file could not
-  // be written) spoils a pass: the chip does not hold what would be said.
-  if (result.ok() && !App().port.accessProblem().empty()) {
-    result.status = zk7::FlowResult::Failed;
-    result.title = "Check Parallel Port";
-    result.text = App().port.accessProblem();
+  // With the check on, a chip that cannot take the image is refused before any
+  // programming pulse; a port that failed during the run spoils a pass.
+  const zk7::ChipOutcome outcome =
+      zk7::ProgramChip(App().programmer, App().regs, App().image, mnuCheckChip->isChecked(), cb);
+  const zk7::FlowResult& result = outcome.flow;
+  const bool refused = outcome.record.result == zk7::ChipResult::Refused;
+  if (refused) {
+    QStringList lines{zk7::UnfitText()};
+    for (const auto& line : zk7::UnfitWordLines(outcome.unfit)) lines << Q(line);
+    lines << zk7::NothingBurntText();
+    Seam::instance().message(this, zk7::UnfitTitle(), lines.join("\r\n"), Seam::Icon::Critical);
   }
 
   switch (refused ? zk7::FlowResult::Aborted : result.status) {
