@@ -92,14 +92,6 @@ std::string_view Trimmed(std::string_view t) {
 
 }  // namespace
 
-unsigned BrokenBitTimingRules(int sjw, int prop, int ps1, int ps2) {
-  unsigned broken = 0;
-  if (ps2 < 2) broken |= kRulePs2AtLeast2;
-  if (ps2 <= sjw) broken |= kRulePs2AboveSjw;
-  if (prop + ps1 < ps2) broken |= kRuleSeg1AtLeastPs2;
-  return broken;
-}
-
 int DefaultSamplePointPermille(std::int64_t bitrate) {
   if (bitrate > 800000) return 750;
   if (bitrate > 500000) return 800;

@@ -35,16 +35,23 @@ double SamplePointPercent(int prop, int ps1, int numTQ) {
   return (1.0 + prop + ps1) / numTQ * 100.0;
 }
 
+unsigned BrokenBitTimingRules(int sjw, int prop, int ps1, int ps2) {
+  unsigned broken = 0;
+  if (ps2 < 2) broken |= kRulePs2AtLeast2;
+  if (ps2 <= sjw) broken |= kRulePs2AboveSjw;
+  if (prop + ps1 < ps2) broken |= kRuleSeg1AtLeastPs2;
+  return broken;
+}
+
 std::string TimingWarnings(int sjw, int prop, int ps1, int ps2Field, bool btlmode) {
-  const int ps2 = EffectivePS2(ps1, ps2Field, btlmode);
+  const unsigned broken =
+      BrokenBitTimingRules(sjw, prop, ps1, EffectivePS2(ps1, ps2Field, btlmode));
   std::string s;
-  auto add = [&](const char* w) {
+  for (const auto& rule : kBitTimingRules) {
+    if (!(broken & rule.rule)) continue;
     if (!s.empty()) s += "; ";
-    s += w;
-  };
-  if (ps2 < 2) add("PS2 shorter than 2 TQ");
-  if (ps2 <= sjw) add("PS2 not longer than SJW");
-  if (prop + ps1 < ps2) add("PropSeg + PS1 shorter than PS2");
+    s += rule.broken;
+  }
   return s;
 }
 

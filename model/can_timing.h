@@ -72,6 +72,25 @@ constexpr int EffectivePS2(int ps1, int ps2, bool btlmode) {
   return btlmode ? ps2 : (ps1 > kInformationProcessingTQ ? ps1 : kInformationProcessingTQ);
 }
 
+// Rules a controller of this layout needs; a setting may break them.
+enum BitTimingRule : unsigned {
+  kRulePs2AtLeast2 = 1,     // PS2 at least 2 TQ
+  kRulePs2AboveSjw = 2,     // PS2 longer than SJW
+  kRuleSeg1AtLeastPs2 = 4,  // Prop + PS1 at least PS2
+};
+struct BitTimingRuleInfo {
+  BitTimingRule rule;
+  const char* broken;  // what a breaking setting does, as a warning
+  const char* key;     // name in JSON output
+};
+constexpr std::array<BitTimingRuleInfo, 3> kBitTimingRules{{
+    {kRulePs2AtLeast2, "PS2 shorter than 2 TQ", "ps2_below_2"},
+    {kRulePs2AboveSjw, "PS2 not longer than SJW", "ps2_not_above_sjw"},
+    {kRuleSeg1AtLeastPs2, "PropSeg + PS1 shorter than PS2", "seg1_below_ps2"},
+}};
+// The rules these lengths break, as BitTimingRule bits.
+unsigned BrokenBitTimingRules(int sjw, int prop, int ps1, int ps2);
+
 // What a CAN controller of this layout needs and the settings break, as one
 // line ("" when nothing is wrong), judged on the phase segment 2 the
 // controller uses (EffectivePS2): PS2 at least 2 TQ, PS2 longer than SJW,
