@@ -21,12 +21,58 @@ namespace {
 constexpr int kRateCheckMs = 30;
 constexpr double kRateTolerance = 1.25;
 
+// Times a moment of every line off; false with why when the pins run faster
+// than the chip's pinRate, which would cut programming pulses short.
+bool CheckPinRate(FtdiBackend& backend, std::string& error) {
+  const int rate = backend.chip().pinRate;
+  const std::vector<std::uint8_t> off(HoldBytes(kRateCheckMs, rate), kLinesOff);
+  std::vector<std::uint8_t> echo;
+  const std::int64_t start = backend.nowNs();
+  if (!backend.transfer(off, echo, error)) {
+    error = backend.name() + ": " + error;
+    return false;
+  }
+  const std::int64_t ns = std::max<std::int64_t>(backend.nowNs() - start, 1);
+  const double measured = static_cast<double>(off.size()) * 1e9 / static_cast<double>(ns);
+  if (measured > kRateTolerance * rate) {
+    error = backend.name() + ": its pins change about " +
+            std::to_string(static_cast<long>(measured)) + " times a second, faster than the " +
+            std::to_string(rate) +
+            " this program counts its waits in; programming pulses could be cut short, so the "
+            "adapter is not used.";
+    return false;
+  }
+  return true;
+}
+
+// Holds the USB device only while the port is claimed, so other programs can
+// use the adapter in between.
 class FtdiDriver : public PortDriver {
  public:
   explicit FtdiDriver(std::unique_ptr<FtdiBackend> backend)
       : backend_(std::move(backend)), queue_(*backend_, kFtdiQueueLimit) {}
   // What is queued still reaches the pins; the lines then stay as they are.
-  ~FtdiDriver() override { queue_.send(); }
+  ~FtdiDriver() override { release(); }
+
+  bool claim(std::string& error) override {
+    if (open_) return true;
+    if (!backend_->open(error)) return false;
+    // The pins' rate is a property of the adapter: timed once per driver.
+    if (!rateChecked_ && !CheckPinRate(*backend_, error)) {
+      backend_->close();
+      return false;
+    }
+    rateChecked_ = true;
+    open_ = true;
+    queue_.restart();
+    return true;
+  }
+  void release() override {
+    if (!open_) return;
+    queue_.send();
+    backend_->close();
+    open_ = false;
+  }
 
   std::uint8_t read(std::uint16_t /*address*/) override {
     queue_.sample();
@@ -59,6 +105,8 @@ class FtdiDriver : public PortDriver {
  private:
   std::unique_ptr<FtdiBackend> backend_;
   FtdiQueue queue_;
+  bool open_ = false;
+  bool rateChecked_ = false;
 };
 
 #ifdef ZK7_HAVE_LIBFTDI
@@ -85,14 +133,14 @@ const FtdiChip* ChipOfType(ftdi_chip_type type) {
 
 class LibFtdiBackend : public FtdiBackend {
  public:
-  LibFtdiBackend() : ctx_(ftdi_new()) {}
+  explicit LibFtdiBackend(const FtdiAddress& address) : ctx_(ftdi_new()), address_(address) {}
   ~LibFtdiBackend() override {
-    // The adapter stays in bit-bang mode, so the lines keep their last (off) levels.
-    if (ctx_ && opened_) ftdi_usb_close(ctx_);
+    close();
     if (ctx_) ftdi_free(ctx_);
   }
 
-  bool open(const FtdiAddress& address, std::string& error) {
+  bool open(std::string& error) override {
+    if (opened_) return true;
     if (!ctx_) {
       error = "libftdi could not start";
       return false;
@@ -101,17 +149,17 @@ class LibFtdiBackend : public FtdiBackend {
     int rc = -3;
     std::string tried;
     for (const FtdiChip& row : kFtdiChips) {
-      const bool wanted = address.anyDefault
+      const bool wanted = address_.anyDefault
                               ? row.byDefault
-                              : row.vendor == address.vendor && row.product == address.product;
+                              : row.vendor == address_.vendor && row.product == address_.product;
       if (!wanted) continue;
-      tried += (tried.empty() ? "" : ", ") + FtdiPortText(row.vendor, row.product, address.serial);
-      rc = openIds(row.vendor, row.product, address.serial);
+      tried += (tried.empty() ? "" : ", ") + FtdiPortText(row.vendor, row.product, address_.serial);
+      rc = openIds(row.vendor, row.product, address_.serial);
       if (rc != -3) break;
     }
-    if (!address.anyDefault && tried.empty()) {  // ids outside the table
-      tried = FtdiPortText(address.vendor, address.product, address.serial);
-      rc = openIds(address.vendor, address.product, address.serial);
+    if (!address_.anyDefault && tried.empty()) {  // ids outside the table
+      tried = FtdiPortText(address_.vendor, address_.product, address_.serial);
+      rc = openIds(address_.vendor, address_.product, address_.serial);
     }
     if (rc < 0) {
       error = openProblem(rc, tried);
@@ -119,11 +167,12 @@ class LibFtdiBackend : public FtdiBackend {
     }
     opened_ = true;
     chip_ = ChipOfType(ctx_->type);
-    serial_ = address.serial.empty() ? readSerial() : address.serial;
+    pinAddress();
     if (!chip_) {
       error = name() +
               ": this FTDI chip has no synchronous bit-bang mode we drive "
               "(FT232R, FT232H and FT2232 do)";
+      close();
       return false;
     }
     // Latch the all-lines-off byte while every pin is still an input, then
@@ -136,9 +185,16 @@ class LibFtdiBackend : public FtdiBackend {
         ftdi_set_bitmode(ctx_, kFtdiOutputPins, BITMODE_SYNCBB) < 0 || ftdi_tcioflush(ctx_) < 0) {
       if (error.empty()) error = ftdi_get_error_string(ctx_);
       error = name() + ": setting up synchronous bit-bang mode failed: " + error;
+      close();
       return false;
     }
     return true;
+  }
+
+  void close() override {
+    // The adapter stays in bit-bang mode, so the lines keep their last (off) levels.
+    if (opened_) ftdi_usb_close(ctx_);
+    opened_ = false;
   }
 
   bool transfer(const std::vector<std::uint8_t>& out, std::vector<std::uint8_t>& echo,
@@ -174,7 +230,7 @@ class LibFtdiBackend : public FtdiBackend {
   const FtdiChip& chip() const override { return chip_ ? *chip_ : kFtdiChips[0]; }
   std::string name() const override {
     return std::string(chip_ ? chip_->name : "FTDI adapter") +
-           (serial_.empty() ? "" : " " + serial_);
+           (address_.serial.empty() ? "" : " " + address_.serial);
   }
 
  private:
@@ -183,15 +239,20 @@ class LibFtdiBackend : public FtdiBackend {
                               serial.empty() ? nullptr : serial.c_str());
   }
 
-  std::string readSerial() const {
+  // Later opens take this very device: the ids it has and its serial number,
+  // read while it is open, so a bare "ftdi" does not move to another adapter.
+  void pinAddress() {
     libusb_device_descriptor desc{};
-    unsigned char text[128] = {};
     libusb_device* dev = libusb_get_device(ctx_->usb_dev);
-    if (libusb_get_device_descriptor(dev, &desc) < 0 || desc.iSerialNumber == 0 ||
-        libusb_get_string_descriptor_ascii(ctx_->usb_dev, desc.iSerialNumber, text, sizeof text) <
+    if (libusb_get_device_descriptor(dev, &desc) < 0) return;
+    unsigned char text[128] = {};
+    if (address_.serial.empty() && desc.iSerialNumber != 0 &&
+        libusb_get_string_descriptor_ascii(ctx_->usb_dev, desc.iSerialNumber, text, sizeof text) >
             0)
-      return {};
-    return reinterpret_cast<const char*>(text);
+      address_.serial = reinterpret_cast<const char*>(text);
+    address_.anyDefault = false;
+    address_.vendor = desc.idVendor;
+    address_.product = desc.idProduct;
   }
 
   // Chosen by libftdi's return code, so each kind gets its fix.
@@ -204,17 +265,17 @@ class LibFtdiBackend : public FtdiBackend {
                "(lsusb shows them).";
       case -4:
         return tried + ": cannot open the USB device (" + reason + ")." + kUdevHint;
-      case -5:
-        return tried + ": another program holds the adapter (" + reason + "); close it.";
+      case -5:  // libusb could not claim its interface: another program has it
+        return FtdiInUseText(chip_ ? name() : tried);
       default:
         return tried + ": " + reason;
     }
   }
 
   ftdi_context* ctx_;
+  FtdiAddress address_;
   bool opened_ = false;
   const FtdiChip* chip_ = nullptr;
-  std::string serial_;
 };
 
 #endif  // ZK7_HAVE_LIBFTDI
@@ -223,24 +284,9 @@ class LibFtdiBackend : public FtdiBackend {
 
 std::unique_ptr<PortDriver> MakeFtdiDriver(std::unique_ptr<FtdiBackend> backend,
                                            std::string& error) {
-  const int rate = backend->chip().pinRate;
-  const std::vector<std::uint8_t> off(HoldBytes(kRateCheckMs, rate), kLinesOff);
-  std::vector<std::uint8_t> echo;
-  const std::int64_t start = backend->nowNs();
-  if (!backend->transfer(off, echo, error)) {
-    error = backend->name() + ": " + error;
-    return nullptr;
-  }
-  const std::int64_t ns = std::max<std::int64_t>(backend->nowNs() - start, 1);
-  const double measured = static_cast<double>(off.size()) * 1e9 / static_cast<double>(ns);
-  if (measured > kRateTolerance * rate) {
-    error = backend->name() + ": its pins change about " +
-            std::to_string(static_cast<long>(measured)) + " times a second, faster than the " +
-            std::to_string(rate) +
-            " this program counts its waits in; programming pulses could be cut short, so the "
-            "adapter is not used.";
-    return nullptr;
-  }
+  // Opened and closed once, so a missing adapter or permission shows now.
+  if (!backend->open(error)) return nullptr;
+  backend->close();
   return std::make_unique<FtdiDriver>(std::move(backend));
 }
 
@@ -248,9 +294,7 @@ std::unique_ptr<PortDriver> OpenFtdi(const std::string& usb, std::string& error)
   FtdiAddress address;
   if (!ParseFtdiAddress(usb, address, error)) return nullptr;
 #ifdef ZK7_HAVE_LIBFTDI
-  auto backend = std::make_unique<LibFtdiBackend>();
-  if (!backend->open(address, error)) return nullptr;
-  return MakeFtdiDriver(std::move(backend), error);
+  return MakeFtdiDriver(std::make_unique<LibFtdiBackend>(address), error);
 #else
   error = FtdiUnavailableReason();
   return nullptr;

@@ -18,15 +18,17 @@ namespace zk7 {
 // an FT232R, so the windows stay live during a long run of pulses.
 constexpr std::size_t kFtdiQueueLimit = 16384;
 
-// Opens the adapter that usb (the text after "ftdi:") names and puts it in
-// synchronous bit-bang mode; nullptr with why and what fixes it in error. In
-// a build without libftdi it always refuses and names the package to install.
+// The driver for the adapter that usb (the text after "ftdi:") names; nullptr
+// with why and what fixes it in error when it cannot be found or opened. In a
+// build without libftdi it always refuses and names the package to install.
 std::unique_ptr<PortDriver> OpenFtdi(const std::string& usb, std::string& error);
 
-// The driver over an opened backend. It first holds every line off for a
-// moment and times it: an adapter whose pins run faster than its chip's
-// pinRate would cut programming pulses short, so it is refused (nullptr,
-// error says why).
+// The driver over a backend. The device is opened and closed once here, so a
+// missing adapter or permission shows at once (nullptr, error says why); it is
+// then held only while the port is claimed and closed at release, once every
+// queued byte was sent. The first claim holds every line off for a moment and
+// times it: an adapter whose pins run faster than its chip's pinRate would cut
+// programming pulses short, so it is refused (the claim fails, error says why).
 std::unique_ptr<PortDriver> MakeFtdiDriver(std::unique_ptr<FtdiBackend> backend,
                                            std::string& error);
 

@@ -1,5 +1,7 @@
 #include "programmer/ftdi_sim.h"
 
+#include "programmer/protocol.h"
+
 namespace zk7 {
 
 SimulatedFtdi::SimulatedFtdi(std::unique_ptr<EmulatorDriver> chip, const FtdiChip& type,
@@ -11,10 +13,38 @@ SimulatedFtdi::SimulatedFtdi(std::unique_ptr<EmulatorDriver> chip, const FtdiChi
   chip_->setClock([this] { return static_cast<std::int64_t>(clockNs_); });
 }
 
+bool SimulatedFtdi::open(std::string& error) {
+  if (open_) return true;
+  if (unplugged_) {
+    error = "no adapter found at ftdi:0403:6001";
+    return false;
+  }
+  if (busy_) {
+    error = FtdiInUseText(name());
+    return false;
+  }
+  clockNs_ += roundTripNs_;
+  latch_ = kLinesOff;
+  chip_->write(0, latch_);
+  open_ = true;
+  ++opens_;
+  return true;
+}
+
+void SimulatedFtdi::close() {
+  if (!open_) return;
+  open_ = false;
+  ++closes_;
+}
+
 bool SimulatedFtdi::transfer(const std::vector<std::uint8_t>& out, std::vector<std::uint8_t>& echo,
                              std::string& error) {
   if (unplugged_) {
     error = "USB write failed: LIBUSB_ERROR_NO_DEVICE";
+    return false;
+  }
+  if (!open_) {
+    error = "USB write failed: the device is not open";
     return false;
   }
   ++transfers_;

@@ -19,6 +19,10 @@ class SimulatedFtdi : public FtdiBackend {
   explicit SimulatedFtdi(std::unique_ptr<EmulatorDriver> chip, const FtdiChip& type = kFtdiChips[0],
                          std::int64_t roundTripNs = 1000000, double rateFactor = 1.0);
 
+  // Opening costs one round trip (the control transfers that set up bit-bang
+  // mode) and latches every line off; it is refused while busy or unplugged.
+  bool open(std::string& error) override;
+  void close() override;
   bool transfer(const std::vector<std::uint8_t>& out, std::vector<std::uint8_t>& echo,
                 std::string& error) override;
   std::int64_t nowNs() const override { return clockNs_; }
@@ -27,8 +31,13 @@ class SimulatedFtdi : public FtdiBackend {
 
   EmulatorDriver& emulator() { return *chip_; }
   int transfers() const { return transfers_; }
-  // Makes every transfer from now on fail, as an unplugged adapter's would.
+  int opens() const { return opens_; }
+  int closes() const { return closes_; }
+  bool isOpen() const { return open_; }
+  // Makes every transfer and open from now on fail, as an unplugged adapter's would.
   void unplug() { unplugged_ = true; }
+  // While busy, open() is refused as when another program holds the adapter.
+  void setBusy(bool busy) { busy_ = busy; }
 
  private:
   std::unique_ptr<EmulatorDriver> chip_;
@@ -38,7 +47,11 @@ class SimulatedFtdi : public FtdiBackend {
   double clockNs_ = 0;
   std::uint8_t latch_ = 0xFF;
   int transfers_ = 0;
+  int opens_ = 0;
+  int closes_ = 0;
+  bool open_ = false;
   bool unplugged_ = false;
+  bool busy_ = false;
 };
 
 }  // namespace zk7

@@ -50,6 +50,10 @@ std::uint8_t StatusFromPins(std::uint8_t pins) {
   return static_cast<std::uint8_t>(kStatusConnected | (pins & kFtdiReadBackPin));
 }
 
+std::string FtdiInUseText(const std::string& name) {
+  return "USB adapter " + name + " is in use by another program";
+}
+
 std::size_t HoldBytes(int ms, int pinRate) {
   if (ms <= 0) return 0;
   // Rounded up, and one more: the hold never falls short by a fraction of a byte.
@@ -92,6 +96,14 @@ std::vector<std::uint8_t> FtdiQueue::takeSamples() {
   std::vector<std::uint8_t> taken;
   taken.swap(samples_);
   return taken;
+}
+
+void FtdiQueue::restart() {
+  out_.clear();
+  marks_.clear();
+  samples_.clear();
+  last_ = kLinesOff;
+  problem_.clear();
 }
 
 }  // namespace zk7

@@ -57,14 +57,23 @@ std::string FtdiPortText(std::uint16_t vendor, std::uint16_t product, const std:
 // paths compare equal (the cable check does not read them).
 std::uint8_t StatusFromPins(std::uint8_t pins);
 
+// "USB adapter FT232R A1B2C3D4 is in use by another program".
+std::string FtdiInUseText(const std::string& name);
+
 // Pin bytes that keep the lines still for at least ms at pinRate bytes per second.
 std::size_t HoldBytes(int ms, int pinRate);
 
-// The USB side of an opened adapter, already in synchronous bit-bang mode with
-// kFtdiOutputPins as outputs: libftdi on hardware, a simulated device in tests.
+// The USB side of an adapter: libftdi on hardware, a simulated device in tests.
 class FtdiBackend {
  public:
   virtual ~FtdiBackend() = default;
+  // Opens the USB device (taking it from other programs) and puts it in
+  // synchronous bit-bang mode with kFtdiOutputPins as outputs, all lines off.
+  // False with a sentence in error: not found, no permission, or
+  // FtdiInUseText() when another program holds it.
+  virtual bool open(std::string& error) = 0;
+  // Gives the device back; the lines keep their last levels. Transfers fail until open().
+  virtual void close() = 0;
   // Sends out to the pins in order and fills echo with one sample per byte.
   // False with the reason in error when the transfer failed.
   virtual bool transfer(const std::vector<std::uint8_t>& out, std::vector<std::uint8_t>& echo,
@@ -89,6 +98,9 @@ class FtdiQueue {
   // Sends everything queued; the samples' status bytes join takeSamples().
   void send();
   std::vector<std::uint8_t> takeSamples();
+  // After the device was opened afresh: its lines are all off and an earlier
+  // failure (an unplugged adapter, now back) no longer stops sending.
+  void restart();
   // The first failure. After it nothing is sent and samples read 0xFF, as
   // from a port that cannot be reached.
   const std::string& problem() const { return problem_; }

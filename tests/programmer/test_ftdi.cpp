@@ -109,16 +109,50 @@ TEST(Ftdi, CableCheckSaysItCannotCheckAndAFailedAdapterReadsAllOnes) {
   });
   EXPECT_NE(text.find("cannot be checked"), std::string::npos) << text;
 
+  std::string error;
+  ASSERT_TRUE(port.claim(error)) << error;
   sim->unplug();
   EXPECT_EQ(prog.ReadData(), 0x3FFF);
   EXPECT_NE(port.accessProblem().find("LIBUSB_ERROR_NO_DEVICE"), std::string::npos);
   const int transfers = sim->transfers();
   prog.ReadData();  // after a failure nothing more is sent (no time-out per frame)
   EXPECT_EQ(sim->transfers(), transfers);
+  port.release();
 
   // Pins running twice as fast as waits are counted in would halve every pulse.
-  EXPECT_NE(UsbDriver(sim, 1.0), nullptr);
-  EXPECT_EQ(UsbDriver(sim, 2.0), nullptr);
+  port.setDriver(UsbDriver(sim, 2.0));
+  EXPECT_FALSE(port.claim(error));
+  EXPECT_NE(error.find("faster than the 500000"), std::string::npos) << error;
+  EXPECT_FALSE(sim->isOpen());
+}
+
+TEST(Ftdi, TheAdapterIsOpenOnlyDuringAFlowAndABusyOneIsNamedAndSentNothing) {
+  Port port;
+  SimulatedFtdi* sim = nullptr;
+  port.setDriver(UsbDriver(sim));
+  EXPECT_TRUE(sim->opens() == 1 && !sim->isOpen());  // found and given back at once
+  Programmer prog(port);
+  prog.InitLPTPort(0x378);
+  std::uint16_t word = 0;
+  int sent[2] = {};
+  for (int flow = 0; flow < 2; ++flow) {
+    const int before = sim->transfers();
+    ASSERT_TRUE(prog.ReadChipConfigWord(word, FlowCallbacks{}).ok());
+    sent[flow] = sim->transfers() - before;
+    // Closed after the flow, every byte sent (a send to a closed adapter fails).
+    EXPECT_TRUE(sim->opens() == 2 + flow && sim->closes() == 2 + flow && !sim->isOpen());
+    EXPECT_EQ(port.accessProblem(), "");
+    EXPECT_FALSE(sim->emulator().inProgrammingMode());
+  }
+  EXPECT_EQ(sent[0], sent[1] + 1);  // the pins' rate is timed at the first claim only
+
+  sim->setBusy(true);
+  const int before = sim->transfers();
+  const FlowResult r = prog.ReadChipConfigWord(word, FlowCallbacks{});
+  EXPECT_EQ(r.status, FlowResult::Busy);
+  EXPECT_EQ(r.text, "USB adapter FT232R SIMULATED is in use by another program");
+  EXPECT_EQ(sim->transfers(), before);
+  EXPECT_FALSE(sim->isOpen());
 }
 
 }  // namespace
