@@ -57,12 +57,6 @@ class FtdiDriver : public PortDriver {
   bool claim(std::string& error) override {
     if (open_) return true;
     if (!backend_->open(error)) return false;
-    // The pins' rate is a property of the adapter: timed once per driver.
-    if (!rateChecked_ && !CheckPinRate(*backend_, error)) {
-      backend_->close();
-      return false;
-    }
-    rateChecked_ = true;
     open_ = true;
     queue_.restart();
     return true;
@@ -106,7 +100,6 @@ class FtdiDriver : public PortDriver {
   std::unique_ptr<FtdiBackend> backend_;
   FtdiQueue queue_;
   bool open_ = false;
-  bool rateChecked_ = false;
 };
 
 #ifdef ZK7_HAVE_LIBFTDI
@@ -284,9 +277,12 @@ class LibFtdiBackend : public FtdiBackend {
 
 std::unique_ptr<PortDriver> MakeFtdiDriver(std::unique_ptr<FtdiBackend> backend,
                                            std::string& error) {
-  // Opened and closed once, so a missing adapter or permission shows now.
+  // Opened once when chosen, so a missing adapter or permission shows now, and
+  // its pins timed: their rate is the adapter's own, so once is enough.
   if (!backend->open(error)) return nullptr;
+  const bool rateOk = CheckPinRate(*backend, error);
   backend->close();
+  if (!rateOk) return nullptr;
   return std::make_unique<FtdiDriver>(std::move(backend));
 }
 
