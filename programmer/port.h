@@ -144,8 +144,8 @@ class Port {
   // another program", within claimTimeoutMs. A port that cannot be reached at
   // all claims nothing and returns true: its reads give 0xFF as before.
   bool claim(std::string& error);
-  // At the outermost release a port whose lines are still powered (VPP or VDD
-  // on) first leaves programming mode: VPP off, VDD off, nPRG off. The
+  // At the outermost release a port whose lines are still powered (VPP, VDD or
+  // nPRG on) first leaves programming mode: VPP off, VDD off, nPRG off. The
   // destructor and the end of the process (exit) do the same.
   void release();
   std::uint16_t base() const;

@@ -26,8 +26,11 @@ constexpr std::uint8_t kVppOnBit = 0x08;   // programming voltage, on while set
 constexpr std::uint8_t kVddOffBit = 0x10;  // supply, on while clear
 constexpr std::uint8_t kPrgOffBit = 0x80;  // programming-mode select, on while clear
 
+// True until leaving programming mode is complete: VPP or VDD on, or the
+// programming-mode select still on (a run stopped between the last two writes
+// of leaving must still get its nPRG off).
 inline bool LinesPowered(std::uint8_t data) {
-  return (data & kVppOnBit) != 0 || (data & kVddOffBit) == 0;
+  return (data & kVppOnBit) != 0 || (data & kVddOffBit) == 0 || (data & kPrgOffBit) == 0;
 }
 
 // "0x378".
