@@ -144,13 +144,22 @@ struct Port::Impl {
     trace = nullptr;
     watch.traceFd = -1;
   }
+  // Before a byte reaches the pins: a byte that powers the lines is watched
+  // first, so a signal that comes while it is being written still finds it.
+  void beforeWrite(std::uint16_t address, std::uint8_t value) {
+    if (watch.powered || !LinesPowered(value)) return;
+    watch.address = address;
+    watch.last = value;
+    watch.powered = true;
+    Watch(&watch);
+  }
+  // After it reached them: the watch follows, and ends once the lines are at rest.
   void noteWrite(std::uint16_t address, std::uint8_t value) {
     watch.address = address;
     watch.last = value;
-    const bool powered = LinesPowered(value);
-    if (powered == watch.powered) return;
-    watch.powered = powered;
-    powered ? Watch(&watch) : Unwatch(&watch);
+    if (!watch.powered || LinesPowered(value)) return;
+    watch.powered = false;
+    Unwatch(&watch);
   }
   // Leaves the lines unpowered if they are not, claiming the port for it if needed.
   void switchOff(Port& self) {
@@ -382,6 +391,7 @@ std::uint8_t Port::DlPortReadPortUchar(std::uint16_t port) {
 }
 
 void Port::DlPortWritePortUchar(std::uint16_t port, std::uint8_t value) {
+  d_->beforeWrite(port, value);
   if (d_->driver) d_->driver->write(port, value);
   if (d_->trace) std::fprintf(d_->trace, "W %X %02X\n", port, value);
   d_->noteWrite(port, value);
@@ -398,6 +408,7 @@ PortCapabilities Port::capabilities() const {
 
 std::vector<std::uint8_t> Port::exchange(std::uint16_t port, const PortBatch& batch) {
   std::vector<std::uint8_t> samples;
+  for (std::uint8_t value : batch.writes) d_->beforeWrite(port, value);
   if (d_->driver) d_->driver->exchange(port, batch, samples);
   samples.resize(batch.sampleAfter.size(), 0xFF);
   batch.walk(
