@@ -62,18 +62,8 @@ Identifier ReadIdentifier(const RegisterSet& rs, int id) {
 }
 
 bool WriteIdentifier(RegisterSet& rs, int id, const Identifier& value) {
-  if (value.id > IdentifierMax(value.extended)) return false;
-  const std::uint32_t v = value.id;
-  const int sidl = CanIdReg(id, SIDL);
-  if (value.extended) {
-    rs.set(CanIdReg(id, SIDH), (v >> 21) & 0xFF);
-    rs.set(sidl, NormalisedSIDL(static_cast<int>((((v >> 18) & 7) << 5) | ((v >> 16) & 3)), true));
-    rs.set(CanIdReg(id, EID8), (v >> 8) & 0xFF);
-    rs.set(CanIdReg(id, EID0), v & 0xFF);
-  } else {
-    rs.set(CanIdReg(id, SIDH), (v >> 3) & 0xFF);
-    rs.set(sidl, NormalisedSIDL(static_cast<int>(((v & 7) << 5) | (rs.reg(sidl) & 3)), false));
-  }
+  if (value.id > CanIdMax(value.extended)) return false;
+  SetCanId(rs, id, value.id, value.extended);
   return true;
 }
 
@@ -114,9 +104,9 @@ bool ParseIdentifier(std::string_view text, Identifier& out, std::string& error)
   }
   const bool extended = kind == "ext";
   std::uint64_t v = 0;
-  if (!ParseHexNumber(text.substr(colon + 1), IdentifierMax(extended), v)) {
+  if (!ParseHexNumber(text.substr(colon + 1), CanIdMax(extended), v)) {
     error = "'" + std::string(text) + "' is not a " + (extended ? "29" : "11") +
-            "-bit identifier (0 to " + HexNoPad(IdentifierMax(extended)) + " in hex)";
+            "-bit identifier (0 to " + HexNoPad(CanIdMax(extended)) + " in hex)";
     return false;
   }
   out = {extended, static_cast<std::uint32_t>(v)};

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "model/identifiers.h"
 #include "model/registers.h"
 
 namespace zk7 {
@@ -25,20 +26,13 @@ struct Identifier {
   std::uint32_t id = 0;
   bool operator==(const Identifier& o) const { return extended == o.extended && id == o.id; }
 };
-constexpr std::uint32_t kStandardIdMax = 0x7FF;
-constexpr std::uint32_t kExtendedIdMax = 0x1FFFFFFF;
-inline std::uint32_t IdentifierMax(bool extended) {
-  return extended ? kExtendedIdMax : kStandardIdMax;
-}
 
 // Identifier 0..5 (kCanIdName order) by its name "TXID0".."RXF1"; none otherwise.
 std::optional<int> IdentifierByName(std::string_view name);
 // The identifier in its four bytes, its type from SIDL bit 3.
 Identifier ReadIdentifier(const RegisterSet& rs, int id);
-// Writes value into identifier id's bytes as the CAN window stores them: SIDL
-// bit 3 gives the type and bits 4 and 2 are 0; a standard identifier leaves
-// SIDL bits 1:0, EID8 and EID0 as they were. False (nothing written) when the
-// value does not fit its type.
+// Writes value into identifier id's bytes as the CAN window stores them
+// (SetCanId). False (nothing written) when the value does not fit its type.
 bool WriteIdentifier(RegisterSet& rs, int id, const Identifier& value);
 // "std:HEX" or "ext:HEX" (case of the prefix and digits free); false with
 // error when the text is not one or the value does not fit.

@@ -38,7 +38,7 @@ bool ParseUserRange(std::string_view name, int& first, int& last) {
 }  // namespace
 
 std::uint64_t SerialRule::max() const {
-  if (identifier) return IdentifierMax(extended);
+  if (identifier) return CanIdMax(extended);
   const int bits = 8 * (lastUser - firstUser + 1);
   return bits >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << bits) - 1;
 }

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "programmer/port.h"
+#include "programmer/protocol.h"
 
 namespace zk7 {
 
@@ -34,7 +35,7 @@ struct EmulatorOptions {
 };
 
 // Position number that stands for the configuration word in the maps above.
-constexpr int kConfigPosition = -1;
+constexpr int kConfigPosition = kConfigWordPosition;
 
 // Parses "CHIPFILE,fault=...,pulses=POS:N,stuck=POS:BIT" (every item optional).
 // Returns false with error for an item it does not understand.

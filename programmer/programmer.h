@@ -13,6 +13,7 @@
 #include "model/image.h"
 #include "model/registers.h"
 #include "programmer/port.h"
+#include "programmer/protocol.h"
 
 namespace zk7 {
 
@@ -34,9 +35,6 @@ struct FlowCallbacks {
   // The same word whole, all 14 bits as read (the pre-burn check compares them).
   std::function<void(int position, int word)> wordArrived;
 };
-
-// Stands for the configuration word where an image position (0..69) is expected.
-constexpr int kConfigWordPosition = -1;
 
 struct FlowResult {
   enum Status { Passed, Failed, Busy, Aborted } status = Passed;

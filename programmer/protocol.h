@@ -8,6 +8,10 @@
 
 namespace zk7 {
 
+// Stands for the configuration word where an image position (0..69) is
+// expected: in failures, check results and the emulated chip's options.
+constexpr int kConfigWordPosition = -1;
+
 constexpr int kCmdLoadConfig = 0x00;
 constexpr int kCmdLoadData = 0x02;
 constexpr int kCmdReadData = 0x04;
