@@ -724,8 +724,13 @@ void frmMain::loadDeviceFile() {
                              "File is old version...\r\nFosc frequency was not loaded\r\n"
                              "Re-saving will update file with Fosc frequency",
                              Seam::Icon::None);
-  App().regs = contents.registers;
-  if (!contents.oldVersion) App().Fosc = contents.foscHz;
+  takeOverFile(contents.registers, contents.oldVersion ? nullptr : &contents.foscHz, path);
+}
+
+void frmMain::takeOverFile(const zk7::RegisterSet& registers, const double* foscHz,
+                           const QString& path) {
+  App().regs = registers;
+  if (foscHz) App().Fosc = *foscHz;
   zk7::BuildMemoryImage(App().regs, App().image);
   RefreshAll();
   statusPath->setText(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()));
@@ -774,11 +779,7 @@ void frmMain::importHex() {
   if (file.configWordDefaulted)
     Seam::instance().message(this, VersionRecord::Title, zk7::ConfigWordDefaultedNote(),
                              Seam::Icon::None);
-  // HEX carries no frequency: Fosc stays as it is.
-  App().regs = file.registers;
-  zk7::BuildMemoryImage(App().regs, App().image);
-  RefreshAll();
-  statusPath->setText(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()));
+  takeOverFile(file.registers, nullptr, path);  // HEX carries no frequency
 }
 
 void frmMain::showAbout() {

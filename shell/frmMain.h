@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "model/registers.h"
 #include "shell/windows.h"
 
 class BlockDiagram;
@@ -122,6 +123,9 @@ class frmMain : public QMainWindow {
   void refreshPortItems();
   void checkPortItem();
   void updatePortStatus();
+  // Takes a loaded file's configuration over (and its frequency, when it has
+  // one), rebuilds the image, refreshes every window and shows the file's path.
+  void takeOverFile(const zk7::RegisterSet& registers, const double* foscHz, const QString& path);
   void oscillatorChosen(int index);
   void toggleDevice();
   void commitFosc();
