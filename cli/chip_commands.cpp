@@ -98,11 +98,7 @@ int RunRead(const std::vector<std::string>& words, Io& io) {
     io.err << kProgramName << ": note: the chip's checksum " << zk7::Hex2(chipChecksum)
            << " does not match its contents; " << out << " carries "
            << zk7::Hex2(rs.ImageChecksum()) << "\n";
-  const bool ok = ext == "dvs"
-                      ? zk7::WriteDeviceFile(out, image, rs.ConfigWord(), kDefaultFoscText, error)
-                      : zk7::WriteIntelHexFile(out, image.ProgramImage, rs.ConfigWord(), error);
-  if (!ok) return Fail(io, "cannot write " + out + ": " + error, kExitUsage);
-  return kExitOk;
+  return WriteConfigurationAs(io, out, image, rs.ConfigWord(), kDefaultFoscText);
 }
 
 int RunVerify(const std::vector<std::string>& words, Io& io) {

@@ -5,6 +5,8 @@
 #include <ostream>
 
 #include "files/configfile.h"
+#include "files/devicefile.h"
+#include "files/intelhex.h"
 
 namespace zk7cli {
 
@@ -191,6 +193,15 @@ std::string Extension(const std::string& path) {
   std::string ext = path.substr(dot + 1);
   for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return ext;
+}
+
+int WriteConfigurationAs(Io& io, const std::string& out, const zk7::MemoryImage& image,
+                         std::int16_t configWord, const std::string& foscText) {
+  std::string error;
+  const bool ok = Extension(out) == "dvs"
+                      ? zk7::WriteDeviceFile(out, image, configWord, foscText, error)
+                      : zk7::WriteIntelHexFile(out, image.ProgramImage, configWord, error);
+  return ok ? kExitOk : Fail(io, "cannot write " + out + ": " + error, kExitUsage);
 }
 
 }  // namespace zk7cli

@@ -94,5 +94,9 @@ bool ReadChip(Io& io, ChipAccess& chip, zk7::MemoryImage& image, std::uint16_t& 
 std::string TerminalLines(const std::string& text);
 // Extension in lower case without the dot ("" when none).
 std::string Extension(const std::string& path);
+// Writes image and configWord to out as a device file (.dvs, with foscText)
+// or an Intel HEX export (.hex); the exit code, after saying why it failed.
+int WriteConfigurationAs(Io& io, const std::string& out, const zk7::MemoryImage& image,
+                         std::int16_t configWord, const std::string& foscText);
 
 }  // namespace zk7cli

@@ -293,12 +293,7 @@ int RunSet(const std::vector<std::string>& words, Io& io) {
   for (const auto& a : assignments)
     if (!Assign(a, config, io.decimalSeparator, error)) return UsageError(io, cmd, error);
   zk7::BuildMemoryImage(config.regs, config.image);
-  const bool ok = ext == "dvs" ? zk7::WriteDeviceFile(out, config.image, config.regs.ConfigWord(),
-                                                      config.foscText, error)
-                               : zk7::WriteIntelHexFile(out, config.image.ProgramImage,
-                                                        config.regs.ConfigWord(), error);
-  if (!ok) return Fail(io, "cannot write " + out + ": " + error, kExitUsage);
-  return kExitOk;
+  return WriteConfigurationAs(io, out, config.image, config.regs.ConfigWord(), config.foscText);
 }
 
 namespace {
