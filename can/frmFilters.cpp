@@ -118,10 +118,7 @@ void frmFilters::test() {
     return;
   }
   const unsigned taken = FiltersTaking(*id, ext, filters_);
-  QStringList by;
-  for (int n = 0; n < 2; ++n)
-    if (taken >> n & 1) by << QString("RXF%1").arg(n);
-  lblTestResult->setText(taken ? "Taken by " + by.join(" and ") : "Not taken");
+  lblTestResult->setText(taken ? "Taken by " + Q(TakingFilterNames(taken)) : "Not taken");
 }
 
 void frmFilters::redesign() {

@@ -281,8 +281,7 @@ int RunFilter(const std::vector<std::string>& words, Io& io) {
     io.out << "not taken\n";
     return kExitChip;
   }
-  io.out << "taken by " << (taken & 1 ? "RXF0" : "") << (taken == 3 ? " and " : "")
-         << (taken & 2 ? "RXF1" : "") << '\n';
+  io.out << "taken by " << zk7::TakingFilterNames(taken) << '\n';
   return kExitOk;
 }
 

@@ -147,4 +147,11 @@ std::optional<AcceptanceFilter> ParseFilter(std::string_view text, std::string& 
   return f;
 }
 
+std::string TakingFilterNames(unsigned taken) {
+  std::string names;
+  for (int n = 0; n < 2; ++n)
+    if (taken >> n & 1) names += (names.empty() ? "RXF" : " and RXF") + std::to_string(n);
+  return names;
+}
+
 }  // namespace zk7

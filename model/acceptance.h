@@ -47,6 +47,8 @@ bool Accepts(std::uint32_t id, bool extended, const AcceptanceFilter& f);
 ReceiveFilters ReadReceiveFilters(const RegisterSet& rs);
 // The filters that take the frame: bit n is set when RXFn takes it.
 unsigned FiltersTaking(std::uint32_t id, bool extended, const ReceiveFilters& filters);
+// The filters of a FiltersTaking result: "RXF0", "RXF1", "RXF0 and RXF1" ("" for none).
+std::string TakingFilterNames(unsigned taken);
 // How many identifiers of that type (of 2^11 or 2^29) pass RXF0 or RXF1;
 // counted, not enumerated.
 std::uint64_t AcceptedCount(const ReceiveFilters& filters, bool extended);
