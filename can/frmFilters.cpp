@@ -137,13 +137,8 @@ void frmFilters::redesign() {
   }
   design_ = DesignFilters(*ids, ext);
   const ReceiveFilters f = design_->filters();
-  lblDesign->setText(QString("RXM %1, RXF0 %2, RXF1 %3 (%4 ID:MASK).\nTakes %5 %6 identifiers: "
-                             "the %7 listed and %8 more.")
+  lblDesign->setText(QString("RXM %1, RXF0 %2, RXF1 %3 (%4 ID:MASK).\n%5.")
                          .arg(Q(HexNoPad(design_->mask)), Q(FormatFilter(f[0])),
-                              Q(FormatFilter(f[1])), TypeName(ext))
-                         .arg(design_->acceptedCount)
-                         .arg(TypeName(ext))
-                         .arg(design_->listedCount)
-                         .arg(design_->beyondList()));
+                              Q(FormatFilter(f[1])), TypeName(ext), Q(design_->takesText())));
   cmdApply->setEnabled(true);
 }

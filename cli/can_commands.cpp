@@ -328,9 +328,7 @@ int RunFilterDesign(const std::vector<std::string>& words, Io& io) {
   io.out << "RXM  " << zk7::HexNoPad(design->mask) << '\n'
          << "RXF0 " << zk7::FormatFilter(filters[0]) << '\n'
          << "RXF1 " << zk7::FormatFilter(filters[1]) << '\n'
-         << "Takes " << design->acceptedCount << (extended ? " extended" : " standard")
-         << " identifiers: the " << design->listedCount << " listed and " << design->beyondList()
-         << " more\n";
+         << design->takesText() << '\n';
   return kExitOk;
 }
 

@@ -154,4 +154,10 @@ std::string TakingFilterNames(unsigned taken) {
   return names;
 }
 
+std::string FilterDesign::takesText() const {
+  return "Takes " + std::to_string(acceptedCount) + (extended ? " extended" : " standard") +
+         " identifiers: the " + std::to_string(listedCount) + " listed and " +
+         std::to_string(beyondList()) + " more";
+}
+
 }  // namespace zk7

@@ -63,6 +63,8 @@ struct FilterDesign {
   ReceiveFilters filters() const {
     return {AcceptanceFilter{filter0, mask, extended}, AcceptanceFilter{filter1, mask, extended}};
   }
+  // "Takes 8 standard identifiers: the 6 listed and 2 more" (both faces say it).
+  std::string takesText() const;
 };
 // The design that takes every listed identifier and the fewest identifiers of
 // that type in all: the mask holds the bits on which the list agrees plus the
