@@ -10,7 +10,7 @@
 
 #include "model/image.h"
 #include "model/registers.h"
-#include "programmer/emulator.h"
+#include "port/emulator.h"
 #include "programmer/programmer.h"
 
 namespace {

@@ -9,9 +9,9 @@
 
 #include "model/image.h"
 #include "model/registers.h"
-#include "programmer/emulator.h"
-#include "programmer/ftdi_driver.h"
-#include "programmer/ftdi_sim.h"
+#include "port/emulator.h"
+#include "port/ftdi_driver.h"
+#include "port/ftdi_sim.h"
 #include "programmer/programmer.h"
 
 namespace {

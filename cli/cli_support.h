@@ -74,7 +74,7 @@ bool OpenChip(Io& io, const std::string& command, const std::string& portText, C
 
 // Flow callbacks for the terminal: precise sleeps and a progress bar when
 // enabled. Ctrl-C and the other signals that end the process stop a flow
-// through programmer/signals.h (installed by main).
+// through port/signals.h (installed by main).
 zk7::FlowCallbacks TerminalCallbacks(Io& io, zk7::Programmer& programmer, bool progress);
 // Removes the progress bar line again.
 void EndProgress(Io& io);

@@ -5,7 +5,7 @@
 #include "cli/cli_support.h"
 #include "files/devicefile.h"
 #include "files/intelhex.h"
-#include "programmer/emulator.h"
+#include "port/emulator.h"
 #include "zk7_version.h"
 
 namespace zk7cli {

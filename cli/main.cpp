@@ -6,7 +6,7 @@
 #include <iostream>
 
 #include "cli/commands.h"
-#include "programmer/signals.h"
+#include "port/signals.h"
 
 int main(int argc, char** argv) {
   // A signal during a run stops it with the chip out of programming mode,

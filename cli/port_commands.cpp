@@ -4,7 +4,7 @@
 #include <ostream>
 
 #include "cli/cli_support.h"
-#include "programmer/discovery.h"
+#include "port/discovery.h"
 
 namespace zk7cli {
 

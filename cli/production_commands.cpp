@@ -12,7 +12,7 @@
 #include "model/format.h"
 #include "model/named_fields.h"
 #include "production/run.h"
-#include "programmer/signals.h"
+#include "port/signals.h"
 
 namespace zk7cli {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
-#include "programmer/signals.h"
+#include "port/signals.h"
 
 namespace zk7 {
 

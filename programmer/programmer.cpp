@@ -7,8 +7,8 @@
 #include <thread>
 
 #include "model/format.h"
-#include "programmer/protocol.h"
-#include "programmer/signals.h"
+#include "port/protocol.h"
+#include "port/signals.h"
 
 namespace zk7 {
 namespace {

@@ -12,8 +12,8 @@
 
 #include "model/image.h"
 #include "model/registers.h"
-#include "programmer/port.h"
-#include "programmer/protocol.h"
+#include "port/port.h"
+#include "port/protocol.h"
 
 namespace zk7 {
 
@@ -49,7 +49,7 @@ struct FlowResult {
 // Waits at least ms milliseconds, overshooting by well under a millisecond:
 // sleeps until shortly before the deadline, then spins on the steady clock.
 // processEvents, when given, is called again and again while waiting. Returns
-// early once a signal that ends the process has arrived (programmer/signals.h).
+// early once a signal that ends the process has arrived (port/signals.h).
 void PreciseSleepMs(int ms);
 void PreciseSleepMs(int ms, const std::function<void()>& processEvents);
 
@@ -116,7 +116,7 @@ class Programmer {
   bool busy() const;
   // Asks a running flow to stop at its next wait; it leaves programming mode
   // and returns Aborted. A signal that ends the process does the same, and
-  // the process then ends by it (programmer/signals.h).
+  // the process then ends by it (port/signals.h).
   void requestAbort();
 
   // True between EnterProgMode and ExitProgMode.

@@ -5,7 +5,7 @@
 
 #include "model/image.h"
 #include "model/registers.h"
-#include "programmer/port.h"
+#include "port/port.h"
 #include "programmer/programmer.h"
 
 struct AppState {

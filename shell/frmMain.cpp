@@ -30,7 +30,7 @@
 #include "model/registers.h"
 #include "production/run.h"
 #include "programmer/check.h"
-#include "programmer/discovery.h"
+#include "port/discovery.h"
 #include "shell/app.h"
 #include "shell/blockdiagram.h"
 #include "shell/frmAbout.h"

@@ -3,7 +3,7 @@
 #include <QApplication>
 #include <QSocketNotifier>
 
-#include "programmer/signals.h"
+#include "port/signals.h"
 
 namespace {
 std::function<void(int)>& waitOverride() {

@@ -18,7 +18,7 @@ void SetGuiWait(std::function<void(int ms)> wait);
 
 class QObject;
 
-// Installs the process's signal handling (programmer/signals.h) for the
+// Installs the process's signal handling (port/signals.h) for the
 // windows: a signal during a flow stops it as an abort does, then the process
 // ends by that signal; otherwise the event loop ends it as soon as it sees the
 // signal, whichever window or dialog is running it.

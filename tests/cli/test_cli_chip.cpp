@@ -8,8 +8,8 @@
 #include "child_process.h"
 #include "cli_run.h"
 #include "files/intelhex.h"
-#include "programmer/discovery.h"
-#include "programmer/signals.h"
+#include "port/discovery.h"
+#include "port/signals.h"
 
 using namespace zk7;
 

@@ -11,7 +11,7 @@
 #include "editors/frmMemoryMap.h"
 #include "gui_support/controls.h"
 #include "gui_support/fixture.h"
-#include "programmer/emulator.h"
+#include "port/emulator.h"
 #include "shell/guiflow.h"
 
 namespace {

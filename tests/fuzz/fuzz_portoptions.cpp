@@ -3,9 +3,9 @@
 #include <cassert>
 
 #include "model/image.h"
-#include "programmer/emulator.h"
-#include "programmer/ftdi_wire.h"
-#include "programmer/port.h"
+#include "port/emulator.h"
+#include "port/ftdi_wire.h"
+#include "port/port.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

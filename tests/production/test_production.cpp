@@ -8,7 +8,7 @@
 #include "files/atomicfile.h"
 #include "model/named_fields.h"
 #include "production/run.h"
-#include "programmer/emulator.h"
+#include "port/emulator.h"
 
 namespace zk7 {
 namespace {

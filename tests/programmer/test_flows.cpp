@@ -7,9 +7,9 @@
 
 #include "model/format.h"
 #include "model/image.h"
-#include "programmer/emulator.h"
-#include "programmer/ftdi_driver.h"
-#include "programmer/ftdi_sim.h"
+#include "port/emulator.h"
+#include "port/ftdi_driver.h"
+#include "port/ftdi_sim.h"
 #include "programmer/programmer.h"
 
 namespace zk7 {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "gui_support/fixture.h"
-#include "programmer/emulator.h"
+#include "port/emulator.h"
 #include "shell/frmMain.h"
 #include "shell/guiflow.h"
 

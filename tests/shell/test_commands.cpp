@@ -14,7 +14,7 @@
 #include "files/intelhex.h"
 #include "model/format.h"
 #include "open_fifo.h"
-#include "programmer/signals.h"
+#include "port/signals.h"
 #include "shell/blockdiagram.h"
 #include "tests/shell/shell_fixture.h"
 

@@ -8,9 +8,9 @@
 #include <stdexcept>
 
 #include "child_process.h"
-#include "programmer/emulator.h"
+#include "port/emulator.h"
 #include "programmer/programmer.h"
-#include "programmer/signals.h"
+#include "port/signals.h"
 
 namespace zk7 {
 namespace {

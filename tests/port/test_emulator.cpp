@@ -2,7 +2,7 @@
 // operations, and the chip file format.
 #include <gtest/gtest.h>
 
-#include "programmer/emulator.h"
+#include "port/emulator.h"
 #include "programmer/programmer.h"
 
 namespace zk7 {

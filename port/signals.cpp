@@ -1,4 +1,4 @@
-#include "programmer/signals.h"
+#include "port/signals.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -10,7 +10,7 @@
 #include <cstring>
 #include <exception>
 
-#include "programmer/port.h"
+#include "port/watch.h"
 
 namespace zk7 {
 namespace {

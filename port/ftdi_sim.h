@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <memory>
 
-#include "programmer/emulator.h"
-#include "programmer/ftdi_wire.h"
+#include "port/emulator.h"
+#include "port/ftdi_wire.h"
 
 namespace zk7 {
 

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "programmer/port.h"
+#include "port/driver.h"
 
 namespace zk7 {
 

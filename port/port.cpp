@@ -1,20 +1,19 @@
-#include "programmer/port.h"
+#include "port/port.h"
 
 #include <unistd.h>
 
-#include <array>
-#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "programmer/discovery.h"
-#include "programmer/drivers.h"
-#include "programmer/emulator.h"
-#include "programmer/ftdi_driver.h"
-#include "programmer/protocol.h"
+#include "port/discovery.h"
+#include "port/drivers.h"
+#include "port/emulator.h"
+#include "port/ftdi_driver.h"
+#include "port/protocol.h"
+#include "port/watch.h"
 
 namespace zk7 {
 namespace {
@@ -51,80 +50,7 @@ std::string FixHint(const std::string& reasons) {
   return hint;
 }
 
-// What switching a port off needs, kept where a signal handler can reach it.
-struct PowerWatch {
-  Port* port = nullptr;
-  PortDriver* driver = nullptr;
-  int traceFd = -1;
-  std::uint16_t address = 0;  // of the last data-register write
-  std::uint8_t last = 0;      // its value
-  bool powered = false;
-};
-
-// The ports whose lines are powered now.
-std::array<std::atomic<PowerWatch*>, 8> gPowered{};
-
-void Watch(PowerWatch* w) {
-  for (auto& slot : gPowered) {
-    PowerWatch* empty = nullptr;
-    if (slot.compare_exchange_strong(empty, w)) return;
-  }
-}
-
-void Unwatch(PowerWatch* w) {
-  for (auto& slot : gPowered) {
-    PowerWatch* mine = w;
-    slot.compare_exchange_strong(mine, nullptr);
-  }
-}
-
-// The writes that leave programming mode from data, in the flows' order:
-// VPP off, VDD off, nPRG off (from 0x6C: 0x64, 0x74, 0xF4).
-std::array<std::uint8_t, 3> PowerOffSequence(std::uint8_t data) {
-  const auto vppOff = static_cast<std::uint8_t>(data & ~kVppOnBit);
-  const auto vddOff = static_cast<std::uint8_t>(vppOff | kVddOffBit);
-  return {vppOff, vddOff, static_cast<std::uint8_t>(vddOff | kPrgOffBit)};
-}
-
-// "W 378 64" as the trace writes it, with write(2) only.
-void TraceRaw(int fd, std::uint16_t address, std::uint8_t value) {
-  static const char kHex[] = "0123456789ABCDEF";
-  char line[16];
-  int n = 0;
-  line[n++] = 'W';
-  line[n++] = ' ';
-  bool digits = false;
-  for (int shift = 12; shift >= 0; shift -= 4) {
-    const int d = (address >> shift) & 0xF;
-    if (d || digits || shift == 0) {
-      line[n++] = kHex[d];
-      digits = true;
-    }
-  }
-  line[n++] = ' ';
-  line[n++] = kHex[value >> 4];
-  line[n++] = kHex[value & 0xF];
-  line[n++] = '\n';
-  (void)!write(fd, line, static_cast<std::size_t>(n));
-}
-
 }  // namespace
-
-bool SwitchOffPoweredPortsFromSignalHandler() {
-  bool any = false;
-  for (auto& slot : gPowered) {
-    PowerWatch* w = slot.exchange(nullptr);
-    if (!w) continue;
-    any = true;
-    for (std::uint8_t b : PowerOffSequence(w->last)) {
-      if (w->driver) w->driver->writeInSignalHandler(w->address, b);
-      if (w->traceFd >= 0) TraceRaw(w->traceFd, w->address, b);
-      w->last = b;
-    }
-    w->powered = false;
-  }
-  return any;
-}
 
 struct Port::Impl {
   PortChoice choice;
@@ -249,13 +175,14 @@ PortChoice PortChoiceFromEnvironment() {
 }
 
 Port::Port() : d_(new Impl) {
-  d_->watch.port = this;
+  d_->watch.owner = this;
+  d_->watch.switchOff = [](PowerWatch& w) {
+    auto* port = static_cast<Port*>(w.owner);
+    port->d_->switchOff(*port);
+  };
   // A process that ends by exit() while a flow has the lines powered (no
   // destructor of the flow's Port runs then) still leaves them unpowered.
-  static const bool atExit = std::atexit([] {
-                               for (auto& slot : gPowered)
-                                 if (PowerWatch* w = slot.load()) w->port->d_->switchOff(*w->port);
-                             }) == 0;
+  static const bool atExit = std::atexit(SwitchOffPoweredPorts) == 0;
   (void)atExit;
   d_->choice = PortChoiceFromEnvironment();
   if (const char* path = std::getenv("ZK7_PORT_TRACE"); path && *path) {
@@ -438,6 +365,12 @@ bool Port::setTraceFile(const std::string& path, std::string& error) {
   std::setvbuf(d_->trace, nullptr, _IOLBF, 0);
   d_->watch.traceFd = fileno(d_->trace);
   return true;
+}
+
+std::vector<PortCandidate> DiscoverPorts(const PortSystem& system) {
+  std::vector<PortCandidate> ports = DiscoverParallelPorts(system.procRoot, system.devRoot);
+  for (PortCandidate& usb : DiscoverFtdiPorts()) ports.push_back(std::move(usb));
+  return ports;
 }
 
 }  // namespace zk7

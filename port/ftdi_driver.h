@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "programmer/discovery.h"
-#include "programmer/ftdi_wire.h"
-#include "programmer/port.h"
+#include "port/discovery.h"
+#include "port/driver.h"
+#include "port/ftdi_wire.h"
 
 namespace zk7 {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "programmer/port.h"
+#include "port/driver.h"
 
 namespace zk7 {
 
@@ -46,8 +46,5 @@ std::string ParallelPortHolder(const std::string& procRoot, const std::string& d
 // not, the fix (the group lp, loading ppdev).
 std::vector<PortCandidate> DiscoverParallelPorts(const std::string& procRoot,
                                                  const std::string& devRoot);
-
-// Every port of this machine, for the Port menu and 'zk7prog ports'.
-std::vector<PortCandidate> DiscoverPorts(const PortSystem& system = PortSystem());
 
 }  // namespace zk7

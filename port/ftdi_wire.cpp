@@ -1,9 +1,9 @@
-#include "programmer/ftdi_wire.h"
+#include "port/ftdi_wire.h"
 
 #include <charconv>
 #include <cstdio>
 
-#include "programmer/protocol.h"
+#include "port/protocol.h"
 
 namespace zk7 {
 namespace {

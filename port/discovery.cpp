@@ -1,4 +1,4 @@
-#include "programmer/discovery.h"
+#include "port/discovery.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -11,8 +11,7 @@
 #include <cstring>
 #include <fstream>
 
-#include "programmer/ftdi_driver.h"
-#include "programmer/protocol.h"
+#include "port/protocol.h"
 
 namespace zk7 {
 namespace {
@@ -114,12 +113,6 @@ std::vector<PortCandidate> DiscoverParallelPorts(const std::string& procRoot,
     found.push_back(std::move(c));
   }
   return found;
-}
-
-std::vector<PortCandidate> DiscoverPorts(const PortSystem& system) {
-  std::vector<PortCandidate> ports = DiscoverParallelPorts(system.procRoot, system.devRoot);
-  for (PortCandidate& usb : DiscoverFtdiPorts()) ports.push_back(std::move(usb));
-  return ports;
 }
 
 }  // namespace zk7

@@ -1,4 +1,4 @@
-#include "programmer/drivers.h"
+#include "port/drivers.h"
 
 #include <fcntl.h>
 #include <linux/parport.h>
@@ -16,9 +16,9 @@
 #include <fstream>
 #include <string>
 
-#include "programmer/discovery.h"
-#include "programmer/protocol.h"
-#include "programmer/signals.h"
+#include "port/discovery.h"
+#include "port/protocol.h"
+#include "port/signals.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <sys/io.h>

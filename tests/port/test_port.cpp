@@ -12,9 +12,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "programmer/discovery.h"
-#include "programmer/drivers.h"
-#include "programmer/emulator.h"
+#include "port/discovery.h"
+#include "port/drivers.h"
+#include "port/emulator.h"
 #include "programmer/programmer.h"
 
 namespace zk7 {

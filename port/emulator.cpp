@@ -1,4 +1,4 @@
-#include "programmer/emulator.h"
+#include "port/emulator.h"
 
 #include <cctype>
 #include <cerrno>
@@ -10,7 +10,7 @@
 
 #include "files/atomicfile.h"
 #include "model/registers.h"
-#include "programmer/protocol.h"
+#include "port/protocol.h"
 
 namespace zk7 {
 namespace {

@@ -1,6 +1,6 @@
-#include "programmer/ftdi_sim.h"
+#include "port/ftdi_sim.h"
 
-#include "programmer/protocol.h"
+#include "port/protocol.h"
 
 namespace zk7 {
 

@@ -13,8 +13,8 @@
 #include <memory>
 #include <string>
 
-#include "programmer/port.h"
-#include "programmer/protocol.h"
+#include "port/driver.h"
+#include "port/protocol.h"
 
 namespace zk7 {
 

@@ -1,9 +1,9 @@
-#include "programmer/ftdi_driver.h"
+#include "port/ftdi_driver.h"
 
 #include <algorithm>
 #include <chrono>
 
-#include "programmer/protocol.h"
+#include "port/protocol.h"
 
 #ifdef ZK7_HAVE_LIBFTDI
 #include <ftdi.h>

@@ -1,0 +1,101 @@
+// The top of the port layer: the port text a user gives ("378",
+// "/dev/parport1", "ftdi", "emulator:...") turned into a driver, and the Port
+// every flow goes through: one byte in or out at an I/O address, through that
+// driver (Linux ppdev, direct I/O, a USB bit-bang adapter, or the emulated
+// adapter and chip), with an optional trace of every access.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "port/discovery.h"
+#include "port/driver.h"
+
+namespace zk7 {
+
+// Which driver the port layer uses.
+struct PortChoice {
+  enum Kind { Auto, Device, Emulator, Ftdi } kind = Auto;
+  std::string device;           // Device: "/dev/parportN" (any absolute path)
+  std::string emulatorOptions;  // Emulator: text after "emulator:" (chip file, faults)
+  std::string usb;              // Ftdi: "VID:PID[:SERIAL]" after "ftdi:"; "" for the default ids
+  // Set when the choice could not be understood (e.g. a bad ZK7_PORT): open()
+  // then reaches nothing and reports this as the access problem.
+  std::string problem;
+};
+
+// Parses a base address in hexadecimal ("378", "0xD010", "D010"), a device
+// path ("/dev/parportN" or any absolute path), "ftdi[:VID:PID[:SERIAL]]",
+// "emulator[:OPTIONS]", "auto". Returns false and sets error for anything
+// else; base gets the address for the hexadecimal form and is left alone
+// otherwise.
+bool ParsePortChoice(const std::string& text, PortChoice& choice, std::uint16_t& base,
+                     std::string& error);
+// The choice named by the environment variable ZK7_PORT (Auto when unset).
+PortChoice PortChoiceFromEnvironment();
+
+class Port {
+ public:
+  Port();
+  ~Port();
+  Port(const Port&) = delete;
+  Port& operator=(const Port&) = delete;
+
+  // Chooses how the port is reached. Auto tries ppdev, then direct I/O; never
+  // the emulator. Takes effect at the next open().
+  void setChoice(const PortChoice& choice);
+  const PortChoice& choice() const;
+  // Takes effect at the next open().
+  void setSystem(const PortSystem& system);
+  const PortSystem& system() const;
+  // Uses this driver for every address (tests, benchmarks).
+  void setDriver(std::unique_ptr<PortDriver> driver);
+  PortDriver* driver() const;
+
+  // Selects the port at base (0x378, 0xD010, ...) and checks that a driver
+  // can reach it, claiming nothing. With a /dev/parportN choice the base
+  // becomes that device's own, as the kernel lists it. When none can, accessProblem() says which
+  // address, why and what fixes it; reads then give 0xFF and writes go nowhere.
+  void open(std::uint16_t base);
+  // Takes the port for a span of use and gives it back (nested calls are
+  // counted). False with why, for example "0x378 (/dev/parport0) is in use by
+  // another program", within claimTimeoutMs. A port that cannot be reached at
+  // all claims nothing and returns true: its reads give 0xFF as before.
+  bool claim(std::string& error);
+  // At the outermost release a port whose lines are still powered (VPP, VDD or
+  // nPRG on) first leaves programming mode: VPP off, VDD off, nPRG off. The
+  // destructor and the end of the process (exit) do the same.
+  void release();
+  std::uint16_t base() const;
+  // Empty when the port is reachable.
+  const std::string& accessProblem() const;
+  // Status-bar text: "0x378 · /dev/parport0", "USB · FT232R A1B2C3D4" and the like.
+  std::string description() const;
+  // The driver's (a parallel port's when none is open).
+  PortCapabilities capabilities() const;
+
+  std::uint8_t DlPortReadPortUchar(std::uint16_t port);
+  void DlPortWritePortUchar(std::uint16_t port, std::uint8_t value);
+  // The batch through the driver; one status byte per sample (0xFF without a
+  // driver). The trace gets the same W and R lines as single accesses would.
+  std::vector<std::uint8_t> exchange(std::uint16_t port, const PortBatch& batch);
+  // Returns once every write so far has reached the pins.
+  void flush();
+  // Records a wait in the trace and tells the driver.
+  void noteDelay(int ms);
+
+  // Appends every access and wait to this file ("" stops tracing). The
+  // constructor starts it from the environment variable ZK7_PORT_TRACE.
+  bool setTraceFile(const std::string& path, std::string& error);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> d_;
+};
+
+// Every port of this machine, for the Port menu and 'zk7prog ports'.
+std::vector<PortCandidate> DiscoverPorts(const PortSystem& system = PortSystem());
+
+}  // namespace zk7
