@@ -11,15 +11,36 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/zk7_version.h.in
 target_include_directories(zk7core PUBLIC ${CMAKE_BINARY_DIR}/generated)
 
 set(ZK7_DATA ${CMAKE_SOURCE_DIR}/data)
+set(ZK7_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/zk7-programmer)
+
+# Man pages and the changelog are installed compressed, as Debian's policy
+# wants them; -n leaves the name and time out, so the result is reproducible.
+find_program(ZK7_GZIP gzip REQUIRED)
+set(ZK7_GZIPPED)
+function(zk7_gzip name)
+  set(out ${CMAKE_BINARY_DIR}/gz/${name}.gz)
+  add_custom_command(OUTPUT ${out}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/gz
+    COMMAND sh -c "${ZK7_GZIP} -9n -c '${ZK7_DATA}/${name}' > '${out}'"
+    DEPENDS ${ZK7_DATA}/${name} VERBATIM)
+  set(ZK7_GZIPPED ${ZK7_GZIPPED} ${out} PARENT_SCOPE)
+endfunction()
+zk7_gzip(zk7prog.1)
+zk7_gzip(changelog)
+if(ZK7_BUILD_GUI)
+  zk7_gzip(zk7-programmer.1)
+endif()
+add_custom_target(zk7_gzipped ALL DEPENDS ${ZK7_GZIPPED})
+
 install(TARGETS zk7prog RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${ZK7_DATA}/zk7prog.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_BINARY_DIR}/gz/zk7prog.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${ZK7_DATA}/copyright ${CMAKE_BINARY_DIR}/gz/changelog.gz DESTINATION ${ZK7_DOCDIR})
 install(FILES ${ZK7_DATA}/zk7prog.bash-completion
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME zk7prog)
-install(FILES ${CMAKE_SOURCE_DIR}/README.md
-  DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/zk7-programmer)
+install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${ZK7_DOCDIR})
 if(ZK7_BUILD_GUI)
   install(TARGETS zk7-programmer RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES ${ZK7_DATA}/zk7-programmer.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${CMAKE_BINARY_DIR}/gz/zk7-programmer.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
   install(FILES ${ZK7_DATA}/${ZK7_APP_ID}.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${ZK7_DATA}/${ZK7_APP_ID}.metainfo.xml

@@ -3,7 +3,7 @@
 # (default build/): installs into a temporary prefix and checks the file list,
 # validates the desktop entry and the AppStream metainfo, renders the man pages,
 # runs --version and the bash completion, then builds the Debian package, lists
-# it, and (as root) installs it with apt-get, runs zk7prog from PATH and removes
+# it, runs lintian on it, and (as root) installs it with apt-get, runs zk7prog from PATH and removes
 # it again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,10 +22,11 @@ app_id=org.example.zk7programmer
 # Every file an install must give, and nothing else.
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
-expected=(bin/zk7prog share/man/man1/zk7prog.1 share/bash-completion/completions/zk7prog
-  share/doc/zk7-programmer/README.md)
+expected=(bin/zk7prog share/man/man1/zk7prog.1.gz share/bash-completion/completions/zk7prog
+  share/doc/zk7-programmer/README.md share/doc/zk7-programmer/copyright
+  share/doc/zk7-programmer/changelog.gz)
 if [ "$gui" = ON ]; then
-  expected+=(bin/zk7-programmer share/man/man1/zk7-programmer.1
+  expected+=(bin/zk7-programmer share/man/man1/zk7-programmer.1.gz
     "share/applications/$app_id.desktop" "share/metainfo/$app_id.metainfo.xml"
     share/icons/hicolor/scalable/apps/zk7-programmer.svg
     share/icons/hicolor/48x48/apps/zk7-programmer.png
@@ -43,7 +44,7 @@ if [ "$gui" = ON ]; then
       grep -q "PNG image data, $size x $size" || fail "the ${size} px icon is not ${size} x ${size}"
   done
 fi
-for page in "$prefix"/share/man/man1/*.1; do
+for page in "$prefix"/share/man/man1/*.1.gz; do
   warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man -l --warnings=all "$page" 2>&1 >/dev/null) ||
     fail "man cannot render $page"
   [ -z "$warnings" ] || fail "man warns on $page: $warnings"
@@ -76,6 +77,11 @@ deb=$(realpath "$build"/zk7-programmer_"$version"_*.deb)
 dpkg-deb -c "$deb"
 dpkg-deb -f "$deb" Package Version Section Depends
 dpkg-deb -f "$deb" Depends | grep -q libc6 || fail "the package's dependencies were not computed"
+# lintian's errors are what Debian refuses a package for; warnings are shown.
+lintian_ok=yes
+lintian --fail-on error "$deb" >"$work/lintian.log" 2>&1 || lintian_ok=no
+grep -v 'running with root privileges' "$work/lintian.log" || true
+[ "$lintian_ok" = yes ] || fail "lintian reports errors on the package"
 
 if [ "$(id -u)" -ne 0 ]; then
   echo "check-install: not root, the package was not installed"
