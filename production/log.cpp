@@ -223,14 +223,15 @@ void LogReader::record(const LogRecord& r, std::string_view text) {
 bool LogReader::line(std::string_view content, bool whole, std::string& error) {
   const long long number = ++c_.lines;
   if (!content.empty() && content.back() == '\r') content.remove_suffix(1);
+  int format = 0;
   if (content.substr(0, kHeaderStart.size()) == kHeaderStart) {
-    int format = 0;
     const auto digits = content.substr(kHeaderStart.size());
     std::from_chars(digits.data(), digits.data() + digits.size(), format);
+  }
+  if (format != 0) {
     if (format != 1 && format != 2) {
       error = "line " + std::to_string(number) + " is the header of a format " +
-              (format > 0 ? std::to_string(format) : std::string("this")) +
-              " log; this zk7prog reads formats 1 and 2";
+              std::to_string(format) + " log; this zk7prog reads formats 1 and 2";
       return false;
     }
     if (format == 2) c_.formatTwo = true;

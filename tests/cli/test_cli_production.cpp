@@ -193,100 +193,32 @@ TEST_F(CliTest, ASignalDuringAChipRecordsItBeforeTheProcessEnds) {
   }
 }
 
-namespace {
-
-struct StoppedRun {
-  bool stopped = false;
-  std::string traceAtStop, traceAtEnd, logAtStop, err;
-  int status = 0;
-};
-
-// Runs zk7prog in a process group of its own with a port trace, sends it
-// SIGTSTP once the trace has the line `when`, notes what the trace and the
-// log held when it had stopped, continues it and waits for its end (20 s at
-// most). Its standard input gets `input` at once, or only once it was
-// continued (inputAfterStop).
-StoppedRun StopAndContinue(std::vector<std::string> argv, const std::string& dir,
-                           const std::string& input, const std::string& when,
-                           bool inputAfterStop = false) {
-  const std::string trace = dir + "/stop.trace", log = dir + "/log.csv";
-  std::remove(trace.c_str());
-  int in[2];
-  if (pipe(in) != 0) return {};
-  const pid_t pid = fork();
-  if (pid == 0) {
-    setpgid(0, 0);
-    setenv("ZK7_PORT_TRACE", trace.c_str(), 1);
-    dup2(in[0], STDIN_FILENO);
-    close(in[1]);
-    if (!freopen((dir + "/stop.err").c_str(), "w", stderr) || !freopen("/dev/null", "w", stdout))
-      _exit(126);
-    std::vector<char*> args;
-    for (std::string& a : argv) args.push_back(a.data());
-    args.push_back(nullptr);
-    execv(args[0], args.data());
-    _exit(127);
-  }
-  close(in[0]);
-  auto giveInput = [&] {
-    (void)!write(in[1], input.data(), input.size());
-    close(in[1]);
-  };
-  if (!inputAfterStop) giveInput();
-  StoppedRun run;
-  bool sent = false;
-  for (int ms = 0;; ++ms) {
-    const pid_t got = waitpid(pid, &run.status, WNOHANG | WUNTRACED);
-    if (got == pid && WIFSTOPPED(run.status)) {
-      run.stopped = true;
-      run.traceAtStop = ReadText(trace);
-      run.logAtStop = ReadText(log);
-      kill(pid, SIGCONT);
-      if (inputAfterStop) giveInput();
-      continue;
-    }
-    if (got == pid) break;
-    if (ms > 20000) kill(pid, SIGKILL);
-    if (!sent && ReadText(trace).find(when) != std::string::npos) sent = kill(pid, SIGTSTP) == 0;
-    usleep(1000);
-  }
-  run.traceAtEnd = ReadText(trace);
-  run.err = ReadText(dir + "/stop.err");
-  return run;
-}
-
-bool EndsUnpowered(const std::string& trace) {
-  const auto w = trace.rfind("\nW ");
-  return w != std::string::npos &&
-         (std::stoi(trace.substr(trace.find(' ', w + 3) + 1, 2), nullptr, 16) & 0x98) == 0x90;
-}
-
-}  // namespace
-
 TEST_F(CliTest, CtrlZDuringAChipStopsTheProcessOnlyOnceTheChipIsUnpowered) {
-  const std::string port = "emulator:" + Path("chip.txt");
+  const std::string port = "emulator:" + Path("chip.txt"), trace = Path("stop.trace");
   // A single chip: stopped after its check and burn, it ends with its result when continued.
-  auto run = StopAndContinue({ZK7PROG_BIN, "program", "--port", port}, dir_, "", "\nD 1\n");
-  EXPECT_TRUE(run.stopped && EndsUnpowered(run.traceAtStop)) << run.traceAtStop.size();
+  auto run = StopAndContinue({ZK7PROG_BIN, "program", "--port", port}, {}, trace, "\nD 1\n");
+  EXPECT_TRUE(run.unpoweredAtStop()) << run.traceAtStop.size();
   EXPECT_EQ(run.traceAtStop, run.traceAtEnd) << "the sequence had ended before the stop";
   EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.err;
   EXPECT_TRUE(Contains(run.err, "SIGTSTP received; stopping once")) << run.err;
 
   // A production chip: stopped once its records are on disk; continued, it asks for the next.
   std::remove(Path("chip.txt").c_str());
-  run = StopAndContinue({ZK7PROG_BIN, "program", "--port", port, "--serial", "TXID0=std:100",
-                         "--log", Path("log.csv"), "--count", "2"},
-                        dir_, "\n\n", "\nD 1\n");
+  std::string logAtStop;
+  run =
+      StopAndContinue({ZK7PROG_BIN, "program", "--port", port, "--serial", "TXID0=std:100", "--log",
+                       Path("log.csv"), "--count", "2"},
+                      {}, trace, "\nD 1\n", "\n\n", false, 0, [&] { logAtStop = Read("log.csv"); });
   LogContents atStop;
   std::string error;
-  ASSERT_TRUE(ParseLog(run.logAtStop, atStop, error)) << run.logAtStop;
+  ASSERT_TRUE(ParseLog(logAtStop, atStop, error)) << logAtStop;
   EXPECT_EQ(Results(atStop), (std::vector<ChipResult>{ChipResult::Reserved, ChipResult::Passed}));
-  EXPECT_TRUE(run.stopped && EndsUnpowered(run.traceAtStop));
+  EXPECT_TRUE(run.unpoweredAtStop());
   EXPECT_EQ(ReadLog(Path("log.csv")).recent.size(), 3u) << "the next chip, refused";
 
   // Waiting at the prompt, it stops at once.
-  run = StopAndContinue({ZK7PROG_BIN, "program", "--port", port, "--count", "1"}, dir_, "q\n",
-                        "R 379", true);
+  run = StopAndContinue({ZK7PROG_BIN, "program", "--port", port, "--count", "1"}, {}, trace,
+                        "R 379", "q\n", true);
   EXPECT_TRUE(run.stopped && !Contains(run.traceAtStop, "D 1")) << run.traceAtStop;
 }
 
