@@ -325,6 +325,8 @@ bool ProductionLog::open(const std::string& path, SerialRange range, std::string
   if (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
     error = errno == EWOULDBLOCK ? path + " is in use by another run (it holds " + lockPath + ")"
                                  : "cannot lock " + lockPath + ": " + SystemText(errno);
+    ::close(lockFd_);
+    lockFd_ = -1;
     return false;
   }
   return refresh(error);
