@@ -109,6 +109,8 @@ bool LoadConfiguration(Io& io, const std::string& path, Configuration& config) {
              << " kHz\n";
     if (file.configWordDefaulted)
       io.err << kProgramName << ": " << path << ": " << zk7::ConfigWordDefaultedNote() << "\n";
+    if (const std::string note = zk7::ChecksumNote(file); !note.empty())
+      io.err << kProgramName << ": " << path << ": " << note << "\n";
     if (file.foscText) {
       config.foscText = *file.foscText;
       config.foscHz = file.foscHz;

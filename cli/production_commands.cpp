@@ -2,6 +2,7 @@
 // the log and several chips), check, set and diff.
 #include <unistd.h>
 
+#include <cctype>
 #include <iostream>
 #include <ostream>
 
@@ -11,8 +12,8 @@
 #include "model/can_timing.h"
 #include "model/format.h"
 #include "model/named_fields.h"
-#include "production/run.h"
 #include "port/signals.h"
+#include "production/run.h"
 
 namespace zk7cli {
 
@@ -27,6 +28,17 @@ void PrintUnfit(std::ostream& os, const std::vector<zk7::UnfitWord>& unfit) {
 
 std::string ConfigurationName(const Args& args) {
   return args.positional.empty() ? "the default configuration" : args.positional[0];
+}
+
+// The answer at the prompt before a chip: trailing spaces, CR and LF removed,
+// case ignored. Empty goes on; q, quit and exit quit; anything else asks again.
+enum class Answer { Go, Quit, Again };
+Answer PromptAnswer(std::string line) {
+  while (!line.empty() && (line.back() == ' ' || line.back() == '\r' || line.back() == '\n'))
+    line.pop_back();
+  for (char& c : line) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (line.empty()) return Answer::Go;
+  return line == "q" || line == "quit" || line == "exit" ? Answer::Quit : Answer::Again;
 }
 
 // A positive whole number of chips.
@@ -95,12 +107,16 @@ int ProgramMany(Io& io, const Args& args, const zk7::ProductionPlan& plan, Confi
   };
   hooks.nextChip = [&](int number) {
     if (!counted) return true;
-    if (terminal)
-      io.err << "Insert chip " << number << " of " << plan.count
-             << " and press Enter (q quits): " << std::flush;
-    std::string line;
-    return static_cast<bool>(std::getline(in, line)) && line != "q" &&
-           zk7::PendingTerminationSignal() == 0;
+    for (;;) {
+      if (terminal)
+        io.err << "Insert chip " << number << " of " << plan.count
+               << " and press Enter (q quits): " << std::flush;
+      std::string line;
+      if (!std::getline(in, line) || zk7::PendingTerminationSignal() != 0) return false;
+      const Answer answer = PromptAnswer(line);
+      if (answer != Answer::Again) return answer == Answer::Go;
+      io.err << kProgramName << ": press Enter for the next chip, or q to quit\n";
+    }
   };
   hooks.chipDone = [&](const zk7::ChipOutcome& c) {
     EndProgress(io);
@@ -108,7 +124,9 @@ int ProgramMany(Io& io, const Args& args, const zk7::ProductionPlan& plan, Confi
     if (plan.serial)
       io.out << "  " << plan.serial->name << '=' << zk7::SerialText(*plan.serial, *c.record.serial);
     io.out << "  " << zk7::ResultText(c.record.result);
-    if (!c.record.position.empty()) io.out << " at " << c.record.position;
+    if (!c.record.position.empty())
+      io.out << (c.record.result == zk7::ChipResult::Unused ? " (" + c.record.position + ")"
+                                                            : " at " + c.record.position);
     io.out << "  " << c.record.ms << " ms\n" << std::flush;
     if (c.record.result == zk7::ChipResult::Refused) {
       PrintUnfit(io.err, c.unfit);
@@ -120,10 +138,11 @@ int ProgramMany(Io& io, const Args& args, const zk7::ProductionPlan& plan, Confi
   const auto s = zk7::RunProduction(*chip.programmer, config.regs, plan, hooks);
   EndProgress(io);
   io.out << "Summary: " << s.passed << " passed, " << s.failed << " failed, " << s.refused
-         << " refused" << (s.aborted ? ", " + std::to_string(s.aborted) + " aborted" : "") << '\n';
+         << " refused" << (s.aborted ? ", " + std::to_string(s.aborted) + " aborted" : "")
+         << (s.unused ? ", " + std::to_string(s.unused) + " unused" : "") << '\n';
   if (!s.error.empty()) return Fail(io, s.error, kExitUsage);
   if (!chip.port.accessProblem().empty()) return Fail(io, chip.port.accessProblem(), kExitUsage);
-  return s.failed + s.refused + s.aborted == 0 ? kExitOk : kExitChip;
+  return s.failed + s.refused + s.aborted + s.unused == 0 ? kExitOk : kExitChip;
 }
 
 }  // namespace
@@ -147,9 +166,11 @@ int RunProgram(const std::vector<std::string>& words, Io& io) {
               "--serial gives each chip the next value of a CAN identifier (TXID0, TXID1,\n"
               "TXID2, RXF0, RXF1; START as std:HEX or ext:HEX) or of user-memory bytes i..j\n"
               "(USERi-j, big-endian, START in hex); STEP is decimal, 1 unless given.\n"
-              "--log appends one line per chip to LOG.csv, and the next run continues after\n"
-              "the values it holds (a failed chip's value is used again only with\n"
-              "--reuse-failed). --count N programs N chips, asking for each.\n"
+              "--log keeps every value given in LOG.csv: reserved on disk before a chip's\n"
+              "first programming pulse, then its result; the next run continues after the\n"
+              "values it holds (a failed chip's value is used again only with\n"
+              "--reuse-failed). --count N programs N chips, asking for each (Enter goes on;\n"
+              "q, quit or exit quits).\n"
               "Exit status: 0 every chip passed, 1 a chip failed or was refused, 2 usage,\n"
               "file, log or port error.\n"
               "Examples:\n"

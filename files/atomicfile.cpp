@@ -4,13 +4,17 @@
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <random>
+#include <vector>
 
 namespace zk7 {
 
@@ -78,19 +82,107 @@ bool WriteAll(int fd, const char* data, std::size_t size, int& err) {
   return true;
 }
 
-// Creates a fresh temporary file next to the target. The mode 0666 lets the
-// umask decide the permissions, as for any newly created file.
-int CreateTemporary(const std::string& folder, const std::string& base, std::string& tempPath,
-                    int& err) {
+// Copies from's contents from offset 0 over to's, which ends there. False with err.
+bool CopyContents(int from, int to, int& err) {
+  char buffer[65536];
+  off_t at = 0;
+  for (;;) {
+    const ssize_t n = ::pread(from, buffer, sizeof buffer, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      err = errno;
+      return false;
+    }
+    if (n == 0) break;
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t w = ::pwrite(to, buffer + done, static_cast<std::size_t>(n - done), at + done);
+      if (w < 0 && errno == EINTR) continue;
+      if (w < 0) {
+        err = errno;
+        return false;
+      }
+      done += w;
+    }
+    at += n;
+  }
+  if (::ftruncate(to, at) != 0 || ::fsync(to) != 0) {
+    err = errno;
+    return false;
+  }
+  return true;
+}
+
+void SyncFolder(const std::string& folder) {
+  const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    ::fsync(dirFd);
+    ::close(dirFd);
+  }
+}
+
+// The temporary files being written, where a signal handler can remove them.
+struct TemporarySlot {
+  std::atomic<int> state{0};  // 0 free, 1 being named, 2 a file that may exist
+  char path[PATH_MAX + 1];
+};
+TemporarySlot gTemporaries[8];
+
+// A slot that removes path at a signal's ending until it is let go.
+class TemporaryGuard {
+ public:
+  TemporaryGuard() = default;
+  TemporaryGuard(const TemporaryGuard&) = delete;
+  TemporaryGuard& operator=(const TemporaryGuard&) = delete;
+  ~TemporaryGuard() { letGo(); }
+  void watch(const std::string& path) {
+    letGo();
+    if (path.size() > PATH_MAX) return;
+    for (auto& slot : gTemporaries) {
+      int free = 0;
+      if (!slot.state.compare_exchange_strong(free, 1)) continue;
+      std::memcpy(slot.path, path.c_str(), path.size() + 1);
+      slot.state.store(2);
+      slot_ = &slot;
+      return;
+    }
+  }
+  void letGo() {
+    if (slot_) slot_->state.store(0);
+    slot_ = nullptr;
+  }
+
+ private:
+  TemporarySlot* slot_ = nullptr;
+};
+
+// The longest file name the folder takes.
+std::size_t NameMax(const std::string& folder) {
+  const long n = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+  return n > 0 ? static_cast<std::size_t>(n) : NAME_MAX;
+}
+
+// Creates a fresh file ".BASE.XXXXXXXX<suffix>" next to the target, BASE
+// shortened (at a character boundary) so that the name fits the folder.
+int CreateTemporary(const std::string& folder, const std::string& base, const char* suffix,
+                    mode_t mode, TemporaryGuard& guard, std::string& tempPath, int& err) {
+  const std::size_t extra = 1 + 1 + 8 + std::strlen(suffix);
+  const std::size_t room = NameMax(folder);
+  std::size_t keep = base.size();
+  if (keep + extra > room) {
+    keep = room > extra ? room - extra : 0;
+    while (keep > 0 && (static_cast<unsigned char>(base[keep]) & 0xC0) == 0x80) --keep;
+  }
   std::random_device rd;
   std::mt19937 gen(rd());
   static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
   for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string suffix;
-    for (int i = 0; i < 8; ++i) suffix += kDigits[gen() % 36];
-    tempPath = folder + "/." + base + "." + suffix + ".tmp";
-    const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    std::string tag;
+    for (int i = 0; i < 8; ++i) tag += kDigits[gen() % 36];
+    tempPath = folder + "/." + base.substr(0, keep) + "." + tag + suffix;
+    guard.watch(tempPath);
+    const int fd = ::open(tempPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd >= 0) return fd;
+    guard.letGo();
     if (errno != EEXIST) {
       err = errno;
       return -1;
@@ -100,27 +192,169 @@ int CreateTemporary(const std::string& folder, const std::string& base, std::str
   return -1;
 }
 
-}  // namespace
+std::string FolderError(const std::string& folder, int err) {
+  return "cannot create a file in the folder " + folder + ": " + SystemText(err);
+}
 
-namespace {
+// The names of a file's extended attributes (ACLs among them).
+std::vector<std::string> AttributeNames(int fd) {
+  std::vector<std::string> names;
+  const ssize_t size = ::flistxattr(fd, nullptr, 0);
+  if (size <= 0) return names;
+  std::string list(static_cast<std::size_t>(size), '\0');
+  const ssize_t got = ::flistxattr(fd, &list[0], list.size());
+  for (std::size_t at = 0; got > 0 && at < static_cast<std::size_t>(got);) {
+    const std::string name(list.c_str() + at);
+    at += name.size() + 1;
+    if (!name.empty()) names.push_back(name);
+  }
+  return names;
+}
 
-// Temporary file, fsync, rename over target, fsync of the folder.
-bool ReplacePlainFile(const std::string& target, const std::string& content, std::string& error) {
+bool Attribute(int fd, const std::string& name, std::string& value) {
+  const ssize_t size = ::fgetxattr(fd, name.c_str(), nullptr, 0);
+  if (size < 0) return false;
+  value.assign(static_cast<std::size_t>(size), '\0');
+  return ::fgetxattr(fd, name.c_str(), &value[0], value.size()) == size;
+}
+
+// Gives the new file fd the old file's owner, group, permissions (never
+// setuid, setgid or sticky) and extended attributes. False when one of them
+// cannot be carried over: the old file must then be written in place.
+bool CarryOver(int fd, int oldFd, const struct stat& old) {
+  struct stat now {};
+  if (::fstat(fd, &now) != 0) return false;
+  if ((now.st_uid != old.st_uid || now.st_gid != old.st_gid) &&
+      ::fchown(fd, old.st_uid, old.st_gid) != 0)
+    return false;
+  if (::fchmod(fd, old.st_mode & 0777) != 0) return false;
+  const auto wanted = AttributeNames(oldFd);
+  for (const auto& name : AttributeNames(fd))  // e.g. a folder's default ACL
+    if (std::find(wanted.begin(), wanted.end(), name) == wanted.end() &&
+        ::fremovexattr(fd, name.c_str()) != 0)
+      return false;
+  for (const auto& name : wanted) {
+    std::string value, present;
+    if (!Attribute(oldFd, name, value)) return false;
+    if (Attribute(fd, name, present) && present == value) continue;  // e.g. a security label
+    if (::fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) != 0) return false;
+  }
+  return true;
+}
+
+// Signals that would end the process in the middle of an overwrite wait
+// until it is done; faults in the process itself still act at once.
+class HoldSignals {
+ public:
+  HoldSignals() {
+    sigset_t all;
+    sigfillset(&all);
+    for (int sig : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT})
+      sigdelset(&all, sig);
+    ::pthread_sigmask(SIG_BLOCK, &all, &before_);
+  }
+  ~HoldSignals() { ::pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
+
+ private:
+  sigset_t before_;
+};
+
+// Writes content into target itself, for a file that a new file renamed
+// over it would lose something of (another hard link, an owner or extended
+// attributes that cannot be carried over). First a complete, flushed copy of
+// the old contents is made beside it; then the file is overwritten, cut to
+// length and flushed; then the copy is removed. At every moment the old or
+// the new contents are on disk; a failure puts the old contents back.
+bool WriteInPlace(const std::string& target, const std::string& content, const struct stat& old,
+                  int oldFd, std::string& error) {
   const std::string folder = FolderOf(target);
-  struct stat old {};
-  const bool exists = ::stat(target.c_str(), &old) == 0;
-  std::string tempPath;
+  TemporaryGuard guard;
+  std::string copyPath;
   int err = 0;
-  const int fd = CreateTemporary(folder, BaseOf(target), tempPath, err);
-  if (fd < 0) {
+  const int copyFd = CreateTemporary(folder, BaseOf(target), ".orig", 0600, guard, copyPath, err);
+  if (copyFd < 0) {
+    error = FolderError(folder, err) + " (a copy of the old contents is kept there while " +
+            target + " is written in place)";
+    return false;
+  }
+  if (!CopyContents(oldFd, copyFd, err)) {
+    ::close(copyFd);
+    ::unlink(copyPath.c_str());
+    error = "cannot keep a copy of the old contents: " + SystemText(err);
+    return false;
+  }
+  SyncFolder(folder);
+  guard.letGo();  // from here the copy is what a crash would leave to recover from
+  bool ok = true;
+  {
+    HoldSignals hold;
+    errno = 0;
+    ok = ::pwrite(oldFd, content.data(), content.size(), 0) ==
+             static_cast<ssize_t>(content.size()) &&
+         ::ftruncate(oldFd, static_cast<off_t>(content.size())) == 0 && ::fsync(oldFd) == 0;
+    if (!ok) {
+      err = errno ? errno : ENOSPC;
+      int restoreErr = 0;
+      if (!CopyContents(copyFd, oldFd, restoreErr)) {
+        ::close(copyFd);
+        error = SystemText(err) + "; the old contents are kept in " + copyPath;
+        return false;
+      }
+    }
+  }
+  ::close(copyFd);
+  ::unlink(copyPath.c_str());
+  SyncFolder(folder);
+  if (!ok) {
     error = SystemText(err);
     return false;
   }
+  if (old.st_mode & 07000) (void)::fchmod(oldFd, old.st_mode & 0777);  // never on new contents
+  return true;
+}
+
+// Writes content over the plain file target (or creates it): a temporary
+// file carrying the old file's owner, permissions and attributes, flushed,
+// renamed over it, then the folder flushed; in place when renaming would
+// lose something.
+bool ReplacePlainFile(const std::string& target, const std::string& content, std::string& error) {
+  const std::string folder = FolderOf(target);
+  struct stat old {};
+  const int oldFd = ::open(target.c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+  if (oldFd < 0 && errno != ENOENT) {
+    error = SystemText(errno);
+    return false;
+  }
+  const bool exists = oldFd >= 0 && ::fstat(oldFd, &old) == 0 && S_ISREG(old.st_mode);
+  if (oldFd >= 0 && !exists) {
+    ::close(oldFd);
+    error = "the file changed while it was being written; nothing was written";
+    return false;
+  }
+  struct Closer {
+    int fd;
+    ~Closer() {
+      if (fd >= 0) ::close(fd);
+    }
+  } closer{oldFd};
+  if (exists && old.st_nlink > 1) return WriteInPlace(target, content, old, oldFd, error);
+
+  TemporaryGuard guard;
+  std::string tempPath;
+  int err = 0;
+  // A new file gets the permissions the umask leaves; a replaced one starts
+  // private and is given the old file's below.
+  const int fd =
+      CreateTemporary(folder, BaseOf(target), ".tmp", exists ? 0600 : 0666, guard, tempPath, err);
+  if (fd < 0) {
+    error = FolderError(folder, err);
+    return false;
+  }
   bool ok = WriteAll(fd, content.data(), content.size(), err);
-  // A replaced file keeps its permissions.
-  if (ok && exists && ::fchmod(fd, old.st_mode & 07777) != 0) {
-    err = errno;
-    ok = false;
+  if (ok && exists && !CarryOver(fd, oldFd, old)) {
+    ::close(fd);
+    ::unlink(tempPath.c_str());
+    return WriteInPlace(target, content, old, oldFd, error);
   }
   if (ok && ::fsync(fd) != 0) {
     err = errno;
@@ -139,12 +373,9 @@ bool ReplacePlainFile(const std::string& target, const std::string& content, std
     error = SystemText(err);
     return false;
   }
+  guard.letGo();
   // Make the rename itself durable; a failure here no longer endangers data.
-  const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    ::fsync(dirFd);
-    ::close(dirFd);
-  }
+  SyncFolder(folder);
   return true;
 }
 
@@ -218,7 +449,18 @@ bool AtomicWriteFile(const std::string& path, const std::string& content, std::s
     error = SystemText(err);
     return false;
   }
+  // As a shell's "> FILE" would: a file the effective user may not write to
+  // is refused, though its folder would let a new file be renamed over it.
+  if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT) {
+    error = errno == EACCES || errno == EPERM ? path + " is write-protected" : SystemText(errno);
+    return false;
+  }
   return ReplacePlainFile(target, content, error);
+}
+
+void RemoveTemporaryFilesFromSignalHandler() {
+  for (auto& slot : gTemporaries)
+    if (slot.state.load() == 2) ::unlink(slot.path);
 }
 
 bool ReadWholeFile(const std::string& path, std::size_t maxBytes, std::string& content,

@@ -10,8 +10,17 @@ namespace zk7 {
 
 // Writes content to path:
 // - a plain file, or a name that does not exist yet, is written to a
-//   temporary file in the target's folder, flushed to disk and renamed over
-//   it; a replaced file keeps its permissions;
+//   temporary file in the target's folder (".NAME.XXXXXXXX.tmp", NAME
+//   shortened to fit), flushed to disk and renamed over it; a replaced file
+//   keeps its owner, group, permissions (never setuid, setgid or sticky) and
+//   extended attributes (ACLs among them);
+// - a plain file that renaming would change (it has other hard links, or its
+//   owner or attributes cannot be given to a new file) is written in place:
+//   a flushed copy of the old contents is kept beside it while it is
+//   overwritten, so a crash or a full disk leaves the old or the new
+//   contents, never neither; a failure puts the old contents back;
+// - a file the effective user may not write to is refused ("PATH is
+//   write-protected"), as a shell's "> PATH" would refuse it;
 // - a symbolic link is written through: the file it points to gets the new
 //   content and the link stays a link; a link whose target does not exist yet
 //   creates that target (its folder must exist), as any program writing
@@ -20,9 +29,14 @@ namespace zk7 {
 //   terminal) is written directly, since it cannot be half-replaced; a FIFO
 //   that no program reads is refused rather than waited on;
 // - a directory or any other special file is refused.
-// On failure the old file is untouched, no temporary is left behind, and
-// error holds the reason.
+// On failure the old file is untouched, no temporary is left behind (nor when
+// a signal ends the process meanwhile: see below), and error holds the
+// reason; a folder where no file can be created is named.
 bool AtomicWriteFile(const std::string& path, const std::string& content, std::string& error);
+
+// Removes the temporary files of writes in progress, with async-signal-safe
+// calls only; the handlers of the signals that end the process call it.
+void RemoveTemporaryFilesFromSignalHandler();
 
 // Why a read failed, beside the sentence for a person.
 struct ReadError {

@@ -5,6 +5,8 @@
 #include "files/atomicfile.h"
 #include "files/devicefile.h"
 #include "files/intelhex_reader.h"
+#include "model/format.h"
+#include "model/image.h"
 
 namespace zk7 {
 
@@ -27,6 +29,17 @@ bool LooksLikeIntelHex(std::string_view content) {
   if (content.substr(0, 3) == "\xEF\xBB\xBF") content.remove_prefix(3);
   const auto first = content.find_first_not_of(" \t\r\n");
   return first != std::string_view::npos && content[first] == ':';
+}
+
+std::string ChecksumNote(const ConfigurationFile& file) {
+  if (file.format != ConfigurationFile::IntelHex) return "";
+  RegisterSet built = file.registers;
+  MemoryImage image;
+  BuildMemoryImage(built, image);
+  const auto word = [](int byte) { return "34" + Hex2(static_cast<unsigned>(byte) & 0xFF); };
+  if (built.ImageChecksum() == file.registers.ImageChecksum()) return "";
+  return "the file's checksum word " + word(file.registers.ImageChecksum()) +
+         " does not match its contents; " + word(built.ImageChecksum()) + " will be burnt";
 }
 
 bool ParseConfigurationFile(const std::string& content, ConfigurationFile& out, std::string& error,

@@ -33,6 +33,12 @@ inline const char* ConfigWordDefaultedNote() {
   return "The HEX file holds no configuration word; Config Word is the default 0x0007.";
 }
 
+// For a HEX file whose image checksum word (position 69) disagrees with the
+// words before it: "the file's checksum word 34F3 does not match its
+// contents; 34FC will be burnt" (the image build recomputes it, as for a
+// device file). Empty when it agrees, and for a device file.
+std::string ChecksumNote(const ConfigurationFile& file);
+
 // Parses a device file or a HEX file, all or nothing (out is assigned only on
 // success). decimalSeparator is accepted beside "." in a device file's frequency.
 bool ParseConfigurationFile(const std::string& content, ConfigurationFile& out, std::string& error,

@@ -16,7 +16,15 @@ constexpr unsigned kConfigByteAddress = 0x400E;   // word address 0x2007, low by
 constexpr unsigned kImageHighByte = 0x34;
 constexpr unsigned kConfigHighByte = 0x3F;
 
-enum RecordType : unsigned { kData = 0x00, kEnd = 0x01, kSegment = 0x02, kLinear = 0x04 };
+enum RecordType : unsigned {
+  kData = 0x00,
+  kEnd = 0x01,
+  kSegment = 0x02,
+  kStartSegment = 0x03,
+  kLinear = 0x04,
+  kStartLinear = 0x05,
+};
+constexpr char kDosEndOfFile = 0x1A;  // Ctrl-Z, which old DOS tools put after the text
 
 std::string LinePrefix(int line) {
   return "Line " + std::to_string(line) + ": ";
@@ -121,16 +129,22 @@ bool CheckWord(const std::map<unsigned, PlacedByte>& bytes, unsigned byteAddress
 bool ParseIntelHex(const std::string& content, IntelHexContents& out, std::string& error) {
   std::string_view text = content;
   if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  // A Ctrl-Z that only line ends or more Ctrl-Z follow marks the end of the text.
+  if (const auto eof = text.find(kDosEndOfFile);
+      eof != std::string_view::npos &&
+      text.find_first_not_of(std::string_view("\x1A\r\n \t", 5), eof) == std::string_view::npos)
+    text = text.substr(0, eof);
 
   std::map<unsigned, PlacedByte> placed;  // byte address -> value and the line that gave it
   std::vector<unsigned> bytes;
   int line = 0, endLine = 0;
   std::size_t start = 0;
   while (start < text.size()) {
-    auto stop = text.find('\n', start);
+    // Lines end in LF, CR LF or a lone CR.
+    auto stop = text.find_first_of("\r\n", start);
     if (stop == std::string_view::npos) stop = text.size();
     const std::string_view record = Trim(text.substr(start, stop - start));
-    start = stop + 1;
+    start = stop + (text.substr(stop, 2) == "\r\n" ? 2 : 1);
     ++line;
     if (record.empty()) continue;
     if (endLine != 0) {
@@ -180,9 +194,17 @@ bool ParseIntelHex(const std::string& content, IntelHexContents& out, std::strin
           return false;
         }
         break;
+      case kStartSegment:
+      case kStartLinear:
+        // Where a processor would start running: nothing to burn.
+        if (count != 4) {
+          error = LinePrefix(line) + "a start address record carries 4 data bytes.";
+          return false;
+        }
+        break;
       default:
-        error = LinePrefix(line) + "record type " + Hex2(type) +
-                " is not accepted (only 00, 01, 02 and 04).";
+        error =
+            LinePrefix(line) + "record type " + Hex2(type) + " is not accepted (only 00 to 05).";
         return false;
     }
   }

@@ -1,7 +1,8 @@
 // Intel HEX import: the 70 image words and the configuration word, read from
 // the export this program writes or from another tool's layout of the same
 // words (any record length, any order, with or without an extended address
-// record, CR LF or LF, either case of hex digits).
+// record, start address records, CR LF, LF or CR line ends, either case of
+// hex digits, a Ctrl-Z after the text).
 #pragma once
 
 #include <array>
@@ -23,13 +24,12 @@ struct IntelHexContents {
 
 // Parses a whole HEX text, all or nothing: out is assigned only on success.
 // Accepted records: 00 (data), 01 (end), 02 and 04 (segment and linear
-// address, which must be 0). Every data byte must belong to an image word
-// (word addresses 0..69, 0x34 as high byte) or to the configuration word
-// (0x2007, high byte 0x3F). A refusal names the line: a bad record (no ':',
-// a character that is not a hex digit, a wrong byte count or checksum), an
-// address outside those words, a word of another form, a second value for
-// the same address, a record after the end record, a missing image word
-// (named by the end record's line) or a missing end record.
+// address, which must be 0), 03 and 05 (start address, ignored). Every data byte must belong to an
+// image word (word addresses 0..69, 0x34 as high byte) or to the configuration word (0x2007, high
+// byte 0x3F). A refusal names the line: a bad record (no ':', a character that is not a hex digit,
+// a wrong byte count or checksum), an address outside those words, a word of another form, a second
+// value for the same address, a record after the end record, a missing image word (named by the end
+// record's line) or a missing end record.
 bool ParseIntelHex(const std::string& content, IntelHexContents& out, std::string& error);
 
 // The export of this program is about 450 bytes; other tools' layouts of the

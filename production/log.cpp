@@ -7,9 +7,11 @@
 
 #include <cerrno>
 #include <charconv>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <string_view>
+#include <unordered_map>
 
 #include "model/format.h"
 #include "model/named_fields.h"
@@ -20,18 +22,22 @@ namespace {
 
 constexpr std::string_view kHeaderStart = "# zk7prog production log, format ";
 constexpr std::string_view kColumns = "time,serial,result,position,checksum,config_word,ms";
-constexpr int kFields = 7;
+constexpr std::size_t kFields = 7;
+// Reservations waiting for their results; beyond this many the oldest count
+// as open (held), which is what they would count as anyway if no result came.
+constexpr std::size_t kMaxPending = 256;
 
-constexpr ChipResult kResults[] = {ChipResult::Passed, ChipResult::Failed, ChipResult::Refused,
-                                   ChipResult::Aborted};
+constexpr ChipResult kResults[] = {ChipResult::Passed,  ChipResult::Failed,   ChipResult::Refused,
+                                   ChipResult::Aborted, ChipResult::Reserved, ChipResult::Unused};
+static_assert(sizeof kResults / sizeof kResults[0] == kChipResultCount);
 
-std::vector<std::string_view> SplitFields(std::string_view line) {
-  std::vector<std::string_view> fields;
-  std::size_t start = 0;
+// Splits at commas into at most kFields + 1 fields; the count is returned.
+std::size_t SplitFields(std::string_view line, std::array<std::string_view, kFields + 1>& f) {
+  std::size_t n = 0, start = 0;
   for (;;) {
     const auto comma = line.find(',', start);
-    fields.push_back(line.substr(start, comma - start));
-    if (comma == std::string_view::npos) return fields;
+    f[n++] = line.substr(start, comma == std::string_view::npos ? comma : comma - start);
+    if (comma == std::string_view::npos || n == f.size()) return n;
     start = comma + 1;
   }
 }
@@ -40,26 +46,41 @@ bool ParseHex(std::string_view text, std::uint64_t max, std::uint64_t& value) {
   return text.substr(0, 2) != "0x" && ParseHexNumber(text, max, value);
 }
 
-bool ParseRecord(std::string_view line, LogRecord& r) {
-  const auto f = SplitFields(line);
-  if (f.size() != kFields || f[0].empty()) return false;
-  r.time = std::string(f[0]);
+bool ParseSerialField(std::string_view text, std::optional<std::uint64_t>& serial) {
   std::uint64_t v = 0;
-  if (!f[1].empty()) {
-    if (!ParseHex(f[1], ~std::uint64_t{0}, v)) return false;
-    r.serial = v;
-  }
+  if (!ParseHex(text, ~std::uint64_t{0}, v)) return false;
+  serial = v;
+  return true;
+}
+
+// "", two hex digits, "config" or a reason word in lower case.
+bool PositionValid(std::string_view p) {
+  std::uint64_t v = 0;
+  if (p.empty() || (p.size() == 2 && ParseHex(p, 0xFF, v))) return true;
+  if (p.size() > 16) return false;
+  for (char c : p)
+    if (c < 'a' || c > 'z') return false;
+  return true;
+}
+
+bool ParseRecord(std::string_view line, LogRecord& r) {
+  std::array<std::string_view, kFields + 1> f;
+  if (SplitFields(line, f) != kFields || f[0].empty()) return false;
+  r.time.assign(f[0].data(), f[0].size());
+  r.serial.reset();
+  if (!f[1].empty() && !ParseSerialField(f[1], r.serial)) return false;
   bool known = false;
   for (ChipResult c : kResults)
     if (f[2] == ResultText(c)) r.result = c, known = true;
-  if (!known) return false;
-  if (!f[3].empty() && f[3] != "config" && !(f[3].size() == 2 && ParseHex(f[3], 0xFF, v)))
-    return false;
-  r.position = std::string(f[3]);
+  if (!known || !PositionValid(f[3])) return false;
+  r.position.assign(f[3].data(), f[3].size());
+  std::uint64_t v = 0;
   if (!ParseHex(f[4], 0xFF, v)) return false;
   r.checksum = static_cast<std::uint8_t>(v);
   if (!ParseHex(f[5], 0xFFFF, v)) return false;
   r.configWord = static_cast<std::uint16_t>(v);
+  r.ms = 0;
+  if (r.result == ChipResult::Reserved) return f[6].empty();
   const auto* end = f[6].data() + f[6].size();
   const auto [ptr, ec] = std::from_chars(f[6].data(), end, r.ms);
   return !f[6].empty() && ec == std::errc() && ptr == end && r.ms >= 0;
@@ -67,6 +88,25 @@ bool ParseRecord(std::string_view line, LogRecord& r) {
 
 std::string SystemText(int err) {
   return std::strerror(err);
+}
+
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Makes a new name in the folder durable (a crash keeps the file it names).
+void SyncFolder(const std::string& path) {
+  const int fd = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+void Merge(SerialUse& into, const SerialUse& from) {
+  const SerialRange all;
+  if (from.held) into.add(into.held, *from.held, all);
+  if (from.failed) into.add(into.failed, *from.failed, all);
 }
 
 }  // namespace
@@ -81,8 +121,17 @@ const char* ResultText(ChipResult result) {
       return "REFUSED";
     case ChipResult::Aborted:
       return "ABORTED";
+    case ChipResult::Reserved:
+      return "RESERVED";
+    case ChipResult::Unused:
+      return "UNUSED";
   }
   return "";
+}
+
+bool LogRecord::operator==(const LogRecord& o) const {
+  return time == o.time && serial == o.serial && result == o.result && position == o.position &&
+         checksum == o.checksum && configWord == o.configWord && ms == o.ms;
 }
 
 std::string LogHeader() {
@@ -96,8 +145,9 @@ std::string FormatLogLine(const LogRecord& r) {
   line += ',';
   line += ResultText(r.result);
   line += ',' + r.position + ',' + Hex2(r.checksum) + ',' + Hex2(r.configWord >> 8) +
-          Hex2(r.configWord & 0xFF) + ',' + std::to_string(r.ms) + '\n';
-  return line;
+          Hex2(r.configWord & 0xFF) + ',';
+  if (r.result != ChipResult::Reserved) line += std::to_string(r.ms);
+  return line + '\n';
 }
 
 std::string LogTimeNow() {
@@ -109,141 +159,326 @@ std::string LogTimeNow() {
   return text;
 }
 
-bool ParseLog(const std::string& text, LogContents& out, std::string& error) {
-  LogContents parsed;
-  std::size_t start = 0;
-  int line = 0;
-  while (start < text.size()) {
-    const auto stop = text.find('\n', start);
-    const bool whole = stop != std::string::npos;
-    std::string_view content(text.data() + start, (whole ? stop : text.size()) - start);
-    if (!content.empty() && content.back() == '\r') content.remove_suffix(1);
-    start = whole ? stop + 1 : text.size();
-    ++line;
-    if (line == 1) {
-      int format = 0;
-      const auto digits = content.substr(std::min(content.size(), kHeaderStart.size()));
-      const auto [ptr, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), format);
-      if (content.substr(0, kHeaderStart.size()) != kHeaderStart || ec != std::errc()) {
-        error = "line 1 is not the header of a zk7prog production log";
-        return false;
-      }
-      if (format != kLogFormat) {
-        error = "the log has format " + std::to_string(format) + "; this zk7prog writes format " +
-                std::to_string(kLogFormat);
-        return false;
-      }
-      (void)ptr;
-      continue;
+void SerialUse::add(std::optional<std::uint64_t>& slot, std::uint64_t value,
+                    const SerialRange& range) {
+  if (value < range.low || value > range.high) return;
+  if (!slot || value > *slot) slot = value;
+}
+
+std::vector<std::string> LogNotes(const std::string& path, const LogContents& c) {
+  std::vector<std::string> notes;
+  for (const auto& d : c.damaged)
+    notes.push_back(
+        path + ": line " + std::to_string(d.line) +
+        (d.serial ? " is not a whole record; its value " + HexText(*d.serial) + " counts as used"
+                  : " is not a record and shows no serial value; ignored"));
+  if (c.damagedCount > static_cast<long long>(c.damaged.size()))
+    notes.push_back(path + ": " + std::to_string(c.damagedCount - c.damaged.size()) +
+                    " more damaged lines");
+  for (const auto& r : c.openReservations)
+    notes.push_back(path + ": " +
+                    (r.serial ? "value " + HexText(*r.serial) : std::string("a chip")) +
+                    " was reserved at " + r.time + " and has no result: a chip may hold it");
+  if (c.openReservationCount > static_cast<long long>(c.openReservations.size()))
+    notes.push_back(path + ": " +
+                    std::to_string(c.openReservationCount - c.openReservations.size()) +
+                    " more reservations have no result");
+  return notes;
+}
+
+void LogReader::leaveOpen(const LogRecord& reservation) {
+  if (reservation.serial) c_.use.add(c_.use.held, *reservation.serial, range_);
+  if (c_.openReservations.size() < LogContents::kReported)
+    c_.openReservations.push_back(reservation);
+  ++c_.openReservationCount;
+}
+
+void LogReader::record(const LogRecord& r, std::string_view text) {
+  ++c_.totals[static_cast<std::size_t>(r.result)];
+  ring_[ringNext_].assign(text.data(), text.size());
+  ringNext_ = (ringNext_ + 1) % ring_.size();
+  if (ringCount_ < ring_.size()) ++ringCount_;
+  if (onRecordLine) onRecordLine(text);
+
+  if (r.result == ChipResult::Reserved) {
+    if (pending_.size() >= kMaxPending) {
+      for (const auto& [key, waiting] : pending_) leaveOpen(waiting);
+      pending_.clear();
     }
-    if (content.empty() && whole) continue;
-    LogRecord r;
-    if (whole && ParseRecord(content, r)) {
-      parsed.records.push_back(r);
-      continue;
+    const auto [it, fresh] = pending_.emplace(r.serial, r);
+    if (!fresh) {  // reserved again without a result between: the first stays open
+      leaveOpen(it->second);
+      it->second = r;
     }
-    parsed.damagedLines.push_back(line);
-    // A serial value whose field ended before the tear was given to a chip.
-    const auto f = SplitFields(content);
-    std::uint64_t v = 0;
-    if (f.size() > 2 && !f[1].empty() && ParseHex(f[1], ~std::uint64_t{0}, v))
-      parsed.damagedSerials.push_back(v);
+    return;
   }
-  out = parsed;
+  pending_.erase(r.serial);
+  if (!r.serial) return;
+  if (r.result == ChipResult::Passed || r.result == ChipResult::Aborted)
+    c_.use.add(c_.use.held, *r.serial, range_);
+  else if (r.result == ChipResult::Failed)
+    c_.use.add(c_.use.failed, *r.serial, range_);
+}
+
+bool LogReader::line(std::string_view content, bool whole, std::string& error) {
+  const long long number = ++c_.lines;
+  if (!content.empty() && content.back() == '\r') content.remove_suffix(1);
+  int format = 0;
+  if (content.substr(0, kHeaderStart.size()) == kHeaderStart) {
+    const auto digits = content.substr(kHeaderStart.size());
+    std::from_chars(digits.data(), digits.data() + digits.size(), format);
+  }
+  if (format != 0) {
+    if (format != 1 && format != 2) {
+      error = "line " + std::to_string(number) + " is the header of a format " +
+              std::to_string(format) + " log; this zk7prog reads formats 1 and 2";
+      return false;
+    }
+    if (format == 2) c_.formatTwo = true;
+    return true;
+  }
+  if (number == 1) {
+    error = "line 1 is not the header of a zk7prog production log";
+    return false;
+  }
+  if (content.empty() && whole) return true;
+  LogRecord& r = scratch_;
+  if (whole && !overlong_ && ParseRecord(content, r)) {
+    record(r, content);
+    return true;
+  }
+  DamagedLine d{number, std::nullopt};
+  std::array<std::string_view, kFields + 1> f;
+  if (SplitFields(content, f) >= 2) ParseSerialField(f[1], d.serial);
+  if (d.serial) c_.use.add(c_.use.held, *d.serial, range_);
+  if (c_.damaged.size() < LogContents::kReported) c_.damaged.push_back(d);
+  ++c_.damagedCount;
   return true;
 }
 
-ProductionLog::~ProductionLog() {
-  if (fd_ >= 0) ::close(fd_);
+bool LogReader::feed(std::string_view text, std::string& error) {
+  while (!text.empty()) {
+    const auto stop = text.find('\n');
+    const std::string_view piece = text.substr(0, stop);
+    if (partial_.empty() && !overlong_ && stop != std::string_view::npos &&
+        piece.size() <= kMaxLogLineBytes) {
+      if (!line(piece, true, error)) return false;  // the common case: no copy
+    } else {
+      const std::size_t room = kMaxLogLineBytes - std::min(kMaxLogLineBytes, partial_.size());
+      if (piece.size() > room) overlong_ = true;
+      partial_.append(piece.data(), std::min(room, piece.size()));
+      if (stop != std::string_view::npos) {
+        const bool ok = line(partial_, true, error);
+        partial_.clear();
+        overlong_ = false;
+        if (!ok) return false;
+      }
+    }
+    if (stop == std::string_view::npos) break;
+    text.remove_prefix(stop + 1);
+  }
+  return true;
 }
 
-bool ProductionLog::writeDurably(const std::string& text, std::string& error) {
-  const ssize_t n = ::write(fd_, text.data(), text.size());
-  if (n != static_cast<ssize_t>(text.size())) {
-    const int err = n < 0 ? errno : ENOSPC;
-    if (n > 0) endsTorn_ = true;
-    error = "cannot write " + path_ + ": " + SystemText(err);
+bool LogReader::finish(LogContents& out, std::string& error) {
+  if (!partial_.empty() || overlong_) {
+    if (!line(partial_, false, error)) return false;
+    partial_.clear();
+    overlong_ = false;
+  }
+  for (const auto& [key, waiting] : pending_) leaveOpen(waiting);
+  pending_.clear();
+  c_.recent.clear();
+  for (std::size_t k = 0; k < ringCount_; ++k) {
+    const std::string& text = ring_[(ringNext_ + ring_.size() - ringCount_ + k) % ring_.size()];
+    LogRecord r;
+    if (ParseRecord(text, r)) c_.recent.push_back(std::move(r));
+  }
+  out = c_;
+  return true;
+}
+
+bool ParseLog(std::string_view text, LogContents& out, std::string& error, SerialRange range) {
+  LogReader reader(range);
+  return reader.feed(text, error) && reader.finish(out, error);
+}
+
+ProductionLog::~ProductionLog() {
+  if (lockFd_ >= 0) ::close(lockFd_);  // the lock goes with it
+}
+
+bool ProductionLog::open(const std::string& path, SerialRange range, std::string& error) {
+  path_ = path;
+  range_ = range;
+  // The lock belongs to the file the name leads to, so two names of one log share it.
+  std::string lockPath = path + ".lock";
+  if (char* real = ::realpath(path.c_str(), nullptr)) {
+    lockPath = std::string(real) + ".lock";
+    std::free(real);
+  }
+  lockFd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (lockFd_ < 0) {
+    error = "cannot open the lock file " + lockPath + ": " + SystemText(errno);
     return false;
   }
-  if (::fsync(fd_) != 0) {
+  // Two runs on one log would hand out the same serial values.
+  if (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
+    error = errno == EWOULDBLOCK ? path + " is in use by another run (it holds " + lockPath + ")"
+                                 : "cannot lock " + lockPath + ": " + SystemText(errno);
+    ::close(lockFd_);
+    lockFd_ = -1;
+    return false;
+  }
+  return refresh(error);
+}
+
+int ProductionLog::openCurrent(std::string& error) {
+  const int fd = ::open(path_.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    error = "cannot open " + path_ + ": " + SystemText(errno);
+    return -1;
+  }
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0;
+  if (!ok) {
+    error = "cannot open " + path_ + ": " + SystemText(errno);
+  } else if (!S_ISREG(st.st_mode)) {
+    error = path_ + " is not a plain file";
+    ok = false;
+  } else if (!stateRead_ || st.st_dev != dev_ || st.st_ino != ino_) {
+    const bool first = !stateRead_;
+    ok = readState(fd, error);
+    if (ok) {
+      stateRead_ = true;
+      dev_ = st.st_dev;
+      ino_ = st.st_ino;
+      if (first)
+        for (auto& note : LogNotes(path_, contents_)) notes_.push_back(std::move(note));
+    }
+  }
+  if (ok) return fd;
+  ::close(fd);
+  return -1;
+}
+
+bool ProductionLog::refresh(std::string& error) {
+  if (lockFd_ < 0) {
+    error = "the log is not open";
+    return false;
+  }
+  const int fd = openCurrent(error);
+  if (fd < 0) return false;
+  ::close(fd);
+  return true;
+}
+
+bool ProductionLog::readState(int fd, std::string& error) {
+  // This run's lines that the file at the name lacks (all of them in a new file).
+  std::unordered_map<std::string_view, bool> mine;
+  for (const auto& line : written_) mine.emplace(line, false);
+  LogReader reader(range_);
+  reader.onRecordLine = [&mine](std::string_view line) {
+    if (auto it = mine.find(line); it != mine.end()) it->second = true;
+  };
+  char buffer[65536];
+  off_t at = 0;
+  for (;;) {
+    const ssize_t n = ::pread(fd, buffer, sizeof buffer, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error = "cannot read " + path_ + ": " + SystemText(errno);
+      return false;
+    }
+    if (n == 0) break;
+    at += n;
+    if (!reader.feed(std::string_view(buffer, static_cast<std::size_t>(n)), error)) {
+      error = path_ + ": " + error;
+      return false;
+    }
+  }
+  LogContents read;
+  if (!reader.finish(read, error)) {
+    error = path_ + ": " + error;
+    return false;
+  }
+  const bool replaced = stateRead_;
+  contents_ = read;
+  Merge(use_, read.use);
+  std::string missing;
+  std::vector<LogRecord> added;
+  for (const auto& line : written_) {
+    LogRecord r;
+    if (mine[line] || !ParseRecord(line, r)) continue;
+    missing += line + '\n';
+    added.push_back(r);
+  }
+  if (at == 0 || !missing.empty()) {
+    if (!writeRecords(fd, missing, error)) return false;
+    if (at == 0) SyncFolder(path_);
+    for (const auto& r : added) count(r);
+  }
+  if (replaced)
+    notes_.push_back(path_ +
+                     " was replaced while this run used it (an editor saving it, a "
+                     "rotation?); its state was read again" +
+                     (added.empty() ? std::string()
+                                    : " and the " + std::to_string(added.size()) +
+                                          " records of this run that it lacked were appended"));
+  return true;
+}
+
+void ProductionLog::count(const LogRecord& r) {
+  ++contents_.totals[static_cast<std::size_t>(r.result)];
+  contents_.recent.push_back(r);
+  if (contents_.recent.size() > LogContents::kRecent)
+    contents_.recent.erase(contents_.recent.begin());
+}
+
+bool ProductionLog::writeRecords(int fd, const std::string& lines, std::string& error) {
+  // A torn last line gets its line end first, so a record stands on a line of its own.
+  std::string text;
+  struct stat st {};
+  char last = '\n';
+  if (::fstat(fd, &st) == 0 && st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) == 1 &&
+      last != '\n')
+    text += '\n';
+  const bool header = !contents_.formatTwo;
+  if (header) text += LogHeader();
+  text += lines;
+  const ssize_t n = ::write(fd, text.data(), text.size());
+  if (n != static_cast<ssize_t>(text.size())) {
+    error = "cannot write " + path_ + ": " + SystemText(n < 0 ? errno : ENOSPC);
+    return false;  // a torn end gets its line end and the header (again) next time
+  }
+  if (header) contents_.formatTwo = true;
+  if (::fsync(fd) != 0) {
     error = "cannot flush " + path_ + " to disk: " + SystemText(errno);
     return false;
   }
   return true;
 }
 
-bool ProductionLog::open(const std::string& path, std::string& error) {
-  path_ = path;
-  const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    error = "cannot open " + path + ": " + SystemText(errno);
-    return false;
-  }
-  fd_ = fd;
-  struct stat st {};
-  if (::fstat(fd_, &st) != 0) {
-    error = "cannot open " + path + ": " + SystemText(errno);
-    return false;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    error = path + " is not a plain file";
-    return false;
-  }
-  // Two runs on one log would hand out the same serial values.
-  if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-    error = errno == EWOULDBLOCK ? path + " is in use by another run"
-                                 : "cannot lock " + path + ": " + SystemText(errno);
-    return false;
-  }
-  if (static_cast<std::uint64_t>(st.st_size) > kMaxLogBytes) {
-    error = path + " is larger than " + std::to_string(kMaxLogBytes) + " bytes";
-    return false;
-  }
-  std::string text(static_cast<std::size_t>(st.st_size), '\0');
-  std::size_t got = 0;
-  while (got < text.size()) {
-    const ssize_t n = ::pread(fd_, &text[got], text.size() - got, static_cast<off_t>(got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      error = "cannot read " + path + ": " + SystemText(errno);
-      return false;
-    }
-    if (n == 0) break;
-    got += static_cast<std::size_t>(n);
-  }
-  text.resize(got);
-  if (!ParseLog(text, contents_, error)) {
-    error = path + ": " + error;
-    return false;
-  }
-  endsTorn_ = !text.empty() && text.back() != '\n';
-  if (text.empty()) {
-    if (!writeDurably(LogHeader(), error)) return false;
-    // The new file's name must survive a crash as well as its content.
-    const auto slash = path.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "."
-                               : slash == 0               ? "/"
-                                                          : path.substr(0, slash);
-    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-      ::fsync(dirFd);
-      ::close(dirFd);
-    }
-  }
-  return true;
-}
-
 bool ProductionLog::append(const LogRecord& record, std::string& error) {
-  if (fd_ < 0) {
+  if (lockFd_ < 0) {
     error = "the log is not open";
     return false;
   }
-  // A torn last line gets its line end first, so the new record stands on a line of its own.
-  std::string text = (endsTorn_ ? "\n" : "") + FormatLogLine(record);
-  if (!writeDurably(text, error)) return false;
-  endsTorn_ = false;
-  contents_.records.push_back(record);
+  const int fd = openCurrent(error);
+  if (fd < 0) return false;
+  std::string line = FormatLogLine(record);
+  const bool ok = writeRecords(fd, line, error);
+  ::close(fd);
+  if (!ok) return false;
+  line.pop_back();
+  written_.push_back(line);
+  count(record);
   return true;
+}
+
+std::vector<std::string> ProductionLog::takeNotes() {
+  std::vector<std::string> notes;
+  notes.swap(notes_);
+  return notes;
 }
 
 }  // namespace zk7

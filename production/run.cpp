@@ -1,6 +1,5 @@
 #include "production/run.h"
 
-#include <algorithm>
 #include <chrono>
 
 #include "port/signals.h"
@@ -9,47 +8,73 @@ namespace zk7 {
 
 namespace {
 
-// value + step, or none past max.
+// value + step, or none past the rule's end.
 std::optional<std::uint64_t> After(std::uint64_t value, const SerialRule& rule) {
-  if (value > rule.max() || rule.max() - value < rule.step) return std::nullopt;
+  if (value >= rule.end() || rule.end() - value < rule.step) return std::nullopt;
   return value + rule.step;
 }
+
+// One chip's sequence as one bracket for the signals: a termination signal
+// stops its flow and ends the process when the bracket closes; a stop
+// request waits for that too.
+struct ChipBracket {
+  const bool entered = EnterPortFlow();
+  ~ChipBracket() {
+    if (entered) LeavePortFlow();
+  }
+};
+
+constexpr int kReserveTries = 3;
 
 }  // namespace
 
 ChipOutcome ProgramChip(Programmer& programmer, RegisterSet& rs, MemoryImage& image, bool check,
-                        const FlowCallbacks& cb) {
+                        const FlowCallbacks& cb, const BeforeBurn& beforeBurn) {
   const auto started = std::chrono::steady_clock::now();
   ChipOutcome out;
   BuildMemoryImage(rs, image);
   out.record.checksum = rs.ImageChecksum();
   out.record.configWord = static_cast<std::uint16_t>(rs.ConfigWord());
+  const std::uint64_t pulsesBefore = programmer.pulseCount();
   bool refused = false;
-  if (check) {
-    ChipCheck c = CheckChip(programmer, rs, image, cb);
+  const ChipBracket bracket;
+  if (!bracket.entered) {
+    out.flow.status = FlowResult::Aborted;  // the process is ending
+  } else if (check) {
+    ChipCheck c = CheckImage(programmer, image, rs.ConfigWord(), cb);
     out.flow = c.read;
     out.unfit = std::move(c.unfit);
     refused = out.flow.ok() && !out.unfit.empty();
   }
-  if (out.flow.ok() && !refused) out.flow = programmer.ProgramDevice(rs, image, cb);
+  bool held = false;
+  if (out.flow.ok() && !refused && beforeBurn && !beforeBurn(out.error)) held = true;
+  if (bracket.entered && out.flow.ok() && !refused && !held)
+    out.flow = programmer.ProgramImage(image, rs.ConfigWord(), cb);
   // A port that failed during the run (a driver error, an emulated chip whose
   // file could not be written) spoils a pass: the chip does not hold what was said.
-  if (out.flow.ok() && !programmer.port().accessProblem().empty()) {
+  if (out.flow.ok() && !held && !programmer.port().accessProblem().empty()) {
     out.flow.status = FlowResult::Failed;
     out.flow.title = "Check Parallel Port";
     out.flow.text = programmer.port().accessProblem();
   }
 
+  const bool pulsed = programmer.pulseCount() != pulsesBefore;
   if (refused) {
     out.record.result = ChipResult::Refused;
     out.record.position = PositionText(out.unfit.front().position);
+  } else if (held) {
+    out.record.result = ChipResult::Unused;
   } else if (out.flow.status == FlowResult::Passed) {
     out.record.result = ChipResult::Passed;
   } else if (out.flow.status == FlowResult::Failed) {
     out.record.result = ChipResult::Failed;
     if (out.flow.failedPosition) out.record.position = PositionText(*out.flow.failedPosition);
-  } else {
+  } else if (pulsed) {
     out.record.result = ChipResult::Aborted;
+  } else {
+    // Stopped before the first pulse, or the port was held by another program: nothing changed.
+    out.record.result = ChipResult::Unused;
+    out.record.position = out.flow.status == FlowResult::Busy ? "busy" : "stopped";
   }
   out.record.time = LogTimeNow();
   out.record.ms = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -58,77 +83,185 @@ ChipOutcome ProgramChip(Programmer& programmer, RegisterSet& rs, MemoryImage& im
   return out;
 }
 
-std::optional<std::uint64_t> FirstSerial(const SerialRule& rule, const LogContents& log,
+SerialRange RangeOf(const SerialRule& rule) {
+  return {rule.start, rule.end()};
+}
+
+std::optional<std::uint64_t> FirstSerial(const SerialRule& rule, const SerialUse& use,
                                          bool reuseFailed) {
-  std::optional<std::uint64_t> next = rule.start;
-  auto used = [&](std::uint64_t value) {
-    if (!next || value < *next) return;
-    next = After(value, rule);
-  };
-  for (const auto& r : log.records) {
-    if (!r.serial) continue;
-    if (r.result == ChipResult::Passed ||
-        (!reuseFailed && (r.result == ChipResult::Failed || r.result == ChipResult::Aborted)))
-      used(*r.serial);
+  std::optional<std::uint64_t> last = use.held;
+  if (!reuseFailed && use.failed && (!last || *use.failed > *last)) last = use.failed;
+  if (rule.start > rule.end()) return std::nullopt;
+  if (!last || *last < rule.start) return rule.start;
+  return After(*last, rule);
+}
+
+ProductionSession::ProductionSession(Programmer& programmer, const RegisterSet& configuration,
+                                     ProductionPlan plan)
+    : programmer_(programmer), configuration_(configuration), plan_(std::move(plan)) {}
+
+bool ProductionSession::open(std::string& error) {
+  logged_ = !plan_.logPath.empty();
+  if (logged_ &&
+      !log_.open(plan_.logPath, plan_.serial ? RangeOf(*plan_.serial) : SerialRange{}, error))
+    return false;
+  updateNext();
+  return true;
+}
+
+void ProductionSession::updateNext() {
+  if (!plan_.serial) return;
+  const auto fromLog = FirstSerial(*plan_.serial, log_.use(), plan_.reuseFailed);
+  // The run's own progress and every state read: the later value wins, and
+  // values used up stay used up.
+  if (number_ == 0)
+    next_ = fromLog;
+  else if (!fromLog || (next_ && *fromLog > *next_))
+    next_ = fromLog;
+}
+
+std::optional<std::uint64_t> ProductionSession::valuesLeft() const {
+  if (!plan_.serial) return std::nullopt;
+  if (!next_) return 0;
+  return (plan_.serial->end() - *next_) / plan_.serial->step + 1;
+}
+
+std::string ProductionSession::usedUpText() const {
+  const SerialRule& rule = *plan_.serial;
+  return "the serial values of " + rule.name + " are used up (the last is " +
+         SerialText(rule, rule.end()) + "); nothing more was burnt";
+}
+
+std::string ProductionSession::stopReason() const {
+  if (!error_.empty()) return error_;
+  if (plan_.serial && !next_) return usedUpText();
+  return "";
+}
+
+const LogContents* ProductionSession::log() const {
+  return logged_ ? &log_.contents() : nullptr;
+}
+
+std::vector<std::string> ProductionSession::takeNotes() {
+  return log_.takeNotes();
+}
+
+bool ProductionSession::finish(std::string& error) {
+  return !logged_ || log_.refresh(error);
+}
+
+bool ProductionSession::programChip(const FlowCallbacks& cb,
+                                    const std::function<void(const ChipOutcome&)>& report) {
+  if (!error_.empty()) return false;
+  // The records belong to the chip's bracket: a signal during the chip ends
+  // the process only once they are on disk and reported.
+  const ChipBracket bracket;
+  if (!bracket.entered) return false;
+  ChipOutcome outcome;
+  for (int attempt = 1;; ++attempt) {
+    // A log replaced while the run waited for this chip is read before its value is chosen.
+    if (logged_ && !log_.refresh(error_)) return false;
+    updateNext();
+    if (plan_.serial && !next_) {
+      error_ = usedUpText();
+      return false;
+    }
+    RegisterSet rs = configuration_;
+    if (plan_.serial && !ApplySerial(*plan_.serial, *next_, rs, error_)) return false;
+    bool retry = false;
+    auto reserve = [&](std::string& error) {
+      if (!logged_) return true;
+      // The value may have been taken in a log replaced during the check.
+      const auto chosen = next_;
+      if (!log_.refresh(error)) return false;
+      updateNext();
+      if (next_ != chosen) {
+        retry = true;
+        error = "the log was replaced during the check and the value was taken meanwhile";
+        return false;
+      }
+      LogRecord r;
+      r.time = LogTimeNow();
+      r.serial = next_;
+      r.result = ChipResult::Reserved;
+      r.checksum = rs.ImageChecksum();
+      r.configWord = static_cast<std::uint16_t>(rs.ConfigWord());
+      return log_.append(r, error);
+    };
+    MemoryImage image;
+    outcome = ProgramChip(programmer_, rs, image, plan_.check, cb, reserve);
+    if (outcome.error.empty()) break;
+    if (!retry || attempt == kReserveTries) {
+      error_ = outcome.error + "; nothing was burnt";
+      return false;
+    }
   }
-  if (!reuseFailed)
-    for (auto v : log.damagedSerials) used(v);
-  return next;
+  outcome.number = ++number_;
+  outcome.record.serial = next_;
+  if (logged_ && !log_.append(outcome.record, error_)) {
+    error_ += "; the result of chip " + std::to_string(number_) + " is not in the log";
+    if (outcome.record.result != ChipResult::Refused)
+      error_ += " (its value stays reserved: a chip may hold it)";
+  }
+  switch (outcome.record.result) {
+    case ChipResult::Passed:
+      ++counts_.passed;
+      break;
+    case ChipResult::Failed:
+      ++counts_.failed;
+      break;
+    case ChipResult::Refused:
+      ++counts_.refused;
+      break;
+    case ChipResult::Aborted:
+      ++counts_.aborted;
+      break;
+    case ChipResult::Reserved:
+    case ChipResult::Unused:
+      ++counts_.unused;
+      break;
+  }
+  const ChipResult r = outcome.record.result;
+  const bool consumed = r == ChipResult::Passed || r == ChipResult::Aborted ||
+                        (r == ChipResult::Failed && !plan_.reuseFailed);
+  if (next_ && consumed) next_ = After(*next_, *plan_.serial);
+  if (report) report(outcome);
+  return error_.empty();
 }
 
 ProductionSummary RunProduction(Programmer& programmer, const RegisterSet& configuration,
                                 const ProductionPlan& plan, const ProductionHooks& hooks) {
+  ProductionSession session(programmer, configuration, plan);
   ProductionSummary summary;
-  ProductionLog log;
-  const bool logged = !plan.logPath.empty();
-  if (logged && !log.open(plan.logPath, summary.error)) return summary;
-  if (hooks.warning)
-    for (int line : log.contents().damagedLines)
-      hooks.warning(plan.logPath + ": line " + std::to_string(line) +
-                    " is not a whole record (torn while it was written?); skipped");
-
-  std::optional<std::uint64_t> next;
-  if (plan.serial) next = FirstSerial(*plan.serial, log.contents(), plan.reuseFailed);
-  for (int number = 1; number <= plan.count; ++number) {
-    RegisterSet rs = configuration;
+  auto warn = [&] {
+    for (const auto& note : session.takeNotes())
+      if (hooks.warning) hooks.warning(note);
+  };
+  const bool opened = session.open(summary.error);
+  warn();
+  if (!opened) return summary;
+  bool ended = false;
+  std::string error;
+  for (int number = 1; number <= plan.count && !ended; ++number) {
     // The value is checked before the chip is asked for, so nothing is burnt with it.
-    if (plan.serial && !next) {
-      summary.error = "the serial values of " + plan.serial->name + " are used up (the last is " +
-                      SerialText(*plan.serial, plan.serial->max()) + "); nothing more was burnt";
-      return summary;
-    }
-    if (plan.serial && !ApplySerial(*plan.serial, *next, rs, summary.error)) return summary;
+    if (error = session.stopReason(); !error.empty()) break;
     if (hooks.nextChip && !hooks.nextChip(number)) break;
-    // One chip, its log line and its report form one bracket: a termination
-    // signal during the chip stops its flow, and the process ends only once
-    // the chip's line is in the log.
-    if (!EnterPortFlow()) break;
-    MemoryImage image;
-    ChipOutcome outcome = ProgramChip(programmer, rs, image, plan.check, hooks.flow);
-    outcome.number = number;
-    outcome.record.serial = next;
-    const bool written = !logged || log.append(outcome.record, summary.error);
-    switch (outcome.record.result) {
-      case ChipResult::Passed:
-        ++summary.passed;
-        break;
-      case ChipResult::Failed:
-        ++summary.failed;
-        break;
-      case ChipResult::Refused:
-        ++summary.refused;
-        break;
-      case ChipResult::Aborted:
-        ++summary.aborted;
-        break;
+    const bool goesOn = session.programChip(hooks.flow, [&](const ChipOutcome& outcome) {
+      warn();
+      const ChipResult r = outcome.record.result;
+      ended = r == ChipResult::Aborted || r == ChipResult::Unused;
+      if (hooks.chipDone) hooks.chipDone(outcome);
+    });
+    warn();
+    if (!goesOn) {
+      error = session.stopReason();
+      break;
     }
-    if (hooks.chipDone) hooks.chipDone(outcome);
-    LeavePortFlow();
-    if (!written || outcome.record.result == ChipResult::Aborted) return summary;
-    const bool consumed = outcome.record.result == ChipResult::Passed ||
-                          (outcome.record.result == ChipResult::Failed && !plan.reuseFailed);
-    if (next && consumed) next = After(*next, *plan.serial);
   }
+  if (!session.finish(summary.error) && error.empty()) error = summary.error;
+  warn();
+  summary = session.counts();
+  summary.error = error;
   return summary;
 }
 

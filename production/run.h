@@ -1,6 +1,7 @@
 // Programming chips on a production line: one chip at a time, each checked
 // before it is burnt (unless told otherwise), given the next serial number,
-// and recorded in the log before the next chip is asked for.
+// reserved in the log before its first programming pulse and recorded with
+// its result before the next chip is asked for.
 #pragma once
 
 #include <cstdint>
@@ -20,25 +21,36 @@ namespace zk7 {
 
 struct ChipOutcome {
   int number = 0;                // 1-based within the run
-  LogRecord record;              // what the log gets
+  LogRecord record;              // its result record
   FlowResult flow;               // the flow that decided: the programming run, or the check's reads
   std::vector<UnfitWord> unfit;  // REFUSED: the words the chip cannot take
+  std::string error;             // why beforeBurn kept the chip from being burnt
 };
 
-// One chip: builds the image of rs, runs the pre-burn check when check is set
-// (an unfit chip is REFUSED and gets no programming pulse), then ProgramDevice.
-// The record carries the result, position, checksum, configuration word and
-// time; the serial value is the caller's.
-ChipOutcome ProgramChip(Programmer& programmer, RegisterSet& rs, MemoryImage& image, bool check,
-                        const FlowCallbacks& cb);
+// What happens between the check and the first programming pulse (the
+// reservation of the chip's value): false, with error, keeps the chip from
+// being burnt.
+using BeforeBurn = std::function<bool(std::string& error)>;
 
-// The first serial value of a run that continues the log: after every value
-// a chip PASSED with and, unless reuseFailed, every value that went into a
-// FAILED or ABORTED chip or a damaged line; START when that is higher. A
-// REFUSED chip got nothing, so its value is free. None when the values are
-// used up.
-std::optional<std::uint64_t> FirstSerial(const SerialRule& rule, const LogContents& log,
+// One chip: builds the image of rs once, runs the pre-burn check on it when
+// check is set (an unfit chip is REFUSED and gets no programming pulse), then
+// beforeBurn, then burns the same image. The record carries the result
+// (UNUSED when the chip got no programming pulse after all: stopped, the port
+// held by another program, beforeBurn refused), position, checksum,
+// configuration word and time; the serial value is the caller's.
+// The whole sequence is one bracket for the signals (port/signals.h): a stop
+// request (Ctrl-Z) waits until it has ended with the lines unpowered.
+ChipOutcome ProgramChip(Programmer& programmer, RegisterSet& rs, MemoryImage& image, bool check,
+                        const FlowCallbacks& cb, const BeforeBurn& beforeBurn = {});
+
+// The first serial value to give after the values a log shows used: after
+// the highest value a chip may hold and, unless reuseFailed, the highest
+// FAILED value; START when that is higher. None when the values are used up
+// (past rule.end()).
+std::optional<std::uint64_t> FirstSerial(const SerialRule& rule, const SerialUse& use,
                                          bool reuseFailed);
+// The values of the rule a log counts: START to its end.
+SerialRange RangeOf(const SerialRule& rule);
 
 struct ProductionPlan {
   std::optional<SerialRule> serial;
@@ -48,27 +60,77 @@ struct ProductionPlan {
   bool reuseFailed = false;
 };
 
-struct ProductionHooks {
-  FlowCallbacks flow;
-  // Asked before chip number (1..count) is programmed; false ends the run.
-  std::function<bool(int number)> nextChip;
-  // Told after each chip, once its line is in the log.
-  std::function<void(const ChipOutcome&)> chipDone;
-  // Told of damaged log lines that were skipped.
-  std::function<void(const std::string&)> warning;
-};
-
 struct ProductionSummary {
-  int passed = 0, failed = 0, refused = 0, aborted = 0;
+  int passed = 0, failed = 0, refused = 0, aborted = 0, unused = 0;
   // Why the run stopped early on its own account: a log that cannot be opened
   // or written, serial values used up. Empty otherwise (the user's quit and an
   // abort are not errors).
   std::string error;
 };
 
-// Opens the log, then programs up to plan.count chips. A failed chip gets the
-// next value after it unless reuseFailed; an aborted chip ends the run; a log
-// line that cannot be written ends it before the next chip.
+// A production run that a face drives one chip at a time: holds the log's
+// lock from open() to its end, knows the next value and how many are left,
+// and keeps this session's counts.
+class ProductionSession {
+ public:
+  ProductionSession(Programmer& programmer, const RegisterSet& configuration, ProductionPlan plan);
+
+  // Locks and reads the log (when the plan has one). False with error.
+  bool open(std::string& error);
+  // The value the next chip gets; none without a rule or once used up.
+  std::optional<std::uint64_t> nextSerial() const { return next_; }
+  // Values left from the next one to the rule's end; none without a rule.
+  std::optional<std::uint64_t> valuesLeft() const;
+  // Why no further chip can be programmed: the values are used up, a record
+  // could not be written. Empty while one can.
+  std::string stopReason() const;
+  // Programs the next chip: reads the log again if it was replaced, the
+  // check, the reservation record (on disk before the first pulse), the
+  // flow, the result record. report gets the outcome before the chip's
+  // signal bracket closes (a signal during the chip ends the process only
+  // after it). False when no chip was programmed or no further one can be
+  // (stopReason() says why).
+  bool programChip(const FlowCallbacks& cb,
+                   const std::function<void(const ChipOutcome&)>& report = {});
+  // This session's chips.
+  const ProductionSummary& counts() const { return counts_; }
+  // The log's counts and last records; null without a log.
+  const LogContents* log() const;
+  // Damaged lines and open reservations found, a replaced log read again.
+  std::vector<std::string> takeNotes();
+  // Checks once more that the log's name still names the file written (and
+  // appends this run's records to a new one). False with error.
+  bool finish(std::string& error);
+
+ private:
+  void updateNext();
+  std::string usedUpText() const;
+
+  Programmer& programmer_;
+  RegisterSet configuration_;
+  ProductionPlan plan_;
+  ProductionLog log_;
+  bool logged_ = false;
+  std::optional<std::uint64_t> next_;
+  int number_ = 0;
+  ProductionSummary counts_;
+  std::string error_;
+};
+
+struct ProductionHooks {
+  FlowCallbacks flow;
+  // Asked before chip number (1..count) is programmed; false ends the run.
+  std::function<bool(int number)> nextChip;
+  // Told after each chip, once its records are in the log.
+  std::function<void(const ChipOutcome&)> chipDone;
+  // Told of what the log showed: damaged lines, open reservations, a replaced log.
+  std::function<void(const std::string&)> warning;
+};
+
+// The command line's loop on a session: up to plan.count chips, asking for
+// each. A failed chip gets the next value after it unless reuseFailed; an
+// aborted or unused chip ends the run; a log record that cannot be written
+// ends it before the next chip.
 ProductionSummary RunProduction(Programmer& programmer, const RegisterSet& configuration,
                                 const ProductionPlan& plan, const ProductionHooks& hooks);
 

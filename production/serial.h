@@ -26,8 +26,12 @@ struct SerialRule {
   int firstUser = 0, lastUser = 0;  // user-memory bytes, most significant first
   std::uint64_t start = 0;
   std::uint64_t step = 1;
+  // The last value a range may give (none: up to the field's largest value).
+  std::optional<std::uint64_t> last;
   // The largest value the field holds: 0x7FF, 0x1FFFFFFF, or all ones in the bytes' width.
   std::uint64_t max() const;
+  // The largest value the rule gives: last, or max().
+  std::uint64_t end() const { return last && *last < max() ? *last : max(); }
 };
 
 // Widest user-memory field a serial number may take, in bytes.

@@ -38,6 +38,11 @@ std::vector<UnfitWord> FindUnfitWords(const std::array<std::uint16_t, kImageSize
 ChipCheck CheckChip(Programmer& programmer, RegisterSet& rs, MemoryImage& image,
                     const FlowCallbacks& cb) {
   BuildMemoryImage(rs, image);
+  return CheckImage(programmer, image, rs.ConfigWord(), cb);
+}
+
+ChipCheck CheckImage(Programmer& programmer, const MemoryImage& image, std::int16_t configWord,
+                     const FlowCallbacks& cb) {
   ChipCheck check;
   MemoryImage read;
   std::array<std::uint16_t, kImageSize> words{};
@@ -50,7 +55,7 @@ ChipCheck CheckChip(Programmer& programmer, RegisterSet& rs, MemoryImage& image,
   std::uint16_t config = 0;
   check.read = programmer.ReadChipConfigWord(config, cb);
   if (!check.read.ok()) return check;
-  check.unfit = FindUnfitWords(words, config, image, rs.ConfigWord());
+  check.unfit = FindUnfitWords(words, config, image, configWord);
   return check;
 }
 

@@ -42,6 +42,9 @@ std::vector<UnfitWord> FindUnfitWords(const std::array<std::uint16_t, kImageSize
 // and configuration word with the read flows, and compares. Nothing is burnt.
 ChipCheck CheckChip(Programmer& programmer, RegisterSet& rs, MemoryImage& image,
                     const FlowCallbacks& cb);
+// The same on an image already built and configWord.
+ChipCheck CheckImage(Programmer& programmer, const MemoryImage& image, std::int16_t configWord,
+                     const FlowCallbacks& cb);
 
 // A position as messages and the production log write it: two hex digits, or "config".
 std::string PositionText(int position);

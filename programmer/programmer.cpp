@@ -330,6 +330,7 @@ void Programmer::IncAddress(int count) {
 
 void Programmer::ProgramCycle() {
   setLine(DATWREN_ON);
+  ++pulses_;
   sendCommand(kCmdBeginProgramming);
   DelayMs(1);
   sendCommand(kCmdEndProgramming);
@@ -411,14 +412,17 @@ FlowResult Programmer::runFlow(const FlowCallbacks& cb, const char* abortedText,
 }
 
 FlowResult Programmer::ProgramDevice(RegisterSet& rs, MemoryImage& image, const FlowCallbacks& cb) {
-  return runFlow(cb, "Programming was stopped; the chip may be partly programmed.",
-                 [&] { return programDevice(rs, image); });
+  BuildMemoryImage(rs, image);
+  return ProgramImage(image, rs.ConfigWord(), cb);
 }
 
-FlowResult Programmer::programDevice(RegisterSet& rs, MemoryImage& image) {
-  BuildMemoryImage(rs, image);
-  const std::int16_t configWord = rs.ConfigWord();
+FlowResult Programmer::ProgramImage(const MemoryImage& image, std::int16_t configWord,
+                                    const FlowCallbacks& cb) {
+  return runFlow(cb, "Programming was stopped; the chip may be partly programmed.",
+                 [&] { return programImage(image, configWord); });
+}
 
+FlowResult Programmer::programImage(const MemoryImage& image, std::int16_t configWord) {
   // Configuration word: burnt with a fixed number of pulses, compared in bits 2..0.
   EnterProgMode();
   LoadConfig(configWord);

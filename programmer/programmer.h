@@ -132,6 +132,12 @@ class Programmer {
   // words; Failed carries the message-box title and text. The caller prepares
   // and finishes the result label, button and progress bar (ResultBlinkSequence).
   FlowResult ProgramDevice(RegisterSet& rs, MemoryImage& image, const FlowCallbacks& cb);
+  // The same run on an image already built (its MemMap) and configWord.
+  FlowResult ProgramImage(const MemoryImage& image, std::int16_t configWord,
+                          const FlowCallbacks& cb);
+  // Programming pulses begun since this Programmer was made: a flow that
+  // began none left the chip as it was.
+  std::uint64_t pulseCount() const { return pulses_; }
   // Reads the 70 image words into image.MemMap (low 8 bits), calling
   // cb.byteArrived for each. An aborted read puts the old MemMap back.
   FlowResult ReadImageWords(MemoryImage& image, const FlowCallbacks& cb);
@@ -150,7 +156,7 @@ class Programmer {
   void leaveForEnding();
   template <typename Body>
   FlowResult runFlow(const FlowCallbacks& cb, const char* abortedText, Body body);
-  FlowResult programDevice(RegisterSet& rs, MemoryImage& image);
+  FlowResult programImage(const MemoryImage& image, std::int16_t configWord);
 
   Port& port_;
   FlowCallbacks cb_;
@@ -159,6 +165,7 @@ class Programmer {
   bool busy_ = false;
   bool abort_ = false;
   bool progMode_ = false;
+  std::uint64_t pulses_ = 0;
   PortBatch* batch_ = nullptr;  // set while ReadData gathers its frame
 };
 

@@ -28,9 +28,9 @@
 #include "files/intelhex.h"
 #include "model/format.h"
 #include "model/registers.h"
+#include "port/discovery.h"
 #include "production/run.h"
 #include "programmer/check.h"
-#include "port/discovery.h"
 #include "shell/app.h"
 #include "shell/blockdiagram.h"
 #include "shell/frmAbout.h"
@@ -780,6 +780,11 @@ void frmMain::importHex() {
     Seam::instance().message(this, VersionRecord::Title, zk7::ConfigWordDefaultedNote(),
                              Seam::Icon::None);
   takeOverFile(file.registers, nullptr, path);  // HEX carries no frequency
+  // The image build recomputed the checksum word: say so, naming both words.
+  if (QString note = Q(zk7::ChecksumNote(file)); !note.isEmpty()) {
+    note[0] = note[0].toUpper();
+    Seam::instance().message(this, VersionRecord::Title, note + ".", Seam::Icon::None);
+  }
 }
 
 void frmMain::showAbout() {

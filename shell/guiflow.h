@@ -21,5 +21,7 @@ class QObject;
 // Installs the process's signal handling (port/signals.h) for the
 // windows: a signal during a flow stops it as an abort does, then the process
 // ends by that signal; otherwise the event loop ends it as soon as it sees the
-// signal, whichever window or dialog is running it.
+// signal, whichever window or dialog is running it. Ctrl-Z during Program
+// Device (its check and burn) stops the process only once the chip is
+// unpowered, as in zk7prog.
 void WatchTerminationSignals(QObject* parent);

@@ -1,6 +1,7 @@
 // Runs a built program as a child process with a port trace, sends it a signal
 // once the trace has a given line (the middle of a burn), and reports how it
-// ended, its stderr and the last data-register write it left.
+// ended, its stderr and the last data-register write it left; or stops it
+// there and continues it.
 #pragma once
 
 #include <signal.h>
@@ -9,7 +10,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -29,6 +32,14 @@ inline std::string ReadText(const std::string& path) {
   std::ostringstream text;
   text << std::ifstream(path).rdbuf();
   return text.str();
+}
+
+// The value of a trace's last "W" line; -1 without one.
+inline int LastWrite(const std::string& trace) {
+  const auto w = trace.rfind("\nW ");
+  return w == std::string::npos
+             ? -1
+             : std::stoi(trace.substr(trace.find(' ', w + 3) + 1, 2), nullptr, 16);
 }
 
 // env holds "NAME=VALUE" additions; sig goes afterMs after the trace has the
@@ -61,9 +72,76 @@ inline ChildEnding RunUntilSignalled(std::vector<std::string> argv, std::vector<
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   end.err = ReadText(trace + ".err");
-  const std::string text = ReadText(trace);
-  if (const auto w = text.rfind("\nW "); w != std::string::npos)
-    end.lastWrite = std::stoi(text.substr(text.find(' ', w + 3) + 1, 2), nullptr, 16);
+  end.lastWrite = LastWrite(ReadText(trace));
+  std::remove(trace.c_str());
+  std::remove((trace + ".err").c_str());
+  return end;
+}
+
+struct StopEnding {
+  bool stopped = false;
+  int status = 0;  // as waitpid gives it at the end
+  std::string traceAtStop, traceAtEnd, err;
+  // VPP, VDD and nPRG were off when the process stopped.
+  bool unpoweredAtStop() const { return stopped && (LastWrite(traceAtStop) & 0x98) == 0x90; }
+};
+
+// Runs argv (env added) in a process group of its own with a port trace,
+// sends it SIGTSTP once the trace has `when`, calls atStop once it has
+// stopped, continues it (then sends endSig, for a program that does not end
+// by itself) and waits for its end, 20 s at most. Its standard input gets
+// input at once, or once it was continued (inputAfterStop).
+inline StopEnding StopAndContinue(std::vector<std::string> argv, std::vector<std::string> env,
+                                  const std::string& trace, const std::string& when,
+                                  const std::string& input = "", bool inputAfterStop = false,
+                                  int endSig = 0, const std::function<void()>& atStop = {}) {
+  std::remove(trace.c_str());
+  env.push_back("ZK7_PORT_TRACE=" + trace);
+  int in[2];
+  if (pipe(in) != 0) return {};
+  const pid_t pid = fork();
+  if (pid == 0) {
+    setpgid(0, 0);  // not orphaned: its parent is in another group of the same session
+    for (std::string& e : env) putenv(e.data());
+    dup2(in[0], STDIN_FILENO);
+    close(in[1]);
+    if (!freopen((trace + ".err").c_str(), "w", stderr) || !freopen("/dev/null", "w", stdout))
+      _exit(126);
+    std::vector<char*> args;
+    for (std::string& a : argv) args.push_back(a.data());
+    args.push_back(nullptr);
+    execv(args[0], args.data());
+    _exit(127);
+  }
+  close(in[0]);
+  auto giveInput = [&] {
+    (void)!write(in[1], input.data(), input.size());
+    close(in[1]);
+  };
+  if (!inputAfterStop) giveInput();
+  StopEnding end;
+  bool sent = false;
+  for (int ms = 0;; ++ms) {
+    const pid_t got = waitpid(pid, &end.status, WNOHANG | WUNTRACED);
+    if (got == pid && WIFSTOPPED(end.status)) {
+      end.stopped = true;
+      end.traceAtStop = ReadText(trace);
+      if (atStop) atStop();
+      kill(pid, SIGCONT);
+      if (inputAfterStop) giveInput();
+      if (endSig) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        kill(pid, endSig);
+      }
+      continue;
+    }
+    if (got == pid) break;
+    if (ms > 20000) kill(pid, SIGKILL);
+    if (!sent && ReadText(trace).find(when) != std::string::npos) sent = kill(pid, SIGTSTP) == 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  end.traceAtEnd = ReadText(trace);
+  end.err = ReadText(trace + ".err");
   std::remove(trace.c_str());
   std::remove((trace + ".err").c_str());
   return end;

@@ -105,9 +105,10 @@ TEST_F(CliChip, AChipFileThatCannotBeWrittenOrReadFailsTheRun) {
 }
 
 TEST_F(CliChip, EverySignalThatEndsTheProcessStopsABurnWithTheChipUnpowered) {
-  for (int sig : {SIGHUP,  SIGINT,  SIGQUIT,   SIGTERM, SIGPIPE, SIGUSR1, SIGUSR2,   SIGALRM,
-                  SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGPOLL, SIGPWR,  SIGSTKFLT, SIGSEGV,
-                  SIGBUS,  SIGFPE,  SIGILL,    SIGABRT, SIGSYS,  SIGTRAP}) {
+  for (int sig :
+       {SIGHUP,  SIGINT,    SIGQUIT, SIGTERM, SIGPIPE,  SIGUSR1,      SIGUSR2, SIGALRM, SIGXCPU,
+        SIGXFSZ, SIGVTALRM, SIGPROF, SIGPOLL, SIGPWR,   SIGSTKFLT,    SIGSEGV, SIGBUS,  SIGFPE,
+        SIGILL,  SIGABRT,   SIGSYS,  SIGTRAP, SIGRTMIN, SIGRTMIN + 5, SIGRTMAX}) {
     const auto end = RunUntilSignalled({ZK7PROG_BIN, "program", "--port", port_}, {},
                                        Path("trace.txt"), "D 1", sig);
     EXPECT_TRUE(end.unpoweredAfter(sig)) << sig << ": " << end.lastWrite;

@@ -4,12 +4,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
+#include <streambuf>
 
 #include "child_process.h"
 #include "cli_run.h"
 #include "files/configfile.h"
+#include "files/intelhex.h"
 #include "model/named_fields.h"
 #include "production/log.h"
 
@@ -31,6 +35,55 @@ TEST_F(CliTest, CheckAndProgramRefuseAChipHoldingAnotherConfiguration) {
   EXPECT_EQ(RunCli({"check", Path("missing.dvs"), "--port", port}).code, 2);
 }
 
+namespace {
+
+LogContents ReadLog(const std::string& path) {
+  std::string text, error;
+  LogContents contents;
+  EXPECT_TRUE(ReadWholeFile(path, 1 << 20, text, error)) << error;
+  EXPECT_TRUE(ParseLog(text, contents, error)) << error << text;
+  return contents;
+}
+
+std::vector<ChipResult> Results(const LogContents& c) {
+  std::vector<ChipResult> results;
+  for (const auto& r : c.recent) results.push_back(r.result);
+  return results;
+}
+
+// Standard input that runs an action before each line it hands out: what
+// happens while a run waits at its prompt.
+class PromptInput : public std::streambuf {
+ public:
+  PromptInput(std::vector<std::string> lines, std::function<void(std::size_t)> before)
+      : lines_(std::move(lines)), before_(std::move(before)) {}
+
+ protected:
+  int_type underflow() override {
+    if (next_ == lines_.size()) return traits_type::eof();
+    before_(next_);
+    current_ = lines_[next_++] + "\n";
+    setg(current_.data(), current_.data(), current_.data() + current_.size());
+    return traits_type::to_int_type(current_[0]);
+  }
+
+ private:
+  std::vector<std::string> lines_;
+  std::function<void(std::size_t)> before_;
+  std::size_t next_ = 0;
+  std::string current_;
+};
+
+CliResult RunWithPrompt(const std::vector<std::string>& args, PromptInput& input) {
+  std::ostringstream out, err;
+  std::istream in(&input);
+  zk7cli::Io io{out, err, false, '.', &in, false};
+  const int code = zk7cli::Run(args, io);
+  return {code, out.str(), err.str()};
+}
+
+}  // namespace
+
 TEST_F(CliTest, SerialRunsGiveConsecutiveIdentifiersAndContinueFromTheLog) {
   const std::string log = Path("log.csv");
   for (int n = 0; n < 3; ++n) {
@@ -44,65 +97,129 @@ TEST_F(CliTest, SerialRunsGiveConsecutiveIdentifiersAndContinueFromTheLog) {
     ASSERT_TRUE(ReadConfigurationFile(Path("back.dvs"), back, error));
     EXPECT_EQ(ReadIdentifier(back.registers, 2), (Identifier{false, 0x7FDu + n}));
   }
-  LogContents contents;
-  std::string error;
-  ASSERT_TRUE(ParseLog(Read("log.csv"), contents, error));
-  ASSERT_EQ(contents.records.size(), 3u);
+  const LogContents contents = ReadLog(log);
   EXPECT_EQ(Read("log.csv").rfind(LogHeader(), 0), 0u);
-  EXPECT_TRUE(contents.records[2].serial == 0x7FFu &&
-              contents.records[2].result == ChipResult::Passed);
+  EXPECT_EQ(contents.total(ChipResult::Reserved), 3);
+  EXPECT_TRUE(contents.recent.back().serial == 0x7FFu &&
+              contents.recent.back().result == ChipResult::Passed);
   // The values are used up: refused before a chip is asked for.
   auto r = RunCli({"program", "--port", "emulator", "--serial", "TXID2=std:0", "--log", log});
   EXPECT_TRUE(r.code == 2 && Contains(r.err, "used up")) << r.err;
 
-  // --count: one line of input per chip; the same emulated chip is refused the second time.
+  // --count: one answer per chip; the same emulated chip is refused the second time, and its
+  // value goes to the next chip. An answer other than Enter or a quit word asks again.
   r = RunCli({"program", "--port", "emulator:" + Path("c.txt"), "--serial", "USER0-1=00FF", "--log",
-              Path("l2.csv"), "--count", "3"},
-             '.', "\n\nq\n");
+              Path("l2.csv"), "--count", "4"},
+             '.', "\nnext\n  \r\nEXIT \r\n");
   EXPECT_EQ(r.code, 1);
-  EXPECT_TRUE(Contains(r.out, "chip 1/3  USER0-1=00FF  PASSED"));
-  EXPECT_TRUE(Contains(r.out, "chip 2/3  USER0-1=0100  REFUSED at 35"));
+  EXPECT_TRUE(Contains(r.out, "chip 1/4  USER0-1=00FF  PASSED"));
+  EXPECT_TRUE(Contains(r.out, "chip 2/4  USER0-1=0100  REFUSED at 35"));
   EXPECT_TRUE(Contains(r.out, "Summary: 1 passed, 0 failed, 1 refused\n")) << r.out;
+  EXPECT_TRUE(Contains(r.err, "press Enter for the next chip, or q to quit")) << r.err;
+  r = RunCli({"program", "--port", "emulator:" + Path("c2.txt"), "--serial", "USER0-1=00FF",
+              "--log", Path("l2.csv"), "--count", "2"},
+             '.', "\nquit\n");
+  EXPECT_TRUE(Contains(r.out, "chip 1/2  USER0-1=0100  PASSED")) << r.out;
 }
 
-TEST_F(CliTest, AKilledRunLeavesAWholeLog) {
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    RunCli({"program", "--port", "emulator", "--serial", "RXF1=std:0", "--log", Path("log.csv"),
-            "--count", "1000", "--no-check"},
-           '.', std::string(1000, '\n'));
-    _exit(0);
+TEST_F(CliTest, ALogReplacedWhileARunWaitsIsReadAgainAndASecondRunIsRefused) {
+  const std::string log = Path("rep.csv");
+  const std::vector<std::string> run = {"program",   "--port",        "emulator:" + Path("a.txt"),
+                                        "--serial",  "TXID0=std:100", "--log",
+                                        log,         "--count",       "3",
+                                        "--no-check"};
+  CliResult second{};
+  PromptInput input({"", "", ""}, [&](std::size_t line) {
+    if (line == 1) {
+      // An editor saves the log (a copy renamed over it) with a line typed in by hand...
+      Write("rep.csv", Read("rep.csv") + "t,150,PASSED,,00,0007,1\n");
+      // ...and another run on the same log is refused while this one waits.
+      second = RunCli({"program", "--port", "emulator:" + Path("b.txt"), "--serial",
+                       "TXID0=std:100", "--log", log});
+    } else if (line == 2) {
+      // A rotation: the log moves away, the next record starts a new file.
+      ASSERT_EQ(std::rename(log.c_str(), Path("rep.csv.1").c_str()), 0);
+    }
+  });
+  const auto r = RunWithPrompt(run, input);
+  EXPECT_TRUE(second.code == 2 && Contains(second.err, "in use by another run")) << second.err;
+  // (One emulated chip stands for all three: the later ones fail, their values are used.)
+  EXPECT_TRUE(Contains(r.out, "chip 1/3  TXID0=100  PASSED") &&
+              Contains(r.out, "chip 2/3  TXID0=151  FAILED") &&
+              Contains(r.out, "chip 3/3  TXID0=152  FAILED"))
+      << r.out << r.err;
+  EXPECT_TRUE(Contains(r.err, "rep.csv was replaced while this run used it")) << r.err;
+  // The rotated-away log keeps what it had; the new one gets all of this run's records.
+  EXPECT_EQ(ReadLog(Path("rep.csv.1")).total(ChipResult::Reserved), 2);
+  const LogContents fresh = ReadLog(log);
+  EXPECT_EQ(fresh.total(ChipResult::Reserved), 3);
+  EXPECT_EQ(fresh.recent.back().serial, 0x152u);
+  EXPECT_TRUE(Contains(RunCli({"program", "--port", "emulator:" + Path("d.txt"), "--serial",
+                               "TXID0=std:100", "--log", log})
+                           .out,
+                       "chip 1/1  TXID0=153  PASSED"));
+}
+
+TEST_F(CliTest, AChipKilledInItsBurnKeepsItsValueReserved) {
+  const std::vector<std::string> run = {
+      ZK7PROG_BIN, "program",       "--port", "emulator:" + Path("chip.txt"),
+      "--serial",  "TXID0=std:100", "--log",  Path("log.csv"),
+      "--no-check"};
+  RunUntilSignalled(run, {}, Path("trace.txt"), "D 1", SIGKILL);
+  EXPECT_EQ(Results(ReadLog(Path("log.csv"))), std::vector<ChipResult>{ChipResult::Reserved});
+  const auto r = RunCli({"program", "--port", "emulator:" + Path("chip2.txt"), "--serial",
+                         "TXID0=std:100", "--log", Path("log.csv")});
+  EXPECT_TRUE(Contains(r.err, "value 100 was reserved at ") &&
+              Contains(r.err, " and has no result: a chip may hold it"))
+      << r.err;
+  EXPECT_TRUE(Contains(r.out, "TXID0=101  PASSED")) << r.out;
+}
+
+TEST_F(CliTest, ASignalDuringAChipRecordsItBeforeTheProcessEnds) {
+  // During the check the chip gets nothing and its value is free; after the first pulse
+  // the chip may hold it.
+  const std::pair<const char*, std::vector<ChipResult>> cases[] = {
+      {"--check", {ChipResult::Unused}},
+      {"--no-check", {ChipResult::Reserved, ChipResult::Aborted}},
+  };
+  for (const auto& [check, results] : cases) {
+    std::remove(Path("log.csv").c_str());
+    std::vector<std::string> run = {ZK7PROG_BIN, "program",       "--port", "emulator",
+                                    "--serial",  "TXID0=std:100", "--log",  Path("log.csv")};
+    if (std::string(check) == "--no-check") run.push_back(check);
+    const auto end = RunUntilSignalled(run, {}, Path("trace.txt"), "D 1", SIGTERM);
+    EXPECT_TRUE(end.unpoweredAfter(SIGTERM)) << end.lastWrite;
+    EXPECT_EQ(Results(ReadLog(Path("log.csv"))), results) << check;
   }
-  std::string text;
-  for (int wait = 0; wait < 2000 && std::count(text.begin(), text.end(), '\n') < 4; ++wait) {
-    usleep(5000);
-    std::string error;
-    ReadWholeFile(Path("log.csv"), 1 << 20, text, error);
-  }
-  kill(child, SIGKILL);
-  waitpid(child, nullptr, 0);
-  LogContents contents;
+}
+
+TEST_F(CliTest, CtrlZDuringAChipStopsTheProcessOnlyOnceTheChipIsUnpowered) {
+  const std::string port = "emulator:" + Path("chip.txt"), trace = Path("stop.trace");
+  // A single chip: stopped after its check and burn, it ends with its result when continued.
+  auto run = StopAndContinue({ZK7PROG_BIN, "program", "--port", port}, {}, trace, "\nD 1\n");
+  EXPECT_TRUE(run.unpoweredAtStop()) << run.traceAtStop.size();
+  EXPECT_EQ(run.traceAtStop, run.traceAtEnd) << "the sequence had ended before the stop";
+  EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.err;
+  EXPECT_TRUE(Contains(run.err, "SIGTSTP received; stopping once")) << run.err;
+
+  // A production chip: stopped once its records are on disk; continued, it asks for the next.
+  std::remove(Path("chip.txt").c_str());
+  std::string logAtStop;
+  run =
+      StopAndContinue({ZK7PROG_BIN, "program", "--port", port, "--serial", "TXID0=std:100", "--log",
+                       Path("log.csv"), "--count", "2"},
+                      {}, trace, "\nD 1\n", "\n\n", false, 0, [&] { logAtStop = Read("log.csv"); });
+  LogContents atStop;
   std::string error;
-  ASSERT_TRUE(ReadWholeFile(Path("log.csv"), 1 << 20, text, error));
-  ASSERT_TRUE(ParseLog(text, contents, error)) << error;
-  EXPECT_GE(contents.records.size(), 3u);
-  EXPECT_TRUE(contents.damagedLines.empty()) << text;
-  for (std::size_t k = 0; k < contents.records.size(); ++k)
-    EXPECT_EQ(contents.records[k].serial, k);
-}
+  ASSERT_TRUE(ParseLog(logAtStop, atStop, error)) << logAtStop;
+  EXPECT_EQ(Results(atStop), (std::vector<ChipResult>{ChipResult::Reserved, ChipResult::Passed}));
+  EXPECT_TRUE(run.unpoweredAtStop());
+  EXPECT_EQ(ReadLog(Path("log.csv")).recent.size(), 3u) << "the next chip, refused";
 
-TEST_F(CliTest, ASignalDuringAChipLogsItAbortedBeforeTheProcessEnds) {
-  const auto end = RunUntilSignalled({ZK7PROG_BIN, "program", "--port", "emulator", "--serial",
-                                      "TXID0=std:100", "--log", Path("log.csv")},
-                                     {}, Path("trace.txt"), "D 1", SIGTERM);
-  EXPECT_TRUE(end.unpoweredAfter(SIGTERM)) << end.lastWrite;
-  std::string text, error;
-  LogContents contents;
-  ASSERT_TRUE(ReadWholeFile(Path("log.csv"), 1 << 20, text, error));
-  ASSERT_TRUE(ParseLog(text, contents, error)) << error;
-  ASSERT_EQ(contents.records.size(), 1u) << text;
-  EXPECT_EQ(contents.records[0].result, ChipResult::Aborted);
+  // Waiting at the prompt, it stops at once.
+  run = StopAndContinue({ZK7PROG_BIN, "program", "--port", port, "--count", "1"}, {}, trace,
+                        "R 379", "q\n", true);
+  EXPECT_TRUE(run.stopped && !Contains(run.traceAtStop, "D 1")) << run.traceAtStop;
 }
 
 TEST_F(CliTest, SetShowJsonAndDiffAgree) {
@@ -139,4 +256,11 @@ TEST_F(CliTest, SetShowJsonAndDiffAgree) {
     EXPECT_TRUE(r.code == 2 && Contains(r.err, "set")) << bad;
   }
   EXPECT_FALSE(std::ifstream(Path("bad.dvs")).good()) << "nothing written";
+
+  auto words = image_.ProgramImage;  // a checksum word that disagrees is named
+  words[kChecksumEntry] = 0x34F3;
+  Write("sum.hex", WriteIntelHex(words, 7));
+  EXPECT_TRUE(Contains(RunCli({"show", Path("sum.hex")}).err,
+                       "sum.hex: the file's checksum word 34F3 does not match its contents; 34FC "
+                       "will be burnt\n"));
 }

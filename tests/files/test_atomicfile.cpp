@@ -3,13 +3,17 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 
 #include "files/atomicfile.h"
 #include "open_fifo.h"
+#include "port/signals.h"
 
 using namespace zk7;
 
@@ -76,7 +80,8 @@ TEST_F(AtomicFile, FailuresLeaveTheOldFileAndNoTemporary) {
   EXPECT_FALSE(AtomicWriteFile(dir_, "x", error_));
   EXPECT_EQ(error_, "Is a directory");
   EXPECT_FALSE(AtomicWriteFile(dir_ + "/none/a.dvs", "x", error_));
-  EXPECT_EQ(error_, "No such file or directory");
+  EXPECT_EQ(error_,
+            "cannot create a file in the folder " + dir_ + "/none: No such file or directory");
 
   // A write that fails half-way (over the file size limit) keeps the old content.
   const std::string path = dir_ + "/a.hex";
@@ -105,4 +110,105 @@ TEST_F(AtomicFile, ReadsAreBoundedWithAKind) {
   EXPECT_TRUE(ReadWholeFile(path, 100, content, e) && content.size() == 100);
   EXPECT_TRUE(!ReadWholeFile(path, 99, content, e) && e.kind == ReadError::TooLarge);
   EXPECT_TRUE(!ReadWholeFile(path + "x", 99, content, e) && e.kind == ReadError::NotFound);
+}
+
+// Writing over a file keeps what the file was: its other names, attributes,
+// owner; never its setuid bit. Hard links are written in place.
+TEST_F(AtomicFile, WritingOverAFileKeepsItsLinksAttributesAndOwner) {
+  const std::string a = dir_ + "/a.dvs", b = dir_ + "/b.dvs", c = dir_ + "/c.dvs";
+  for (const auto& p : {a, c}) ASSERT_TRUE(AtomicWriteFile(p, "old", error_));
+  ASSERT_EQ(link(a.c_str(), b.c_str()), 0);
+  ASSERT_EQ(setxattr(c.c_str(), "user.zk7", "kept", 4, 0), 0);
+  ASSERT_EQ(chmod(c.c_str(), 04750), 0);
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown(c.c_str(), 1234, 1234), 0);
+  }
+  struct stat before {};
+  ASSERT_EQ(stat(a.c_str(), &before), 0);
+
+  ASSERT_TRUE(AtomicWriteFile(a, "new", error_)) << error_;
+  ASSERT_TRUE(AtomicWriteFile(c, "new", error_)) << error_;
+  struct stat st {};
+  ASSERT_EQ(stat(b.c_str(), &st), 0);
+  EXPECT_TRUE(Read(b) == "new" && st.st_nlink == 2 && st.st_ino == before.st_ino);
+  char value[8] = {};
+  EXPECT_EQ(getxattr(c.c_str(), "user.zk7", value, sizeof value), 4);
+  EXPECT_STREQ(value, "kept");
+  ASSERT_EQ(stat(c.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0750u) << "no setuid bit on new contents";
+  if (root) {
+    EXPECT_TRUE(st.st_uid == 1234u && st.st_gid == 1234u) << "written as root";
+  }
+  EXPECT_EQ(Entries(), 3) << "no temporary or copy left";
+
+  // An in-place write that fails (the file may not grow) puts the old contents back.
+  rlimit saved{};
+  getrlimit(RLIMIT_FSIZE, &saved);
+  auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+  const rlimit small{1024, saved.rlim_max};
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool ok = AtomicWriteFile(b, std::string(4096, 'x'), error_);
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, oldHandler);
+  EXPECT_FALSE(ok);
+  EXPECT_TRUE(Read(a) == "new" && Read(b) == "new");
+  EXPECT_EQ(Entries(), 3);
+}
+
+// As a shell's "> FILE": a file the user may not write is refused (root may);
+// a folder without write permission is named. Names up to 255 bytes work.
+TEST_F(AtomicFile, WriteProtectionIsKeptAndLongNamesFit) {
+  for (std::size_t length : {242u, 255u}) {
+    const std::string path = dir_ + "/" + std::string(length - 4, 'n') + ".dvs";
+    EXPECT_TRUE(AtomicWriteFile(path, "x", error_)) << length << ": " << error_;
+    EXPECT_TRUE(AtomicWriteFile(path, "y", error_)) << length << ": " << error_;
+  }
+  const std::string path = dir_ + "/ro.dvs", folder = dir_ + "/closed";
+  ASSERT_TRUE(AtomicWriteFile(path, "old", error_));
+  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+  ASSERT_EQ(mkdir(folder.c_str(), 0555), 0);
+  ASSERT_EQ(chmod(dir_.c_str(), 0777), 0);
+  EXPECT_EXIT(
+      {
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) std::exit(2);
+        std::string error;
+        const bool refused = !AtomicWriteFile(path, "new", error) &&
+                             error == path + " is write-protected" && Read(path) == "old";
+        const bool named = !AtomicWriteFile(folder + "/new.dvs", "x", error) &&
+                           error.find("in the folder " + folder + ": ") != std::string::npos;
+        std::cerr << error;
+        std::exit(refused && named ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+  if (geteuid() == 0) {  // root writes it, and it stays write-protected
+    ASSERT_TRUE(AtomicWriteFile(path, "new", error_)) << error_;
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
+  }
+}
+
+// A signal that ends the process in the middle of a write leaves no temporary behind.
+TEST_F(AtomicFile, ASignalDuringAWriteLeavesNoTemporary) {
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    InstallTerminationHandlers("zk7test", IdleTermination::EndAtOnce);
+    std::string error;
+    AtomicWriteFile(dir_ + "/big.hex", std::string(64u << 20, 'x'), error);
+    _exit(0);
+  }
+  bool seen = false;
+  for (int ms = 0; ms < 20000 && !seen; ++ms) {
+    for (const auto& e : std::filesystem::directory_iterator(dir_))
+      seen = seen || e.path().filename().string().rfind(".big.hex.", 0) == 0;
+    if (!seen) usleep(1000);
+  }
+  kill(child, SIGTERM);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_TRUE(seen);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  EXPECT_EQ(Entries(), 0);
 }

@@ -105,14 +105,18 @@ TEST(IntelHexReader, OurExportAndOtherLayoutsReadBackExactly) {
     EXPECT_EQ(WriteIntelHex(again.ProgramImage, file.registers.ConfigWord()), ours);
 
     // Other tools: 32 or 8 bytes a record, records cutting words in two, no
-    // address record or a segment one, any order, LF, lower case.
+    // address record or a segment one, start address records, any order,
+    // LF, CR LF or CR, lower case, a Ctrl-Z after the end.
     auto records =
         DataRecords(image, rs.ConfigWord() & 0xFF, std::vector<unsigned>{32, 8, 5}[round % 3]);
     if (round % 2) std::shuffle(records.begin(), records.end(), gen);
     if (round % 4 == 1) records.insert(records.begin(), Record(2, 0, {0, 0}));
+    if (round % 4 == 2) records.push_back(Record(5, 0, {0, 0, 0x12, 0x34}));
+    if (round % 4 == 3) records.insert(records.begin(), Record(3, 0, {0, 0, 0, 0}));
+    const char* end = std::vector<const char*>{"\n", "\r\n", "\r"}[round % 3];
     std::string text;
-    for (const auto& r : records) text += r + (round % 2 ? "\n" : "\r\n");
-    text += ":00000001FF\n";
+    for (const auto& r : records) text += r + end;
+    text += ":00000001FF" + std::string(end) + (round % 5 ? "" : "\x1A");
     if (round % 3 == 2) std::transform(text.begin(), text.end(), text.begin(), ::tolower);
     IntelHexContents hex;
     ASSERT_TRUE(ParseIntelHex(text, hex, error)) << error << "\n" << text;
@@ -127,6 +131,14 @@ TEST(IntelHexReader, OurExportAndOtherLayoutsReadBackExactly) {
   text.erase(text.rfind(":02400E"));
   ASSERT_TRUE(ParseConfigurationFile("\n  " + text + ":00000001FF\n", file, error)) << error;
   EXPECT_TRUE(file.configWordDefaulted && file.registers.ConfigWord() == 7);
+  EXPECT_EQ(ChecksumNote(file), "");
+
+  // A checksum word that disagrees with the words before it is named beside the one burnt.
+  auto words = image.ProgramImage;
+  words[kChecksumEntry] = 0x34F3;
+  ASSERT_TRUE(ParseConfigurationFile(WriteIntelHex(words, 7), file, error)) << error;
+  EXPECT_EQ(ChecksumNote(file),
+            "the file's checksum word 34F3 does not match its contents; 34FC will be burnt");
 
   // objcopy's rewrite of our export imports as well.
   const std::string path = ::testing::TempDir() + "zk7_import.hex";
@@ -158,7 +170,10 @@ TEST(IntelHexReader, EveryMalformedFileIsRefusedNamingTheLine) {
       {with(4, ":10002000FF34FF34FF34FF34FF34EB34FF34FF3G34"), 4, "'G'"},
       {with(4, "10002000"), 4, "':'"},
       {with(2, ":1000000"), 2, "even number"},
-      {with(1, Record(3, 0, {0, 0, 0, 0})), 1, "record type 03"},
+      {with(1, Record(6, 0, {0, 0, 0, 0})), 1, "record type 06"},
+      {with(1, Record(5, 0, {0, 0})), 1, "start address record carries 4"},
+      {with(12, "\x1A"), 11, "without an end record"},
+      {good + "\x1A:00000001FF\r\n", 13, "after the end record"},
       {with(1, Record(4, 0, {0, 1})), 1, "upper address 0001"},
       {with(11, Record(0, 0x0100, {0xFF, 0x34})), 11, "outside"},
       {with(2, Record(0, 0, {0x00, 0x35})), 2, "3500"},

@@ -2,6 +2,7 @@
 // window tests send to the real programs): the port trace of a process that
 // destruction, exit() or an uncaught exception ends with its lines powered.
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -9,8 +10,8 @@
 
 #include "child_process.h"
 #include "port/emulator.h"
-#include "programmer/programmer.h"
 #include "port/signals.h"
+#include "programmer/programmer.h"
 
 namespace zk7 {
 namespace {
@@ -83,6 +84,25 @@ TEST_F(SignalTest, PoweredLinesAreSwitchedOffByDestructionExitAndTerminate) {
       },
       ::testing::KilledBySignal(SIGABRT), "what\\(\\):  uncaught");
   EXPECT_TRUE(endsOff());
+}
+
+// A background process's terminal access would stop it with the lines powered.
+TEST_F(SignalTest, InsideABracketTerminalAccessCannotStopTheProcess) {
+  auto blocked = [] {
+    sigset_t set;
+    pthread_sigmask(SIG_BLOCK, nullptr, &set);
+    return sigismember(&set, SIGTTOU) == 1 && sigismember(&set, SIGTTIN) == 1;
+  };
+  EXPECT_FALSE(blocked());
+  ASSERT_TRUE(EnterPortFlow());
+  ASSERT_TRUE(EnterPortFlow());
+  EXPECT_TRUE(blocked());
+  LeavePortFlow();
+  EXPECT_TRUE(blocked()) << "the outer bracket is still open";
+  LeavePortFlow();
+  EXPECT_FALSE(blocked());
+  EXPECT_STREQ(SignalName(SIGRTMIN + 3), "SIGRTMIN+3");
+  EXPECT_STREQ(SignalName(SIGRTMAX), "SIGRTMAX");
 }
 
 }  // namespace

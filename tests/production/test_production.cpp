@@ -7,8 +7,8 @@
 
 #include "files/atomicfile.h"
 #include "model/named_fields.h"
-#include "production/run.h"
 #include "port/emulator.h"
+#include "production/run.h"
 
 namespace zk7 {
 namespace {
@@ -75,25 +75,53 @@ TEST_F(ProductionTest, SerialRulesAndTheirContinuationFromTheLog) {
   ASSERT_TRUE(ApplySerial(rule, 0x010203, rs, error));
   EXPECT_TRUE(rs.user(2) == 1 && rs.user(3) == 2 && rs.user(4) == 3);
 
-  // The log is the state: after the values PASSED and (unless reused) FAILED;
-  // REFUSED chips got nothing; a torn last line still counts its value.
+  // The log is the state: the next value follows every value a chip may hold
+  // and (unless reused) every FAILED one; REFUSED and UNUSED values are free.
+  const std::string base = LogHeader() +
+                           "t,10001,PASSED,,00,0007,1\nt,10003,FAILED,2F,00,0007,1\n"
+                           "t,10005,REFUSED,02,00,0007,1\n";
+  struct Case {
+    std::string tail;
+    std::uint64_t next, nextReusingFailed;
+    long long damaged, open;
+  };
+  const Case cases[] = {
+      {"", 0x10005, 0x10003, 0, 0},
+      {"t,10007,PASS", 0x10009, 0x10009, 1, 0},                  // torn: used whatever it says
+      {"t,10007,RESERVED,,00,0007,\n", 0x10009, 0x10009, 0, 1},  // a chip may hold it
+      {"t,10007,RESERVED,,00,0007,\nt,10007,UNUSED,stopped,00,0007,5\n", 0x10005, 0x10003, 0, 0},
+      {"t,10007,RESERVED,,00,0007,\nt,10007,ABORTED,,00,0007,5\n", 0x10009, 0x10009, 0, 0},
+      {"t,10007,RESERVED,,00,0007,\nt,10009,RESERVED,,00,0007,\nt,10009,PASSED,,00,0007,1\n",
+       0x1000B, 0x1000B, 0, 1},
+      {"garbage\nx,FFFFFFFF,PASSED\n", 0x10005, 0x10003, 2, 0},  // beyond the field: ignored
+      {"# zk7prog production log, format 1: x\nt,1000B,PASSED,,00,0007,1\n", 0x1000D, 0x1000D, 0,
+       0},
+      {std::string(kMaxLogLineBytes + 10, 'x') + "\n", 0x10005, 0x10003, 1, 0},
+  };
+  for (const Case& c : cases) {
+    LogContents contents;
+    ASSERT_TRUE(ParseLog(base + c.tail, contents, error, RangeOf(rule))) << c.tail << error;
+    EXPECT_EQ(*FirstSerial(rule, contents.use, false), c.next) << c.tail;
+    EXPECT_EQ(*FirstSerial(rule, contents.use, true), c.nextReusingFailed) << c.tail;
+    EXPECT_EQ(contents.damagedCount, c.damaged) << c.tail;
+    EXPECT_EQ(contents.openReservationCount, c.open) << c.tail;
+  }
   LogContents contents;
-  ASSERT_TRUE(ParseLog(LogHeader() + "t,10001,PASSED,,00,0007,1\nt,10003,FAILED,2F,00,0007,1\n"
-                                     "t,10005,REFUSED,02,00,0007,1\nt,10007,PASS",
-                       contents, error));
-  EXPECT_EQ(contents.damagedLines, std::vector<int>{5});
-  EXPECT_EQ(*FirstSerial(rule, contents, false), 0x10009u);
-  EXPECT_EQ(*FirstSerial(rule, contents, true), 0x10003u);
+  ASSERT_TRUE(ParseLog(base + cases[2].tail, contents, error));
+  EXPECT_EQ(LogNotes("l.csv", contents).back(),
+            "l.csv: value 10007 was reserved at t and has no result: a chip may hold it");
+  EXPECT_EQ(contents.total(ChipResult::Failed), 1);
   rule.start = 0x20000;
-  EXPECT_EQ(*FirstSerial(rule, contents, false), 0x20000u);
+  EXPECT_EQ(*FirstSerial(rule, contents.use, false), 0x20000u);
   rule.start = 0xFFFFFF;
-  contents.records[0].serial = 0xFFFFFF;
-  EXPECT_FALSE(FirstSerial(rule, contents, true)) << "used up";
-  EXPECT_FALSE(ParseLog("time,serial\n", contents, error));
-  EXPECT_FALSE(ParseLog("# zk7prog production log, format 2: x\n", contents, error));
+  EXPECT_FALSE(FirstSerial(rule, SerialUse{0xFFFFFF, {}}, true)) << "used up";
+  for (const char* bad : {"time,serial\n", "# zk7prog production log, format 3: x\n",
+                          "# zk7prog production log, format 2: x\n# zk7prog production log, "
+                          "format 9: x\n"})
+    EXPECT_FALSE(ParseLog(bad, contents, error)) << bad;
 }
 
-TEST_F(ProductionTest, TheRunStopsBeforeTheNextChipWhenTheLogCannotBeWritten) {
+TEST_F(ProductionTest, NothingIsBurntWhenTheReservationCannotBeWritten) {
   ProductionPlan plan;
   plan.count = 3;
   plan.logPath = ::testing::TempDir();  // a folder: refused before any chip
@@ -104,25 +132,28 @@ TEST_F(ProductionTest, TheRunStopsBeforeTheNextChipWhenTheLogCannotBeWritten) {
   EXPECT_FALSE(RunProduction(prog, rs, plan, hooks).error.empty());
   EXPECT_EQ(asked, 0);
 
-  // A torn last line gets its line end before the next record.
+  // A format-1 log with a torn last line: its line end and a format-2 header come first.
   std::string error, text;
-  ASSERT_TRUE(AtomicWriteFile(log, LogHeader() + "t,1,PASSED,,00,0007,1\nt,2,PA", error));
+  ASSERT_TRUE(AtomicWriteFile(
+      log, "# zk7prog production log, format 1: x\nt,1,PASSED,,00,0007,1\nt,2,PA", error));
   plan.logPath = log;
   {
     ProductionLog other;  // another run holds the log
-    ASSERT_TRUE(other.open(log, error)) << error;
+    ASSERT_TRUE(other.open(log, {}, error)) << error;
     EXPECT_NE(RunProduction(prog, rs, plan, hooks).error.find("in use"), std::string::npos);
   }
   ASSERT_TRUE(ParseSerialRule("RXF0=ext:0", plan.serial.emplace(), error));
   plan.check = false;  // the same emulated chip stands for every chip
-  // The second line fails to write (the file may not grow): no third chip.
+  // The second chip's reservation cannot be written (the file may not grow): it gets no pulse.
   rlimit saved{};
   getrlimit(RLIMIT_FSIZE, &saved);
   signal(SIGXFSZ, SIG_IGN);
+  int pulsesBefore2 = -1;
   hooks.nextChip = [&](int n) {
     ++asked;
     struct stat st {};
     if (n == 2 && ::stat(log.c_str(), &st) == 0) {
+      pulsesBefore2 = chip->totalPulses();
       const rlimit limit{static_cast<rlim_t>(st.st_size), saved.rlim_max};
       setrlimit(RLIMIT_FSIZE, &limit);
     }
@@ -131,13 +162,17 @@ TEST_F(ProductionTest, TheRunStopsBeforeTheNextChipWhenTheLogCannotBeWritten) {
   const auto s = RunProduction(prog, rs, plan, hooks);
   setrlimit(RLIMIT_FSIZE, &saved);
   EXPECT_EQ(asked, 2);
-  EXPECT_NE(s.error.find("cannot write"), std::string::npos) << s.error;
+  EXPECT_EQ(chip->totalPulses(), pulsesBefore2);
+  EXPECT_NE(s.error.find("nothing was burnt"), std::string::npos) << s.error;
   ASSERT_TRUE(ReadWholeFile(log, 1 << 20, text, error));
+  EXPECT_NE(text.find("t,2,PA\n# zk7prog production log, format 2: "), std::string::npos) << text;
   LogContents contents;
   ASSERT_TRUE(ParseLog(text, contents, error));
-  ASSERT_EQ(contents.records.size(), 2u);
-  EXPECT_EQ(*contents.records[1].serial, 3u) << "after the torn line's value";
-  EXPECT_EQ(contents.damagedLines, std::vector<int>{3});
+  ASSERT_EQ(contents.recent.size(), 3u);
+  EXPECT_TRUE(contents.recent[1].result == ChipResult::Reserved &&
+              contents.recent[2].result == ChipResult::Passed && contents.recent[2].serial == 3u)
+      << "after the torn line's value";
+  EXPECT_EQ(contents.damagedCount, 1);
 }
 
 }  // namespace

@@ -396,4 +396,9 @@ TEST(ProgramDeviceSignals, ASignalStopsTheBurnOrEndsTheIdleApplicationByThatSign
       RunUntilSignalled({ZK7_PROGRAMMER_BIN}, env("-"), trace, "W 378 F4", SIGTERM, 300);
   EXPECT_TRUE(WIFSIGNALED(end.status) && WTERMSIG(end.status) == SIGTERM) << end.err;
   EXPECT_NE(end.err.find("zk7-programmer: SIGTERM received; ending."), std::string::npos);
+  // Ctrl-Z in the burn stops the window only once the chip is unpowered and the burn is done.
+  const auto stop = StopAndContinue({ZK7_PROGRAMMER_BIN}, env("cmdProgram"), trace, "\nD 100\n", "",
+                                    false, SIGTERM);
+  EXPECT_TRUE(stop.unpoweredAtStop()) << stop.err;
+  EXPECT_EQ(stop.traceAtStop, stop.traceAtEnd);
 }

@@ -6,7 +6,9 @@
 #include <fstream>
 
 #include "files/intelhex.h"
+#include "model/format.h"
 #include "programmer/check.h"
+#include "shell/version.h"
 #include "tests/shell/shell_fixture.h"
 
 TEST_F(ShellTest, ImportHexTakesTheFileOverWholeOrNotAtAll) {
@@ -37,6 +39,22 @@ TEST_F(ShellTest, ImportHexTakesTheFileOverWholeOrNotAtAll) {
   main->mnuImportHEX->trigger();
   expectMessage("Error Importing HEX File", "Line 13: ", Seam::Icon::Critical, true);
   EXPECT_TRUE(regs() == before);
+
+  // A checksum word that disagrees with the words before it is recomputed, and named.
+  auto words = image.ProgramImage;
+  const int burnt = words[zk7::kChecksumEntry];
+  words[zk7::kChecksumEntry] = static_cast<std::int16_t>(burnt ^ 0x0F);
+  std::ofstream(file.toStdString(), std::ios::trunc) << zk7::WriteIntelHex(words, 1);
+  testSeam().clear();
+  testSeam().fileAnswers.push_back(file);
+  main->mnuImportHEX->trigger();
+  const auto word = [](int w) { return "34" + zk7::Hex2(static_cast<unsigned>(w) & 0xFF); };
+  expectMessage(
+      VersionRecord::Title,
+      QString::fromStdString("The file's checksum word " + word(burnt ^ 0x0F) +
+                             " does not match its contents; " + word(burnt) + " will be burnt."),
+      Seam::Icon::None);
+  EXPECT_EQ(App().image.ProgramImage[zk7::kChecksumEntry], burnt);
 }
 
 TEST_F(ShellTest, CheckingBeforeProgrammingRefusesAnUnfitChipWithoutAPulse) {
