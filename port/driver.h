@@ -65,6 +65,11 @@ class PortDriver {
   // Waits are routed to the driver too, so the emulated chip can follow time
   // without a real clock when tests inject one. Real drivers ignore it.
   virtual void waited(int /*ms*/) {}
+  // A chip's sequence begins: the flows of one command, or one production
+  // chip's check and burn. Nothing for a real port; the emulated socket reads
+  // its chip file again here, so a file replaced or deleted between chips is
+  // another chip inserted.
+  virtual void sequenceStarts() {}
   // Empty while the driver works; otherwise what went wrong (the first failure).
   virtual std::string problem() const { return {}; }
   // Takes the port for a span of use (a flow, the cable check) and gives it

@@ -374,6 +374,14 @@ void Programmer::requestAbort() {
   if (busy_) abort_ = true;
 }
 
+void Programmer::beginChipSequence() {
+  if (sequences_++ == 0 && port_.driver()) port_.driver()->sequenceStarts();
+}
+
+void Programmer::endChipSequence() {
+  if (sequences_ > 0) --sequences_;
+}
+
 void Programmer::leaveForEnding() {
   if (progMode_) ExitProgMode();
 }
@@ -389,6 +397,7 @@ FlowResult Programmer::runFlow(const FlowCallbacks& cb, const char* abortedText,
   }
   if (!EnterPortFlow()) return Aborted(abortedText);  // the process is ending
   FlowLock lock(*this, cb);
+  const ChipSequence sequence(*this);
   std::string why;
   if (!port_.claim(why)) {
     FlowResult r;
