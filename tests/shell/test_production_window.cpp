@@ -1,0 +1,140 @@
+// The production window on an emulated socket: one Enter per chip, serial
+// ranges, refusals without a click, and ending a chip when the window closes.
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTableWidget>
+#include <cstdio>
+
+#include "files/atomicfile.h"
+#include "gui_support/controls.h"
+#include "production/log.h"
+#include "shell/frmProduction.h"
+#include "tests/shell/shell_fixture.h"
+
+namespace {
+
+class ProductionWindowTest : public ShellTest {
+ protected:
+  void SetUp() override {
+    ShellTest::SetUp();
+    // A socket: the chip file is read as each chip starts.
+    zk7::EmulatorOptions options;
+    options.chipFile = path("socket.txt");
+    auto chip = std::make_unique<zk7::EmulatorDriver>(options);
+    chip->useWaitClock();
+    emulator = chip.get();
+    App().port.setDriver(std::move(chip));
+  }
+  void TearDown() override {
+    window.reset();
+    ShellTest::TearDown();
+  }
+  std::string path(const char* name) const { return dir.filePath(name).toStdString(); }
+  frmProduction* station(const QString& serial) {
+    window = std::make_unique<frmProduction>(frmProduction::Mode::Station,
+                                             StationSettings{"", "", serial, Q(path("log.csv"))});
+    window->show();
+    window->activateWindow();
+    (void)QTest::qWaitForWindowActive(window.get());
+    return window.get();
+  }
+  // Enter where the focus happens to be: the details area.
+  void enter() { QTest::keyClick(window->txtDetails, Qt::Key_Return); }
+  void newChip() { std::remove(path("socket.txt").c_str()); }
+  void settle() { QTest::qWait(frmProduction::kSettleMs + 20); }
+  zk7::LogContents log() const {
+    std::string text, error;
+    zk7::LogContents contents;
+    EXPECT_TRUE(zk7::ReadWholeFile(path("log.csv"), 1 << 20, text, error)) << error;
+    EXPECT_TRUE(zk7::ParseLog(text, contents, error)) << error;
+    return contents;
+  }
+  QColor panel() const { return window->fraResult->palette().color(QPalette::Window); }
+  static QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+  std::unique_ptr<frmProduction> window;
+};
+
+TEST_F(ProductionWindowTest, EnterProgramsSuccessiveValuesUntilTheRangeEndsWithNothingBurnt) {
+  frmProduction* w = station("TXID0=std:100..std:102");
+  EXPECT_TRUE(w->inProduction() && w->windowTitle().contains("Production"));
+  EXPECT_EQ(w->lblSerialInfo->text(), "next TXID0=100 \u00B7 3 left of std:100..std:102");
+  EXPECT_TRUE(w->txtSerial->isReadOnly());
+  Screenshot(w, "production_idle");
+
+  enter();
+  EXPECT_EQ(w->lblResult->text(), "PASSED");
+  EXPECT_EQ(panel(), QColor(0, 255, 0));
+  EXPECT_TRUE(w->lblResultInfo->text().startsWith("TXID0=100 \u00B7 "))
+      << w->lblResultInfo->text().toStdString();
+  Screenshot(w, "production_passed");
+  // A bounce right after the result burns nothing.
+  enter();
+  EXPECT_EQ(log().total(zk7::ChipResult::Reserved), 1);
+
+  // The same chip again: refused without a click or a message box, its value kept for the next.
+  settle();
+  enter();
+  EXPECT_EQ(w->lblResult->text(), "REFUSED");
+  EXPECT_EQ(panel(), QColor(255, 191, 0));
+  EXPECT_TRUE(w->txtDetails->toPlainText().contains("would need bits to rise"));
+  EXPECT_TRUE(testSeam().messages.empty());
+  EXPECT_EQ(w->alertCount(), 1);
+  EXPECT_TRUE(w->cmdProgramNext->isEnabled());
+  Screenshot(w, "production_refused");
+
+  for (const char* value : {"101", "102"}) {
+    newChip();
+    settle();
+    enter();
+    EXPECT_EQ(w->lblResult->text() + " " + w->lblResultInfo->text().left(9),
+              QString("PASSED TXID0=") + value);
+  }
+  EXPECT_EQ(w->lblSessionCounts->text(), "This session: 3 passed, 0 failed, 1 refused");
+  EXPECT_EQ(w->lblLogTotals->text(), "Log: 3 passed, 0 failed, 1 refused");
+  EXPECT_EQ(w->grdRecent->item(0, 1)->text() + w->grdRecent->item(0, 2)->text(), "102PASSED");
+
+  // The range is used up: said at once, the button is off, and Enter burns nothing.
+  const QString usedUp = "the serial range TXID0 std:100..std:102 is used up (3 values)";
+  EXPECT_EQ(w->lblState->text(), usedUp);
+  EXPECT_FALSE(w->cmdProgramNext->isEnabled());
+  newChip();
+  emulator->resetCounters();
+  settle();
+  enter();
+  EXPECT_EQ(emulator->programmingModeEntries(), 0);
+  EXPECT_EQ(log().total(zk7::ChipResult::Reserved), 3);
+  EXPECT_EQ(w->lblState->text(), usedUp);
+}
+
+TEST_F(ProductionWindowTest, ClosingDuringAChipAbortsItUnpoweredThenClosesAndCtrlQClosesIdle) {
+  frmProduction* w = station("USER0-1=0001");
+  const auto before = App().programmer.pulseCount();
+  bool closed = false;
+  onWait = [&](int) {
+    if (!closed && App().programmer.pulseCount() > before) {
+      closed = true;
+      w->close();
+      EXPECT_TRUE(w->isVisible()) << "not before the chip has ended";
+    }
+  };
+  enter();
+  EXPECT_TRUE(closed);
+  EXPECT_FALSE(w->isVisible());
+  EXPECT_FALSE(emulator->inProgrammingMode());
+  EXPECT_EQ(App().programmer.lineShadow() & 0x98, 0x90) << "VPP, VDD and nPRG off";
+  const auto records = log().recent;
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_TRUE(records[0].result == zk7::ChipResult::Reserved &&
+              records[1].result == zk7::ChipResult::Aborted && records[1].serial == 1u);
+
+  onWait = nullptr;
+  newChip();
+  w = station("USER0-1=0001");
+  EXPECT_EQ(w->lblSerialInfo->text().left(18), "next USER0-1=0002 ") << "the aborted value is used";
+  QTest::keyClick(w, Qt::Key_Q, Qt::ControlModifier);
+  EXPECT_FALSE(w->isVisible());
+}
+
+}  // namespace
