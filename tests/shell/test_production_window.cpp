@@ -57,6 +57,8 @@ class ProductionWindowTest : public ShellTest {
 };
 
 TEST_F(ProductionWindowTest, EnterProgramsSuccessiveValuesUntilTheRangeEndsWithNothingBurnt) {
+  // Pictures for the README show the time a chip really takes.
+  if (!qEnvironmentVariableIsEmpty("ZK7_SCREENSHOT_DIR")) SetGuiWait(nullptr);
   frmProduction* w = station("TXID0=std:100..std:102");
   EXPECT_TRUE(w->inProduction() && w->windowTitle().contains("Production"));
   EXPECT_EQ(w->lblSerialInfo->text(), "next TXID0=100 \u00B7 3 left of std:100..std:102");
@@ -135,6 +137,48 @@ TEST_F(ProductionWindowTest, ClosingDuringAChipAbortsItUnpoweredThenClosesAndCtr
   EXPECT_EQ(w->lblSerialInfo->text().left(18), "next USER0-1=0002 ") << "the aborted value is used";
   QTest::keyClick(w, Qt::Key_Q, Qt::ControlModifier);
   EXPECT_FALSE(w->isVisible());
+}
+
+TEST_F(ProductionWindowTest, TheMenuOpenedWindowSaysWhyItCannotStartAndStopsBackToItsSettings) {
+  window = std::make_unique<frmProduction>(frmProduction::Mode::FromMenu, StationSettings{});
+  frmProduction* w = window.get();
+  w->show();
+  EXPECT_TRUE(!w->inProduction() && !w->txtSerial->isReadOnly() && !w->cmdProgramNext->isEnabled());
+  const std::pair<QString, QString> cases[] = {
+      {"TXID0=std:100..1FF",
+       "Serial: TXID0: the range's end '1FF' is not written as its start (std:HEX)"},
+      {"TXID0=std:100", "A serial rule needs a log: the log keeps the values given."},
+  };
+  for (const auto& [serial, why] : cases) {
+    w->txtSerial->setText(serial);
+    Click(w, "cmdStart");
+    EXPECT_TRUE(!w->inProduction() && w->lblState->text() == why)
+        << w->lblState->text().toStdString();
+  }
+  EXPECT_TRUE(testSeam().messages.empty());
+
+  // Started: the configuration in memory, taken now; the settings are fixed.
+  regs().set(zk7::GPLAT, 0x5A);
+  w->txtLog->setText(dir.filePath("menu.csv"));
+  Click(w, "cmdStart");
+  ASSERT_TRUE(w->inProduction());
+  regs().set(zk7::GPLAT, 0x00);
+  EXPECT_TRUE(w->txtSerial->isReadOnly() && w->txtLog->isReadOnly());
+  // A word that cannot be burnt: FAILED in red, with an alert.
+  emulator->setStuckBit(zk7::GPLAT, 0);
+  enter();
+  EXPECT_EQ(w->lblResult->text(), "FAILED");
+  EXPECT_EQ(panel(), QColor(255, 0, 0));
+  EXPECT_TRUE(w->lblResultInfo->text().startsWith("TXID0=100 \u00B7 at 02"));
+  EXPECT_EQ(w->alertCount(), 1);
+  EXPECT_EQ(emulator->imageWord(zk7::GPLAT) & 0xFE, 0x5A) << "the snapshot was burnt";
+
+  // Stop: the log is given back and the settings can be changed again.
+  Click(w, "cmdStop");
+  EXPECT_TRUE(!w->inProduction() && !w->txtSerial->isReadOnly() && w->cmdStop->text() == "Close");
+  zk7::ProductionLog other;
+  std::string error;
+  EXPECT_TRUE(other.open(path("menu.csv"), {}, error)) << error;
 }
 
 }  // namespace
