@@ -117,6 +117,9 @@ bool ReadStationSettings(const StationSettings& settings, const zk7::RegisterSet
     }
     setup.configuration = file.registers;
     setup.configurationName = QFileInfo(settings.configuration).fileName();
+    if (file.configWordDefaulted) setup.notes << zk7::ConfigWordDefaultedNote();
+    if (const std::string note = zk7::ChecksumNote(file); !note.empty())
+      setup.notes << setup.configurationName + ": " + Q(note);
   }
   out = std::move(setup);
   return true;
@@ -337,6 +340,7 @@ bool frmProduction::start() {
   recent_.clear();
   sinceResult_.invalidate();
   txtDetails->clear();
+  for (const QString& note : setup_.notes) txtDetails->appendPlainText("Note: " + note);
   addNotes();
   showResult("READY", QColor(), QColor(), "");
   showSettingsInfo();

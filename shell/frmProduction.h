@@ -8,6 +8,7 @@
 
 #include <QElapsedTimer>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <cstdint>
 #include <deque>
@@ -43,6 +44,7 @@ struct StationSetup {
   std::optional<zk7::PortChoice> port;  // with portBase; none: the port in use
   std::uint16_t portBase = 0;
   zk7::ProductionPlan plan;  // the check is always on
+  QStringList notes;         // what a HEX file lacked or had wrong
 };
 
 // Reads and checks the settings: the serial rule (which needs a log, as in
