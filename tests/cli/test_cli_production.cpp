@@ -9,6 +9,7 @@
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <streambuf>
+#include <tuple>
 
 #include "child_process.h"
 #include "cli_run.h"
@@ -178,16 +179,18 @@ TEST_F(CliTest, AChipKilledInItsBurnKeepsItsValueReserved) {
 TEST_F(CliTest, ASignalDuringAChipRecordsItBeforeTheProcessEnds) {
   // During the check the chip gets nothing and its value is free; after the first pulse
   // the chip may hold it.
-  const std::pair<const char*, std::vector<ChipResult>> cases[] = {
-      {"--check", {ChipResult::Unused}},
-      {"--no-check", {ChipResult::Reserved, ChipResult::Aborted}},
+  // The signal goes at a wait: the check's 20 ms before its last read leaves the
+  // test time to send it before the burn could begin, even on a loaded machine.
+  const std::tuple<const char*, const char*, std::vector<ChipResult>> cases[] = {
+      {"--check", "D 20", {ChipResult::Unused}},
+      {"--no-check", "D 1", {ChipResult::Reserved, ChipResult::Aborted}},
   };
-  for (const auto& [check, results] : cases) {
+  for (const auto& [check, when, results] : cases) {
     std::remove(Path("log.csv").c_str());
     std::vector<std::string> run = {ZK7PROG_BIN, "program",       "--port", "emulator",
                                     "--serial",  "TXID0=std:100", "--log",  Path("log.csv")};
     if (std::string(check) == "--no-check") run.push_back(check);
-    const auto end = RunUntilSignalled(run, {}, Path("trace.txt"), "D 1", SIGTERM);
+    const auto end = RunUntilSignalled(run, {}, Path("trace.txt"), when, SIGTERM);
     EXPECT_TRUE(end.unpoweredAfter(SIGTERM)) << end.lastWrite;
     EXPECT_EQ(Results(ReadLog(Path("log.csv"))), results) << check;
   }
