@@ -28,8 +28,9 @@ ChipOutcome ProgramChip(Programmer& programmer, RegisterSet& rs, MemoryImage& im
   if (check) {
     ChipCheck c = CheckChip(programmer, rs, image, cb);
     out.flow = c.read;
+    refused = out.flow.ok() && !c.fit();
+    out.noChip = c.noChip;
     out.unfit = std::move(c.unfit);
-    refused = out.flow.ok() && !out.unfit.empty();
   }
   if (out.flow.ok() && !refused) out.flow = programmer.ProgramDevice(rs, image, cb);
   // A port that failed during the run (a driver error, an emulated chip whose
@@ -42,7 +43,7 @@ ChipOutcome ProgramChip(Programmer& programmer, RegisterSet& rs, MemoryImage& im
 
   if (refused) {
     out.record.result = ChipResult::Refused;
-    out.record.position = PositionText(out.unfit.front().position);
+    out.record.position = out.noChip ? NoChipPosition() : PositionText(out.unfit.front().position);
   } else if (out.flow.status == FlowResult::Passed) {
     out.record.result = ChipResult::Passed;
   } else if (out.flow.status == FlowResult::Failed) {

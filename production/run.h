@@ -23,6 +23,7 @@ struct ChipOutcome {
   LogRecord record;              // what the log gets
   FlowResult flow;               // the flow that decided: the programming run, or the check's reads
   std::vector<UnfitWord> unfit;  // REFUSED: the words the chip cannot take
+  bool noChip = false;           // REFUSED: nothing answered (every word read 0000)
 };
 
 // One chip: builds the image of rs, runs the pre-burn check when check is set
