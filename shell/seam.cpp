@@ -2,16 +2,30 @@
 
 #include <QDialog>
 #include <QFileDialog>
+#include <QFontDatabase>
 #include <QMessageBox>
+#include <QTextEdit>
 
 namespace {
 
 class RealSeam : public Seam {
  public:
   void message(QWidget* parent, const QString& title, const QString& text, Icon icon) override {
+    detailedMessage(parent, title, text, QString(), icon);
+  }
+
+  void detailedMessage(QWidget* parent, const QString& title, const QString& text,
+                       const QString& details, Icon icon) override {
     QMessageBox box(parent);
     box.setWindowTitle(title);
     box.setText(text);
+    if (!details.isEmpty()) {
+      box.setDetailedText(details);
+      for (QTextEdit* edit : box.findChildren<QTextEdit*>()) {
+        edit->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+        edit->setLineWrapMode(QTextEdit::NoWrap);
+      }
+    }
     switch (icon) {
       case Icon::Critical:
         box.setIcon(QMessageBox::Critical);

@@ -321,6 +321,7 @@ TEST_F(CommandTest, ProgramDevicePassesAndBurnsTheImage) {
 
 TEST_F(CommandTest, ProgramDeviceFailureShowsTheMessageAfterBlinking) {
   createMain();
+  main->mnuCheckChip->setChecked(false);  // the check would refuse the all-ones read
   emulator->setFault(zk7::EmulatorOptions::NoChipHigh);
   std::vector<int> waitsAtMessage;
   QString labelAtMessage = "?";

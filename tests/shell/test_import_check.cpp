@@ -1,11 +1,15 @@
-// The File menu's "Import HEX..." and "Check Chip Before Programming".
+// The File menu's "Import HEX..." and "Check Chip Before Programming", and no run without a
+// port.
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <fstream>
+#include <functional>
+#include <iterator>
 
 #include "files/intelhex.h"
+#include "port/emulator.h"
 #include "programmer/check.h"
 #include "tests/shell/shell_fixture.h"
 
@@ -39,26 +43,99 @@ TEST_F(ShellTest, ImportHexTakesTheFileOverWholeOrNotAtAll) {
   EXPECT_TRUE(regs() == before);
 }
 
-TEST_F(ShellTest, CheckingBeforeProgrammingRefusesAnUnfitChipWithoutAPulse) {
+TEST_F(ShellTest, CheckingBeforeProgrammingIsOnAtStartAndRefusesAnUnfitChipWithoutAPulse) {
   createMain();
-  EXPECT_TRUE(main->mnuCheckChip->isCheckable() && !main->mnuCheckChip->isChecked());
+  EXPECT_TRUE(main->mnuCheckChip->isCheckable() && main->mnuCheckChip->isChecked());
   regs().set(zk7::GPLAT, 0x5A);
   emulator->setImageWord(zk7::GPLAT, 0x3400);  // burnt before: its bits cannot rise
   emulator->resetCounters();
-  main->mnuCheckChip->setChecked(true);
   QTest::mouseClick(main->cmdProgram, Qt::LeftButton);
   ASSERT_EQ(testSeam().messages.size(), 1u);
   const auto& m = testSeam().messages[0];
   EXPECT_TRUE(m.title == zk7::UnfitTitle() && m.icon == Seam::Icon::Critical);
-  EXPECT_TRUE(m.text.contains("  02      GPLAT       3400  345A")) << m.text.toStdString();
+  // Two lines say what happened; the words go into the details, one per line.
+  EXPECT_EQ(m.text, "1 word of the chip would need bits to rise from 0 to 1.\r\n" +
+                        QString(zk7::NothingBurntText()));
+  EXPECT_TRUE(m.details.endsWith("\n  02      GPLAT       3400  345A")) << m.details.toStdString();
   EXPECT_EQ(emulator->totalPulses(), 0);
   EXPECT_TRUE(main->lblTestStatus->text().isEmpty() && main->cmdProgram->isEnabled());
 
-  // Unchecked, Program Device is the flow it always was: it burns and fails at the word.
+  // Unchecked for the session, Program Device is the flow it always was: it burns and fails.
   testSeam().clear();
   main->mnuCheckChip->setChecked(false);
   QTest::mouseClick(main->cmdProgram, Qt::LeftButton);
   expectMessage("Failed to Program Address 2", "Failed to Program Register: 2",
                 Seam::Icon::Critical, true);
   EXPECT_GT(emulator->totalPulses(), 0);
+}
+
+TEST_F(ShellTest, AnEmptySocketIsSaidAsNoChip) {
+  createMain();
+  emulator->setFault(zk7::EmulatorOptions::NoChipLow);
+  QTest::mouseClick(main->cmdProgram, Qt::LeftButton);
+  ASSERT_EQ(testSeam().messages.size(), 1u);
+  const auto& m = testSeam().messages[0];
+  EXPECT_EQ(m.title, "No Chip");
+  EXPECT_TRUE(m.text.contains(zk7::NoChipText()) && m.details.isEmpty()) << m.text.toStdString();
+  EXPECT_EQ(emulator->totalPulses(), 0);
+}
+
+// The check adds its reads in front of the run and changes nothing else at the port.
+TEST_F(ShellTest, ACheckedRunOnABlankChipGainsOnlyTheChecksReads) {
+  createMain();
+  const auto traceOf = [&](const char* name, const std::function<void()>& run) {
+    const std::string path = dir.filePath(name).toStdString();
+    std::string error;
+    EXPECT_TRUE(App().port.setTraceFile(path, error)) << error;
+    run();
+    App().port.setTraceFile("", error);
+    auto blank = std::make_unique<zk7::EmulatorDriver>();
+    blank->useWaitClock();
+    emulator = blank.get();
+    App().port.setDriver(std::move(blank));
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string reads = traceOf("check.txt", [&] {
+    EXPECT_TRUE(zk7::CheckChip(App().programmer, regs(), App().image, GuiFlowCallbacks()).fit());
+  });
+  main->mnuCheckChip->setChecked(false);
+  const std::string unchecked =
+      traceOf("off.txt", [&] { QTest::mouseClick(main->cmdProgram, Qt::LeftButton); });
+  main->mnuCheckChip->setChecked(true);
+  const std::string checked =
+      traceOf("on.txt", [&] { QTest::mouseClick(main->cmdProgram, Qt::LeftButton); });
+  EXPECT_GT(reads.size(), 1000u);
+  EXPECT_TRUE(checked == reads + unchecked);
+  EXPECT_EQ(main->lblTestStatus->text(), "PASSED");
+  EXPECT_TRUE(testSeam().messages.empty());
+}
+
+// With no port reached, nothing runs: the problem and its fix are said, as the status bar's tool
+// tip says them.
+TEST_F(ShellTest, WithoutAReachablePortProgramAndReadRunNothing) {
+  StandInWindow memoryMap(WindowId::MemoryMap);
+  App().port.setDriver(nullptr);
+  zk7::PortChoice choice;
+  choice.kind = zk7::PortChoice::Device;
+  choice.device = "/dev/zk7-no-such-parport";
+  App().port.setChoice(choice);
+  createMain();
+  App().port.setChoice(zk7::PortChoiceFromEnvironment());
+  choice.device += "-either";
+  App().port.setChoice(choice);  // still no port when asked again
+  const QString problem = main->statusPort->toolTip();
+  EXPECT_TRUE(problem.startsWith("Cannot reach the parallel port at 0x378"))
+      << problem.toStdString();
+  for (QPushButton* button : {main->cmdProgram, main->cmdReadDevice}) {
+    testSeam().clear();
+    waits.clear();
+    QTest::mouseClick(button, Qt::LeftButton);
+    ASSERT_EQ(testSeam().messages.size(), 1u);
+    EXPECT_EQ(testSeam().messages[0].title, "Check Parallel Port");
+    EXPECT_TRUE(testSeam().messages[0].text.startsWith("Cannot reach the parallel port at 0x378"));
+    EXPECT_TRUE(testSeam().modalsShown.empty() && waits.empty());
+    EXPECT_EQ(main->lblTestStatus->text(), "");
+  }
+  App().port.setChoice(zk7::PortChoiceFromEnvironment());
 }

@@ -92,11 +92,29 @@ TEST_F(ShellTest, MenusCarryTheirAccessKeys) {
   for (QAction* a : main->mnuPort->menu()->actions())
     captions << a->objectName() + "=" + (a->isSeparator() ? "-" : a->text());
   // Below the three addresses, the card the kernel lists elsewhere.
-  EXPECT_EQ(captions,
-            QStringList({"&File", "&Port", "&Load Default...", "&Save Defaults...",
-                         "Export &HEX...", "&Import HEX...", "Check Chip Before Programming",
-                         "E&xit", "&Help", "&About", "p278=278", "p378=378", "p3BC=3BC", "=-",
-                         "pD010=D010 (" + QString::fromStdString(dev) + "/parport1)"}));
+  EXPECT_EQ(captions, QStringList({"&File",
+                                   "&Port",
+                                   "&Load Default...",
+                                   "&Save Defaults...",
+                                   "Export &HEX...",
+                                   "&Import HEX...",
+                                   "Check Chip Before Programming",
+                                   "E&xit",
+                                   "&Peripherals",
+                                   "&GPIO...",
+                                   "&A/D Converter...",
+                                   "PWM&1...",
+                                   "PWM&2...",
+                                   "&CAN...",
+                                   "&Scheduled TX...",
+                                   "&User Memory...",
+                                   "&Help",
+                                   "&About",
+                                   "p278=278",
+                                   "p378=378",
+                                   "p3BC=3BC",
+                                   "=-",
+                                   "pD010=D010 (" + QString::fromStdString(dev) + "/parport1)"}));
   // Alt+F, S opens the save dialog.
   QMenu* file = main->menuBar()->actions()[0]->menu();
   QTest::keyClick(main.get(), Qt::Key_F, Qt::AltModifier);
