@@ -293,25 +293,22 @@ void BlockDiagram::setBlockEnabled(int block, bool enabled) {
 }
 
 int BlockDiagram::blockToward(int from, int dx, int dy) const {
-  // Nearest by the distance that way plus twice the distance across it,
-  // preferring blocks within 45 degrees of the direction.
+  // Among the blocks within 45 degrees of the direction, the nearest by the
+  // distance that way plus twice the distance across it.
   const auto centre = [](int i) {
     return QRectF(RectOf(Blocks()[static_cast<std::size_t>(i)])).center();
   };
   int best = -1;
-  bool bestInCone = false;
   double bestScore = 0;
   for (int i = 0; i < kBlockCount; ++i) {
     if (i == from || !enabled_[static_cast<std::size_t>(i)]) continue;
     const QPointF d = centre(i) - centre(from);
     const double along = d.x() * dx + d.y() * dy;
     const double across = std::abs(d.x() * dy) + std::abs(d.y() * dx);
-    if (along <= 0) continue;
-    const bool inCone = across <= along;
+    if (along <= 0 || across > along) continue;
     const double score = along + 2 * across;
-    if (best < 0 || (inCone && !bestInCone) || (inCone == bestInCone && score < bestScore)) {
+    if (best < 0 || score < bestScore) {
       best = i;
-      bestInCone = inCone;
       bestScore = score;
     }
   }

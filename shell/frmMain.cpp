@@ -137,6 +137,7 @@ void frmMain::buildControls() {
   auto* scroll = new QScrollArea(this);
   scroll->setObjectName("scrollArea");
   scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setFocusPolicy(Qt::NoFocus);  // it follows the focus among the controls
   auto* content = new QWidget;
   content->setObjectName("content");
   content->setFixedSize(kContentWidth, kContentHeight);

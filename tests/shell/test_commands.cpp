@@ -290,7 +290,7 @@ TEST_F(CommandTest, ProgramDevicePassesAndBurnsTheImage) {
       checkedDuringRun = true;
       EXPECT_FALSE(main->cmdProgram->isEnabled() || main->cmdReadDevice->isEnabled() ||
                    main->p278->isEnabled() || main->mnuLoad->isEnabled() ||
-                   main->txtFosc->isEnabled());
+                   main->mnuGPIO->isEnabled() || main->txtFosc->isEnabled());
       EXPECT_TRUE(main->Progress->isVisible());
       EXPECT_EQ(main->lblTestStatus->text(), "");
       // A second run, a read, or a window that would hold the flow is refused meanwhile.

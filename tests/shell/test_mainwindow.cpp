@@ -7,7 +7,9 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <functional>
+#include <memory>
 #include <tuple>
+#include <vector>
 
 #include "shell/blockdiagram.h"
 #include "shell/frmAbout.h"
@@ -344,4 +346,105 @@ TEST_F(ShellTest, OnlyAWindowThatDoesNotFitTheWorkAreaMoves) {
   EXPECT_EQ(FitIntoWorkArea(QRect(100, 100, 500, 650), work), QRect(100, 20, 500, 600));
   createMain(false);  // the offscreen screen is smaller than the design size
   EXPECT_LE(main->geometry().height(), main->screen()->availableGeometry().height());
+}
+
+// Each Peripherals item, by menu or shortcut, does what the diagram's click or the button does:
+// the same window, the same visited mark, the activation work after it closes.
+TEST_F(ShellTest, PeripheralsItemsOpenWhatTheDiagramAndTheButtonOpen) {
+  const std::tuple<QAction * frmMain::*, int, WindowId, int> rows[] = {
+      {&frmMain::mnuGPIO, 1, WindowId::GPIO, BlockDiagram::GPIO},
+      {&frmMain::mnuAtoD, 2, WindowId::AtoD, BlockDiagram::AtoD},
+      {&frmMain::mnuPWM1, 3, WindowId::PWM1, BlockDiagram::PWM1},
+      {&frmMain::mnuPWM2, 4, WindowId::PWM2, BlockDiagram::PWM2},
+      {&frmMain::mnuCAN, 5, WindowId::CAN, BlockDiagram::CAN},
+      {&frmMain::mnuSTCON, 6, WindowId::STCON, -1},
+      {&frmMain::mnuUserReg, 7, WindowId::UserReg, BlockDiagram::UserMemory}};
+  std::vector<std::unique_ptr<StandInWindow>> standIns;
+  for (const auto& row : rows)
+    standIns.push_back(std::make_unique<StandInWindow>(std::get<2>(row)));
+  createMain();
+  int refreshes = 0;
+  SetMainRefreshSection([&] { ++refreshes; });
+  for (const auto& [item, n, id, block] : rows) {
+    SCOPED_TRACE(n);
+    EXPECT_EQ((main.get()->*item)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_0 + n)));
+    for (bool byKey : {true, false}) {
+      testSeam().clear();
+      refreshes = 0;
+      main->activateWindow();  // as the window system does when the editor closes
+      ASSERT_TRUE(QTest::qWaitForWindowActive(main.get()));
+      if (byKey)
+        QTest::keyClick(main->windowHandle(), Qt::Key(Qt::Key_0 + n), Qt::ControlModifier);
+      else
+        (main.get()->*item)->trigger();
+      ASSERT_EQ(testSeam().modalsShown.size(), 1u);
+      EXPECT_EQ(testSeam().modalsShown[0], Windows::instance().existing(id));
+      EXPECT_EQ(refreshes, 1);
+      EXPECT_TRUE(block < 0 || main->picBlkDgm->visited(block));
+    }
+  }
+  SetMainRefreshSection(nullptr);
+  EXPECT_EQ(main->cmdSTCON->palette().color(QPalette::Button), QColor(0, 255, 0));
+  // Where the mask takes the converter's click, its item is off too.
+  QTest::mouseClick(main->cmdDevice, Qt::LeftButton);
+  testSeam().clear();
+  main->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(main.get()));
+  EXPECT_FALSE(main->mnuAtoD->isEnabled());
+  QTest::keyClick(main->windowHandle(), Qt::Key_2, Qt::ControlModifier);
+  EXPECT_TRUE(testSeam().modalsShown.empty());
+  QTest::mouseClick(main->cmdDevice, Qt::LeftButton);
+  EXPECT_TRUE(main->mnuAtoD->isEnabled());
+}
+
+// Tab reaches the diagram; the arrow keys move its focus frame (no visited mark), Enter or Space
+// opens the framed block as a click does; the masked converter takes no focus.
+TEST_F(ShellTest, TheDiagramIsUsableByKeyboard) {
+  std::vector<std::unique_ptr<StandInWindow>> standIns;
+  for (const auto& b : BlockDiagram::Blocks())
+    standIns.push_back(std::make_unique<StandInWindow>(b.opens));
+  createMain();
+  BlockDiagram* pic = main->picBlkDgm;
+  pic->setFocus(Qt::TabFocusReason);
+  QStringList chain;
+  for (int i = 0; i < 7; ++i) {
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    chain << QApplication::focusWidget()->objectName();
+  }
+  EXPECT_EQ(chain, QStringList({"cmdDevice", "optXTAL_0", "txtFosc", "cmdSTCON", "cmdProgram",
+                                "cmdReadDevice", "picBlkDgm"}));
+  ASSERT_TRUE(pic->hasFocus());
+  EXPECT_EQ(pic->focusedBlock(), BlockDiagram::GPIO);
+  const QImage framed = pic->grab().toImage();
+  int darkest = 255;
+  for (int y = 120; y < 160; ++y) darkest = std::min(darkest, qGray(framed.pixel(285 - 8, y)));
+  EXPECT_LT(darkest, 100) << "the focus frame";
+  using B = BlockDiagram;
+  const std::pair<Qt::Key, int> moves[] = {
+      {Qt::Key_Right, B::GPIO},      {Qt::Key_Left, B::UserMemory}, {Qt::Key_Down, B::PWM1},
+      {Qt::Key_Right, B::PWM2},      {Qt::Key_Right, B::AtoD},      {Qt::Key_Up, B::CAN},
+      {Qt::Key_Left, B::UserMemory}, {Qt::Key_Right, B::GPIO},      {Qt::Key_Down, B::CAN}};
+  for (const auto& [key, block] : moves) {
+    QTest::keyClick(pic, key);
+    EXPECT_EQ(pic->focusedBlock(), block) << key;
+  }
+  for (int b = 0; b < B::kBlockCount; ++b) EXPECT_FALSE(pic->visited(b));
+  QTest::keyClick(pic, Qt::Key_Return);
+  QTest::keyClick(pic, Qt::Key_Down);
+  QTest::keyClick(pic, Qt::Key_Space);
+  ASSERT_EQ(testSeam().modalsShown.size(), 2u);
+  EXPECT_EQ(testSeam().modalsShown[0], Windows::instance().existing(WindowId::CAN));
+  EXPECT_EQ(testSeam().modalsShown[1], Windows::instance().existing(WindowId::AtoD));
+  EXPECT_TRUE(pic->visited(B::CAN) && pic->visited(B::AtoD) && !pic->visited(B::GPIO));
+
+  // ZK7B: the frame leaves the masked converter and never comes back to it.
+  QTest::mouseClick(main->cmdDevice, Qt::LeftButton);
+  EXPECT_EQ(pic->focusedBlock(), B::CAN);
+  pic->setFocus();
+  QTest::keyClick(pic, Qt::Key_Down);
+  EXPECT_EQ(pic->focusedBlock(), B::PWM2);
+  QTest::keyClick(pic, Qt::Key_Right);
+  EXPECT_EQ(pic->focusedBlock(), B::PWM2);
+  QTest::keyClick(pic, Qt::Key_Up);
+  EXPECT_EQ(pic->focusedBlock(), B::CAN);
 }
