@@ -4,10 +4,13 @@
 #include <QPushButton>
 #include <QSlider>
 #include <QTableWidget>
+#include <optional>
 
+#include "can/frmBitTiming.h"
 #include "can/frmCAN.h"
 #include "gui_support/controls.h"
 #include "gui_support/fixture.h"
+#include "model/bittiming.h"
 #include "model/can_timing.h"
 #include "model/format.h"
 #include "shell/refresh.h"
@@ -326,5 +329,77 @@ TEST_F(CanWindow, FilterDesignAppliedThenTested) {
     return d->result();
   };
   press("cmdAcceptanceFilters");
+  EXPECT_EQ(regs(), applied);
+}
+
+// Both dialogs answer the keys as platform dialogs do: Tab leaves the assistant's table without
+// moving the chosen row, Enter applies the chosen row there, Enter in the filter dialog runs the
+// field's own action and never Apply, Escape cancels both.
+TEST_F(CanWindow, AssistantDialogsAnswerTheKeysAsPlatformDialogsDo) {
+  App().Fosc = 20e6;
+  const RegisterSet before = regs();
+  const auto activate = [](QDialog* d) {
+    QApplication::setActiveWindow(d);
+    EXPECT_TRUE(QTest::qWaitForWindowActive(d));
+  };
+  bool open = false;
+  testSeam().onModal = [&](QDialog* d) {
+    activate(d);
+    auto* table = Find<QTableWidget>(d, "tblSettings");
+    table->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(table, Qt::Key_Tab, Qt::ControlModifier);
+    QTest::keyClick(table, Qt::Key_Tab);
+    EXPECT_FALSE(table->hasFocus());
+    EXPECT_EQ(table->selectionModel()->selectedRows().value(0).row(), 0);
+    table->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(table, Qt::Key_Down);
+    QTest::keyClick(table, Qt::Key_Escape);
+    open = d->isVisible();
+    return d->result();
+  };
+  press("cmdBitTimingAssistant");
+  EXPECT_FALSE(open);
+  EXPECT_EQ(regs(), before);
+  std::optional<BitTimingSetting> second;
+  testSeam().onModal = [&](QDialog* d) {
+    activate(d);
+    auto* table = Find<QTableWidget>(d, "tblSettings");
+    table->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(table, Qt::Key_Down);
+    second = static_cast<frmBitTiming*>(d)->chosen();
+    QTest::keyClick(table, Qt::Key_Return);
+    return d->result();
+  };
+  press("cmdBitTimingAssistant");
+  ASSERT_TRUE(second && !second->recommended);
+  const auto cnf = EncodeBitTiming(*second, before[CNF2], before[CNF3]);
+  EXPECT_EQ(std::vector<int>({regs()[CNF1], regs()[CNF2], regs()[CNF3]}),
+            std::vector<int>(cnf.begin(), cnf.end()));
+
+  const RegisterSet applied = regs();
+  testSeam().onModal = [&](QDialog* d) {
+    activate(d);
+    auto* id = Find<QLineEdit>(d, "txtTestID");
+    id->setFocus(Qt::TabFocusReason);
+    QTest::keyClicks(id, "800");
+    QTest::keyClick(id, Qt::Key_Return);
+    auto* result = Find<QLabel>(d, "lblTestResult");
+    EXPECT_TRUE(result->text().contains("above 7FF")) << result->text().toStdString();
+    // The sentence wraps inside the dialog, at any font size, instead of running off its edge.
+    QApplication::processEvents();
+    EXPECT_LT(result->minimumSizeHint().width(),
+              result->fontMetrics().horizontalAdvance(result->text()) / 2);
+    EXPECT_LE(result->mapTo(d, QPoint(result->width(), 0)).x(), d->width());
+    auto* list = Find<QLineEdit>(d, "txtDesignIDs");
+    list->setFocus(Qt::TabFocusReason);
+    QTest::keyClicks(list, "120 121");
+    QTest::keyClick(list, Qt::Key_Return);
+    EXPECT_TRUE(d->isVisible() && Find<QPushButton>(d, "cmdApply")->isEnabled());
+    QTest::keyClick(list, Qt::Key_Escape);
+    open = d->isVisible();
+    return d->result();
+  };
+  press("cmdAcceptanceFilters");
+  EXPECT_FALSE(open);
   EXPECT_EQ(regs(), applied);
 }
