@@ -278,7 +278,7 @@ void BlockDiagram::redrawMarks() {
 void BlockDiagram::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.drawImage(QPoint(0, 0), picture_);
-  if (hasFocus() && focused_ >= 0) {
+  if (hasFocus() && keyboardFocus_ && focused_ >= 0) {
     // Outside the green mark (which reaches 5 pixels beyond the block), in a
     // colour fixed like the picture's own.
     p.setPen(QPen(QColor(20, 20, 20), 2, Qt::DashLine));
@@ -322,6 +322,8 @@ void BlockDiagram::focusBlock(int block) {
 }
 
 void BlockDiagram::keyPressEvent(QKeyEvent* e) {
+  keyboardFocus_ = true;
+  update();
   const struct {
     int key, dx, dy;
   } arrows[] = {
@@ -342,6 +344,9 @@ void BlockDiagram::keyPressEvent(QKeyEvent* e) {
 
 void BlockDiagram::focusInEvent(QFocusEvent* e) {
   QWidget::focusInEvent(e);
+  // The frame shows for keyboard use, not for a click or the window's start.
+  keyboardFocus_ = e->reason() == Qt::TabFocusReason || e->reason() == Qt::BacktabFocusReason ||
+                   e->reason() == Qt::ShortcutFocusReason;
   update();
 }
 
@@ -369,6 +374,7 @@ void BlockDiagram::leaveEvent(QEvent*) {
 }
 
 void BlockDiagram::mousePressEvent(QMouseEvent* e) {
+  keyboardFocus_ = false;
   const int block = BlockAt(e->position());
   if (block >= 0 && blockEnabled(block)) emit blockPressed(block);
 }

@@ -83,4 +83,5 @@ class BlockDiagram : public QWidget {
   std::array<bool, kBlockCount> visited_{};
   std::array<bool, kBlockCount> enabled_{true, true, true, true, true, true};
   int focused_ = GPIO;
+  bool keyboardFocus_ = false;  // the focus frame shows
 };

@@ -1,7 +1,10 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QLayout>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QSlider>
 #include <QTableWidget>
 #include <optional>
@@ -402,4 +405,34 @@ TEST_F(CanWindow, AssistantDialogsAnswerTheKeysAsPlatformDialogsDo) {
   press("cmdAcceptanceFilters");
   EXPECT_FALSE(open);
   EXPECT_EQ(regs(), applied);
+}
+
+// On a screen smaller than the window (the test screen is 800 x 600), the contents scroll inside
+// a window that fits, laid out as ever; a window that fits is left as it is.
+TEST_F(CanWindow, OnASmallScreenTheWindowFitsAndItsContentsScroll) {
+  w->layout()->activate();
+  const QSize fixed = w->size();
+  show();
+  const QRect area = w->screen()->availableGeometry();
+  ASSERT_GT(fixed.width(), area.width());
+  ASSERT_NE(w->scrollArea(), nullptr);
+  EXPECT_TRUE(area.contains(w->frameGeometry()));
+  QWidget* content = w->scrollArea()->widget();
+  EXPECT_EQ(content->size(), fixed);
+  auto* ok = Find<QPushButton>(w, "cmdOK");
+  EXPECT_TRUE(content->isAncestorOf(ok));
+  w->scrollArea()->ensureWidgetVisible(ok);
+  EXPECT_FALSE(ok->visibleRegion().isEmpty());
+  Click(w, "cmdOK");
+  EXPECT_FALSE(w->isVisible());
+  show();  // shown again: the same fit, one scroll area
+  EXPECT_EQ(w->findChildren<QScrollArea*>("scrollArea").size(), 1);
+
+  EditorWindow* small = Windows::instance().get(WindowId::STCON);
+  small->layout()->activate();
+  const QSize before = small->size();
+  small->show();
+  QApplication::processEvents();
+  EXPECT_TRUE(small->scrollArea() == nullptr && small->size() == before);
+  small->hide();
 }

@@ -11,6 +11,9 @@
 #include <tuple>
 #include <vector>
 
+#include "editors/frmAtoD.h"
+#include "editors/frmGPIO.h"
+#include "gui_support/controls.h"
 #include "shell/blockdiagram.h"
 #include "shell/frmAbout.h"
 #include "shell/frmSplash.h"
@@ -405,6 +408,13 @@ TEST_F(ShellTest, TheDiagramIsUsableByKeyboard) {
     standIns.push_back(std::make_unique<StandInWindow>(b.opens));
   createMain();
   BlockDiagram* pic = main->picBlkDgm;
+  const auto darkestOfFrame = [pic] {
+    const QImage image = pic->grab().toImage();
+    int darkest = 255;
+    for (int y = 120; y < 160; ++y) darkest = std::min(darkest, qGray(image.pixel(285 - 8, y)));
+    return darkest;
+  };
+  EXPECT_GT(darkestOfFrame(), 150) << "no frame at the window's start";
   pic->setFocus(Qt::TabFocusReason);
   QStringList chain;
   for (int i = 0; i < 7; ++i) {
@@ -415,10 +425,7 @@ TEST_F(ShellTest, TheDiagramIsUsableByKeyboard) {
                                 "cmdReadDevice", "picBlkDgm"}));
   ASSERT_TRUE(pic->hasFocus());
   EXPECT_EQ(pic->focusedBlock(), BlockDiagram::GPIO);
-  const QImage framed = pic->grab().toImage();
-  int darkest = 255;
-  for (int y = 120; y < 160; ++y) darkest = std::min(darkest, qGray(framed.pixel(285 - 8, y)));
-  EXPECT_LT(darkest, 100) << "the focus frame";
+  EXPECT_LT(darkestOfFrame(), 100) << "the focus frame";
   using B = BlockDiagram;
   const std::pair<Qt::Key, int> moves[] = {
       {Qt::Key_Right, B::GPIO},      {Qt::Key_Left, B::UserMemory}, {Qt::Key_Down, B::PWM1},
@@ -447,4 +454,57 @@ TEST_F(ShellTest, TheDiagramIsUsableByKeyboard) {
   EXPECT_EQ(pic->focusedBlock(), B::PWM2);
   QTest::keyClick(pic, Qt::Key_Up);
   EXPECT_EQ(pic->focusedBlock(), B::CAN);
+}
+
+// In a dark palette every text stays readable: where a background colour is fixed the text
+// colour is fixed with it, elsewhere both come from the palette.
+TEST_F(ShellTest, EveryWindowIsReadableInADarkPalette) {
+  QPalette dark;
+  for (auto [role, colour] : {std::pair{QPalette::Window, QColor(53, 53, 53)},
+                              {QPalette::WindowText, QColor(Qt::white)},
+                              {QPalette::Base, QColor(35, 35, 35)},
+                              {QPalette::Text, QColor(Qt::white)},
+                              {QPalette::Button, QColor(53, 53, 53)},
+                              {QPalette::ButtonText, QColor(Qt::white)},
+                              {QPalette::PlaceholderText, QColor(150, 150, 150)}})
+    dark.setColor(role, colour);
+  const QPalette light = QApplication::palette();
+  QApplication::setPalette(dark);
+  const auto readable = [](const QColor& text, const QColor& back) {
+    return std::abs(text.lightness() - back.lightness()) > 100;
+  };
+  StandInWindow stcon(WindowId::STCON);
+  createMain();
+  // The configuration word stands on the diagram's own light colours.
+  const QImage pic = main->picBlkDgm->grab().toImage();
+  const QPoint under = main->lblConfigWord->geometry().topLeft() + QPoint(2, 2);
+  EXPECT_TRUE(readable(main->lblConfigWord->palette().color(QPalette::WindowText),
+                       pic.pixelColor(under * pic.devicePixelRatio())));
+  Click(main.get(), "cmdSTCON");
+  const QPalette visited = main->cmdSTCON->palette();
+  EXPECT_EQ(visited.color(QPalette::Button), QColor(0, 255, 0));
+  EXPECT_TRUE(readable(visited.color(QPalette::ButtonText), visited.color(QPalette::Button)));
+  Screenshot(main.get(), "main-dark");
+
+  // Drawings and icons without a fixed background are drawn in the palette's text colour.
+  const auto lightest = [](const QImage& image) {
+    int most = 0;
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x)
+        if (qAlpha(image.pixel(x, y)) > 200) most = std::max(most, qGray(image.pixel(x, y)));
+    return most;
+  };
+  auto* gpio = window<frmGPIO>(WindowId::GPIO);
+  gpio->show();
+  EXPECT_GT(lightest(Find(gpio, "picPullup")->grab().toImage()), 200);
+  EXPECT_GT(lightest(gpio->chkPolarity[0]->icon().pixmap(28, 18).toImage()), 200);
+  auto* atod = window<frmAtoD>(WindowId::AtoD);
+  EXPECT_GT(lightest(atod->chkThreshPol[0]->icon().pixmap(28, 18).toImage()), 200);
+  gpio->hide();
+  frmSplash splash;
+  for (const char* name : {"lblWarning", "lblCopyright"})
+    EXPECT_TRUE(readable(Find(&splash, name)->palette().color(QPalette::WindowText),
+                         dark.color(QPalette::Window)))
+        << name;
+  QApplication::setPalette(light);
 }
