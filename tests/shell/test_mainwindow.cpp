@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <functional>
 #include <memory>
 #include <tuple>
@@ -347,8 +349,22 @@ TEST_F(ShellTest, OnlyAWindowThatDoesNotFitTheWorkAreaMoves) {
   EXPECT_EQ(FitIntoWorkArea(QRect(100, 100, 900, 700), work), QRect(10, 20, 800, 600));
   EXPECT_EQ(FitIntoWorkArea(QRect(100, 100, 900, 500), work), QRect(10, 100, 800, 500));
   EXPECT_EQ(FitIntoWorkArea(QRect(100, 100, 500, 650), work), QRect(100, 20, 500, 600));
+  // With the window frame known, the frame must fit: the title bar stays on screen.
+  EXPECT_EQ(FitIntoWorkArea(QRect(100, 130, 795, 700), work, QMargins(4, 30, 4, 4)),
+            QRect(14, 50, 792, 566));
+  EXPECT_EQ(FitIntoWorkArea(QRect(100, 130, 500, 400), work, QMargins(4, 30, 4, 4)),
+            QRect(100, 130, 500, 400));
   createMain(false);  // the offscreen screen is smaller than the design size
   EXPECT_LE(main->geometry().height(), main->screen()->availableGeometry().height());
+  // Made lower than its content, the window takes the vertical scroll bar's width too, so the
+  // bar brings no horizontal one.
+  main->show();
+  main->fitIntoWorkArea(QRect(0, 0, 1000, 500));
+  QApplication::processEvents();
+  auto* scroll = Find<QScrollArea>(main.get(), "scrollArea");
+  EXPECT_TRUE(scroll->verticalScrollBar()->isVisible());
+  EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible());
+  EXPECT_LE(main->frameGeometry().right(), 1000);
 }
 
 // Each Peripherals item, by menu or shortcut, does what the diagram's click or the button does:
