@@ -1,0 +1,103 @@
+// The window's command line: options, the file to start with, and what needs no display.
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <tuple>
+
+#include "files/devicefile.h"
+#include "files/intelhex.h"
+#include "shell/commandline.h"
+#include "shell/frmSplash.h"
+#include "shell/startup.h"
+#include "tests/shell/shell_fixture.h"
+
+TEST(WindowCommandLineTest, TakesOneFileAndRefusesWhatItDoesNotKnow) {
+  // Arguments after the program name, whether they parse, the file.
+  const std::tuple<QStringList, bool, QString> cases[] = {
+      {{}, true, ""},
+      {{"node.dvs"}, true, "node.dvs"},
+      {{"--", "--help"}, true, "--help"},
+      {{"--bogus"}, false, ""},
+      {{"-x"}, false, ""},
+      {{"a.dvs", "b.hex"}, false, ""},
+  };
+  for (const auto& [args, ok, file] : cases) {
+    WindowCommandLine line;
+    QString error;
+    EXPECT_EQ(line.parse(QStringList{"zk7-programmer"} + args, error), ok)
+        << args.join(" ").toStdString();
+    EXPECT_EQ(error.isEmpty(), ok);
+    EXPECT_EQ(line.file(), ok ? file : line.file());
+  }
+}
+
+// Run as a user runs it: --help and --version need no display; Qt's own options are taken by Qt,
+// anything else is refused with status 2; the manual lists every option.
+TEST(WindowCommandLineTest, HelpAndVersionNeedNoDisplayAndUnknownOptionsAreErrors) {
+  const auto run = [](const QStringList& args, bool display) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("DISPLAY");
+    env.remove("WAYLAND_DISPLAY");
+    env.remove("QT_QPA_PLATFORM");
+    if (display) env.insert("QT_QPA_PLATFORM", "offscreen");
+    p.setProcessEnvironment(env);
+    p.start(ZK7_PROGRAMMER_BIN, args);
+    EXPECT_TRUE(p.waitForFinished(20000));
+    return std::tuple{p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
+                      QString(p.readAllStandardOutput()), QString(p.readAllStandardError())};
+  };
+  QFile manual(QFileInfo(__FILE__).dir().filePath("../../data/zk7-programmer.1"));
+  ASSERT_TRUE(manual.open(QIODevice::ReadOnly));
+  const QString man = manual.readAll();
+
+  const auto [helpCode, help, helpErr] = run({"--help"}, false);
+  EXPECT_EQ(helpCode, 0) << helpErr.toStdString();
+  EXPECT_TRUE(help.startsWith("Usage: zk7-programmer [options] [FILE]"));
+  for (const WindowOption& o : WindowOptions())
+    for (const QString& name : o.names) {
+      const QString dashes = name.size() == 1 ? "-" : "--";
+      EXPECT_TRUE(help.contains(dashes + name)) << name.toStdString();
+      EXPECT_TRUE(man.contains(QString(dashes).replace("-", "\\-") + name)) << name.toStdString();
+    }
+  EXPECT_EQ(run({"--version"}, false), std::tuple(0, QString("zk7-programmer 1.1.0\n"), QString()));
+  const auto [code, out, err] = run({"-style", "Fusion", "--bogus", "node.dvs"}, true);
+  EXPECT_EQ(code, 2);
+  EXPECT_TRUE(err.contains("Unknown option 'bogus'") && !err.contains("style"))
+      << err.toStdString();
+  EXPECT_TRUE(out.isEmpty());
+}
+
+// A file named on the command line is loaded as Load Default or Import HEX loads it.
+TEST_F(ShellTest, AFileGivenAtTheStartIsLoadedAsTheMenusLoadIt) {
+  zk7::RegisterSet rs = regs();
+  rs.set(zk7::CNF1, 0x23);
+  zk7::MemoryImage image;
+  zk7::BuildMemoryImage(rs, image);
+  std::string error;
+  const QString hex = dir.filePath("node.hex"), dvs = dir.filePath("node.dvs");
+  ASSERT_TRUE(zk7::WriteIntelHexFile(hex.toStdString(), image.ProgramImage, 1, error));
+  ASSERT_TRUE(zk7::WriteDeviceFile(dvs.toStdString(), image, 5, "3686.4", error));
+  testSeam().onModal = [](QDialog* d) {
+    if (auto* splash = qobject_cast<frmSplash*>(d)) splash->accept();
+    return 0;
+  };
+  // File, CNF1 then, ConfigWord, Fosc, message title (empty: none).
+  const std::tuple<QString, int, int, double, QString> cases[] = {
+      {dvs, 0x23, 5, 3686400, ""},
+      {hex, 0x23, 1, 4000000, ""},
+      {dir.filePath("missing.dvs"), 0x00, 7, 4000000, "Error Loading FIle"},
+  };
+  for (const auto& [file, cnf1, word, fosc, title] : cases) {
+    SCOPED_TRACE(file.toStdString());
+    testSeam().messages.clear();
+    main.reset(StartApplication(file));
+    main->setAttribute(Qt::WA_DeleteOnClose, false);
+    EXPECT_EQ(regs()[zk7::CNF1], cnf1);
+    EXPECT_EQ(regs().ConfigWord(), word);
+    EXPECT_EQ(App().Fosc, fosc);
+    EXPECT_EQ(main->statusPath->text(), title.isEmpty() ? QDir::toNativeSeparators(file) : "");
+    EXPECT_EQ(testSeam().messages.empty() ? QString() : testSeam().messages[0].title, title);
+  }
+}
