@@ -322,20 +322,22 @@ void BlockDiagram::focusBlock(int block) {
 }
 
 void BlockDiagram::keyPressEvent(QKeyEvent* e) {
-  keyboardFocus_ = true;
-  update();
   const struct {
     int key, dx, dy;
   } arrows[] = {
       {Qt::Key_Left, -1, 0}, {Qt::Key_Right, 1, 0}, {Qt::Key_Up, 0, -1}, {Qt::Key_Down, 0, 1}};
   for (const auto& a : arrows)
     if (e->key() == a.key && e->modifiers() == Qt::NoModifier) {
+      keyboardFocus_ = true;
       focusBlock(blockToward(focused_, a.dx, a.dy));
+      update();
       return;
     }
   const bool opens =
       e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter || e->key() == Qt::Key_Space;
   if (opens && !e->isAutoRepeat() && blockEnabled(focused_)) {
+    keyboardFocus_ = true;
+    update();
     emit blockPressed(focused_);
     return;
   }

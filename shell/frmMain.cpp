@@ -22,7 +22,9 @@
 #include <QStatusBar>
 #include <QStringList>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
+#include <initializer_list>
 
 #include "files/configfile.h"
 #include "files/devicefile.h"
@@ -579,7 +581,14 @@ void frmMain::choosePortText(const std::string& portText) {
 
 void frmMain::setFlowRunning(bool running) {
   flowRunning_ = running;
-  // First, so that the focus leaving the disabled buttons cannot land in it.
+  // The focus on a control about to be disabled waits on the diagram (which
+  // opens nothing during a run) and comes back afterwards, rather than moving
+  // on as Tab would.
+  const std::initializer_list<QWidget*> disabled = {txtFosc, cmdProgram, cmdReadDevice, cmdSTCON};
+  if (running && std::find(disabled.begin(), disabled.end(), focusWidget()) != disabled.end()) {
+    focusBeforeRun_ = focusWidget();
+    picBlkDgm->setFocus(Qt::OtherFocusReason);
+  }
   txtFosc->setEnabled(!running);
   cmdProgram->setEnabled(!running);
   cmdReadDevice->setEnabled(!running);
@@ -589,6 +598,9 @@ void frmMain::setFlowRunning(bool running) {
   // until it closed. So nothing that opens one is offered during a run.
   updateWindowOpeners();
   cmdSTCON->setEnabled(!running);
+  if (!running && focusBeforeRun_ && picBlkDgm->hasFocus())
+    focusBeforeRun_->setFocus(Qt::OtherFocusReason);
+  if (!running) focusBeforeRun_ = nullptr;
 }
 
 void frmMain::showResult(int status) {
@@ -633,10 +645,8 @@ void frmMain::programDevice() {
   if (refused) {
     // What happened in two lines; the words, one per line, in the details.
     QStringList words;
-    if (!outcome.noChip) {
-      words << zk7::UnfitText();
+    if (!outcome.noChip)
       for (const auto& line : zk7::UnfitWordLines(outcome.unfit)) words << Q(line);
-    }
     Seam::instance().detailedMessage(this, zk7::RefusalTitle(outcome.noChip),
                                      Q(zk7::RefusalSummary(outcome.noChip, outcome.unfit.size())) +
                                          "\r\n" + zk7::NothingBurntText(),

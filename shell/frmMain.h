@@ -174,6 +174,7 @@ class frmMain : public QMainWindow {
   std::set<std::string> accessProblemsSaid_;
   std::vector<QAction*> windowOpeners_;
   bool frameFitted_ = false;
+  QWidget* focusBeforeRun_ = nullptr;  // a control of this window, disabled during a run
 };
 
 // The main window while it exists, otherwise nullptr.

@@ -4,7 +4,9 @@
 #include <QFileDialog>
 #include <QFontDatabase>
 #include <QMessageBox>
+#include <QScrollBar>
 #include <QTextEdit>
+#include <algorithm>
 
 namespace {
 
@@ -21,9 +23,18 @@ class RealSeam : public Seam {
     box.setText(text);
     if (!details.isEmpty()) {
       box.setDetailedText(details);
+      // Columns aligned, every line whole, a dozen lines in view (the rest scrolls).
+      const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+      const QFontMetrics metrics(fixed);
+      int widest = 0;
+      for (const QString& line : details.split('\n'))
+        widest = std::max(widest, metrics.horizontalAdvance(line));
       for (QTextEdit* edit : box.findChildren<QTextEdit*>()) {
-        edit->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+        edit->setFont(fixed);
         edit->setLineWrapMode(QTextEdit::NoWrap);
+        edit->setMinimumSize(
+            widest + 2 * metrics.averageCharWidth() + edit->verticalScrollBar()->sizeHint().width(),
+            12 * metrics.lineSpacing());
       }
     }
     switch (icon) {

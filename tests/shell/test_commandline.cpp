@@ -1,4 +1,5 @@
 // The window's command line: options, the file to start with, and what needs no display.
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -48,7 +49,9 @@ TEST(WindowCommandLineTest, HelpAndVersionNeedNoDisplayAndUnknownOptionsAreError
     return std::tuple{p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
                       QString(p.readAllStandardOutput()), QString(p.readAllStandardError())};
   };
-  QFile manual(QFileInfo(__FILE__).dir().filePath("../../data/zk7-programmer.1"));
+  // This file's path as the compiler saw it: absolute, or relative to the build folder.
+  QFile manual(QDir(QCoreApplication::applicationDirPath())
+                   .filePath(QFileInfo(__FILE__).dir().filePath("../../data/zk7-programmer.1")));
   ASSERT_TRUE(manual.open(QIODevice::ReadOnly));
   const QString man = manual.readAll();
 

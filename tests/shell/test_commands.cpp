@@ -310,6 +310,7 @@ TEST_F(CommandTest, ProgramDevicePassesAndBurnsTheImage) {
   EXPECT_EQ(main->lblTestStatus->text(), "PASSED");
   EXPECT_EQ(main->lblTestStatus->palette().color(QPalette::WindowText), QColor(0, 255, 0));
   expectIdle();
+  EXPECT_TRUE(main->cmdProgram->hasFocus()) << "the focus waited and came back";
   EXPECT_EQ(maxProgress, 69);
   ASSERT_GE(waits.size(), 4u);
   EXPECT_EQ(std::vector<int>(waits.end() - 4, waits.end()), (std::vector<int>{500, 500, 500, 250}));

@@ -1,14 +1,20 @@
 // The File menu's "Import HEX..." and "Check Chip Before Programming", and no run without a
 // port.
+#include <QAbstractButton>
 #include <QDir>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QTextEdit>
+#include <QTimer>
 #include <fstream>
 #include <functional>
 #include <iterator>
 
 #include "files/intelhex.h"
+#include "gui_support/controls.h"
 #include "port/emulator.h"
 #include "programmer/check.h"
 #include "tests/shell/shell_fixture.h"
@@ -109,6 +115,40 @@ TEST_F(ShellTest, ACheckedRunOnABlankChipGainsOnlyTheChecksReads) {
   EXPECT_TRUE(checked == reads + unchecked);
   EXPECT_EQ(main->lblTestStatus->text(), "PASSED");
   EXPECT_TRUE(testSeam().messages.empty());
+  Screenshot(main.get(), "main");
+}
+
+// The real message box: two lines of text, the words in its details in a fixed-width font, and
+// with the details shown it still fits the screen (the test screen is 600 pixels high).
+TEST_F(ShellTest, TheRefusalMessageFitsTheScreenWithItsWordsInTheDetails) {
+  createMain();
+  emulator->setFault(zk7::EmulatorOptions::NoChipHigh);  // 45 words cannot be taken
+  QTimer poll;
+  QString text;
+  bool fixedPitch = false;
+  int height = 0;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    poll.stop();
+    text = box->text();
+    for (QAbstractButton* b : box->buttons())
+      if (box->buttonRole(b) == QMessageBox::ActionRole) b->click();  // "Show Details..."
+    QApplication::processEvents();
+    auto* details = box->findChild<QTextEdit*>();
+    fixedPitch = details && details->isVisible() && QFontInfo(details->font()).fixedPitch();
+    height = box->frameGeometry().height();
+    Screenshot(box, "refusal");
+    box->accept();
+  });
+  poll.start(5);
+  Seam::set(nullptr);
+  QTest::mouseClick(main->cmdProgram, Qt::LeftButton);
+  Seam::set(&testSeam());
+  EXPECT_EQ(text.count('\n'), 1) << text.toStdString();
+  EXPECT_TRUE(fixedPitch);
+  EXPECT_GT(height, 0);
+  EXPECT_LE(height, main->screen()->availableGeometry().height());
 }
 
 // With no port reached, nothing runs: the problem and its fix are said, as the status bar's tool

@@ -404,6 +404,11 @@ TEST_F(ShellTest, PeripheralsItemsOpenWhatTheDiagramAndTheButtonOpen) {
   }
   SetMainRefreshSection(nullptr);
   EXPECT_EQ(main->cmdSTCON->palette().color(QPalette::Button), QColor(0, 255, 0));
+  QMenu* menu = main->findChild<QMenu*>("mnuPeripherals");
+  main->menuBar()->setActiveAction(menu->menuAction());
+  QTRY_VERIFY(menu->isVisible());
+  Screenshot(main.get(), "peripherals", menu);
+  menu->close();
   // Where the mask takes the converter's click, its item is off too.
   QTest::mouseClick(main->cmdDevice, Qt::LeftButton);
   testSeam().clear();
