@@ -49,7 +49,7 @@ QIcon PolarityIcon(bool checked, const QWidget* on) {
   pm.fill(Qt::transparent);
   QPainter p(&pm);
   p.setRenderHint(QPainter::Antialiasing);
-  p.setPen(QPen(on->palette().color(on->foregroundRole()), 2));
+  p.setPen(QPen(on->palette().color(QPalette::Active, on->foregroundRole()), 2));
   const int lo = 15, hi = 3;
   int y0 = checked ? lo : hi, y1 = checked ? hi : lo;
   QPainterPath path;

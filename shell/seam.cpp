@@ -23,7 +23,7 @@ class RealSeam : public Seam {
     box.setText(text);
     if (!details.isEmpty()) {
       box.setDetailedText(details);
-      // Columns aligned, every line whole, a dozen lines in view (the rest scrolls).
+      // Columns aligned and every line whole; the lines beyond the box's height scroll.
       const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
       const QFontMetrics metrics(fixed);
       int widest = 0;
@@ -32,9 +32,8 @@ class RealSeam : public Seam {
       for (QTextEdit* edit : box.findChildren<QTextEdit*>()) {
         edit->setFont(fixed);
         edit->setLineWrapMode(QTextEdit::NoWrap);
-        edit->setMinimumSize(
-            widest + 2 * metrics.averageCharWidth() + edit->verticalScrollBar()->sizeHint().width(),
-            12 * metrics.lineSpacing());
+        edit->setMinimumWidth(widest + 2 * metrics.averageCharWidth() +
+                              edit->verticalScrollBar()->sizeHint().width());
       }
     }
     switch (icon) {

@@ -134,7 +134,7 @@ TEST_F(ShellTest, TheRefusalMessageFitsTheScreenWithItsWordsInTheDetails) {
     text = box->text();
     for (QAbstractButton* b : box->buttons())
       if (box->buttonRole(b) == QMessageBox::ActionRole) b->click();  // "Show Details..."
-    QApplication::processEvents();
+    QTest::qWait(200);  // the box lays itself out again
     auto* details = box->findChild<QTextEdit*>();
     fixedPitch = details && details->isVisible() && QFontInfo(details->font()).fixedPitch();
     height = box->frameGeometry().height();
