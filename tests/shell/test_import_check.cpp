@@ -1,5 +1,4 @@
-// The File menu's "Import HEX..." and "Check Chip Before Programming", and no run without a
-// port.
+// The File menu's "Import HEX..." and "Check Chip Before Programming".
 #include <QAbstractButton>
 #include <QDir>
 #include <QLabel>
@@ -66,6 +65,17 @@ TEST_F(ShellTest, CheckingBeforeProgrammingIsOnAtStartAndRefusesAnUnfitChipWitho
   EXPECT_EQ(emulator->totalPulses(), 0);
   EXPECT_TRUE(main->lblTestStatus->text().isEmpty() && main->cmdProgram->isEnabled());
 
+  // An empty socket reads all 0000: no chip, not words that cannot be taken.
+  testSeam().clear();
+  emulator->setFault(zk7::EmulatorOptions::NoChipLow);
+  QTest::mouseClick(main->cmdProgram, Qt::LeftButton);
+  ASSERT_EQ(testSeam().messages.size(), 1u);
+  const auto& none = testSeam().messages[0];
+  EXPECT_TRUE(none.title == "No Chip" && none.text.contains(zk7::NoChipText()) &&
+              none.details.isEmpty());
+  EXPECT_EQ(emulator->totalPulses(), 0);
+  emulator->setFault(zk7::EmulatorOptions::None);
+
   // Unchecked for the session, Program Device is the flow it always was: it burns and fails.
   testSeam().clear();
   main->mnuCheckChip->setChecked(false);
@@ -73,17 +83,6 @@ TEST_F(ShellTest, CheckingBeforeProgrammingIsOnAtStartAndRefusesAnUnfitChipWitho
   expectMessage("Failed to Program Address 2", "Failed to Program Register: 2",
                 Seam::Icon::Critical, true);
   EXPECT_GT(emulator->totalPulses(), 0);
-}
-
-TEST_F(ShellTest, AnEmptySocketIsSaidAsNoChip) {
-  createMain();
-  emulator->setFault(zk7::EmulatorOptions::NoChipLow);
-  QTest::mouseClick(main->cmdProgram, Qt::LeftButton);
-  ASSERT_EQ(testSeam().messages.size(), 1u);
-  const auto& m = testSeam().messages[0];
-  EXPECT_EQ(m.title, "No Chip");
-  EXPECT_TRUE(m.text.contains(zk7::NoChipText()) && m.details.isEmpty()) << m.text.toStdString();
-  EXPECT_EQ(emulator->totalPulses(), 0);
 }
 
 // The check adds its reads in front of the run and changes nothing else at the port.
@@ -146,36 +145,5 @@ TEST_F(ShellTest, TheRefusalMessageFitsTheScreenWithItsWordsInTheDetails) {
   QTest::mouseClick(main->cmdProgram, Qt::LeftButton);
   Seam::set(&testSeam());
   EXPECT_EQ(text.count('\n'), 1) << text.toStdString();
-  EXPECT_TRUE(fixedPitch);
-  EXPECT_GT(height, 0);
-  EXPECT_LE(height, main->screen()->availableGeometry().height());
-}
-
-// With no port reached, nothing runs: the problem and its fix are said, as the status bar's tool
-// tip says them.
-TEST_F(ShellTest, WithoutAReachablePortProgramAndReadRunNothing) {
-  StandInWindow memoryMap(WindowId::MemoryMap);
-  App().port.setDriver(nullptr);
-  zk7::PortChoice choice;
-  choice.kind = zk7::PortChoice::Device;
-  choice.device = "/dev/zk7-no-such-parport";
-  App().port.setChoice(choice);
-  createMain();
-  App().port.setChoice(zk7::PortChoiceFromEnvironment());
-  choice.device += "-either";
-  App().port.setChoice(choice);  // still no port when asked again
-  const QString problem = main->statusPort->toolTip();
-  EXPECT_TRUE(problem.startsWith("Cannot reach the parallel port at 0x378"))
-      << problem.toStdString();
-  for (QPushButton* button : {main->cmdProgram, main->cmdReadDevice}) {
-    testSeam().clear();
-    waits.clear();
-    QTest::mouseClick(button, Qt::LeftButton);
-    ASSERT_EQ(testSeam().messages.size(), 1u);
-    EXPECT_EQ(testSeam().messages[0].title, "Check Parallel Port");
-    EXPECT_TRUE(testSeam().messages[0].text.startsWith("Cannot reach the parallel port at 0x378"));
-    EXPECT_TRUE(testSeam().modalsShown.empty() && waits.empty());
-    EXPECT_EQ(main->lblTestStatus->text(), "");
-  }
-  App().port.setChoice(zk7::PortChoiceFromEnvironment());
+  EXPECT_TRUE(fixedPitch && height > 0 && height <= main->screen()->availableGeometry().height());
 }
