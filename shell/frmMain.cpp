@@ -66,13 +66,6 @@ int Px(double twips) {
   return static_cast<int>(std::lround(twips / kTwipsPerPixel));
 }
 
-// The window frame around a top-level window's inside (0 before it is framed).
-QMargins FrameMargins(const QWidget* w) {
-  const QRect in = w->geometry(), out = w->frameGeometry();
-  return QMargins(in.left() - out.left(), in.top() - out.top(), out.right() - in.right(),
-                  out.bottom() - in.bottom());
-}
-
 bool IsFocusChangeWithinWindow(Qt::FocusReason reason) {
   return reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason;
 }
@@ -312,8 +305,7 @@ void frmMain::fitIntoWorkArea() {
 }
 
 void frmMain::fitIntoWorkArea(const QRect& workArea) {
-  // The frame is known once the window system has framed the window (0 before).
-  const QMargins frame = FrameMargins(this);
+  const QMargins frame = WindowFrame(this);
   QRect fitted = FitIntoWorkArea(geometry(), workArea, frame);
   // Made lower than its content, the window gets a vertical scroll bar; it is
   // made that much wider where the work area has room, so that the bar does
@@ -333,11 +325,11 @@ void frmMain::fitIntoWorkArea(const QRect& workArea) {
 
 void frmMain::changeEvent(QEvent* event) {
   QMainWindow::changeEvent(event);
-  // Once framed and active, the frame must fit too: a window made as tall as
-  // the work area would otherwise have its title bar above the screen.
+  // Once framed and active, the frame the window system really drew must fit
+  // (at load only a title bar's height could be kept free for it).
   if (event->type() == QEvent::ActivationChange && isActiveWindow() && !frameFitted_) {
     frameFitted_ = true;
-    if (!FrameMargins(this).isNull()) fitIntoWorkArea();
+    fitIntoWorkArea();
   }
 }
 

@@ -76,8 +76,8 @@ class frmMain : public QMainWindow {
   void programDevice();
   void readDevice();
   void showAbout();
-  // Fits the window into this work area (the screen's at load), its frame
-  // included once known.
+  // Fits the window into this work area (the screen's at load and when first
+  // active), its frame included (before it is framed, a title bar's height).
   void fitIntoWorkArea(const QRect& workArea);
 
   // Controls, named as the window's design names them.

@@ -13,13 +13,17 @@ void EditorWindow::showEvent(QShowEvent* event) {
   if (QScreen* s = screen()) fitInto(s->availableGeometry());
 }
 
-void EditorWindow::fitInto(const QRect& area) {
-  // The frame, once the window system has framed the window; before that a
-  // title bar's height is kept free.
-  const QRect inside = geometry(), outside = frameGeometry();
+QMargins WindowFrame(const QWidget* window) {
+  const QRect inside = window->geometry(), outside = window->frameGeometry();
   QMargins frame(inside.left() - outside.left(), inside.top() - outside.top(),
                  outside.right() - inside.right(), outside.bottom() - inside.bottom());
-  if (frame.isNull()) frame.setTop(style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this));
+  if (frame.isNull())
+    frame.setTop(window->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, window));
+  return frame;
+}
+
+void EditorWindow::fitInto(const QRect& area) {
+  const QMargins frame = WindowFrame(this);
   const QSize room = area.size().shrunkBy(frame);
   QWidget* content = scroll_ ? scroll_->widget() : this;
   if (!scroll_) {

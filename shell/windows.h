@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QMargins>
 #include <functional>
 #include <map>
 
@@ -20,6 +21,10 @@ enum class WindowId {
 };
 
 class QScrollArea;
+
+// The window frame around a top-level window's inside, as the window system
+// drew it; before the window is framed, a title bar's height at the top.
+QMargins WindowFrame(const QWidget* window);
 
 // Base of every editor window.
 class EditorWindow : public QDialog {
