@@ -388,7 +388,9 @@ TEST(ProgramDeviceSignals, ASignalStopsTheBurnOrEndsTheIdleApplicationByThatSign
             std::string("ZK7_TEST_CLICK=") + click};
   };
   for (int sig : {SIGHUP, SIGTERM, SIGINT, SIGSEGV}) {
-    const auto end = RunUntilSignalled({ZK7_PROGRAMMER_BIN}, env("cmdProgram"), trace, "D 1", sig);
+    // The check's reads come first; the wait after the configuration word starts the burn.
+    const auto end =
+        RunUntilSignalled({ZK7_PROGRAMMER_BIN}, env("cmdProgram"), trace, "D 100", sig);
     EXPECT_TRUE(end.unpoweredAfter(sig)) << sig << ": " << end.lastWrite << end.err;
     EXPECT_NE(end.err.find(std::string("zk7-programmer: ") + zk7::SignalName(sig) + " received"),
               std::string::npos);
