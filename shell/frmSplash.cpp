@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <QPushButton>
 
+#include "shell/uitext.h"
 #include "shell/version.h"
 
 QPixmap ProjectLogo(int size, qreal devicePixelRatio) {
@@ -83,8 +84,7 @@ frmSplash::frmSplash(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Framele
   // The window's colours are the palette's, so the warning's red and the dim
   // grey of the lesser lines are chosen to read on it, light or dark.
   QPalette warnPal = lblWarning->palette();
-  const bool darkWindow = warnPal.color(QPalette::Window).lightness() < 128;
-  warnPal.setColor(QPalette::WindowText, darkWindow ? QColor(255, 120, 120) : QColor(170, 0, 0));
+  warnPal.setColor(QPalette::WindowText, WarningColour(warnPal));
   lblWarning->setPalette(warnPal);
   lblCopyright = label("lblCopyright", "Copyright", QRect(18, 180, 220, 20));
   lblLicenseTo = label("lblLicenseTo", "LicenseTo", QRect(18, 202, 220, 20));

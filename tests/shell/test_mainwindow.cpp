@@ -488,9 +488,10 @@ TEST_F(ShellTest, EveryWindowIsReadableInADarkPalette) {
        {gpio->chkPolarity[0], window<frmAtoD>(WindowId::AtoD)->chkThreshPol[0]})
     EXPECT_GT(lightest(polarity->icon().pixmap(28, 18).toImage()), 200);
   frmSplash splash;
-  for (const char* name : {"lblWarning", "lblCopyright"})
-    EXPECT_TRUE(readable(Find(&splash, name)->palette().color(QPalette::WindowText),
-                         dark.color(QPalette::Window)))
-        << name;
+  for (QWidget* label : {Find(&splash, "lblWarning"), Find(&splash, "lblCopyright"),
+                         Find(Windows::instance().get(WindowId::CAN), "lblTimingWarning")})
+    EXPECT_TRUE(
+        readable(label->palette().color(QPalette::WindowText), dark.color(QPalette::Window)))
+        << label->objectName().toStdString();
   QApplication::setPalette(light);
 }
