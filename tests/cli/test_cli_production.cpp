@@ -34,6 +34,17 @@ TEST_F(CliTest, CheckAndProgramRefuseAChipHoldingAnotherConfiguration) {
   EXPECT_TRUE(r.code == 1 && Contains(r.err, "nothing was burnt") && Contains(r.err, "GPLAT"));
   EXPECT_EQ(Read("chip.txt"), burnt);
   EXPECT_EQ(RunCli({"check", Path("missing.dvs"), "--port", port}).code, 2);
+
+  // An empty socket reads all 0000: said as such, not as words that cannot be taken.
+  const std::string empty = "emulator:fault=nochip-low";
+  r = RunCli({"check", "--port", empty});
+  EXPECT_TRUE(r.code == 1 && Contains(r.out, "no chip in the socket, or the chip is not powered") &&
+              !Contains(r.out, "GPLAT"))
+      << r.out;
+  r = RunCli({"program", "--port", empty, "--log", Path("empty.csv")});
+  EXPECT_TRUE(r.code == 1 && Contains(r.out, "REFUSED at nochip")) << r.out;
+  EXPECT_TRUE(Contains(r.err, "no chip in the socket") && !Contains(r.err, "GPLAT")) << r.err;
+  EXPECT_EQ(RunCli({"program", "--port", empty}).code, 1);
 }
 
 namespace {
