@@ -74,6 +74,9 @@ frmBitTiming::frmBitTiming(QWidget* parent) : QDialog(parent) {
   tblSettings->setSelectionBehavior(QAbstractItemView::SelectRows);
   tblSettings->setSelectionMode(QAbstractItemView::SingleSelection);
   tblSettings->horizontalHeader()->setStretchLastSection(true);
+  // Tab leaves the table as it leaves any control; only the arrows and clicks
+  // move the chosen row.
+  tblSettings->setTabKeyNavigation(false);
   tblSettings->setMinimumSize(900, 280);
 
   lblNote = new QLabel;
@@ -85,6 +88,7 @@ frmBitTiming::frmBitTiming(QWidget* parent) : QDialog(parent) {
   cmdCancel = new QPushButton("Cancel");
   cmdCancel->setObjectName("cmdCancel");
   QHBoxLayout* buttons = ButtonRow({cmdApply, cmdCancel});
+  cmdApply->setDefault(true);  // Enter applies the chosen row (when Apply is enabled)
 
   auto* all = new QVBoxLayout(this);
   all->addLayout(form);

@@ -251,7 +251,11 @@ QWidget* frmCAN::buildBitTiming() {
   g->addLayout(derived, row++, 0, 1, 3);
 
   lblTimingWarning = Named(new QLabel, "lblTimingWarning");
-  lblTimingWarning->setStyleSheet("QLabel { color: rgb(192, 0, 0); }");
+  {
+    QPalette pal = lblTimingWarning->palette();
+    pal.setColor(QPalette::WindowText, WarningColour(pal));
+    lblTimingWarning->setPalette(pal);
+  }
   lblTimingWarning->setMinimumHeight(lblTimingWarning->fontMetrics().height());
   g->addWidget(lblTimingWarning, row++, 0, 1, 3);
   cmdBitTimingAssistant =

@@ -51,6 +51,7 @@ frmFilters::frmFilters(QWidget* parent) : QDialog(parent) {
   txtTestID->setPlaceholderText("hex ID");
   chkTestExt = named(new QCheckBox("Ext ID"), "chkTestExt");
   lblTestResult = named(new QLabel, "lblTestResult");
+  lblTestResult->setWordWrap(true);  // an error is a sentence
   auto* testRow = new QHBoxLayout;
   testRow->addWidget(new QLabel("Received identifier"));
   testRow->addWidget(txtTestID);
@@ -85,7 +86,11 @@ frmFilters::frmFilters(QWidget* parent) : QDialog(parent) {
   all->addLayout(buttons);
   setMinimumWidth(560);
 
+  // Enter runs the action of the field it is typed in, never Apply (which
+  // writes three registers): no button here is a default one.
   connect(txtTestID, &QLineEdit::textChanged, this, [this] { test(); });
+  connect(txtTestID, &QLineEdit::returnPressed, this, [this] { test(); });
+  connect(txtDesignIDs, &QLineEdit::returnPressed, this, [this] { redesign(); });
   connect(chkTestExt, &QCheckBox::toggled, this, [this] { test(); });
   connect(txtDesignIDs, &QLineEdit::textChanged, this, [this] { redesign(); });
   connect(chkDesignExt, &QCheckBox::toggled, this, [this] { redesign(); });

@@ -21,7 +21,12 @@ namespace {
 
 constexpr int kMaxCount = 1000000;
 
-void PrintUnfit(std::ostream& os, const std::vector<zk7::UnfitWord>& unfit) {
+// Why a chip was refused: nothing answered, or the words it cannot take.
+void PrintUnfit(std::ostream& os, bool noChip, const std::vector<zk7::UnfitWord>& unfit) {
+  if (noChip) {
+    os << zk7::RefusalSummary(true, 0) << '\n';
+    return;
+  }
   os << zk7::UnfitText() << '\n';
   for (const auto& line : zk7::UnfitWordLines(unfit)) os << line << '\n';
 }
@@ -56,8 +61,8 @@ int ProgramOne(Io& io, const Args& args, Configuration& config, ChipAccess& chip
                        TerminalCallbacks(io, *chip.programmer, true));
   EndProgress(io);
   if (outcome.record.result == zk7::ChipResult::Refused) {
-    io.err << zk7::UnfitTitle() << '\n';
-    PrintUnfit(io.err, outcome.unfit);
+    io.err << zk7::RefusalTitle(outcome.noChip) << '\n';
+    PrintUnfit(io.err, outcome.noChip, outcome.unfit);
     io.err << zk7::NothingBurntText() << '\n';
     return kExitChip;
   }
@@ -129,7 +134,7 @@ int ProgramMany(Io& io, const Args& args, const zk7::ProductionPlan& plan, Confi
                                                             : " at " + c.record.position);
     io.out << "  " << c.record.ms << " ms\n" << std::flush;
     if (c.record.result == zk7::ChipResult::Refused) {
-      PrintUnfit(io.err, c.unfit);
+      PrintUnfit(io.err, c.noChip, c.unfit);
       io.err << zk7::NothingBurntText() << '\n';
     } else if (!c.flow.ok()) {
       FlowFailure(io, c.flow);
@@ -210,7 +215,8 @@ int RunCheck(const std::vector<std::string>& words, Io& io) {
               "Reads the chip and says whether it can take FILE (a device file or an Intel\n"
               "HEX file; the default configuration without it): every word must already be\n"
               "the wanted word or have only bits to clear. A blank chip can. Lists every word\n"
-              "that cannot (position, register, chip word, wanted word). Nothing is burnt.\n"
+              "that cannot (position, register, chip word, wanted word); a read of all 0000\n"
+              "means no chip answered. Nothing is burnt.\n"
               "Exit status: 0 it can, 1 it cannot, 2 usage, file or port error.\n"
               "Example:\n"
               "  zk7prog check node.hex --port 378\n"
@@ -227,13 +233,14 @@ int RunCheck(const std::vector<std::string>& words, Io& io) {
   const auto check = zk7::CheckChip(*chip.programmer, config.regs, config.image,
                                     TerminalCallbacks(io, *chip.programmer, false));
   if (!check.read.ok()) return FlowFailure(io, check.read);
-  if (check.unfit.empty()) {
+  if (check.fit()) {
     io.out << "The chip can take " << ConfigurationName(args) << ".\n";
     return kExitOk;
   }
-  PrintUnfit(io.out, check.unfit);
-  io.out << "The chip cannot take " << ConfigurationName(args) << ": " << check.unfit.size()
-         << (check.unfit.size() == 1 ? " word.\n" : " words.\n");
+  PrintUnfit(io.out, check.noChip, check.unfit);
+  if (!check.noChip)
+    io.out << "The chip cannot take " << ConfigurationName(args) << ": " << check.unfit.size()
+           << (check.unfit.size() == 1 ? " word.\n" : " words.\n");
   return kExitChip;
 }
 

@@ -325,7 +325,7 @@ void frmAtoD::showControls() {
     SetChecked(chkVcmpON[n], (rs[zk7::IOINTEN] >> n) & 1);
     ShowOnOff(chkVcmpON[n], "ON", "OFF");
     SetChecked(chkThreshPol[n], (rs[zk7::IOINTPO] >> n) & 1);
-    chkThreshPol[n]->setIcon(PolarityIcon(chkThreshPol[n]->isChecked()));
+    chkThreshPol[n]->setIcon(PolarityIcon(chkThreshPol[n]->isChecked(), chkThreshPol[n]));
     {
       QSignalBlocker b(CMPSlider[n]);
       CMPSlider[n]->setValue(zk7::SliderPositionOfCode(zk7::ThresholdCode(rs, n)));

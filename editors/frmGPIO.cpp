@@ -40,12 +40,16 @@ QColor BackColour(const QWidget* w) {
   return w->palette().color(QPalette::Window);
 }
 
-QIcon PolarityIcon(bool checked) {
-  QPixmap pm(28, 18);
+QIcon PolarityIcon(bool checked, const QWidget* on) {
+  // In the text colour of the box it stands on (no background colour is fixed
+  // there), at the screen's pixel density.
+  const qreal dpr = on->devicePixelRatioF();
+  QPixmap pm(QSize(28, 18) * dpr);
+  pm.setDevicePixelRatio(dpr);
   pm.fill(Qt::transparent);
   QPainter p(&pm);
   p.setRenderHint(QPainter::Antialiasing);
-  p.setPen(QPen(Qt::black, 2));
+  p.setPen(QPen(on->palette().color(QPalette::Active, on->foregroundRole()), 2));
   const int lo = 15, hi = 3;
   int y0 = checked ? lo : hi, y1 = checked ? hi : lo;
   QPainterPath path;
@@ -176,9 +180,11 @@ class PullupPicture : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent*) override {
+    // No background colour is fixed here: the drawing takes the palette's.
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(Qt::black, 2));
+    const QColor ink = palette().color(QPalette::WindowText);
+    p.setPen(QPen(ink, 2));
     // Supply rail and resistor above the closed contact.
     p.drawLine(at(6060, 1890), at(6660, 1890));
     p.drawText(QRectF(at(6720, 1790), QSizeF(40, 16)), "VDD");
@@ -194,10 +200,10 @@ class PullupPicture : public QWidget {
     p.drawLine(at(kConnectorX1, 3480), at(7200, 3480));
     p.drawText(QRectF(at(6060, 3240), QSizeF(70, 16)), "GP0..GP7");
     // Contacts and the switch.
-    p.setBrush(Qt::black);
+    p.setBrush(ink);
     p.drawEllipse(at(6360, 2520), 3, 3);
     p.drawEllipse(at(kConnectorX1, kConnectorY1), 3, 3);
-    p.setPen(QPen(QColor(0, 0, 160), 3));
+    p.setPen(QPen(palette().color(QPalette::Highlight), 3));
     p.drawLine(at(line_->X1(), line_->Y1()), at(line_->X2(), line_->Y2()));
   }
 
@@ -417,7 +423,7 @@ void frmGPIO::showControls() {
       QSignalBlocker b(p);
       p->setChecked((rs[zk7::IOINTPO] >> n) & 1);
     }
-    p->setIcon(PolarityIcon(p->isChecked()));
+    p->setIcon(PolarityIcon(p->isChecked(), p));
     p->setEnabled(edge);
 
     if (n < 7) {

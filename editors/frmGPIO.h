@@ -50,8 +50,8 @@ class ColourOption : public QRadioButton {
 void SetBackColour(QWidget* w, const QColor& c);
 QColor BackColour(const QWidget* w);
 // The picture of a graphical polarity box: a rising edge when checked, a
-// falling edge when not.
-QIcon PolarityIcon(bool checked);
+// falling edge when not, drawn in the text colour of the box `on`.
+QIcon PolarityIcon(bool checked, const QWidget* on);
 // The "Close" (cmdOK) and "Cancel" (cmdCancel) buttons of an editor: both
 // only hide the window, every change having been stored already.
 void MakeCloseButtons(QDialog* w, QPushButton*& ok, QPushButton*& cancel);

@@ -45,8 +45,9 @@ ChipOutcome ProgramChip(Programmer& programmer, RegisterSet& rs, MemoryImage& im
   } else if (check) {
     ChipCheck c = CheckImage(programmer, image, rs.ConfigWord(), cb);
     out.flow = c.read;
+    refused = out.flow.ok() && !c.fit();
+    out.noChip = c.noChip;
     out.unfit = std::move(c.unfit);
-    refused = out.flow.ok() && !out.unfit.empty();
   }
   bool held = false;
   if (out.flow.ok() && !refused && beforeBurn && !beforeBurn(out.error)) held = true;
@@ -63,7 +64,7 @@ ChipOutcome ProgramChip(Programmer& programmer, RegisterSet& rs, MemoryImage& im
   const bool pulsed = programmer.pulseCount() != pulsesBefore;
   if (refused) {
     out.record.result = ChipResult::Refused;
-    out.record.position = PositionText(out.unfit.front().position);
+    out.record.position = out.noChip ? NoChipPosition() : PositionText(out.unfit.front().position);
   } else if (held) {
     out.record.result = ChipResult::Unused;
   } else if (out.flow.status == FlowResult::Passed) {

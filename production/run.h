@@ -24,6 +24,7 @@ struct ChipOutcome {
   LogRecord record;              // its result record
   FlowResult flow;               // the flow that decided: the programming run, or the check's reads
   std::vector<UnfitWord> unfit;  // REFUSED: the words the chip cannot take
+  bool noChip = false;           // REFUSED: nothing answered (every word read 0000)
   std::string error;             // why beforeBurn kept the chip from being burnt
 };
 

@@ -35,6 +35,13 @@ std::vector<UnfitWord> FindUnfitWords(const std::array<std::uint16_t, kImageSize
   return unfit;
 }
 
+bool NoChipAnswered(const std::array<std::uint16_t, kImageSize>& chipWords,
+                    std::uint16_t chipConfigWord) {
+  for (std::uint16_t w : chipWords)
+    if (w != 0) return false;
+  return chipConfigWord == 0;
+}
+
 ChipCheck CheckChip(Programmer& programmer, RegisterSet& rs, MemoryImage& image,
                     const FlowCallbacks& cb) {
   BuildMemoryImage(rs, image);
@@ -55,12 +62,23 @@ ChipCheck CheckImage(Programmer& programmer, const MemoryImage& image, std::int1
   std::uint16_t config = 0;
   check.read = programmer.ReadChipConfigWord(config, cb);
   if (!check.read.ok()) return check;
-  check.unfit = FindUnfitWords(words, config, image, configWord);
+  check.noChip = NoChipAnswered(words, config);
+  if (!check.noChip) check.unfit = FindUnfitWords(words, config, image, configWord);
   return check;
 }
 
 std::string PositionText(int position) {
   return position == kConfigWordPosition ? "config" : Hex2(static_cast<unsigned>(position));
+}
+
+const char* RefusalTitle(bool noChip) {
+  return noChip ? "No Chip" : UnfitTitle();
+}
+
+std::string RefusalSummary(bool noChip, std::size_t unfitWords) {
+  if (noChip) return std::string("Every word read 0000: ") + NoChipText() + ".";
+  return std::to_string(unfitWords) + (unfitWords == 1 ? " word" : " words") +
+         " of the chip would need bits to rise from 0 to 1.";
 }
 
 std::vector<std::string> UnfitWordLines(const std::vector<UnfitWord>& unfit) {

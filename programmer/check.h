@@ -24,9 +24,17 @@ struct UnfitWord {
 
 struct ChipCheck {
   FlowResult read;  // the reads' outcome: Passed once the chip was read, else Busy or Aborted
+  // Every word read 0000, the configuration word included. A chip holds 34 or
+  // 3F in the high bits of every word, so nothing answered: an empty socket or
+  // an unpowered chip. unfit is then empty.
+  bool noChip = false;
   std::vector<UnfitWord> unfit;
-  bool fit() const { return read.ok() && unfit.empty(); }
+  bool fit() const { return read.ok() && !noChip && unfit.empty(); }
 };
+
+// True when every image word and the configuration word read 0000.
+bool NoChipAnswered(const std::array<std::uint16_t, kImageSize>& chipWords,
+                    std::uint16_t chipConfigWord);
 
 // Compares what a chip holds with what ProgramDevice would burn for image
 // (built) and configWord, word by word, as the flow treats them: an image
@@ -39,7 +47,8 @@ std::vector<UnfitWord> FindUnfitWords(const std::array<std::uint16_t, kImageSize
                                       std::int16_t configWord);
 
 // Builds the image of rs (as ProgramDevice does), reads the chip's image words
-// and configuration word with the read flows, and compares. Nothing is burnt.
+// and configuration word with the read flows, and compares (or finds that no
+// chip answered). Nothing is burnt.
 ChipCheck CheckChip(Programmer& programmer, RegisterSet& rs, MemoryImage& image,
                     const FlowCallbacks& cb);
 // The same on an image already built and configWord.
@@ -59,6 +68,17 @@ inline const char* UnfitText() {
 inline const char* NothingBurntText() {
   return "The chip was refused before programming; nothing was burnt.";
 }
+inline const char* NoChipText() {
+  return "no chip in the socket, or the chip is not powered";
+}
+// What a production log writes as the position of a chip refused for no chip.
+inline const char* NoChipPosition() {
+  return "nochip";
+}
+// A refusal's title, and its one sentence: why nothing answered, or how many
+// words cannot be taken (their list is UnfitWordLines).
+const char* RefusalTitle(bool noChip);
+std::string RefusalSummary(bool noChip, std::size_t unfitWords);
 // The words as a table: a header line and one line per word (position,
 // register name, chip word, wanted word, in hex).
 std::vector<std::string> UnfitWordLines(const std::vector<UnfitWord>& unfit);

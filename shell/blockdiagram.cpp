@@ -1,11 +1,13 @@
 #include "shell/blockdiagram.h"
 
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
 #include <algorithm>
+#include <cmath>
 #include <initializer_list>
 #include <vector>
 
@@ -184,8 +186,10 @@ BlockDiagram::BlockDiagram(QWidget* parent) : QWidget(parent), cursor_(MakeBlock
   setFixedSize(kWidth, kHeight);
   setMouseTracking(true);
   // Clicking the picture takes the focus, so a frequency being typed is
-  // committed before an editor opens.
-  setFocusPolicy(Qt::ClickFocus);
+  // committed before an editor opens; Tab reaches it for the keyboard.
+  setFocusPolicy(Qt::StrongFocus);
+  setAccessibleName("Block diagram");
+  setAccessibleDescription("Arrow keys choose a block, Enter or Space opens its editor");
   renderPicture();
 }
 
@@ -274,6 +278,83 @@ void BlockDiagram::redrawMarks() {
 void BlockDiagram::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.drawImage(QPoint(0, 0), picture_);
+  if (hasFocus() && keyboardFocus_ && focused_ >= 0) {
+    // Outside the green mark (which reaches 5 pixels beyond the block), in a
+    // colour fixed like the picture's own.
+    p.setPen(QPen(QColor(20, 20, 20), 2, Qt::DashLine));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(QRectF(RectOf(Blocks()[static_cast<std::size_t>(focused_)])).adjusted(-8, -8, 8, 8));
+  }
+}
+
+void BlockDiagram::setBlockEnabled(int block, bool enabled) {
+  enabled_.at(static_cast<std::size_t>(block)) = enabled;
+  if (!enabled && focused_ == block) focusBlock(blockToward(block, 0, -1));
+}
+
+int BlockDiagram::blockToward(int from, int dx, int dy) const {
+  // Among the blocks within 45 degrees of the direction, the nearest by the
+  // distance that way plus twice the distance across it.
+  const auto centre = [](int i) {
+    return QRectF(RectOf(Blocks()[static_cast<std::size_t>(i)])).center();
+  };
+  int best = -1;
+  double bestScore = 0;
+  for (int i = 0; i < kBlockCount; ++i) {
+    if (i == from || !enabled_[static_cast<std::size_t>(i)]) continue;
+    const QPointF d = centre(i) - centre(from);
+    const double along = d.x() * dx + d.y() * dy;
+    const double across = std::abs(d.x() * dy) + std::abs(d.y() * dx);
+    if (along <= 0 || across > along) continue;
+    const double score = along + 2 * across;
+    if (best < 0 || score < bestScore) {
+      best = i;
+      bestScore = score;
+    }
+  }
+  return best;
+}
+
+void BlockDiagram::focusBlock(int block) {
+  if (block < 0) return;
+  focused_ = block;
+  update();
+}
+
+void BlockDiagram::keyPressEvent(QKeyEvent* e) {
+  const struct {
+    int key, dx, dy;
+  } arrows[] = {
+      {Qt::Key_Left, -1, 0}, {Qt::Key_Right, 1, 0}, {Qt::Key_Up, 0, -1}, {Qt::Key_Down, 0, 1}};
+  for (const auto& a : arrows)
+    if (e->key() == a.key && e->modifiers() == Qt::NoModifier) {
+      keyboardFocus_ = true;
+      focusBlock(blockToward(focused_, a.dx, a.dy));
+      update();
+      return;
+    }
+  const bool opens =
+      e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter || e->key() == Qt::Key_Space;
+  if (opens && !e->isAutoRepeat() && blockEnabled(focused_)) {
+    keyboardFocus_ = true;
+    update();
+    emit blockPressed(focused_);
+    return;
+  }
+  QWidget::keyPressEvent(e);
+}
+
+void BlockDiagram::focusInEvent(QFocusEvent* e) {
+  QWidget::focusInEvent(e);
+  // The frame shows for keyboard use, not for a click or the window's start.
+  keyboardFocus_ = e->reason() == Qt::TabFocusReason || e->reason() == Qt::BacktabFocusReason ||
+                   e->reason() == Qt::ShortcutFocusReason;
+  update();
+}
+
+void BlockDiagram::focusOutEvent(QFocusEvent* e) {
+  QWidget::focusOutEvent(e);
+  update();
 }
 
 void BlockDiagram::updateCursor(QPointF pos) {
@@ -295,6 +376,7 @@ void BlockDiagram::leaveEvent(QEvent*) {
 }
 
 void BlockDiagram::mousePressEvent(QMouseEvent* e) {
+  keyboardFocus_ = false;
   const int block = BlockAt(e->position());
-  if (block >= 0) emit blockPressed(block);
+  if (block >= 0 && blockEnabled(block)) emit blockPressed(block);
 }

@@ -23,6 +23,8 @@ class BlockDiagram : public QWidget {
   static constexpr int kWidth = 390;
   static constexpr int kHeight = 563;
   static constexpr int kBlockCount = 6;
+  // Indices into Blocks().
+  enum Block { PWM1, PWM2, AtoD, CAN, GPIO, UserMemory };
   // PWM1, PWM2, A/D converter, CAN, GPIO, user memory: the order of testing and marking.
   static const std::array<DiagramBlock, kBlockCount>& Blocks();
   // Index of the block containing p (strict inequalities), or -1.
@@ -47,6 +49,17 @@ class BlockDiagram : public QWidget {
   // The picture as currently shown (marks included).
   const QImage& picture() const { return picture_; }
 
+  // Keyboard use: the arrow keys move a focus frame to the nearest block that
+  // way, Enter or Space opens the framed block (as a click would: the visited
+  // mark comes with the opening). A disabled block (the A/D converter under
+  // the ZK7B mask) takes no focus.
+  int focusedBlock() const { return focused_; }
+  void setBlockEnabled(int block, bool enabled);
+  bool blockEnabled(int block) const { return enabled_.at(static_cast<std::size_t>(block)); }
+  // The enabled block nearest from `from` in direction (dx, dy), one of them
+  // 0, the other +1 or -1; -1 when none lies that way.
+  int blockToward(int from, int dx, int dy) const;
+
  signals:
   void blockPressed(int block);
 
@@ -55,13 +68,20 @@ class BlockDiagram : public QWidget {
   void mouseMoveEvent(QMouseEvent* e) override;
   void mousePressEvent(QMouseEvent* e) override;
   void leaveEvent(QEvent*) override;
+  void keyPressEvent(QKeyEvent* e) override;
+  void focusInEvent(QFocusEvent* e) override;
+  void focusOutEvent(QFocusEvent* e) override;
 
  private:
   void renderPicture();
   void updateCursor(QPointF p);
+  void focusBlock(int block);
 
   QImage picture_;
   QCursor cursor_;
   bool blockCursor_ = false;
   std::array<bool, kBlockCount> visited_{};
+  std::array<bool, kBlockCount> enabled_{true, true, true, true, true, true};
+  int focused_ = GPIO;
+  bool keyboardFocus_ = false;  // the focus frame shows
 };

@@ -15,7 +15,7 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent) {
 
   imgLogo = new QLabel(this);
   imgLogo->setObjectName("imgLogo");
-  imgLogo->setPixmap(ProjectLogo(64));
+  imgLogo->setPixmap(ProjectLogo(64, imgLogo->devicePixelRatioF()));
   imgLogo->setGeometry(16, 16, 64, 64);
 
   auto label = [this](const char* name, const QString& text, QRect r) {

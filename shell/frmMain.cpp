@@ -17,11 +17,14 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStatusBar>
 #include <QStringList>
 #include <QTimer>
+#include <algorithm>
 #include <cmath>
+#include <initializer_list>
 
 #include "files/configfile.h"
 #include "files/devicefile.h"
@@ -73,16 +76,17 @@ frmMain* MainWindow() {
   return g_main;
 }
 
-QRect FitIntoWorkArea(QRect win, QRect workArea) {
-  if (workArea.width() < win.width()) {
-    win.moveLeft(workArea.left());
-    win.setWidth(workArea.width());
+QRect FitIntoWorkArea(QRect win, QRect workArea, QMargins frame) {
+  QRect outer = win.marginsAdded(frame);
+  if (workArea.width() < outer.width()) {
+    outer.moveLeft(workArea.left());
+    outer.setWidth(workArea.width());
   }
-  if (workArea.height() < win.height()) {
-    win.moveTop(workArea.top());
-    win.setHeight(workArea.height());
+  if (workArea.height() < outer.height()) {
+    outer.moveTop(workArea.top());
+    outer.setHeight(workArea.height());
   }
-  return win;
+  return outer.marginsRemoved(frame);
 }
 
 const std::array<const char*, frmMain::kPinCount>& frmMain::PinNames() {
@@ -122,65 +126,13 @@ frmMain::~frmMain() {
   if (g_main == this) g_main = nullptr;
 }
 
-void frmMain::buildMenus() {
-  QMenu* file = menuBar()->addMenu("&File");
-  file->setObjectName("mnuFile");
-  QMenu* port = file->addMenu("&Port");
-  port->setObjectName("mnuPortMenu");
-  mnuPort = port->menuAction();
-  mnuPort->setObjectName("mnuPort");
-  portMenu_ = port;
-  portGroup_ = new QActionGroup(this);
-  portGroup_->setExclusive(true);
-  auto addPort = [&](const char* name, const char* caption, std::uint16_t base) {
-    QAction* a = port->addAction(caption);
-    a->setObjectName(name);
-    a->setCheckable(true);
-    a->setData(base);
-    portGroup_->addAction(a);
-    connect(a, &QAction::triggered, this, [this, base] { choosePort(base); });
-    return a;
-  };
-  p278 = addPort("p278", "278", 0x278);
-  p378 = addPort("p378", "378", 0x378);
-  p3BC = addPort("p3BC", "3BC", 0x3BC);
-  p378->setChecked(true);
-  portSeparator_ = port->addSeparator();
-  refreshPortItems();
-  // Ports can come and go (USB adapters): the list is made again when it opens.
-  connect(port, &QMenu::aboutToShow, this, [this] {
-    refreshPortItems();
-    checkPortItem();
-  });
-  file->addSeparator();
-  mnuLoad = file->addAction("&Load Default...", this, &frmMain::loadDeviceFile);
-  mnuLoad->setObjectName("mnuLoad");
-  mnuSave = file->addAction("&Save Defaults...", this, &frmMain::saveDeviceFile);
-  mnuSave->setObjectName("mnuSave");
-  mnuCreateHEX = file->addAction("Export &HEX...", this, &frmMain::exportHex);
-  mnuCreateHEX->setObjectName("mnuCreateHEX");
-  mnuImportHEX = file->addAction("&Import HEX...", this, &frmMain::importHex);
-  mnuImportHEX->setObjectName("mnuImportHEX");
-  file->addSeparator();
-  mnuCheckChip = file->addAction("Check Chip Before Programming");
-  mnuCheckChip->setObjectName("mnuCheckChip");
-  mnuCheckChip->setCheckable(true);
-  file->addSeparator();
-  mnuExit = file->addAction("E&xit", this, [this] { close(); });
-  mnuExit->setObjectName("mnuExit");
-
-  QMenu* help = menuBar()->addMenu("&Help");
-  help->setObjectName("mnuHelp");
-  mnuAbout = help->addAction("&About", this, &frmMain::showAbout);
-  mnuAbout->setObjectName("mnuAbout");
-}
-
 void frmMain::buildControls() {
   // The layout is fixed; a scroll area keeps every control reachable when the
   // work area is smaller than the window.
   auto* scroll = new QScrollArea(this);
   scroll->setObjectName("scrollArea");
   scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setFocusPolicy(Qt::NoFocus);  // it follows the focus among the controls
   auto* content = new QWidget;
   content->setObjectName("content");
   content->setFixedSize(kContentWidth, kContentHeight);
@@ -262,6 +214,12 @@ void frmMain::buildControls() {
   QFont cwFont = lblConfigWord->font();
   cwFont.setBold(true);
   lblConfigWord->setFont(cwFont);
+  {
+    // It stands on the picture's fixed light colours, whatever the theme.
+    QPalette pal = lblConfigWord->palette();
+    pal.setColor(QPalette::WindowText, QColor(40, 40, 40));
+    lblConfigWord->setPalette(pal);
+  }
 
   lblAtoDMask = new QLabel("N/A", picBlkDgm);
   lblAtoDMask->setObjectName("lblAtoDMask");
@@ -343,9 +301,36 @@ void frmMain::buildControls() {
 
 void frmMain::fitIntoWorkArea() {
   QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-  if (!screen) return;
-  const QRect fitted = FitIntoWorkArea(geometry(), screen->availableGeometry());
+  if (screen) fitIntoWorkArea(screen->availableGeometry());
+}
+
+void frmMain::fitIntoWorkArea(const QRect& workArea) {
+  const QMargins frame = WindowFrame(this);
+  QRect fitted = FitIntoWorkArea(geometry(), workArea, frame);
+  // Made lower than its content, the window gets a vertical scroll bar; it is
+  // made that much wider where the work area has room, so that the bar does
+  // not take width the content needs and bring a horizontal one too.
+  auto* scroll = qobject_cast<QScrollArea*>(centralWidget());
+  const int bar = scroll->verticalScrollBar()->sizeHint().width();
+  const int chrome = menuBar()->sizeHint().height() + StatusBar1->sizeHint().height();
+  const int needed = kContentWidth + bar;  // the content beside a vertical bar
+  if (fitted.height() < kContentHeight + chrome && fitted.width() < needed) {
+    fitted.setWidth(std::max(fitted.width(),
+                             std::min(needed, workArea.width() - frame.left() - frame.right())));
+    if (fitted.right() + frame.right() > workArea.right())
+      fitted.moveRight(workArea.right() - frame.right());
+  }
   if (fitted != geometry()) setGeometry(fitted);
+}
+
+void frmMain::changeEvent(QEvent* event) {
+  QMainWindow::changeEvent(event);
+  // Once framed and active, the frame the window system really drew must fit
+  // (at load only a title bar's height could be kept free for it).
+  if (event->type() == QEvent::ActivationChange && isActiveWindow() && !frameFitted_) {
+    frameFitted_ = true;
+    fitIntoWorkArea();
+  }
 }
 
 void frmMain::layOutPins() {
@@ -423,6 +408,8 @@ void frmMain::toggleDevice() {
   const bool toB = caption == "ZK7A";
   cmdDevice->setText(toB ? "ZK7B" : "ZK7A");
   lblAtoDMask->setVisible(toB);
+  picBlkDgm->setBlockEnabled(BlockDiagram::AtoD, !toB);
+  updateWindowOpeners();
   if (EditorWindow* gpio = Windows::instance().get(WindowId::GPIO)) gpio->deviceVariantChanged(toB);
   if (toB) {
     zk7::RegisterSet& rs = App().regs;
@@ -511,13 +498,14 @@ void frmMain::stconClicked() {
   Seam::instance().execModal(w);
   QPalette pal = cmdSTCON->palette();
   pal.setColor(QPalette::Button, QColor(0, 255, 0));
+  pal.setColor(QPalette::ButtonText, Qt::black);  // readable on the green in every theme
   cmdSTCON->setPalette(pal);
   activated();
 }
 
 void frmMain::readDevice() {
   if (flowRunning_ || App().programmer.busy()) return;  // the port is in use
-  if (!Windows::instance().has(WindowId::MemoryMap)) return;
+  if (!Windows::instance().has(WindowId::MemoryMap) || !portReachable()) return;
   if (EditorWindow* w = Windows::instance().get(WindowId::MemoryMap)) openModal(w);
 }
 
@@ -539,50 +527,22 @@ void frmMain::portCheck() {
 
 void frmMain::updatePortStatus() {
   statusPort->setText(Q(App().port.description()));
+  statusPort->setToolTip(Q(App().port.accessProblem()));
 }
 
-void frmMain::refreshPortItems() {
-  for (QAction* a : pDiscovered) delete a;
-  pDiscovered.clear();
-  for (const zk7::PortCandidate& c : zk7::DiscoverPorts(App().port.system())) {
-    std::uint16_t base = 0;
-    zk7::PortChoice parsed;
-    std::string error;
-    if (!zk7::ParsePortChoice(c.portText, parsed, base, error)) continue;
-    if (base == 0x278 || base == 0x378 || base == 0x3BC) continue;  // the three items above
-    QAction* a = portMenu_->addAction(Q(c.caption));
-    QString name = "p";
-    for (QChar ch : Q(c.portText.rfind("0x", 0) == 0 ? c.portText.substr(2) : c.portText))
-      if (ch.isLetterOrNumber()) name += ch;
-    a->setObjectName(name);
-    a->setCheckable(true);
-    a->setData(base);  // 0 for a device whose base the kernel does not list
-    a->setEnabled(!flowRunning_);
-    portGroup_->addAction(a);
-    const std::string text = c.portText;
-    a->setProperty("portText", Q(text));
-    connect(a, &QAction::triggered, this, [this, text] { choosePortText(text); });
-    pDiscovered.push_back(a);
-  }
-  portSeparator_->setVisible(!pDiscovered.empty());
-}
-
-void frmMain::checkPortItem() {
-  // The one item of the port really driven: its base, else its device.
-  const zk7::Port& port = App().port;
-  QAction* match = nullptr;
-  for (QAction* a : portGroup_->actions())
-    if (a->data().toUInt() == port.base()) match = a;
-  if (port.choice().kind == zk7::PortChoice::Device)
-    for (QAction* a : pDiscovered)
-      if (a->data().toUInt() == 0 && a->text() == Q(port.choice().device)) match = a;
-  if (port.choice().kind == zk7::PortChoice::Ftdi) {
-    // A USB adapter has no address: only its own item may carry the mark.
-    match = nullptr;
-    for (QAction* a : pDiscovered)
-      if (a->property("portText").toString() == Q("ftdi:" + port.choice().usb)) match = a;
-  }
-  if (match) match->setChecked(true);
+bool frmMain::portReachable() {
+  // A driver's own trouble during a run (a chip file not saved) is the run's
+  // to report; only a port no driver reaches is refused here.
+  zk7::Port& port = App().port;
+  if (port.driver()) return true;
+  // The fix may have been made meanwhile (a group joined, a module loaded).
+  App().programmer.InitLPTPort(port.base());
+  checkPortItem();
+  updatePortStatus();
+  if (port.driver()) return true;
+  Seam::instance().message(this, "Check Parallel Port", Q(port.accessProblem()),
+                           Seam::Icon::Critical);
+  return false;
 }
 
 void frmMain::selectPort(std::uint16_t base) {
@@ -613,7 +573,14 @@ void frmMain::choosePortText(const std::string& portText) {
 
 void frmMain::setFlowRunning(bool running) {
   flowRunning_ = running;
-  // First, so that the focus leaving the disabled buttons cannot land in it.
+  // The focus on a control about to be disabled waits on the diagram (which
+  // opens nothing during a run) and comes back afterwards, rather than moving
+  // on as Tab would.
+  const std::initializer_list<QWidget*> disabled = {txtFosc, cmdProgram, cmdReadDevice, cmdSTCON};
+  if (running && std::find(disabled.begin(), disabled.end(), focusWidget()) != disabled.end()) {
+    focusBeforeRun_ = focusWidget();
+    picBlkDgm->setFocus(Qt::OtherFocusReason);
+  }
   txtFosc->setEnabled(!running);
   cmdProgram->setEnabled(!running);
   cmdReadDevice->setEnabled(!running);
@@ -621,9 +588,11 @@ void frmMain::setFlowRunning(bool running) {
   // The flow runs on this thread and processes events in its waits: a modal
   // window opened meanwhile would hold the flow (and the programming voltage)
   // until it closed. So nothing that opens one is offered during a run.
-  for (QAction* a : {mnuLoad, mnuSave, mnuCreateHEX, mnuImportHEX, mnuAbout})
-    a->setEnabled(!running);
+  updateWindowOpeners();
   cmdSTCON->setEnabled(!running);
+  if (!running && focusBeforeRun_ && picBlkDgm->hasFocus())
+    focusBeforeRun_->setFocus(Qt::OtherFocusReason);
+  if (!running) focusBeforeRun_ = nullptr;
 }
 
 void frmMain::showResult(int status) {
@@ -648,7 +617,7 @@ void frmMain::showResult(int status) {
 }
 
 void frmMain::programDevice() {
-  if (flowRunning_ || App().programmer.busy()) return;
+  if (flowRunning_ || App().programmer.busy() || !portReachable()) return;
   QPalette pal = lblTestStatus->palette();
   pal.setColor(QPalette::WindowText, Qt::black);
   lblTestStatus->setPalette(pal);
@@ -666,10 +635,14 @@ void frmMain::programDevice() {
   const zk7::FlowResult& result = outcome.flow;
   const bool refused = outcome.record.result == zk7::ChipResult::Refused;
   if (refused) {
-    QStringList lines{zk7::UnfitText()};
-    for (const auto& line : zk7::UnfitWordLines(outcome.unfit)) lines << Q(line);
-    lines << zk7::NothingBurntText();
-    Seam::instance().message(this, zk7::UnfitTitle(), lines.join("\r\n"), Seam::Icon::Critical);
+    // What happened in two lines; the words, one per line, in the details.
+    QStringList words;
+    if (!outcome.noChip)
+      for (const auto& line : zk7::UnfitWordLines(outcome.unfit)) words << Q(line);
+    Seam::instance().detailedMessage(this, zk7::RefusalTitle(outcome.noChip),
+                                     Q(zk7::RefusalSummary(outcome.noChip, outcome.unfit.size())) +
+                                         "\r\n" + zk7::NothingBurntText(),
+                                     words.join("\n"), Seam::Icon::Critical);
   }
 
   switch (refused ? zk7::FlowResult::Aborted : result.status) {
@@ -708,6 +681,10 @@ void frmMain::loadDeviceFile() {
   const QString path = Seam::instance().openFileName(this, "Load Default...", "Device File (*.dvs)",
                                                      "dvs", dialogPath_);
   if (path.isEmpty()) return;
+  loadDeviceFileFrom(path);
+}
+
+void frmMain::loadDeviceFileFrom(const QString& path) {
   dialogPath_ = path;
   // The whole file is read and checked before anything is taken over, so a
   // bad file leaves the configuration as it was.
@@ -769,6 +746,10 @@ void frmMain::importHex() {
   const QString path = Seam::instance().openFileName(this, "Import HEX File...", "HEX File (*.hex)",
                                                      "hex", dialogPath_);
   if (path.isEmpty()) return;
+  importHexFrom(path);
+}
+
+void frmMain::importHexFrom(const QString& path) {
   dialogPath_ = path;
   zk7::ConfigurationFile file;
   std::string error;
@@ -785,6 +766,19 @@ void frmMain::importHex() {
     note[0] = note[0].toUpper();
     Seam::instance().message(this, VersionRecord::Title, note + ".", Seam::Icon::None);
   }
+}
+
+void frmMain::openFile(const QString& path) {
+  // Told apart by content, as the command line does: a first character ':'
+  // (after blanks) is HEX; anything else, a missing file or a pipe too, is
+  // read as a device file and says what is wrong with it.
+  QFile file(path);
+  const QByteArray start =
+      QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly) ? file.read(4096) : QByteArray();
+  if (zk7::LooksLikeIntelHex(std::string_view(start.constData(), start.size())))
+    importHexFrom(path);
+  else
+    loadDeviceFileFrom(path);
 }
 
 void frmMain::showAbout() {

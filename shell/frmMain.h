@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QMargins>
 #include <QRect>
 #include <QString>
 #include <array>
@@ -25,11 +26,14 @@ class QProgressBar;
 class QPushButton;
 class QRadioButton;
 class QStatusBar;
+struct MenuSpec;
 
 // Where a window of rectangle win goes inside the work area: a window wider
 // than the work area takes its left edge and width, then one taller takes
-// its top edge and height; a window that fits stays where it is.
-QRect FitIntoWorkArea(QRect win, QRect workArea);
+// its top edge and height; a window that fits stays where it is. With the
+// window frame's margins around win, the frame is what must fit, so the
+// title bar stays on screen; the result is still the inner rectangle.
+QRect FitIntoWorkArea(QRect win, QRect workArea, QMargins frame = QMargins());
 
 class frmMain : public QMainWindow {
   Q_OBJECT
@@ -66,9 +70,15 @@ class frmMain : public QMainWindow {
   void exportHex();
   // Reads an Intel HEX file, all or nothing, and takes it over as a device-file load does.
   void importHex();
+  // A file named on the command line: a device file loads as Load Default
+  // loads it, a HEX file imports as Import HEX does (told apart by content).
+  void openFile(const QString& path);
   void programDevice();
   void readDevice();
   void showAbout();
+  // Fits the window into this work area (the screen's at load and when first
+  // active), its frame included (before it is framed, a title bar's height).
+  void fitIntoWorkArea(const QRect& workArea);
 
   // Controls, named as the window's design names them.
   BlockDiagram* picBlkDgm = nullptr;
@@ -103,20 +113,41 @@ class frmMain : public QMainWindow {
   QAction* mnuSave = nullptr;
   QAction* mnuCreateHEX = nullptr;
   QAction* mnuImportHEX = nullptr;
-  // Checked: Program Device reads the chip first and refuses one that cannot take the image.
+  // Checked (at every start): Program Device reads the chip first and refuses
+  // one that cannot take the image.
   QAction* mnuCheckChip = nullptr;
   QAction* mnuExit = nullptr;
+  // Peripherals: each opens what its diagram block or button opens (Ctrl+1..7).
+  QAction* mnuGPIO = nullptr;
+  QAction* mnuAtoD = nullptr;
+  QAction* mnuPWM1 = nullptr;
+  QAction* mnuPWM2 = nullptr;
+  QAction* mnuCAN = nullptr;
+  QAction* mnuSTCON = nullptr;
+  QAction* mnuUserReg = nullptr;
   QAction* mnuAbout = nullptr;
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
+  // The menus, one table row per item (shell/menus.cpp).
+  static std::vector<MenuSpec> MenuTable();
   void buildMenus();
+  QMenu* buildPortMenu(QMenu* file, const char* caption);
+  // Items that open a window are refused while a flow runs; a Peripherals
+  // item also while its diagram block is masked.
+  void updateWindowOpeners();
   void buildControls();
   void layOutPins();
   void fitIntoWorkArea();
+  // A port no driver reaches (tried once more first) is said, with the fix,
+  // and the caller runs nothing: no chip result without a port.
+  bool portReachable();
+  void loadDeviceFileFrom(const QString& path);
+  void importHexFrom(const QString& path);
   void showRegisterSection();
   void portCheck();
   void selectPort(std::uint16_t base);
@@ -141,6 +172,9 @@ class frmMain : public QMainWindow {
   bool closePending_ = false;
   bool committingFosc_ = false;
   std::set<std::string> accessProblemsSaid_;
+  std::vector<QAction*> windowOpeners_;
+  bool frameFitted_ = false;
+  QWidget* focusBeforeRun_ = nullptr;  // a control of this window, disabled during a run
 };
 
 // The main window while it exists, otherwise nullptr.

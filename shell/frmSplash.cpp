@@ -6,10 +6,12 @@
 #include <QPainter>
 #include <QPushButton>
 
+#include "shell/uitext.h"
 #include "shell/version.h"
 
-QPixmap ProjectLogo(int size) {
-  QPixmap pm(size, size);
+QPixmap ProjectLogo(int size, qreal devicePixelRatio) {
+  QPixmap pm(QSize(size, size) * devicePixelRatio);
+  pm.setDevicePixelRatio(devicePixelRatio);
   pm.fill(Qt::transparent);
   QPainter p(&pm);
   p.setRenderHint(QPainter::Antialiasing);
@@ -53,7 +55,7 @@ frmSplash::frmSplash(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Framele
 
   imgLogo = new QLabel(Frame1);
   imgLogo->setObjectName("imgLogo");
-  imgLogo->setPixmap(ProjectLogo(96));
+  imgLogo->setPixmap(ProjectLogo(96, imgLogo->devicePixelRatioF()));
   imgLogo->setGeometry(18, 22, 96, 96);
   imgLogo->installEventFilter(this);
 
@@ -79,15 +81,20 @@ frmSplash::frmSplash(QWidget* parent) : QDialog(parent, Qt::Dialog | Qt::Framele
   QFont warn = lblWarning->font();
   warn.setBold(true);
   lblWarning->setFont(warn);
+  // The window's colours are the palette's, so the warning's red and the dim
+  // grey of the lesser lines are chosen to read on it, light or dark.
   QPalette warnPal = lblWarning->palette();
-  warnPal.setColor(QPalette::WindowText, QColor(170, 0, 0));
+  warnPal.setColor(QPalette::WindowText, WarningColour(warnPal));
   lblWarning->setPalette(warnPal);
   lblCopyright = label("lblCopyright", "Copyright", QRect(18, 180, 220, 20));
   lblLicenseTo = label("lblLicenseTo", "LicenseTo", QRect(18, 202, 220, 20));
   lblCompanyProduct = label("lblCompanyProduct", "CompanyProduct", QRect(250, 202, 220, 20));
   lblCompanyProduct->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   QPalette greyPal = lblCopyright->palette();
-  greyPal.setColor(QPalette::WindowText, QColor(110, 110, 110));
+  const QColor text = greyPal.color(QPalette::WindowText), back = greyPal.color(QPalette::Window);
+  greyPal.setColor(QPalette::WindowText, QColor((3 * text.red() + 2 * back.red()) / 5,
+                                                (3 * text.green() + 2 * back.green()) / 5,
+                                                (3 * text.blue() + 2 * back.blue()) / 5));
   for (QLabel* l : {lblCopyright, lblLicenseTo, lblCompanyProduct}) l->setPalette(greyPal);
   // Clicks on the labels over the frame count as clicks on the frame.
   for (QLabel* l : Frame1->findChildren<QLabel*>())

@@ -8,8 +8,9 @@ class QFrame;
 class QLabel;
 class QPushButton;
 
-// Our project's logo: a drawn 14-pin chip.
-QPixmap ProjectLogo(int size);
+// Our project's logo: a drawn 14-pin chip, size logical pixels square, drawn
+// for a screen of this pixel density so that it stays sharp on it.
+QPixmap ProjectLogo(int size, qreal devicePixelRatio);
 
 class frmSplash : public QDialog {
   Q_OBJECT

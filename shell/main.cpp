@@ -4,8 +4,8 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
+#include "shell/commandline.h"
 #include "shell/frmMain.h"
 #include "shell/guiflow.h"
 #include "shell/startup.h"
@@ -13,16 +13,19 @@
 #include "shell/windows.h"
 
 int main(int argc, char** argv) {
-  // Answered before any window or display connection exists.
-  for (int i = 1; i < argc; ++i)
-    if (std::strcmp(argv[i], "--version") == 0) {
-      std::printf("zk7-programmer %s\n", ZK7_VERSION);
-      return 0;
-    }
+  // --help and --version are answered before any window or display connection exists.
+  if (const int status = AnswerWithoutDisplay(argc, argv); status >= 0) return status;
   QApplication app(argc, argv);
   QApplication::setApplicationName(VersionRecord::Title);
   QApplication::setApplicationVersion(ZK7_VERSION);
   QGuiApplication::setDesktopFileName(ZK7_APP_ID);
+  // What is left once Qt has taken its own options.
+  WindowCommandLine commandLine;
+  QString error;
+  if (!commandLine.parse(QApplication::arguments(), error)) {
+    std::fprintf(stderr, "zk7-programmer: %s\nTry 'zk7-programmer --help'.\n", qPrintable(error));
+    return 2;
+  }
   WatchTerminationSignals(&app);
   // For tests that run the real program: ZK7_TEST_CLICK=NAME closes the
   // splash, then clicks the main window's button of that objectName.
@@ -31,7 +34,7 @@ int main(int argc, char** argv) {
     QTimer::singleShot(0, [] {
       if (QWidget* splash = QApplication::activeModalWidget()) splash->close();
     });
-  frmMain* w = StartApplication();
+  frmMain* w = StartApplication(commandLine.file());
   if (testClick && *testClick)
     QTimer::singleShot(0, w, [w, testClick] {
       if (auto* button = w->findChild<QPushButton*>(testClick)) button->click();

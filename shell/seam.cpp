@@ -2,16 +2,40 @@
 
 #include <QDialog>
 #include <QFileDialog>
+#include <QFontDatabase>
 #include <QMessageBox>
+#include <QScrollBar>
+#include <QTextEdit>
+#include <algorithm>
 
 namespace {
 
 class RealSeam : public Seam {
  public:
   void message(QWidget* parent, const QString& title, const QString& text, Icon icon) override {
+    detailedMessage(parent, title, text, QString(), icon);
+  }
+
+  void detailedMessage(QWidget* parent, const QString& title, const QString& text,
+                       const QString& details, Icon icon) override {
     QMessageBox box(parent);
     box.setWindowTitle(title);
     box.setText(text);
+    if (!details.isEmpty()) {
+      box.setDetailedText(details);
+      // Columns aligned and every line whole; the lines beyond the box's height scroll.
+      const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+      const QFontMetrics metrics(fixed);
+      int widest = 0;
+      for (const QString& line : details.split('\n'))
+        widest = std::max(widest, metrics.horizontalAdvance(line));
+      for (QTextEdit* edit : box.findChildren<QTextEdit*>()) {
+        edit->setFont(fixed);
+        edit->setLineWrapMode(QTextEdit::NoWrap);
+        edit->setMinimumWidth(widest + 2 * metrics.averageCharWidth() +
+                              edit->verticalScrollBar()->sizeHint().width());
+      }
+    }
     switch (icon) {
       case Icon::Critical:
         box.setIcon(QMessageBox::Critical);

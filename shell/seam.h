@@ -14,6 +14,13 @@ class Seam {
 
   // A modal message box with one OK button.
   virtual void message(QWidget* parent, const QString& title, const QString& text, Icon icon) = 0;
+  // A message whose main text says what happened in a line or two, with a list
+  // in the box's details (shown on request, in a fixed-width font so columns
+  // align). Without an override the details follow the text.
+  virtual void detailedMessage(QWidget* parent, const QString& title, const QString& text,
+                               const QString& details, Icon icon) {
+    message(parent, title, details.isEmpty() ? text : text + "\n\n" + details, icon);
+  }
   // Open dialog; returns the chosen path or an empty string when cancelled.
   virtual QString openFileName(QWidget* parent, const QString& title, const QString& filter,
                                const QString& defaultSuffix, const QString& initialPath) = 0;

@@ -8,7 +8,7 @@
 #include "shell/seam.h"
 #include "shell/windows.h"
 
-frmMain* StartApplication() {
+frmMain* StartApplication(const QString& file) {
   RegisterAllWindows();
   zk7::SetDefaultRegisters(App().regs);
   zk7::BuildMemoryImage(App().regs, App().image);
@@ -20,5 +20,6 @@ frmMain* StartApplication() {
   auto* w = new frmMain;
   w->setAttribute(Qt::WA_DeleteOnClose);
   w->show();
+  if (!file.isEmpty()) w->openFile(file);
   return w;
 }

@@ -1,7 +1,9 @@
 #include "shell/uitext.h"
 
+#include <QColor>
 #include <QHBoxLayout>
 #include <QLocale>
+#include <QPalette>
 #include <QPushButton>
 
 #include "model/format.h"
@@ -13,6 +15,11 @@ char LocaleDecimalPoint() {
 
 QString DecimalText(double value) {
   return Q(zk7::FormatNumber(value, LocaleDecimalPoint()));
+}
+
+QColor WarningColour(const QPalette& palette) {
+  return palette.color(QPalette::Window).lightness() < 128 ? QColor(255, 120, 120)
+                                                           : QColor(170, 0, 0);
 }
 
 QHBoxLayout* ButtonRow(std::initializer_list<QPushButton*> buttons) {

@@ -20,6 +20,12 @@ inline QString Q(const std::string& s) {
   return QString::fromStdString(s);
 }
 
+class QPalette;
+class QColor;
+
+// A red for warning text on the palette's window colour, light or dark.
+QColor WarningColour(const QPalette& palette);
+
 // The buttons at a window's foot, kept to the right; none is an auto default,
 // so Enter in an entry box never presses one.
 QHBoxLayout* ButtonRow(std::initializer_list<QPushButton*> buttons);

@@ -1,5 +1,75 @@
 #include "shell/windows.h"
 
+#include <QLayout>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
+#include <QVBoxLayout>
+#include <algorithm>
+
+void EditorWindow::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (QScreen* s = screen()) fitInto(s->availableGeometry());
+}
+
+QMargins WindowFrame(const QWidget* window) {
+  const QRect inside = window->geometry(), outside = window->frameGeometry();
+  QMargins frame(inside.left() - outside.left(), inside.top() - outside.top(),
+                 outside.right() - inside.right(), outside.bottom() - inside.bottom());
+  if (frame.isNull())
+    frame.setTop(window->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, window));
+  return frame;
+}
+
+void EditorWindow::fitInto(const QRect& area) {
+  const QMargins frame = WindowFrame(this);
+  const QSize room = area.size().shrunkBy(frame);
+  QWidget* content = scroll_ ? scroll_->widget() : this;
+  if (!scroll_) {
+    if (!layout()) return;
+    layout()->activate();
+    const QSize need = size().expandedTo(minimumSize());
+    if (need.width() <= room.width() && need.height() <= room.height()) return;
+    // The window's own layout, with its size constraint, moves to a content
+    // widget inside the scroll area; the window itself becomes resizable.
+    // Its margins as they were around the window (a child's are narrower).
+    const QMargins margins = layout()->contentsMargins();
+    content = new QWidget;
+    content->setObjectName("scrollContent");
+    content->setLayout(layout());
+    content->layout()->setContentsMargins(margins);
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    scroll_ = new QScrollArea;
+    scroll_->setObjectName("scrollArea");
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setWidget(content);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(scroll_);
+    content->layout()->activate();
+  }
+  // As large as the contents and their scroll bars ask, and no larger than the room.
+  const QSize bars(scroll_->verticalScrollBar()->sizeHint().width(),
+                   scroll_->horizontalScrollBar()->sizeHint().height());
+  const QSize full = content->size();
+  QSize size = full.boundedTo(room);
+  if (size.height() < full.height())
+    size.rwidth() = std::min(room.width(), full.width() + bars.width());
+  if (size.width() < full.width())
+    size.rheight() = std::min(room.height(), full.height() + bars.height());
+  setMaximumSize(full + bars);
+  resize(size);
+  // Keep the frame inside the area.
+  QRect placed(pos(), size.grownBy(frame));
+  placed.moveRight(std::min(placed.right(), area.right()));
+  placed.moveBottom(std::min(placed.bottom(), area.bottom()));
+  placed.moveLeft(std::max(placed.left(), area.left()));
+  placed.moveTop(std::max(placed.top(), area.top()));
+  move(placed.topLeft());
+}
+
 Windows& Windows::instance() {
   static Windows w;
   return w;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QMargins>
 #include <functional>
 #include <map>
 
@@ -19,6 +20,12 @@ enum class WindowId {
   MemoryMap,
 };
 
+class QScrollArea;
+
+// The window frame around a top-level window's inside, as the window system
+// drew it; before the window is framed, a title bar's height at the top.
+QMargins WindowFrame(const QWidget* window);
+
 // Base of every editor window.
 class EditorWindow : public QDialog {
   Q_OBJECT
@@ -29,6 +36,20 @@ class EditorWindow : public QDialog {
   virtual void showRegisterSet() {}
   // The device variant changed: ZK7B (true) has no A/D converter.
   virtual void deviceVariantChanged(bool /*zk7b*/) {}
+
+  // A window larger than the area it is shown in (its frame included) gets its
+  // contents, laid out as ever, into a scroll area, and is made to fit; one
+  // that fits is left as it is. Done each time the window is shown, in the
+  // available area of its screen.
+  void fitInto(const QRect& area);
+  // The scroll area, once the window needed one.
+  QScrollArea* scrollArea() const { return scroll_; }
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  QScrollArea* scroll_ = nullptr;
 };
 
 class Windows {

@@ -1,13 +1,20 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QLayout>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QSlider>
 #include <QTableWidget>
+#include <functional>
+#include <optional>
 
+#include "can/frmBitTiming.h"
 #include "can/frmCAN.h"
 #include "gui_support/controls.h"
 #include "gui_support/fixture.h"
+#include "model/bittiming.h"
 #include "model/can_timing.h"
 #include "model/format.h"
 #include "shell/refresh.h"
@@ -327,4 +334,89 @@ TEST_F(CanWindow, FilterDesignAppliedThenTested) {
   };
   press("cmdAcceptanceFilters");
   EXPECT_EQ(regs(), applied);
+}
+
+// Both dialogs answer the keys as platform dialogs do: Tab leaves the assistant's table without
+// moving the chosen row, Enter applies the chosen row there, Enter in the filter dialog runs the
+// field's own action and never Apply, Escape cancels both.
+TEST_F(CanWindow, AssistantDialogsAnswerTheKeysAsPlatformDialogsDo) {
+  App().Fosc = 20e6;
+  const RegisterSet before = regs();
+  // Each run: the dialog is active, keys go to its field, and whether it is still open is noted.
+  bool open = false;
+  const auto keys = [&](const char* field, const std::function<void(QDialog*, QWidget*)>& work) {
+    testSeam().onModal = [&open, field, work](QDialog* d) {
+      QApplication::setActiveWindow(d);
+      EXPECT_TRUE(QTest::qWaitForWindowActive(d));
+      auto* w = Find(d, field);
+      w->setFocus(Qt::TabFocusReason);
+      work(d, w);
+      open = d->isVisible();
+      return d->result();
+    };
+  };
+  keys("tblSettings", [](QDialog*, QWidget* table) {
+    for (auto mod : {Qt::ControlModifier, Qt::NoModifier}) QTest::keyClick(table, Qt::Key_Tab, mod);
+    EXPECT_FALSE(table->hasFocus());
+    auto* t = static_cast<QTableWidget*>(table);
+    EXPECT_EQ(t->selectionModel()->selectedRows().value(0).row(), 0);
+    QTest::keyClick(table, Qt::Key_Escape);
+  });
+  press("cmdBitTimingAssistant");
+  EXPECT_TRUE(!open && regs() == before);
+  std::optional<BitTimingSetting> second;
+  keys("tblSettings", [&](QDialog* d, QWidget* table) {
+    QTest::keyClick(table, Qt::Key_Down);
+    second = static_cast<frmBitTiming*>(d)->chosen();
+    QTest::keyClick(table, Qt::Key_Return);
+  });
+  press("cmdBitTimingAssistant");
+  ASSERT_TRUE(second && !second->recommended);
+  const auto cnf = EncodeBitTiming(*second, before[CNF2], before[CNF3]);
+  EXPECT_EQ(std::vector<int>({regs()[CNF1], regs()[CNF2], regs()[CNF3]}),
+            std::vector<int>(cnf.begin(), cnf.end()));
+
+  const RegisterSet applied = regs();
+  keys("txtTestID", [](QDialog* d, QWidget* id) {
+    QTest::keyClicks(id, "800");
+    QTest::keyClick(id, Qt::Key_Return);
+    // The error sentence wraps, at any font size, instead of running off the dialog's edge.
+    auto* result = Find<QLabel>(d, "lblTestResult");
+    EXPECT_TRUE(result->text().contains("above 7FF")) << result->text().toStdString();
+    EXPECT_LT(result->minimumSizeHint().width(),
+              result->fontMetrics().horizontalAdvance(result->text()) / 2);
+    auto* list = Find(d, "txtDesignIDs");
+    list->setFocus(Qt::TabFocusReason);
+    QTest::keyClicks(list, "120 121");
+    QTest::keyClick(list, Qt::Key_Return);
+    EXPECT_TRUE(d->isVisible() && Find<QPushButton>(d, "cmdApply")->isEnabled());
+    QTest::keyClick(list, Qt::Key_Escape);
+  });
+  press("cmdAcceptanceFilters");
+  EXPECT_TRUE(!open && regs() == applied);
+}
+
+// On a screen narrower than the window (the test screen is 1024 x 600), the contents scroll
+// inside a window that fits, laid out as ever; a window that fits is left as it is.
+TEST_F(CanWindow, OnASmallScreenTheWindowFitsAndItsContentsScroll) {
+  w->layout()->activate();
+  const QSize fixed = w->size();
+  for (int shown = 0; shown < 2; ++shown) {  // shown again: the same fit, one scroll area
+    show();
+    ASSERT_GT(fixed.width(), w->screen()->availableGeometry().width());
+    ASSERT_NE(w->scrollArea(), nullptr);
+    EXPECT_TRUE(w->screen()->availableGeometry().contains(w->frameGeometry()));
+    EXPECT_EQ(w->scrollArea()->widget()->size(), fixed);
+    auto* ok = Find<QPushButton>(w, "cmdOK");
+    w->scrollArea()->ensureWidgetVisible(ok);
+    EXPECT_FALSE(ok->visibleRegion().isEmpty());
+    Click(w, "cmdOK");
+  }
+  EXPECT_EQ(w->findChildren<QScrollArea*>().size(), 1);
+  EditorWindow* small = Windows::instance().get(WindowId::STCON);
+  small->layout()->activate();
+  const QSize before = small->size();
+  small->show();
+  EXPECT_TRUE(small->scrollArea() == nullptr && small->size() == before);
+  small->hide();
 }

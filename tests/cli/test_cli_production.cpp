@@ -9,6 +9,7 @@
 #include <functional>
 #include <nlohmann/json.hpp>
 #include <streambuf>
+#include <tuple>
 
 #include "child_process.h"
 #include "cli_run.h"
@@ -33,6 +34,17 @@ TEST_F(CliTest, CheckAndProgramRefuseAChipHoldingAnotherConfiguration) {
   EXPECT_TRUE(r.code == 1 && Contains(r.err, "nothing was burnt") && Contains(r.err, "GPLAT"));
   EXPECT_EQ(Read("chip.txt"), burnt);
   EXPECT_EQ(RunCli({"check", Path("missing.dvs"), "--port", port}).code, 2);
+
+  // An empty socket reads all 0000: said as such, not as words that cannot be taken.
+  const std::string empty = "emulator:fault=nochip-low";
+  r = RunCli({"check", "--port", empty});
+  EXPECT_TRUE(r.code == 1 && Contains(r.out, "no chip in the socket, or the chip is not powered") &&
+              !Contains(r.out, "GPLAT"))
+      << r.out;
+  r = RunCli({"program", "--port", empty, "--log", Path("empty.csv")});
+  EXPECT_TRUE(r.code == 1 && Contains(r.out, "REFUSED at nochip")) << r.out;
+  EXPECT_TRUE(Contains(r.err, "no chip in the socket") && !Contains(r.err, "GPLAT")) << r.err;
+  EXPECT_EQ(RunCli({"program", "--port", empty}).code, 1);
 }
 
 namespace {
@@ -209,16 +221,18 @@ TEST_F(CliTest, AChipKilledInItsBurnKeepsItsValueReserved) {
 TEST_F(CliTest, ASignalDuringAChipRecordsItBeforeTheProcessEnds) {
   // During the check the chip gets nothing and its value is free; after the first pulse
   // the chip may hold it.
-  const std::pair<const char*, std::vector<ChipResult>> cases[] = {
-      {"--check", {ChipResult::Unused}},
-      {"--no-check", {ChipResult::Reserved, ChipResult::Aborted}},
+  // The signal goes at a wait: the check's 20 ms before its last read leaves the
+  // test time to send it before the burn could begin, even on a loaded machine.
+  const std::tuple<const char*, const char*, std::vector<ChipResult>> cases[] = {
+      {"--check", "D 20", {ChipResult::Unused}},
+      {"--no-check", "D 1", {ChipResult::Reserved, ChipResult::Aborted}},
   };
-  for (const auto& [check, results] : cases) {
+  for (const auto& [check, when, results] : cases) {
     std::remove(Path("log.csv").c_str());
     std::vector<std::string> run = {ZK7PROG_BIN, "program",       "--port", "emulator",
                                     "--serial",  "TXID0=std:100", "--log",  Path("log.csv")};
     if (std::string(check) == "--no-check") run.push_back(check);
-    const auto end = RunUntilSignalled(run, {}, Path("trace.txt"), "D 1", SIGTERM);
+    const auto end = RunUntilSignalled(run, {}, Path("trace.txt"), when, SIGTERM);
     EXPECT_TRUE(end.unpoweredAfter(SIGTERM)) << end.lastWrite;
     EXPECT_EQ(Results(ReadLog(Path("log.csv"))), results) << check;
   }

@@ -6,6 +6,8 @@
 #include <QAbstractButton>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
+#include <QPixmap>
 #include <QStringList>
 #include <QTest>
 #include <QWidget>
@@ -46,7 +48,14 @@ inline QString Text(const QObject* parent, const QString& name) {
 
 // Saves a picture of w as NAME.png into ZK7_SCREENSHOT_DIR when it is set:
 // the README's screenshots come from these test runs.
-inline void Screenshot(QWidget* w, const QString& name) {
+// With popup (an open menu), the popup is drawn over w where it stands.
+inline void Screenshot(QWidget* w, const QString& name, QWidget* popup = nullptr) {
   const QString dir = qEnvironmentVariable("ZK7_SCREENSHOT_DIR");
-  if (!dir.isEmpty()) w->grab().save(dir + "/" + name + ".png");
+  if (dir.isEmpty()) return;
+  QPixmap picture = w->grab();
+  if (popup) {
+    QPainter p(&picture);
+    p.drawPixmap(popup->mapToGlobal(QPoint(0, 0)) - w->mapToGlobal(QPoint(0, 0)), popup->grab());
+  }
+  picture.save(dir + "/" + name + ".png");
 }

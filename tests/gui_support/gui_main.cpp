@@ -1,17 +1,31 @@
-// Main of the GUI test programs: a QApplication on the offscreen platform,
-// the test seam installed, and the emulated chip chosen explicitly.
+// Main of the GUI test programs: a QApplication on the offscreen platform with
+// a small screen, the test seam installed, and the emulated chip chosen
+// explicitly.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QApplication>
+#include <QDir>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <string>
 
 #include "gui_support/test_seam.h"
 
 int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  // One screen of a small laptop, 1024 x 600: lower than the main window and
+  // narrower than the CAN window, as the windows must cope with.
+  const std::string screens =
+      QDir::tempPath().toStdString() + "/zk7_gui_test_screen_" + std::to_string(getpid()) + ".json";
+  std::ofstream(screens) << R"({"screens": [{"name": "laptop", "x": 0, "y": 0, "width": 1024,
+      "height": 600, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})";
+  setenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + screens).c_str(), 1);
   setenv("ZK7_PORT", "emulator", 1);
   ::testing::InitGoogleTest(&argc, argv);
   QApplication app(argc, argv);
   Seam::set(&testSeam());
-  return RUN_ALL_TESTS();
+  const int result = RUN_ALL_TESTS();
+  std::remove(screens.c_str());
+  return result;
 }

@@ -2,8 +2,13 @@
 
 #include <QApplication>
 
-void TestSeam::message(QWidget*, const QString& title, const QString& text, Icon icon) {
-  messages.push_back({title, text, icon});
+void TestSeam::message(QWidget* parent, const QString& title, const QString& text, Icon icon) {
+  detailedMessage(parent, title, text, QString(), icon);
+}
+
+void TestSeam::detailedMessage(QWidget*, const QString& title, const QString& text,
+                               const QString& details, Icon icon) {
+  messages.push_back({title, text, icon, details});
   if (onMessage) onMessage(messages.back());
 }
 

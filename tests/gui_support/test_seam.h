@@ -14,6 +14,7 @@ struct RecordedMessage {
   QString title;
   QString text;
   Seam::Icon icon;
+  QString details;
 };
 
 class TestSeam : public Seam {
@@ -31,6 +32,8 @@ class TestSeam : public Seam {
   std::function<void(const RecordedMessage&)> onMessage;
 
   void message(QWidget* parent, const QString& title, const QString& text, Icon icon) override;
+  void detailedMessage(QWidget* parent, const QString& title, const QString& text,
+                       const QString& details, Icon icon) override;
   QString openFileName(QWidget* parent, const QString& title, const QString& filter,
                        const QString& defaultSuffix, const QString& initialPath) override;
   QString saveFileName(QWidget* parent, const QString& title, const QString& filter,

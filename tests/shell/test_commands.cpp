@@ -290,7 +290,7 @@ TEST_F(CommandTest, ProgramDevicePassesAndBurnsTheImage) {
       checkedDuringRun = true;
       EXPECT_FALSE(main->cmdProgram->isEnabled() || main->cmdReadDevice->isEnabled() ||
                    main->p278->isEnabled() || main->mnuLoad->isEnabled() ||
-                   main->txtFosc->isEnabled());
+                   main->mnuGPIO->isEnabled() || main->txtFosc->isEnabled());
       EXPECT_TRUE(main->Progress->isVisible());
       EXPECT_EQ(main->lblTestStatus->text(), "");
       // A second run, a read, or a window that would hold the flow is refused meanwhile.
@@ -310,6 +310,7 @@ TEST_F(CommandTest, ProgramDevicePassesAndBurnsTheImage) {
   EXPECT_EQ(main->lblTestStatus->text(), "PASSED");
   EXPECT_EQ(main->lblTestStatus->palette().color(QPalette::WindowText), QColor(0, 255, 0));
   expectIdle();
+  EXPECT_TRUE(main->cmdProgram->hasFocus()) << "the focus waited and came back";
   EXPECT_EQ(maxProgress, 69);
   ASSERT_GE(waits.size(), 4u);
   EXPECT_EQ(std::vector<int>(waits.end() - 4, waits.end()), (std::vector<int>{500, 500, 500, 250}));
@@ -321,6 +322,7 @@ TEST_F(CommandTest, ProgramDevicePassesAndBurnsTheImage) {
 
 TEST_F(CommandTest, ProgramDeviceFailureShowsTheMessageAfterBlinking) {
   createMain();
+  main->mnuCheckChip->setChecked(false);  // the check would refuse the all-ones read
   emulator->setFault(zk7::EmulatorOptions::NoChipHigh);
   std::vector<int> waitsAtMessage;
   QString labelAtMessage = "?";
@@ -386,7 +388,9 @@ TEST(ProgramDeviceSignals, ASignalStopsTheBurnOrEndsTheIdleApplicationByThatSign
             std::string("ZK7_TEST_CLICK=") + click};
   };
   for (int sig : {SIGHUP, SIGTERM, SIGINT, SIGSEGV}) {
-    const auto end = RunUntilSignalled({ZK7_PROGRAMMER_BIN}, env("cmdProgram"), trace, "D 1", sig);
+    // The check's reads come first; the wait after the configuration word starts the burn.
+    const auto end =
+        RunUntilSignalled({ZK7_PROGRAMMER_BIN}, env("cmdProgram"), trace, "D 100", sig);
     EXPECT_TRUE(end.unpoweredAfter(sig)) << sig << ": " << end.lastWrite << end.err;
     EXPECT_NE(end.err.find(std::string("zk7-programmer: ") + zk7::SignalName(sig) + " received"),
               std::string::npos);

@@ -1,12 +1,21 @@
 // The File menu's "Import HEX..." and "Check Chip Before Programming".
+#include <QAbstractButton>
 #include <QDir>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QTextEdit>
+#include <QTimer>
 #include <fstream>
+#include <functional>
+#include <iterator>
 
 #include "files/intelhex.h"
+#include "gui_support/controls.h"
 #include "model/format.h"
+#include "port/emulator.h"
 #include "programmer/check.h"
 #include "shell/version.h"
 #include "tests/shell/shell_fixture.h"
@@ -57,26 +66,102 @@ TEST_F(ShellTest, ImportHexTakesTheFileOverWholeOrNotAtAll) {
   EXPECT_EQ(App().image.ProgramImage[zk7::kChecksumEntry], burnt);
 }
 
-TEST_F(ShellTest, CheckingBeforeProgrammingRefusesAnUnfitChipWithoutAPulse) {
+TEST_F(ShellTest, CheckingBeforeProgrammingIsOnAtStartAndRefusesAnUnfitChipWithoutAPulse) {
   createMain();
-  EXPECT_TRUE(main->mnuCheckChip->isCheckable() && !main->mnuCheckChip->isChecked());
+  EXPECT_TRUE(main->mnuCheckChip->isCheckable() && main->mnuCheckChip->isChecked());
   regs().set(zk7::GPLAT, 0x5A);
   emulator->setImageWord(zk7::GPLAT, 0x3400);  // burnt before: its bits cannot rise
   emulator->resetCounters();
-  main->mnuCheckChip->setChecked(true);
   QTest::mouseClick(main->cmdProgram, Qt::LeftButton);
   ASSERT_EQ(testSeam().messages.size(), 1u);
   const auto& m = testSeam().messages[0];
   EXPECT_TRUE(m.title == zk7::UnfitTitle() && m.icon == Seam::Icon::Critical);
-  EXPECT_TRUE(m.text.contains("  02      GPLAT       3400  345A")) << m.text.toStdString();
+  // Two lines say what happened; the words go into the details, one per line.
+  EXPECT_EQ(m.text, "1 word of the chip would need bits to rise from 0 to 1.\r\n" +
+                        QString(zk7::NothingBurntText()));
+  EXPECT_TRUE(m.details.endsWith("\n  02      GPLAT       3400  345A")) << m.details.toStdString();
   EXPECT_EQ(emulator->totalPulses(), 0);
   EXPECT_TRUE(main->lblTestStatus->text().isEmpty() && main->cmdProgram->isEnabled());
 
-  // Unchecked, Program Device is the flow it always was: it burns and fails at the word.
+  // An empty socket reads all 0000: no chip, not words that cannot be taken.
+  testSeam().clear();
+  emulator->setFault(zk7::EmulatorOptions::NoChipLow);
+  QTest::mouseClick(main->cmdProgram, Qt::LeftButton);
+  ASSERT_EQ(testSeam().messages.size(), 1u);
+  const auto& none = testSeam().messages[0];
+  EXPECT_TRUE(none.title == "No Chip" && none.text.contains(zk7::NoChipText()) &&
+              none.details.isEmpty());
+  EXPECT_EQ(emulator->totalPulses(), 0);
+  emulator->setFault(zk7::EmulatorOptions::None);
+
+  // Unchecked for the session, Program Device is the flow it always was: it burns and fails.
   testSeam().clear();
   main->mnuCheckChip->setChecked(false);
   QTest::mouseClick(main->cmdProgram, Qt::LeftButton);
   expectMessage("Failed to Program Address 2", "Failed to Program Register: 2",
                 Seam::Icon::Critical, true);
   EXPECT_GT(emulator->totalPulses(), 0);
+}
+
+// The check adds its reads in front of the run and changes nothing else at the port.
+TEST_F(ShellTest, ACheckedRunOnABlankChipGainsOnlyTheChecksReads) {
+  createMain();
+  const auto traceOf = [&](const char* name, const std::function<void()>& run) {
+    const std::string path = dir.filePath(name).toStdString();
+    std::string error;
+    EXPECT_TRUE(App().port.setTraceFile(path, error)) << error;
+    run();
+    App().port.setTraceFile("", error);
+    auto blank = std::make_unique<zk7::EmulatorDriver>();
+    blank->useWaitClock();
+    emulator = blank.get();
+    App().port.setDriver(std::move(blank));
+    std::ifstream in(path);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const std::string reads = traceOf("check.txt", [&] {
+    EXPECT_TRUE(zk7::CheckChip(App().programmer, regs(), App().image, GuiFlowCallbacks()).fit());
+  });
+  main->mnuCheckChip->setChecked(false);
+  const std::string unchecked =
+      traceOf("off.txt", [&] { QTest::mouseClick(main->cmdProgram, Qt::LeftButton); });
+  main->mnuCheckChip->setChecked(true);
+  const std::string checked =
+      traceOf("on.txt", [&] { QTest::mouseClick(main->cmdProgram, Qt::LeftButton); });
+  EXPECT_GT(reads.size(), 1000u);
+  EXPECT_TRUE(checked == reads + unchecked);
+  EXPECT_EQ(main->lblTestStatus->text(), "PASSED");
+  EXPECT_TRUE(testSeam().messages.empty());
+  Screenshot(main.get(), "main");
+}
+
+// The real message box: two lines of text, the words in its details in a fixed-width font, and
+// with the details shown it still fits the screen (the test screen is 600 pixels high).
+TEST_F(ShellTest, TheRefusalMessageFitsTheScreenWithItsWordsInTheDetails) {
+  createMain();
+  emulator->setFault(zk7::EmulatorOptions::NoChipHigh);  // 45 words cannot be taken
+  QTimer poll;
+  QString text;
+  bool fixedPitch = false;
+  int height = 0;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    if (!box) return;
+    poll.stop();
+    text = box->text();
+    for (QAbstractButton* b : box->buttons())
+      if (box->buttonRole(b) == QMessageBox::ActionRole) b->click();  // "Show Details..."
+    QTest::qWait(200);  // the box lays itself out again
+    auto* details = box->findChild<QTextEdit*>();
+    fixedPitch = details && details->isVisible() && QFontInfo(details->font()).fixedPitch();
+    height = box->frameGeometry().height();
+    Screenshot(box, "refusal");
+    box->accept();
+  });
+  poll.start(5);
+  Seam::set(nullptr);
+  QTest::mouseClick(main->cmdProgram, Qt::LeftButton);
+  Seam::set(&testSeam());
+  EXPECT_EQ(text.count('\n'), 1) << text.toStdString();
+  EXPECT_TRUE(fixedPitch && height > 0 && height <= main->screen()->availableGeometry().height());
 }

@@ -1,14 +1,22 @@
 // The main window: start-up, menus, port check, oscillator and device,
 // frequency box, block diagram, pins and the fit into the work area.
+#include <QCheckBox>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <functional>
+#include <memory>
 #include <tuple>
+#include <vector>
 
+#include "editors/frmAtoD.h"
+#include "editors/frmGPIO.h"
+#include "gui_support/controls.h"
 #include "shell/blockdiagram.h"
 #include "shell/frmAbout.h"
 #include "shell/frmSplash.h"
@@ -92,11 +100,29 @@ TEST_F(ShellTest, MenusCarryTheirAccessKeys) {
   for (QAction* a : main->mnuPort->menu()->actions())
     captions << a->objectName() + "=" + (a->isSeparator() ? "-" : a->text());
   // Below the three addresses, the card the kernel lists elsewhere.
-  EXPECT_EQ(captions,
-            QStringList({"&File", "&Port", "&Load Default...", "&Save Defaults...",
-                         "Export &HEX...", "&Import HEX...", "Check Chip Before Programming",
-                         "E&xit", "&Help", "&About", "p278=278", "p378=378", "p3BC=3BC", "=-",
-                         "pD010=D010 (" + QString::fromStdString(dev) + "/parport1)"}));
+  EXPECT_EQ(captions, QStringList({"&File",
+                                   "&Port",
+                                   "&Load Default...",
+                                   "&Save Defaults...",
+                                   "Export &HEX...",
+                                   "&Import HEX...",
+                                   "Check Chip Before Programming",
+                                   "E&xit",
+                                   "&Peripherals",
+                                   "&GPIO...",
+                                   "&A/D Converter...",
+                                   "PWM&1...",
+                                   "PWM&2...",
+                                   "&CAN...",
+                                   "&Scheduled TX...",
+                                   "&User Memory...",
+                                   "&Help",
+                                   "&About",
+                                   "p278=278",
+                                   "p378=378",
+                                   "p3BC=3BC",
+                                   "=-",
+                                   "pD010=D010 (" + QString::fromStdString(dev) + "/parport1)"}));
   // Alt+F, S opens the save dialog.
   QMenu* file = main->menuBar()->actions()[0]->menu();
   QTest::keyClick(main.get(), Qt::Key_F, Qt::AltModifier);
@@ -142,18 +168,31 @@ TEST_F(ShellTest, PortCheckRunsBeforeFrequencyReadAndRefreshAndOnEachChoice) {
   EXPECT_TRUE(main->p278->isChecked() && !card->isChecked());
 }
 
-TEST_F(ShellTest, UnreachablePortIsSaidOnceAndShownInTheStatusBar) {
+// With no port reached, nothing runs: Program Device and Read Device say the problem and its fix,
+// as the status bar's tool tip does.
+TEST_F(ShellTest, UnreachablePortIsSaidAndNothingRunsOnIt) {
+  StandInWindow memoryMap(WindowId::MemoryMap);
   App().port.setDriver(nullptr);
   zk7::PortChoice choice;
   choice.kind = zk7::PortChoice::Device;
   choice.device = "/dev/zk7-no-such-parport";
   App().port.setChoice(choice);
-  createMain(false);
-  App().port.setChoice(zk7::PortChoiceFromEnvironment());
+  createMain();
   // Said instead of "Wrong LPT Address", which all ones would give.
-  expectMessage("Check Parallel Port", QString::fromStdString(App().port.accessProblem()),
-                Seam::Icon::Critical);
+  const QString problem = main->statusPort->toolTip();
+  expectMessage("Check Parallel Port", problem, Seam::Icon::Critical);
+  EXPECT_TRUE(problem.startsWith("Cannot reach the parallel port at 0x378"))
+      << problem.toStdString();
   EXPECT_EQ(main->statusPort->text(), "0x378 · not accessible");
+  for (QPushButton* button : {main->cmdProgram, main->cmdReadDevice}) {
+    testSeam().clear();
+    waits.clear();
+    QTest::mouseClick(button, Qt::LeftButton);
+    expectMessage("Check Parallel Port", problem, Seam::Icon::Critical);
+    EXPECT_TRUE(testSeam().modalsShown.empty() && waits.empty());
+    EXPECT_EQ(main->lblTestStatus->text(), "");
+  }
+  App().port.setChoice(zk7::PortChoiceFromEnvironment());
 }
 
 TEST_F(ShellTest, OscillatorOptionsRewriteTheWordAndRefreshNormalisesOnlyOnAChange) {
@@ -324,6 +363,135 @@ TEST_F(ShellTest, OnlyAWindowThatDoesNotFitTheWorkAreaMoves) {
   EXPECT_EQ(FitIntoWorkArea(QRect(100, 100, 900, 700), work), QRect(10, 20, 800, 600));
   EXPECT_EQ(FitIntoWorkArea(QRect(100, 100, 900, 500), work), QRect(10, 100, 800, 500));
   EXPECT_EQ(FitIntoWorkArea(QRect(100, 100, 500, 650), work), QRect(100, 20, 500, 600));
+  // With the window frame known, the frame must fit: the title bar stays on screen.
+  EXPECT_EQ(FitIntoWorkArea(QRect(100, 130, 795, 700), work, QMargins(4, 30, 4, 4)),
+            QRect(14, 50, 792, 566));
+  EXPECT_EQ(FitIntoWorkArea(QRect(100, 130, 500, 400), work, QMargins(4, 30, 4, 4)),
+            QRect(100, 130, 500, 400));
   createMain(false);  // the offscreen screen is smaller than the design size
   EXPECT_LE(main->geometry().height(), main->screen()->availableGeometry().height());
+  // Made lower than its content, the window takes the vertical scroll bar's width too, so the
+  // bar brings no horizontal one.
+  main->show();
+  main->fitIntoWorkArea(QRect(0, 0, 1000, 500));
+  QApplication::processEvents();
+  auto* scroll = Find<QScrollArea>(main.get(), "scrollArea");
+  EXPECT_TRUE(scroll->verticalScrollBar()->isVisible());
+  EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible());
+  EXPECT_LE(main->frameGeometry().right(), 1000);
+}
+
+// Each Peripherals shortcut opens what the diagram's block or the button opens, with the same
+// visited mark and activation work; the A/D item is off where the ZK7B mask takes the click.
+TEST_F(ShellTest, PeripheralsItemsOpenWhatTheDiagramAndTheButtonOpen) {
+  using B = BlockDiagram;
+  const std::pair<WindowId, int> rows[] = {
+      {WindowId::GPIO, B::GPIO},         {WindowId::AtoD, B::AtoD}, {WindowId::PWM1, B::PWM1},
+      {WindowId::PWM2, B::PWM2},         {WindowId::CAN, B::CAN},   {WindowId::STCON, -1},
+      {WindowId::UserReg, B::UserMemory}};
+  std::vector<std::unique_ptr<StandInWindow>> standIns;
+  for (const auto& row : rows) standIns.push_back(std::make_unique<StandInWindow>(row.first));
+  createMain();
+  int key = Qt::Key_1, refreshes = 0;
+  SetMainRefreshSection([&] { ++refreshes; });
+  for (const auto& [id, block] : rows) {
+    testSeam().clear();
+    main->activateWindow();  // as the window system does when the editor closes
+    ASSERT_TRUE(QTest::qWaitForWindowActive(main.get()));
+    QTest::keyClick(main->windowHandle(), Qt::Key(key++), Qt::ControlModifier);
+    ASSERT_EQ(testSeam().modalsShown.size(), 1u) << key;
+    EXPECT_EQ(testSeam().modalsShown[0], Windows::instance().existing(id));
+    EXPECT_TRUE(block < 0 || main->picBlkDgm->visited(block));
+  }
+  SetMainRefreshSection(nullptr);
+  EXPECT_EQ(refreshes, 7);
+  EXPECT_EQ(main->cmdSTCON->palette().color(QPalette::Button), QColor(0, 255, 0));
+  QMenu* menu = main->findChild<QMenu*>("mnuPeripherals");
+  main->menuBar()->setActiveAction(menu->menuAction());
+  QTRY_VERIFY(menu->isVisible());
+  Screenshot(main.get(), "peripherals", menu);
+  menu->close();
+  QTest::mouseClick(main->cmdDevice, Qt::LeftButton);
+  EXPECT_FALSE(main->mnuAtoD->isEnabled());
+}
+
+// Tab reaches the diagram; the arrow keys move its focus frame (no visited mark), Enter or Space
+// opens the framed block as a click does; the masked converter takes no focus.
+TEST_F(ShellTest, TheDiagramIsUsableByKeyboard) {
+  std::vector<std::unique_ptr<StandInWindow>> standIns;
+  for (const auto& b : BlockDiagram::Blocks())
+    standIns.push_back(std::make_unique<StandInWindow>(b.opens));
+  createMain();
+  BlockDiagram* pic = main->picBlkDgm;
+  const auto framed = [pic] {  // the frame's left side, beside the GPIO block
+    const QImage image = pic->grab().toImage();
+    for (int y = 120; y < 160; ++y)
+      if (qGray(image.pixel(285 - 8, y)) < 100) return true;
+    return false;
+  };
+  EXPECT_FALSE(framed()) << "no frame at the window's start";
+  main->cmdReadDevice->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(main->cmdReadDevice, Qt::Key_Tab);
+  ASSERT_TRUE(pic->hasFocus());
+  EXPECT_TRUE(pic->focusedBlock() == BlockDiagram::GPIO && framed());
+  using B = BlockDiagram;
+  const std::pair<Qt::Key, int> moves[] = {
+      {Qt::Key_Right, B::GPIO},      {Qt::Key_Left, B::UserMemory}, {Qt::Key_Down, B::PWM1},
+      {Qt::Key_Right, B::PWM2},      {Qt::Key_Right, B::AtoD},      {Qt::Key_Up, B::CAN},
+      {Qt::Key_Left, B::UserMemory}, {Qt::Key_Right, B::GPIO},      {Qt::Key_Down, B::CAN}};
+  for (const auto& [key, block] : moves) {
+    QTest::keyClick(pic, key);
+    EXPECT_EQ(pic->focusedBlock(), block) << key;
+  }
+  for (int b = 0; b < B::kBlockCount; ++b) EXPECT_FALSE(pic->visited(b));
+  QTest::keyClick(pic, Qt::Key_Return);
+  QTest::keyClick(pic, Qt::Key_Down);
+  QTest::keyClick(pic, Qt::Key_Space);
+  ASSERT_EQ(testSeam().modalsShown.size(), 2u);
+  EXPECT_EQ(testSeam().modalsShown[1], Windows::instance().existing(WindowId::AtoD));
+  EXPECT_TRUE(pic->visited(B::CAN) && pic->visited(B::AtoD) && !pic->visited(B::GPIO));
+  // ZK7B: the frame leaves the masked converter and never comes back to it.
+  QTest::mouseClick(main->cmdDevice, Qt::LeftButton);
+  pic->setFocus();
+  for (Qt::Key key : {Qt::Key_Down, Qt::Key_Right}) QTest::keyClick(pic, key);
+  EXPECT_EQ(pic->focusedBlock(), B::PWM2);
+}
+
+// In a dark palette every text stays readable: where a background colour is fixed the text
+// colour is fixed with it, elsewhere both come from the palette.
+TEST_F(ShellTest, EveryWindowIsReadableInADarkPalette) {
+  const QPalette dark(QColor(53, 53, 53)), light = QApplication::palette();  // white on dark grey
+  QApplication::setPalette(dark);
+  const auto readable = [](const QColor& text, const QColor& back) {
+    return std::abs(text.lightness() - back.lightness()) > 100;
+  };
+  StandInWindow stcon(WindowId::STCON);
+  createMain();
+  const QImage pic = main->picBlkDgm->grab().toImage();  // the diagram's own light colours
+  EXPECT_TRUE(readable(main->lblConfigWord->palette().color(QPalette::WindowText),
+                       pic.pixelColor(main->lblConfigWord->pos() + QPoint(2, 2))));
+  Click(main.get(), "cmdSTCON");
+  const QPalette visited = main->cmdSTCON->palette();
+  EXPECT_TRUE(visited.color(QPalette::Button) == QColor(0, 255, 0) &&
+              readable(visited.color(QPalette::ButtonText), visited.color(QPalette::Button)));
+  Screenshot(main.get(), "main-dark");
+  const auto lightest = [](const QImage& image) {
+    int most = 0;
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x)
+        if (qAlpha(image.pixel(x, y)) > 200) most = std::max(most, qGray(image.pixel(x, y)));
+    return most;
+  };
+  auto* gpio = window<frmGPIO>(WindowId::GPIO);
+  EXPECT_GT(lightest(Find(gpio, "picPullup")->grab().toImage()), 200);
+  for (QCheckBox* polarity :
+       {gpio->chkPolarity[0], window<frmAtoD>(WindowId::AtoD)->chkThreshPol[0]})
+    EXPECT_GT(lightest(polarity->icon().pixmap(28, 18).toImage()), 200);
+  frmSplash splash;
+  for (QWidget* label : {Find(&splash, "lblWarning"), Find(&splash, "lblCopyright"),
+                         Find(Windows::instance().get(WindowId::CAN), "lblTimingWarning")})
+    EXPECT_TRUE(
+        readable(label->palette().color(QPalette::WindowText), dark.color(QPalette::Window)))
+        << label->objectName().toStdString();
+  QApplication::setPalette(light);
 }

@@ -1,0 +1,92 @@
+#include "shell/commandline.h"
+
+#include <cstdio>
+
+#include "shell/version.h"
+
+namespace {
+
+constexpr const char* kProgram = "zk7-programmer";
+
+// Qt's own options, which the QApplication takes before this parser sees the
+// rest; named in the help text only.
+constexpr const char* kQtOptions =
+    "Qt's options work as in every Qt application, for example:\n"
+    "  -platform NAME             the platform plugin (xcb, wayland, offscreen)\n"
+    "  -style STYLE               the widget style (Fusion)\n"
+    "  -stylesheet FILE           a style sheet\n"
+    "  -reverse                   right-to-left layout\n";
+
+void SetUp(QCommandLineParser& parser) {
+  // "-platform" is one option, not -p -l -a ...
+  parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+  parser.setApplicationDescription(
+      "Edits the power-up configuration of a ZK7A/ZK7B CAN I/O expander and programs chips.");
+  for (const WindowOption& o : WindowOptions())
+    parser.addOption(QCommandLineOption(o.names, o.description, o.valueName));
+  parser.addPositionalArgument(
+      "FILE",
+      "A device file (*.dvs) or Intel HEX file to start with, loaded as Load Default or "
+      "Import HEX loads it.",
+      "[FILE]");
+}
+
+QStringList Arguments(int argc, char** argv) {
+  QStringList list;
+  for (int i = 0; i < argc; ++i) list << QString::fromLocal8Bit(argv[i]);
+  return list;
+}
+
+}  // namespace
+
+const std::vector<WindowOption>& WindowOptions() {
+  static const std::vector<WindowOption> options = {
+      {{"h", "help"}, "Shows this help and exits.", {}},
+      {{"v", "version"}, "Shows the version and exits.", {}},
+  };
+  return options;
+}
+
+QString WindowHelpText() {
+  QCommandLineParser parser;
+  SetUp(parser);
+  QString text = parser.helpText();
+  text.replace("<executable_name>", kProgram);
+  return text + "\n" + kQtOptions;
+}
+
+int AnswerWithoutDisplay(int argc, char** argv) {
+  QCommandLineParser parser;
+  SetUp(parser);
+  // Errors wait for the full reading after Qt has taken its own options.
+  parser.parse(Arguments(argc, argv));
+  if (parser.isSet("help")) {
+    std::fputs(qPrintable(WindowHelpText()), stdout);
+    return 0;
+  }
+  if (parser.isSet("version")) {
+    std::printf("%s %s\n", kProgram, ZK7_VERSION);
+    return 0;
+  }
+  return -1;
+}
+
+WindowCommandLine::WindowCommandLine() {
+  SetUp(parser_);
+}
+
+bool WindowCommandLine::parse(const QStringList& arguments, QString& error) {
+  if (!parser_.parse(arguments)) {
+    error = parser_.errorText();
+    return false;
+  }
+  if (parser_.positionalArguments().size() > 1) {
+    error = "Only one file can be opened: " + parser_.positionalArguments().join(", ");
+    return false;
+  }
+  return true;
+}
+
+QString WindowCommandLine::file() const {
+  return parser_.positionalArguments().value(0);
+}
