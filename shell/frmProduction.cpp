@@ -79,17 +79,19 @@ QString CountsText(long long passed, long long failed, long long refused, long l
 }  // namespace
 
 bool ReadStationSettings(const StationSettings& settings, const zk7::RegisterSet& withoutFile,
-                         const QString& withoutFileName, StationSetup& out, QString& error) {
+                         const QString& withoutFileName, StationSetup& out, QString& error,
+                         bool optionNames) {
   StationSetup setup;
   std::string e;
   if (!settings.serial.isEmpty()) {
     zk7::SerialRule rule;
     if (!zk7::ParseSerialRule(settings.serial.toStdString(), rule, e)) {
-      error = "Serial: " + Q(e);
+      error = (optionNames ? "--serial: " : "Serial rule: ") + Q(e);
       return false;
     }
     if (settings.log.isEmpty()) {
-      error = "A serial rule needs a log: the log keeps the values given.";
+      error = optionNames ? "--serial needs --log: the log keeps the values given"
+                          : "A serial rule needs a log: the log keeps the values given.";
       return false;
     }
     setup.plan.serial = rule;
@@ -100,7 +102,7 @@ bool ReadStationSettings(const StationSettings& settings, const zk7::RegisterSet
     zk7::PortChoice choice;
     setup.portBase = App().port.base();
     if (!zk7::ParsePortChoice(settings.port.toStdString(), choice, setup.portBase, e)) {
-      error = "Port: " + Q(e);
+      error = (optionNames ? "--port: " : "Port: ") + Q(e);
       return false;
     }
     setup.port = choice;
@@ -112,7 +114,7 @@ bool ReadStationSettings(const StationSettings& settings, const zk7::RegisterSet
     zk7::ConfigurationFile file;
     if (!zk7::ReadConfigurationFile(QFile::encodeName(settings.configuration).toStdString(), file,
                                     e, LocaleDecimalPoint())) {
-      error = "Configuration: " + Q(e);
+      error = (optionNames ? "" : "Configuration: ") + settings.configuration + ": " + Q(e);
       return false;
     }
     setup.configuration = file.registers;
@@ -454,9 +456,14 @@ void frmProduction::showOutcome(const zk7::ChipOutcome& outcome) {
       showResult(word, kRed, Qt::white, info("at " + Q(r.position)));
       break;
     case zk7::ChipResult::Refused: {
-      showResult(word, kAmber, Qt::black, info("not burnt"));
-      QStringList lines{zk7::UnfitText()};
-      for (const auto& line : zk7::UnfitWordLines(outcome.unfit)) lines << Q(line);
+      showResult(word, kAmber, Qt::black, info(outcome.noChip ? "no chip" : "not burnt"));
+      QStringList lines;
+      if (outcome.noChip) {
+        lines << Q(zk7::RefusalSummary(true, 0));
+      } else {
+        lines << zk7::UnfitText();
+        for (const auto& line : zk7::UnfitWordLines(outcome.unfit)) lines << Q(line);
+      }
       lines << zk7::NothingBurntText();
       details = lines.join("\n");
       break;

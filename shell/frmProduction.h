@@ -50,9 +50,11 @@ struct StationSetup {
 // Reads and checks the settings: the serial rule (which needs a log, as in
 // zk7prog), the port text and the configuration file; without a file the
 // configuration is withoutFile, named withoutFileName. False with the
-// sentence to show.
+// sentence to show, which names the settings as the window's fields do, or
+// as the command line's options with optionNames.
 bool ReadStationSettings(const StationSettings& settings, const zk7::RegisterSet& withoutFile,
-                         const QString& withoutFileName, StationSetup& out, QString& error);
+                         const QString& withoutFileName, StationSetup& out, QString& error,
+                         bool optionNames = false);
 
 class frmProduction : public QWidget {
   Q_OBJECT

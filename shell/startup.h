@@ -7,3 +7,11 @@
 class frmMain;
 
 frmMain* StartApplication(const QString& file = QString());
+
+class frmProduction;
+struct StationSettings;
+
+// zk7-programmer --production: no splash and no main window, only the
+// production window, started with these settings. nullptr with the sentence
+// when they cannot be used (a usage error: nothing was shown).
+frmProduction* StartStation(const StationSettings& settings, QString& error);

@@ -1,11 +1,14 @@
 // The production window on an emulated socket: one Enter per chip, serial
 // ranges, refusals without a click, and ending a chip when the window closes.
+#include <QCoreApplication>
+#include <QDir>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTableWidget>
 #include <cstdio>
 
+#include "child_process.h"
 #include "files/atomicfile.h"
 #include "gui_support/controls.h"
 #include "production/log.h"
@@ -40,7 +43,9 @@ class ProductionWindowTest : public ShellTest {
     return window.get();
   }
   // Enter where the focus happens to be: the details area.
-  void enter() { QTest::keyClick(window->txtDetails, Qt::Key_Return); }
+  void enter(frmProduction* w = nullptr) {
+    QTest::keyClick((w ? w : window.get())->txtDetails, Qt::Key_Return);
+  }
   void newChip() { std::remove(path("socket.txt").c_str()); }
   void settle() { QTest::qWait(frmProduction::kSettleMs + 20); }
   zk7::LogContents log() const {
@@ -50,7 +55,9 @@ class ProductionWindowTest : public ShellTest {
     EXPECT_TRUE(zk7::ParseLog(text, contents, error)) << error;
     return contents;
   }
-  QColor panel() const { return window->fraResult->palette().color(QPalette::Window); }
+  QColor panel(frmProduction* w = nullptr) const {
+    return (w ? w : window.get())->fraResult->palette().color(QPalette::Window);
+  }
   static QString Q(const std::string& s) { return QString::fromStdString(s); }
 
   std::unique_ptr<frmProduction> window;
@@ -139,14 +146,16 @@ TEST_F(ProductionWindowTest, ClosingDuringAChipAbortsItUnpoweredThenClosesAndCtr
   EXPECT_FALSE(w->isVisible());
 }
 
-TEST_F(ProductionWindowTest, TheMenuOpenedWindowSaysWhyItCannotStartAndStopsBackToItsSettings) {
-  window = std::make_unique<frmProduction>(frmProduction::Mode::FromMenu, StationSettings{});
-  frmProduction* w = window.get();
-  w->show();
+TEST_F(ProductionWindowTest, FileProductionOpensAWindowThatSaysWhyItCannotStartAndStopsBackToIt) {
+  createMain();
+  main->mnuProduction->trigger();
+  auto* w = main->findChild<frmProduction*>();
+  ASSERT_TRUE(w && w->isVisible() && w->windowModality() == Qt::ApplicationModal);
+  EXPECT_EQ(w->txtPort->text(), "emulator") << "the port in use";
   EXPECT_TRUE(!w->inProduction() && !w->txtSerial->isReadOnly() && !w->cmdProgramNext->isEnabled());
   const std::pair<QString, QString> cases[] = {
       {"TXID0=std:100..1FF",
-       "Serial: TXID0: the range's end '1FF' is not written as its start (std:HEX)"},
+       "Serial rule: TXID0: the range's end '1FF' is not written as its start (std:HEX)"},
       {"TXID0=std:100", "A serial rule needs a log: the log keeps the values given."},
   };
   for (const auto& [serial, why] : cases) {
@@ -166,9 +175,9 @@ TEST_F(ProductionWindowTest, TheMenuOpenedWindowSaysWhyItCannotStartAndStopsBack
   EXPECT_TRUE(w->txtSerial->isReadOnly() && w->txtLog->isReadOnly());
   // A word that cannot be burnt: FAILED in red, with an alert.
   emulator->setStuckBit(zk7::GPLAT, 0);
-  enter();
+  enter(w);
   EXPECT_EQ(w->lblResult->text(), "FAILED");
-  EXPECT_EQ(panel(), QColor(255, 0, 0));
+  EXPECT_EQ(panel(w), QColor(255, 0, 0));
   EXPECT_TRUE(w->lblResultInfo->text().startsWith("TXID0=100 \u00B7 at 02"));
   EXPECT_EQ(w->alertCount(), 1);
   EXPECT_EQ(emulator->imageWord(zk7::GPLAT) & 0xFE, 0x5A) << "the snapshot was burnt";
@@ -179,6 +188,45 @@ TEST_F(ProductionWindowTest, TheMenuOpenedWindowSaysWhyItCannotStartAndStopsBack
   zk7::ProductionLog other;
   std::string error;
   EXPECT_TRUE(other.open(path("menu.csv"), {}, error)) << error;
+}
+
+// The station as its own program: a signal during a chip, Stop, and options it cannot use.
+TEST(ProductionStation, ASignalMidChipAbortsItUnpoweredAndStopEndsTheProgram) {
+  const std::string base = QDir::tempPath().toStdString() + "/zk7_station_" +
+                           std::to_string(QCoreApplication::applicationPid());
+  const std::string log = base + ".csv", trace = base + ".trace";
+  std::remove(log.c_str());
+  auto run = [&](const char* click, const std::string& when, int sig) {
+    return RunUntilSignalled({ZK7_PROGRAMMER_BIN, "--production", "--port", "emulator", "--serial",
+                              "TXID0=std:100..std:1FF", "--log", log},
+                             {"QT_QPA_PLATFORM=offscreen", std::string("ZK7_TEST_CLICK=") + click},
+                             trace, when, sig);
+  };
+  // In the burn (the 10 ms wait after the configuration word's pulses): ABORTED, unpowered,
+  // then the end.
+  auto end = run("cmdProgramNext", "D 10", SIGTERM);
+  EXPECT_TRUE(end.unpoweredAfter(SIGTERM)) << end.lastWrite << end.err;
+  EXPECT_NE(end.err.find("zk7-programmer: SIGTERM received"), std::string::npos) << end.err;
+  zk7::LogContents contents;
+  std::string error;
+  ASSERT_TRUE(zk7::ParseLog(ReadText(log), contents, error)) << error;
+  ASSERT_EQ(contents.recent.size(), 2u) << ReadText(log) << end.err;
+  EXPECT_EQ(contents.recent[1].result, zk7::ChipResult::Aborted);
+  // Stop while idle ends the program with status 0.
+  end = run("cmdStop", "never", SIGTERM);
+  EXPECT_TRUE(WIFEXITED(end.status) && WEXITSTATUS(end.status) == 0) << end.status << end.err;
+
+  // Options it cannot use end it with status 2 before any window.
+  end = RunUntilSignalled({ZK7_PROGRAMMER_BIN, "--production", "--port", "emulator", "--serial",
+                           "TXID0=std:100..ext:1FF", "--log", log},
+                          {"QT_QPA_PLATFORM=offscreen"}, trace, "never", SIGTERM);
+  EXPECT_TRUE(WIFEXITED(end.status) && WEXITSTATUS(end.status) == 2);
+  EXPECT_NE(end.err.find("zk7-programmer: --serial: TXID0: the range's end ext:1FF is of another "
+                         "type than its start std:100"),
+            std::string::npos)
+      << end.err;
+  std::remove(log.c_str());
+  std::remove((log + ".lock").c_str());
 }
 
 }  // namespace
