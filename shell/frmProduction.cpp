@@ -17,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <cstdio>
@@ -32,6 +33,7 @@
 #include "shell/seam.h"
 #include "shell/uitext.h"
 #include "shell/version.h"
+#include "shell/windows.h"
 
 namespace {
 
@@ -293,7 +295,11 @@ void frmProduction::buildControls() {
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
   layout->addLayout(body, 1);
-  resize(960, 680);
+  // Roomy where the screen allows; on a small one, no larger than its work area.
+  QSize size(960, 680);
+  if (const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen())
+    size = size.boundedTo(s->availableGeometry().size().shrunkBy(WindowFrame(this)));
+  resize(size.expandedTo(minimumSizeHint()));
 }
 
 void frmProduction::browseConfiguration() {
