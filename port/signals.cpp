@@ -123,6 +123,10 @@ const char* SignalName(int sig) {
   return "signal";
 }
 
+int ClaimWakeSignal() {
+  return SIGRTMIN;
+}
+
 void InstallTerminationHandlers(const char* programName, IdleTermination idle) {
   std::strncpy(gProgram, programName, sizeof gProgram - 1);
   gIdle = idle;

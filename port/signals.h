@@ -44,4 +44,9 @@ void LeavePortFlow();
 // "SIGHUP", "SIGTERM", ...; "signal" for a number outside the handled set.
 const char* SignalName(int sig);
 
+// The real-time signal a timer sends to end a parallel-port claim's wait in
+// the kernel (port/drivers.cpp installs an empty handler for it only while it
+// claims); the termination handlers must leave it alone.
+int ClaimWakeSignal();
+
 }  // namespace zk7

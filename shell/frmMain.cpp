@@ -28,9 +28,10 @@
 #include "files/intelhex.h"
 #include "model/format.h"
 #include "model/registers.h"
+#include "port/discovery.h"
+#include "port/lines_off.h"
 #include "production/run.h"
 #include "programmer/check.h"
-#include "port/discovery.h"
 #include "shell/app.h"
 #include "shell/blockdiagram.h"
 #include "shell/frmAbout.h"
@@ -102,8 +103,11 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
 
   // 1. Fit into the desktop work area.
   fitIntoWorkArea();
-  // 2-3. Port 0x378 and its check.
+  // 2-3. Port 0x378 and its check. Its lines are switched off first: until
+  // now they hold what the kernel's probe left, which means VDD (or VPP) on.
   App().programmer.InitLPTPort(0x378);
+  std::string busy;  // a port another program holds is said by the check
+  zk7::WriteLinesOff(App().port, busy);
   checkPortItem();
   portCheck();
   // 4. Oscillator frequency.
@@ -539,6 +543,9 @@ void frmMain::portCheck() {
 
 void frmMain::updatePortStatus() {
   statusPort->setText(Q(App().port.description()));
+  // The short note in the text ("shared with lp: ...") is explained here.
+  const zk7::PortDriver* driver = App().port.driver();
+  statusPort->setToolTip(driver ? Q(driver->warning()) : QString());
 }
 
 void frmMain::refreshPortItems() {
