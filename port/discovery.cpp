@@ -124,7 +124,8 @@ std::vector<PortCandidate> DiscoverParallelPorts(const std::string& procRoot,
       c.description = "parallel port " + p.device + " at " + c.portText;
     } else {
       c.portText = c.caption = p.device;
-      c.description = "parallel port " + p.device + (p.base ? " (USB)" : " (base address unknown)");
+      c.description = "parallel port " + p.device +
+                      (p.base ? " (USB-to-parallel bridge)" : " (base address unknown)");
     }
     c.holder = p.holder;
     c.problem = p.base && *p.base == 0 ? p.device + ": " + UsbBridgeProblem() + "."

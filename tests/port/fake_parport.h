@@ -3,8 +3,10 @@
 // kernel does, and the I/O ports of a machine for direct I/O.
 #pragma once
 
+#include <linux/parport.h>
 #include <linux/ppdev.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
