@@ -118,7 +118,8 @@ class PpdevDriver : public PortDriver {
     const auto deadline = SteadyClock::now() + std::chrono::milliseconds(timeoutMs_);
     for (;;) {
       // A holder the kernel names is refused at once: waiting in the claim
-      // would stand every ppdev program still, the holder's release included.
+      // would stop every ppdev program for as long, the holder's release
+      // included, so the wait could not even succeed.
       noteOthers();
       if (const std::string holder = ParallelPortHolder(procRoot_, portName_); !holder.empty()) {
         error = inUse(holder);

@@ -328,7 +328,7 @@ TEST_F(PpdevTest, DirectIOLeavesKernelPortsAloneSetsTheModeAndSwitchesOffFromAny
   io.ecrs = {0x3BC + 0x402};
   io.reg = {{0x3BE, 0x2C}, {0x3BC + 0x402, 0x74}, {0x3BD, 0x80}};
   choose("3BC");
-  ASSERT_NE(dynamic_cast<Port*>(&port)->driver(), nullptr) << port.accessProblem();
+  ASSERT_NE(port.driver(), nullptr) << port.accessProblem();
   EXPECT_EQ(check(), "");
   EXPECT_EQ(io.reg[0x3BE], 0x0C) << "control: compatibility, data lines driven";
   EXPECT_EQ(io.reg[0x3BC + 0x402] >> 5, 0) << "ECR: standard mode";
