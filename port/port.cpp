@@ -247,16 +247,21 @@ void Port::open(std::uint16_t base) {
       if (!d_->driver) d_->problem = error;
       return;
     }
-    case PortChoice::Device:
-      // The address shown and traced is the device's own.
-      for (const ParallelPort& p : ListParallelPorts(d_->system.procRoot, d_->system.devRoot))
-        if (p.device == c.device && p.base) d_->base = base = *p.base;
+    case PortChoice::Device: {
+      // The address shown and traced is the device's own, found by its
+      // device number (a link to a /dev/parportN works too).
+      const PpdevPort found = InspectPpdevDevice(c.device, d_->system);
+      if (found.base.value_or(0) != 0) d_->base = base = *found.base;
       d_->dropDriver(*this);
-      d_->takeDriver(OpenPpdev(c.device, base, d_->system, error));
-      if (!d_->driver)
-        d_->problem = "Cannot reach the parallel port at " + PortAddressText(base) + ": " + error +
-                      "." + FixHint(error);
+      if (found.refusal.empty()) d_->takeDriver(OpenPpdev(c.device, base, d_->system, error));
+      if (d_->driver) return;
+      if (!found.refusal.empty()) error = found.refusal;
+      // A device that is no parallel port carries its own advice.
+      const bool notAPort = !found.refusal.empty() && found.systemError == 0;
+      d_->problem = "Cannot reach the parallel port at " + PortAddressText(base) + ": " + error +
+                    "." + (notAPort ? "" : FixHint(error));
       return;
+    }
     case PortChoice::Ftdi:
       // The adapter has no I/O address; it is opened afresh (and checked) each time.
       d_->dropDriver(*this);
@@ -271,7 +276,7 @@ void Port::open(std::uint16_t base) {
       if (!device.empty()) d_->takeDriver(OpenPpdev(device, base, d_->system, error));
       if (d_->driver) return;
       reasons = error;
-      d_->takeDriver(OpenDirectIO(base, error, d_->system.lockdownFile));
+      d_->takeDriver(OpenDirectIO(base, d_->system, error));
       if (d_->driver) return;
       reasons += "; " + error;
       d_->problem = "Cannot reach the parallel port at " + PortAddressText(base) + ": " + reasons +
