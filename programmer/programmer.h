@@ -147,6 +147,7 @@ class Programmer {
   void sendCommand(int code);
   void eventsPoint();
   bool stopRequested() const;
+  bool portFailed() const;
   void leaveForEnding();
   template <typename Body>
   FlowResult runFlow(const FlowCallbacks& cb, const char* abortedText, Body body);
@@ -159,7 +160,8 @@ class Programmer {
   bool busy_ = false;
   bool abort_ = false;
   bool progMode_ = false;
-  PortBatch* batch_ = nullptr;  // set while ReadData gathers its frame
+  PortBatch* batch_ = nullptr;      // set while ReadData gathers its frame
+  std::string portProblemAtStart_;  // the port's problem when the running flow began
 };
 
 }  // namespace zk7
