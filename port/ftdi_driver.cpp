@@ -137,8 +137,7 @@ bool SetUpAdapter(FtdiBackend& b, std::string& error) {
   const auto Sync = FtdiBackend::Mode::SyncBitbang;
   std::string why;
   std::uint8_t pins = 0;
-  if (!b.setLatencyTimer(1, why) || !b.readPins(pins, why))
-    return Refuse(b, "setting up bit-bang mode failed: " + why, error);
+  if (!b.readPins(pins, why)) return Refuse(b, "setting up bit-bang mode failed: " + why, error);
   // The power pins off and clock and data low (which only driving makes
   // them: they have no pull-down) mean bit-bang mode with a latch that holds
   // no power: the outputs can be enabled again at once. Otherwise the off
@@ -148,7 +147,10 @@ bool SetUpAdapter(FtdiBackend& b, std::string& error) {
       static_cast<std::uint8_t>(PowerPins() | (kUsbOutputPins & ~PulledDownPins()));
   const bool showsOff = (pins & telling) == (offPins & telling);
   if (!showsOff) {
-    if (!b.setBitmode(0x00, Sync, why) || !b.setBaudrate(BaudRequest(*chip), why) || !b.purge(why))
+    // The latency timer too: the echo's last bytes would otherwise wait up to
+    // 16 ms in the chip (a run of ours, which the pins show otherwise, set it).
+    if (!b.setLatencyTimer(1, why) || !b.setBitmode(0x00, Sync, why) ||
+        !b.setBaudrate(BaudRequest(*chip), why) || !b.purge(why))
       return Refuse(b, "setting up bit-bang mode failed: " + why, error);
     switch (SendChecked(b, {kLinesOff, kLinesOff}, -1, PulledDownPins(), why)) {
       case SendResult::Ok:

@@ -164,8 +164,8 @@ bool SimulatedFtdi::open(std::string& error) {
     return false;
   }
   // libftdi takes the device from the serial driver (a program holding the
-  // port loses it and DTR#, RTS# go high), resets it and sets 9600 baud.
-  now_ += roundTrip_;
+  // port loses it and DTR#, RTS# go high), resets it and sets 9600 baud: two
+  // control transfers.
   serialPortOpen_ = false;
   settle(now_);
   now_ += 2 * roundTrip_;

@@ -179,7 +179,7 @@ class FtdiQueue {
   void sample();
   // The lines stay as they are for at least ms: what is queued is sent with
   // one more byte, whose echo proves the last one reached the pins, and
-  // nothing more goes out until ms (plus 2 %) have passed on the host's clock
+  // nothing more goes out until ms (plus 1 %) have passed on the host's clock
   // since that echo arrived. The adapter's own clock is not trusted with it.
   void hold(int ms);
   // Sends everything queued; the samples' status bytes join takeSamples().
