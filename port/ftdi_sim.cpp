@@ -148,7 +148,7 @@ bool SimulatedFtdi::gone(std::string& error) const {
 }
 
 // A control transfer: it takes effect halfway through one round trip.
-void SimulatedFtdi::control(std::string& /*error*/) {
+void SimulatedFtdi::control() {
   settle(now_ + roundTrip_ / 2);
   now_ += roundTrip_;
 }
@@ -184,7 +184,7 @@ void SimulatedFtdi::close() {
 
 bool SimulatedFtdi::setLatencyTimer(int /*ms*/, std::string& error) {
   if (gone(error)) return false;
-  control(error);
+  control();
   return true;
 }
 
@@ -194,7 +194,7 @@ bool SimulatedFtdi::setBitmode(std::uint8_t outputs, Mode mode, std::string& err
   bitbangSetSinceOpen_ = bitbang_;
   outputs_ = bitbang_ ? outputs : 0;
   if (!latchKept_) latch_ = 0;
-  control(error);
+  control();
   return true;
 }
 
@@ -214,15 +214,15 @@ bool SimulatedFtdi::setBaudrate(int baud, std::string& error) {
     error = "Unsupported baudrate. Note: bitbang baudrates are automatically multiplied by 4";
     return false;
   }
-  control(error);
+  control();
   pinRate_ = model_.pinsPerBaud * actual;
   return true;
 }
 
 bool SimulatedFtdi::purge(std::string& error) {
   if (gone(error)) return false;
-  control(error);
-  control(error);
+  control();
+  control();
   inFifo_.clear();
   outFifo_.clear();
   return true;
@@ -230,7 +230,7 @@ bool SimulatedFtdi::purge(std::string& error) {
 
 bool SimulatedFtdi::readPins(std::uint8_t& pins, std::string& error) {
   if (gone(error)) return false;
-  control(error);
+  control();
   pins = pinByte();
   return true;
 }

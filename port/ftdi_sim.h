@@ -126,7 +126,7 @@ class SimulatedFtdi : public FtdiBackend {
   const char* adapterState() const;
   bool driven(int pin, bool& level) const;
   void settle(double ns);
-  void control(std::string& error);
+  void control();
   bool gone(std::string& error) const;
   double byteWidth();
   void apply(std::uint8_t byte, double& t);

@@ -190,8 +190,7 @@ bool FtdiQueue::send() {
     if (backend_.nowNs() < notBeforeNs_) backend_.sleepUntilNs(notBeforeNs_);
     std::string why;
     if (!backend_.transfer(out_, echo_, why))
-      problem_ =
-          "USB transfer failed (" + (why.empty() ? std::string("no reason given") : why) + ")";
+      problem_ = why.empty() ? std::string("a USB transfer failed") : why;
     else
       checkEcho(out_);
     echoNs_ = backend_.nowNs();

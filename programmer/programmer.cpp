@@ -337,12 +337,6 @@ void Programmer::ProgramCycle() {
 
 void Programmer::DelayMs(int ms) {
   port_.noteDelay(ms);
-  if (port_.capabilities().pinTimeWaits) {
-    // The driver holds the lines still for ms at the pins; sleeping here too
-    // would only add the wait a second time.
-    eventsPoint();
-    return;
-  }
   if (cb_.wait)
     cb_.wait(ms);
   else
