@@ -31,9 +31,6 @@ struct PortBatch {
 
 // What a driver can and cannot do, as data; the defaults describe a parallel port.
 struct PortCapabilities {
-  // waited(ms) keeps the lines still for ms at the pins themselves, so the
-  // host need not sleep (a USB adapter clocks its pins from its own crystal).
-  bool pinTimeWaits = false;
   // Status bits 7, 5 and 4, which the cable check reads, exist.
   bool cableCheck = true;
   // The port sits at the chosen I/O address (a USB adapter has none).
@@ -62,8 +59,9 @@ class PortDriver {
   // What the status bar shows after the address: "/dev/parport0", "direct I/O",
   // "emulated chip", "not accessible".
   virtual std::string name() const = 0;
-  // Waits are routed to the driver too, so the emulated chip can follow time
-  // without a real clock when tests inject one. Real drivers ignore it.
+  // Told before every wait of ms, so the emulated chip can follow time
+  // without a real clock when tests inject one, and a driver that queues
+  // (USB) can send what is queued and prove the wait. Others ignore it.
   virtual void waited(int /*ms*/) {}
   // Empty while the driver works; otherwise what went wrong (the first failure).
   virtual std::string problem() const { return {}; }

@@ -12,6 +12,7 @@
 #include "port/drivers.h"
 #include "port/emulator.h"
 #include "port/ftdi_driver.h"
+#include "port/ftdi_sim.h"
 #include "port/protocol.h"
 #include "port/watch.h"
 
@@ -56,8 +57,9 @@ struct Port::Impl {
   PortChoice choice;
   PortSystem system;
   std::unique_ptr<PortDriver> driver;
-  bool fixedDriver = false;     // set by setDriver: open() keeps it
-  std::string emulatorOptions;  // options the current emulator was made with
+  bool fixedDriver = false;  // set by setDriver: open() keeps it
+  bool emulated = false;     // the driver is the emulator's, made with emulatorOptions
+  std::string emulatorOptions;
   std::uint16_t base = 0x378;
   std::string problem;        // found by open()
   std::string driverProblem;  // the driver's own, as last asked
@@ -102,6 +104,7 @@ struct Port::Impl {
     if (driver && claims > 0) driver->release();
     claims = 0;
     driver.reset();
+    emulated = false;
     watch.driver = nullptr;
     Unwatch(&watch);
     watch.powered = false;
@@ -237,12 +240,12 @@ void Port::open(std::uint16_t base) {
   switch (c.kind) {
     case PortChoice::Emulator: {
       // The emulated adapter answers at whichever address is chosen; its chip
-      // keeps its memory across address changes.
-      if (dynamic_cast<EmulatorDriver*>(d_->driver.get()) &&
-          d_->emulatorOptions == c.emulatorOptions)
-        return;
+      // (and the simulated USB adapter it may sit behind) keeps its memory
+      // across address changes.
+      if (d_->emulated && d_->emulatorOptions == c.emulatorOptions) return;
       d_->dropDriver(*this);
-      d_->takeDriver(EmulatorDriver::create(c.emulatorOptions, error));
+      d_->takeDriver(OpenEmulatedPort(c.emulatorOptions, error));
+      d_->emulated = d_->driver != nullptr;
       d_->emulatorOptions = c.emulatorOptions;
       if (!d_->driver) d_->problem = error;
       return;
