@@ -27,7 +27,7 @@ int FlowFailure(Io& io, const zk7::FlowResult& r) {
 // the flow reported: the chip does not hold what was said.
 int AfterFlow(Io& io, ChipAccess& chip, const zk7::FlowResult& r) {
   if (r.status != zk7::FlowResult::Aborted && !chip.port.accessProblem().empty()) {
-    if (!r.ok()) FlowFailure(io, r);
+    if (!r.ok() && r.text != chip.port.accessProblem()) FlowFailure(io, r);
     return Fail(io, chip.port.accessProblem(), kExitUsage);
   }
   return r.ok() ? kExitOk : FlowFailure(io, r);

@@ -1,10 +1,13 @@
 // zk7prog ports: every port a programmer adapter can sit on, with who holds
-// it and whether this user may open it.
+// it and whether this user may open it; each free parallel port has its lines
+// switched off on the way.
 #include <nlohmann/json.hpp>
 #include <ostream>
 
 #include "cli/cli_support.h"
 #include "port/discovery.h"
+#include "port/lines_off.h"
+#include "port/port.h"
 
 namespace zk7cli {
 
@@ -26,26 +29,32 @@ int RunPorts(const std::vector<std::string>& words, Io& io) {
                 "Lists every port found: the text to give as --port, the device and its base\n"
                 "address, the program that holds it now, and whether you may open it (if not,\n"
                 "the fix). --json prints the same as a JSON object.\n"
+                "Every parallel port nobody holds and you may open has its programmer lines\n"
+                "switched off (0xD0) on the way: until a program drives them, the lines hold\n"
+                "what the kernel's probe left, which means VDD on in programming mode.\n"
                 "Example: zk7prog ports, then zk7prog program --port 0xD010\n";
       return kExitOk;
     }
     if (w != "--json") return UsageError(io, cmd, "unexpected argument '" + w + "'");
     json = true;
   }
-  return ReportPorts(zk7::DiscoverPorts(), json, io);
+  std::vector<zk7::PortCandidate> ports = zk7::DiscoverPorts();
+  zk7::SwitchOffFreeParallelPorts(ports, zk7::PortSystem());
+  return ReportPorts(ports, json, io);
 }
 
 int ReportPorts(const std::vector<zk7::PortCandidate>& ports, bool json, Io& io) {
   if (json) {
     nlohmann::json list = nlohmann::json::array();
     for (const auto& p : ports)
-      list.push_back(
-          {{"port", p.portText},
-           {"caption", p.caption},
-           {"description", p.description},
-           {"holder", p.holder.empty() ? nlohmann::json() : nlohmann::json(p.holder)},
-           {"accessible", p.problem.empty()},
-           {"problem", p.problem.empty() ? nlohmann::json() : nlohmann::json(p.problem)}});
+      list.push_back({{"port", p.portText},
+                      {"caption", p.caption},
+                      {"description", p.description},
+                      {"holder", p.holder.empty() ? nlohmann::json() : nlohmann::json(p.holder)},
+                      {"accessible", p.problem.empty()},
+                      {"problem", p.problem.empty() ? nlohmann::json() : nlohmann::json(p.problem)},
+                      {"warning", p.warning.empty() ? nlohmann::json() : nlohmann::json(p.warning)},
+                      {"linesOff", p.linesOff}});
     io.out << nlohmann::json{{"ports", list}}.dump(2) << '\n';
     return kExitOk;
   }
@@ -61,10 +70,15 @@ int ReportPorts(const std::vector<zk7::PortCandidate>& ports, bool json, Io& io)
   }
   io.out << Pad("PORT", portWidth) << Pad("DESCRIPTION", descriptionWidth)
          << Pad("HELD BY", holderWidth) << "ACCESS\n";
-  for (const auto& p : ports)
+  std::string off;
+  for (const auto& p : ports) {
     io.out << Pad(p.portText, portWidth) << Pad(p.description, descriptionWidth)
            << Pad(p.holder.empty() ? "-" : p.holder, holderWidth)
            << (p.problem.empty() ? "yes" : "no: " + p.problem) << '\n';
+    if (!p.warning.empty()) io.out << "  warning: " << p.warning << '\n';
+    if (p.linesOff) off += (off.empty() ? "" : ", ") + p.portText;
+  }
+  if (!off.empty()) io.out << "Lines switched off (0xD0) on " << off << ".\n";
   return kExitOk;
 }
 

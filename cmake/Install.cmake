@@ -1,6 +1,6 @@
 # The version header both programs print, the install rules (programs, desktop
-# entry, icons, AppStream metainfo, man pages, bash completion) and the Debian
-# package made by `cpack -G DEB`.
+# entry, icons, AppStream metainfo, man pages, bash completion, the udev rule
+# for USB adapters) and the Debian package made by `cpack -G DEB`.
 include(GNUInstallDirs)
 
 # One source for the version: the project version above. Both programs and the
@@ -38,6 +38,9 @@ install(FILES ${ZK7_DATA}/copyright ${CMAKE_BINARY_DIR}/gz/changelog.gz DESTINAT
 install(FILES ${ZK7_DATA}/zk7prog.bash-completion
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME zk7prog)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${ZK7_DOCDIR})
+# udev reads rules from /usr/lib/udev/rules.d (the package's prefix is /usr) and
+# /etc/udev/rules.d; from another prefix, copy the file to the latter.
+install(FILES ${ZK7_DATA}/60-zk7-programmer.rules DESTINATION lib/udev/rules.d)
 if(ZK7_BUILD_GUI)
   install(TARGETS zk7-programmer RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${CMAKE_BINARY_DIR}/gz/zk7-programmer.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
@@ -70,7 +73,8 @@ programmer adapter on a parallel port. zk7-programmer is the desktop
 application, zk7prog the command-line tool for scripts and production lines.
 An emulated chip lets everything run without hardware.
 
-Users who program chips through /dev/parport* must be members of group lp.")
+Users who program chips through /dev/parport* must be members of group lp;
+USB adapters are opened by the logged-in user through the installed udev rule.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include "port/protocol.h"
@@ -59,13 +60,39 @@ std::string AccessProblem(const std::string& device) {
 
 }  // namespace
 
-std::string ParallelPortHolder(const std::string& procRoot, const std::string& device) {
-  const std::string name = device.substr(device.find_last_of('/') + 1);
+std::string ParallelPortHolder(const std::string& procRoot, const std::string& portName) {
+  const std::string name = portName.substr(portName.find_last_of('/') + 1);
   if (ParportNumber(name) < 0) return {};
   std::ifstream in(procRoot + "/" + name + "/devices/active");
   std::string holder;
   if (!(in >> holder) || holder == "none") return {};
   return holder;
+}
+
+std::vector<std::string> RegisteredParallelDevices(const std::string& procRoot,
+                                                   const std::string& portName) {
+  // The kernel gives each driver registered on the port a folder beside the
+  // file "active" (devices/lp/timeslice).
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& entry :
+       std::filesystem::directory_iterator(procRoot + "/" + portName + "/devices", ec))
+    if (entry.is_directory(ec)) names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string PrinterDriverWarning() {
+  return "The printer driver lp is loaded on this port: a print job waiting for the port gets it "
+         "the moment a run gives it back and puts print data on the VPP, VDD and "
+         "programming-mode lines. Unload it (sudo modprobe -r lp) and keep printer queues off "
+         "this port.";
+}
+
+std::string UsbBridgeProblem() {
+  return "a USB-to-parallel bridge (no I/O address) sets its pins whenever its USB transfers "
+         "arrive, so pulses timed on this computer are not the times at its pins: it cannot drive "
+         "the programmer (not supported)";
 }
 
 std::vector<ParallelPort> ListParallelPorts(const std::string& procRoot,
@@ -77,8 +104,9 @@ std::vector<ParallelPort> ListParallelPorts(const std::string& procRoot,
     p.device = devRoot + "/" + name;
     std::ifstream in(procRoot + "/" + name + "/base-addr");
     long value = -1;
-    if (in >> value && value > 0 && value < 0xFFFF) p.base = static_cast<std::uint16_t>(value);
-    p.holder = ParallelPortHolder(procRoot, p.device);
+    if (in >> value && value >= 0 && value < 0xFFFF) p.base = static_cast<std::uint16_t>(value);
+    p.holder = ParallelPortHolder(procRoot, name);
+    p.devices = RegisteredParallelDevices(procRoot, name);
     ports.push_back(std::move(p));
   }
   return ports;
@@ -90,16 +118,20 @@ std::vector<PortCandidate> DiscoverParallelPorts(const std::string& procRoot,
   std::vector<std::string> listed;
   for (const ParallelPort& p : ListParallelPorts(procRoot, devRoot)) {
     PortCandidate c;
-    if (p.base) {
+    if (p.base && *p.base != 0) {
       c.portText = PortAddressText(*p.base);
       c.caption = c.portText.substr(2) + " (" + p.device + ")";
       c.description = "parallel port " + p.device + " at " + c.portText;
     } else {
       c.portText = c.caption = p.device;
-      c.description = "parallel port " + p.device + " (base address unknown)";
+      c.description = "parallel port " + p.device +
+                      (p.base ? " (USB-to-parallel bridge)" : " (base address unknown)");
     }
     c.holder = p.holder;
-    c.problem = AccessProblem(p.device);
+    c.problem = p.base && *p.base == 0 ? p.device + ": " + UsbBridgeProblem() + "."
+                                       : AccessProblem(p.device);
+    if (p.holder == "lp" || std::find(p.devices.begin(), p.devices.end(), "lp") != p.devices.end())
+      c.warning = PrinterDriverWarning();
     found.push_back(std::move(c));
     listed.push_back(p.name);
   }

@@ -25,21 +25,39 @@ struct PortCandidate {
   std::string holder;
   // Empty when this user may open the port; otherwise why not and the fix.
   std::string problem;
+  // Empty normally; otherwise what puts a chip at risk on this port, and the
+  // fix (the printer driver lp registered on it).
+  std::string warning;
+  // Set by SwitchOffFreeParallelPorts once it wrote the off state to the port.
+  bool linesOff = false;
 };
 
 // A parallel port as the kernel lists it in procRoot/parportN.
 struct ParallelPort {
-  std::string name;                   // "parport1"
-  std::string device;                 // devRoot + "/parport1"
-  std::optional<std::uint16_t> base;  // from base-addr (decimal); none when unreadable
-  std::string holder;                 // from devices/active; "" for "none" or unknown
+  std::string name;    // "parport1"
+  std::string device;  // devRoot + "/parport1"
+  // From base-addr (decimal); none when unreadable. 0 for a port without an
+  // I/O address: a USB-to-parallel bridge, which cannot drive the programmer.
+  std::optional<std::uint16_t> base;
+  std::string holder;                // from devices/active; "" for "none" or unknown
+  std::vector<std::string> devices;  // drivers registered on it: "lp", "ppdev0"
 };
 // Every procRoot/parportN, in the order of N; empty when the folder is missing.
 std::vector<ParallelPort> ListParallelPorts(const std::string& procRoot,
                                             const std::string& devRoot);
-// The holder named by procRoot/NAME/devices/active for the device devRoot/NAME
-// (any folder); "" when none or unknown.
-std::string ParallelPortHolder(const std::string& procRoot, const std::string& device);
+// The holder named by procRoot/NAME/devices/active for the port NAME
+// ("parport1"; of a path, its last part); "" when none or unknown.
+std::string ParallelPortHolder(const std::string& procRoot, const std::string& portName);
+// The drivers registered on the port NAME (the folders of
+// procRoot/NAME/devices: "lp", "ppdev0"), in name order.
+std::vector<std::string> RegisteredParallelDevices(const std::string& procRoot,
+                                                   const std::string& portName);
+
+// What the printer driver lp on a port means for a chip, and the fix.
+std::string PrinterDriverWarning();
+// Why a port without an I/O address (a USB-to-parallel bridge) cannot drive
+// the programmer.
+std::string UsbBridgeProblem();
 
 // Every parallel port of procRoot, plus any devRoot/parportN the kernel does
 // not list there, each with whether this user may open its device and, if

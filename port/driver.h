@@ -31,9 +31,6 @@ struct PortBatch {
 
 // What a driver can and cannot do, as data; the defaults describe a parallel port.
 struct PortCapabilities {
-  // waited(ms) keeps the lines still for ms at the pins themselves, so the
-  // host need not sleep (a USB adapter clocks its pins from its own crystal).
-  bool pinTimeWaits = false;
   // Status bits 7, 5 and 4, which the cable check reads, exist.
   bool cableCheck = true;
   // The port sits at the chosen I/O address (a USB adapter has none).
@@ -62,8 +59,9 @@ class PortDriver {
   // What the status bar shows after the address: "/dev/parport0", "direct I/O",
   // "emulated chip", "not accessible".
   virtual std::string name() const = 0;
-  // Waits are routed to the driver too, so the emulated chip can follow time
-  // without a real clock when tests inject one. Real drivers ignore it.
+  // Told before every wait of ms, so the emulated chip can follow time
+  // without a real clock when tests inject one, and a driver that queues
+  // (USB) can send what is queued and prove the wait. Others ignore it.
   virtual void waited(int /*ms*/) {}
   // A chip's sequence begins: the flows of one command, or one production
   // chip's check and burn. Nothing for a real port; the emulated socket reads
@@ -72,6 +70,9 @@ class PortDriver {
   virtual void sequenceStarts() {}
   // Empty while the driver works; otherwise what went wrong (the first failure).
   virtual std::string problem() const { return {}; }
+  // Empty normally; otherwise something about a port that works but puts the
+  // chip at risk, with the fix (the printer driver lp sharing it).
+  virtual std::string warning() const { return {}; }
   // Takes the port for a span of use (a flow, the cable check) and gives it
   // back, so other programs can use it in between. claim returns false with
   // why; drivers with nothing to take (emulator, direct I/O) return true.
@@ -85,17 +86,22 @@ class PortDriver {
 };
 
 class PpdevCalls;
+class DirectIOCalls;
 
 // Where the port layer finds the machine's parallel ports and how it reaches
-// ppdev; tests point it at a fake tree and a fake device.
+// ppdev and the I/O ports; tests point it at a fake tree and fake devices.
 struct PortSystem {
   std::string procRoot = "/proc/sys/dev/parport";
-  std::string devRoot = "/dev";
-  PpdevCalls* ppdev = nullptr;  // nullptr: the real system calls
-  // How long a claim may wait for a port another program holds.
-  int claimTimeoutMs = 1000;
+  std::string devRoot = "/dev";  // devRoot/parportN, devRoot/port
+  PpdevCalls* ppdev = nullptr;   // nullptr: the real system calls
+  // How long a claim may wait inside the kernel for a port another program
+  // took an instant before. Every other ppdev program on the machine stands
+  // still as long (the kernel serves all ppdev calls under one lock, held
+  // while a claim waits), so this stays a few tens of milliseconds.
+  int claimTimeoutMs = 30;
   // Shows whether the kernel's lockdown refuses direct I/O.
   std::string lockdownFile = "/sys/kernel/security/lockdown";
+  DirectIOCalls* directIO = nullptr;  // nullptr: the real port instructions
 };
 
 }  // namespace zk7

@@ -10,6 +10,7 @@
 
 #include "files/atomicfile.h"
 #include "model/registers.h"
+#include "port/ftdi_sim.h"
 #include "port/protocol.h"
 
 namespace zk7 {
@@ -43,6 +44,11 @@ bool ParsePosition(const std::string& text, int& position) {
     return true;
   }
   return ParseInt(text, position) && position >= 0 && position < kImageSize;
+}
+
+// A transfer number of the simulated adapter: 1..1000000.
+bool ParseTransfer(const std::string& text, int& n) {
+  return ParseInt(text, n) && n >= 1;
 }
 
 // Splits "A:B" into two parts; false without a colon.
@@ -106,10 +112,50 @@ bool ParseEmulatorOptions(const std::string& text, EmulatorOptions& options, std
         return false;
       }
       result.stuckBits[position] |= static_cast<std::uint16_t>(1u << bit);
+    } else if (key == "usb") {
+      if (!FindUsbModel(value)) {
+        error = "emulator: unknown USB adapter '" + value + "' (use " + UsbModelKeys() + ")";
+        return false;
+      }
+      result.usb.model = value;
+    } else if (key == "usb-rtt") {
+      double ms = 0;
+      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), ms);
+      if (value.empty() || ec != std::errc() || end != value.data() + value.size() || !(ms > 0) ||
+          ms > 1000) {
+        error = "emulator: 'usb-rtt=" + value + "' is not a round trip in ms (above 0, up to 1000)";
+        return false;
+      }
+      result.usb.roundTripMs = ms;
+    } else if (key == "usb-fail" || key == "usb-unplug") {
+      int n = 0;
+      if (!ParseTransfer(value, n)) {
+        error = "emulator: '" + item + "' is not " + key + "=N (a transfer number from 1)";
+        return false;
+      }
+      (key == "usb-fail" ? result.usb.failAt : result.usb.unplugAt) = n;
+    } else if (key == "usb-echo") {
+      std::string fault = value, at = "1";
+      SplitPair(value, fault, at);
+      int n = 0;
+      if ((fault != "late" && fault != "stuck") || !ParseTransfer(at, n)) {
+        error = "emulator: 'usb-echo=" + value +
+                "' is not late or stuck, optionally :N (from transfer N)";
+        return false;
+      }
+      result.usb.echo = fault == "late" ? UsbEmulation::Late : UsbEmulation::Stuck;
+      result.usb.echoAt = n;
     } else {
       error = "emulator: unknown option '" + item + "'";
       return false;
     }
+  }
+  const UsbEmulation none;
+  if (result.usb.model.empty() &&
+      (result.usb.roundTripMs != none.roundTripMs || result.usb.failAt || result.usb.unplugAt ||
+       result.usb.echo != none.echo)) {
+    error = "emulator: the usb-... options need usb=MODEL (" + UsbModelKeys() + ")";
+    return false;
   }
   options = std::move(result);
   return true;

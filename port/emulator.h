@@ -21,8 +21,23 @@ namespace zk7 {
 // One line for help texts.
 inline const char* EmulatorOptionsSummary() {
   return "emulator[:CHIPFILE][,fault=nochip-high|nochip-low|nocable|wrongaddr]"
-         "[,pulses=POS:N][,stuck=POS:BIT]  (POS is an image position 0..69 or 'config')";
+         "[,pulses=POS:N][,stuck=POS:BIT]  (POS is an image position 0..69 or 'config')\n"
+         "  [,usb=ft232r|ft232h|ft2232d|ft2232h[,usb-rtt=MS][,usb-fail=N][,usb-unplug=N]"
+         "[,usb-echo=late|stuck[:N]]]  (the chip behind a simulated USB adapter; N counts its "
+         "transfers)";
 }
+
+// The simulated USB adapter the emulated chip can sit behind, and its faults.
+struct UsbEmulation {
+  std::string model;       // "" for none; "ft232r", "ft232h", "ft2232d" or "ft2232h"
+  double roundTripMs = 0;  // 0: 1 for the full-speed models, 0.125 for the high-speed ones
+  int failAt = 0;    // transfer N (from 1, since plug-in) fails after its bytes reached the pins
+  int unplugAt = 0;  // the adapter vanishes in the middle of transfer N
+  // From transfer echoAt on: late, one stale echo byte comes first (until a
+  // purge); stuck, the clock line's pin stays high whatever is sent.
+  enum Echo { None, Late, Stuck } echo = None;
+  int echoAt = 1;
+};
 
 // Options of the emulated chip, parsed from the text after "emulator:".
 struct EmulatorOptions {
@@ -32,12 +47,13 @@ struct EmulatorOptions {
   std::map<int, int> pulsesNeeded;
   // Image position or kConfigPosition -> mask of bits that stay 1.
   std::map<int, std::uint16_t> stuckBits;
+  UsbEmulation usb;
 };
 
 // Position number that stands for the configuration word in the maps above.
 constexpr int kConfigPosition = kConfigWordPosition;
 
-// Parses "CHIPFILE,fault=...,pulses=POS:N,stuck=POS:BIT" (every item optional).
+// Parses "CHIPFILE,fault=...,pulses=POS:N,stuck=POS:BIT,usb=MODEL,usb-..." (every item optional).
 // Returns false with error for an item it does not understand.
 bool ParseEmulatorOptions(const std::string& text, EmulatorOptions& options, std::string& error);
 

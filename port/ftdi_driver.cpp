@@ -1,9 +1,12 @@
 #include "port/ftdi_driver.h"
 
-#include <algorithm>
+#include <time.h>
+
+#include <cerrno>
 #include <chrono>
 
 #include "port/protocol.h"
+#include "port/watch.h"
 
 #ifdef ZK7_HAVE_LIBFTDI
 #include <ftdi.h>
@@ -14,35 +17,20 @@
 namespace zk7 {
 namespace {
 
-// How long opening holds every line off while it times the pins, and how
-// much faster than their chip's pinRate they may seem before the adapter is
-// refused. A true rate off by a factor of two or more is always caught; the
-// USB latency in the timing only makes the pins look slower.
-constexpr int kRateCheckMs = 30;
-constexpr double kRateTolerance = 1.25;
+// The pins with a pull-down on the board.
+std::uint8_t PulledDownPins() {
+  std::uint8_t pins = 0;
+  for (const UsbLine& line : kUsbWiring)
+    if (line.pullDownOhms > 0) pins |= line.pin;
+  return pins;
+}
 
-// Times a moment of every line off; false with why when the pins run faster
-// than the chip's pinRate, which would cut programming pulses short.
-bool CheckPinRate(FtdiBackend& backend, std::string& error) {
-  const int rate = backend.chip().pinRate;
-  const std::vector<std::uint8_t> off(HoldBytes(kRateCheckMs, rate), kLinesOff);
-  std::vector<std::uint8_t> echo;
-  const std::int64_t start = backend.nowNs();
-  if (!backend.transfer(off, echo, error)) {
-    error = backend.name() + ": " + error;
-    return false;
-  }
-  const std::int64_t ns = std::max<std::int64_t>(backend.nowNs() - start, 1);
-  const double measured = static_cast<double>(off.size()) * 1e9 / static_cast<double>(ns);
-  if (measured > kRateTolerance * rate) {
-    error = backend.name() + ": its pins change about " +
-            std::to_string(static_cast<long>(measured)) + " times a second, faster than the " +
-            std::to_string(rate) +
-            " this program counts its waits in; programming pulses could be cut short, so the "
-            "adapter is not used.";
-    return false;
-  }
-  return true;
+// Leaving programming mode from data (VPP, then VDD, then nPRG off), then every line off.
+std::vector<std::uint8_t> OffBytes(std::uint8_t data) {
+  const auto sequence = PowerOffSequence(data);
+  std::vector<std::uint8_t> bytes(sequence.begin(), sequence.end());
+  bytes.push_back(kLinesOff);
+  return bytes;
 }
 
 // Holds the USB device only while the port is claimed, so other programs can
@@ -56,73 +44,163 @@ class FtdiDriver : public PortDriver {
 
   bool claim(std::string& error) override {
     if (open_) return true;
-    if (!backend_->open(error)) return false;
+    if (!SetUpAdapter(*backend_, error)) return false;
     open_ = true;
-    queue_.restart();
+    problem_.clear();
+    queue_.restart(backend_->nowNs());
     return true;
   }
   void release() override {
     if (!open_) return;
-    queue_.send();
+    sendOrSwitchOff();
     backend_->close();
     open_ = false;
   }
 
   std::uint8_t read(std::uint16_t /*address*/) override {
     queue_.sample();
-    queue_.send();
+    sendOrSwitchOff();
     return queue_.takeSamples().back();
   }
-  void write(std::uint16_t /*address*/, std::uint8_t value) override { queue_.write(value); }
+  void write(std::uint16_t /*address*/, std::uint8_t value) override {
+    queue_.write(value);
+    switchOffAfterFailure();  // the queue may have sent on its own
+  }
   void exchange(std::uint16_t /*address*/, const PortBatch& batch,
                 std::vector<std::uint8_t>& samples) override {
     batch.walk([&](std::uint8_t value) { queue_.write(value); },
                [&](std::size_t) { queue_.sample(); });
-    queue_.send();
+    sendOrSwitchOff();
     const std::vector<std::uint8_t> taken = queue_.takeSamples();
     samples.insert(samples.end(), taken.begin(), taken.end());
   }
-  // A wait becomes pin time: the last byte repeated, clocked out by the chip
-  // itself, so the lines stay still at least ms whatever USB does meanwhile.
-  void waited(int ms) override { queue_.hold(ms); }
-  void flush() override { queue_.send(); }
+  // The lines stay still for ms: proven by the echo, timed on the host's clock.
+  void waited(int ms) override {
+    queue_.hold(ms);
+    switchOffAfterFailure();
+  }
+  void flush() override { sendOrSwitchOff(); }
   PortCapabilities capabilities() const override {
     PortCapabilities c;
-    c.pinTimeWaits = true;
     c.cableCheck = false;
     c.ioAddress = false;
     return c;
   }
   std::string name() const override { return backend_->name(); }
-  std::string problem() const override { return queue_.problem(); }
+  std::string problem() const override { return problem_; }
 
  private:
+  void sendOrSwitchOff() {
+    queue_.send();
+    switchOffAfterFailure();
+  }
+  // Once after a failure: the power-off bytes in a fresh transfer, else a
+  // fresh set-up, which leaves the lines off too.
+  void switchOffAfterFailure() {
+    if (queue_.problem().empty() || !problem_.empty()) return;
+    std::string why;
+    bool off = backend_->purge(why) && SendChecked(*backend_, OffBytes(queue_.lastData()), -1,
+                                                   PowerPins(), why) == SendResult::Ok;
+    if (!off) {
+      backend_->close();
+      open_ = off = SetUpAdapter(*backend_, why);
+    }
+    problem_ = backend_->name() + ": " + queue_.problem() +
+               (off ? "; the chip was switched off."
+                    : "; the chip may still be powered: unplug the adapter.");
+  }
+
   std::unique_ptr<FtdiBackend> backend_;
   FtdiQueue queue_;
   bool open_ = false;
+  std::string problem_;
 };
 
+bool Refuse(FtdiBackend& backend, const std::string& why, std::string& error) {
+  error = backend.name() + ": " + why;
+  backend.close();
+  return false;
+}
+
+}  // namespace
+
+bool SetUpAdapter(FtdiBackend& b, std::string& error) {
+  if (!b.open(error)) return false;
+  const FtdiChip* chip = FtdiChipByRelease(b.release());
+  if (!chip)
+    return Refuse(b,
+                  "an " + FtdiModelName(b.release()) +
+                      " has no bit-bang figures here, so it is not used; the supported chips are " +
+                      SupportedFtdiChips() + ".",
+                  error);
+  const std::uint8_t offPins = PinsFromData(kLinesOff);
+  const auto Sync = FtdiBackend::Mode::SyncBitbang;
+  std::string why;
+  std::uint8_t pins = 0;
+  if (!b.readPins(pins, why)) return Refuse(b, "setting up bit-bang mode failed: " + why, error);
+  // The power pins off and clock and data low (which only driving makes
+  // them: they have no pull-down) mean bit-bang mode with a latch that holds
+  // no power: the outputs can be enabled again at once. Otherwise the off
+  // byte is latched while every pin is an input, held off by the board's
+  // pull-downs.
+  const auto telling =
+      static_cast<std::uint8_t>(PowerPins() | (kUsbOutputPins & ~PulledDownPins()));
+  const bool showsOff = (pins & telling) == (offPins & telling);
+  if (!showsOff) {
+    // The latency timer too: the echo's last bytes would otherwise wait up to
+    // 16 ms in the chip (a run of ours, which the pins show otherwise, set it).
+    if (!b.setLatencyTimer(1, why) || !b.setBitmode(0x00, Sync, why) ||
+        !b.setBaudrate(BaudRequest(*chip), why) || !b.purge(why))
+      return Refuse(b, "setting up bit-bang mode failed: " + why, error);
+    switch (SendChecked(b, {kLinesOff, kLinesOff}, -1, PulledDownPins(), why)) {
+      case SendResult::Ok:
+        break;
+      case SendResult::Failed:
+        return Refuse(b, "setting up bit-bang mode failed: " + why, error);
+      case SendResult::Mismatch:
+        return Refuse(b,
+                      "with every pin an input, " + why +
+                          ": a pull-down resistor is missing, so that line would be on whenever "
+                          "the adapter does not drive it; the adapter is not used.",
+                      error);
+    }
+  }
+  if (!b.setBitmode(kUsbOutputPins, Sync, why) ||
+      (showsOff && (!b.setBaudrate(BaudRequest(*chip), why) || !b.purge(why))))
+    return Refuse(b, "setting up bit-bang mode failed: " + why, error);
+  // The pins show the latch first: known to be off only when it was latched here.
+  const SendResult sent =
+      SendChecked(b, {kLinesOff, kLinesOff}, showsOff ? -1 : offPins, kUsbOutputPins, why);
+  if (sent != SendResult::Ok) {
+    std::string ignored;
+    b.setBitmode(0x00, Sync, ignored);  // inputs: the board holds the lines off
+    return Refuse(b,
+                  sent == SendResult::Failed
+                      ? "setting up bit-bang mode failed: " + why
+                      : "the pins do not read back what was sent (" + why +
+                            "): a shorted pin, a pin inverted in the adapter's EEPROM, or wiring "
+                            "other than the README's table; the adapter is not used.",
+                  error);
+  }
+  return true;
+}
+
+std::unique_ptr<PortDriver> MakeFtdiDriver(std::unique_ptr<FtdiBackend> backend,
+                                           std::string& error) {
+  // Set up once when chosen, so a missing adapter, permission, unsupported
+  // chip or wiring fault shows now.
+  if (!SetUpAdapter(*backend, error)) return nullptr;
+  backend->close();
+  return std::make_unique<FtdiDriver>(std::move(backend));
+}
+
 #ifdef ZK7_HAVE_LIBFTDI
+namespace {
 
 const char* const kUdevHint =
-    " Allow your user to open the adapter with a udev rule, for example a file "
-    "/etc/udev/rules.d/60-zk7-ftdi.rules holding SUBSYSTEM==\"usb\", ATTRS{idVendor}==\"0403\", "
-    "MODE=\"0660\", GROUP=\"plugdev\" (then sudo udevadm control --reload and replug it).";
-
-// The table row of an opened chip, by the type libftdi read from it.
-const FtdiChip* ChipOfType(ftdi_chip_type type) {
-  switch (type) {
-    case TYPE_R:
-      return &kFtdiChips[0];
-    case TYPE_232H:
-      return &kFtdiChips[1];
-    case TYPE_2232C:
-    case TYPE_2232H:
-      return &kFtdiChips[2];
-    default:
-      return nullptr;
-  }
-}
+    " Install the udev rule 60-zk7-programmer.rules, which lets the logged-in user open the "
+    "adapter (the package does; from the source tree: sudo cp data/60-zk7-programmer.rules "
+    "/etc/udev/rules.d/ && sudo udevadm control --reload), then plug the adapter in again.";
 
 class LibFtdiBackend : public FtdiBackend {
  public:
@@ -139,13 +217,19 @@ class LibFtdiBackend : public FtdiBackend {
       return false;
     }
     ftdi_set_interface(ctx_, INTERFACE_A);  // an FT2232's first channel
+    // The kernel's serial driver lets go of the adapter while we hold it and
+    // takes it back at close.
+    ctx_->module_detach_mode = AUTO_DETACH_REATACH_SIO_MODULE;
     int rc = -3;
     std::string tried;
-    for (const FtdiChip& row : kFtdiChips) {
+    for (std::size_t k = 0; k < sizeof kFtdiChips / sizeof kFtdiChips[0]; ++k) {
+      const FtdiChip& row = kFtdiChips[k];
       const bool wanted = address_.anyDefault
                               ? row.byDefault
                               : row.vendor == address_.vendor && row.product == address_.product;
-      if (!wanted) continue;
+      if (!wanted || (k > 0 && row.vendor == kFtdiChips[k - 1].vendor &&
+                      row.product == kFtdiChips[k - 1].product))
+        continue;
       tried += (tried.empty() ? "" : ", ") + FtdiPortText(row.vendor, row.product, address_.serial);
       rc = openIds(row.vendor, row.product, address_.serial);
       if (rc != -3) break;
@@ -159,41 +243,48 @@ class LibFtdiBackend : public FtdiBackend {
       return false;
     }
     opened_ = true;
-    chip_ = ChipOfType(ctx_->type);
     pinAddress();
-    if (!chip_) {
-      error = name() +
-              ": this FTDI chip has no synchronous bit-bang mode we drive "
-              "(FT232R, FT232H and FT2232 do)";
-      close();
-      return false;
-    }
-    // Latch the all-lines-off byte while every pin is still an input, then
-    // drive them: the chip sees no stray supply or programming voltage.
-    std::vector<std::uint8_t> echo;
-    // libftdi asks the chip for 4 x the rate given in bit-bang mode, and the
-    // chip applies up to 16 bytes per baud: the pins run at pinRate at most.
-    if (ftdi_set_latency_timer(ctx_, 1) < 0 || ftdi_set_bitmode(ctx_, 0, BITMODE_SYNCBB) < 0 ||
-        ftdi_set_baudrate(ctx_, chip_->pinRate / 64) < 0 || !transfer({kLinesOff}, echo, error) ||
-        ftdi_set_bitmode(ctx_, kFtdiOutputPins, BITMODE_SYNCBB) < 0 || ftdi_tcioflush(ctx_) < 0) {
-      if (error.empty()) error = ftdi_get_error_string(ctx_);
-      error = name() + ": setting up synchronous bit-bang mode failed: " + error;
-      close();
-      return false;
-    }
     return true;
   }
 
   void close() override {
-    // The adapter stays in bit-bang mode, so the lines keep their last (off) levels.
     if (opened_) ftdi_usb_close(ctx_);
     opened_ = false;
   }
 
+  std::uint16_t release() const override { return release_; }
+  std::string name() const override {
+    return (opened_ || release_ ? FtdiModelName(release_) : std::string("FTDI adapter")) +
+           (address_.serial.empty() ? "" : " " + address_.serial);
+  }
+
+  bool setLatencyTimer(int ms, std::string& error) override {
+    return check(ftdi_set_latency_timer(ctx_, static_cast<unsigned char>(ms)), error);
+  }
+  bool setBitmode(std::uint8_t outputs, Mode mode, std::string& error) override {
+    return check(
+        ftdi_set_bitmode(ctx_, outputs, mode == Mode::Reset ? BITMODE_RESET : BITMODE_SYNCBB),
+        error);
+  }
+  bool setBaudrate(int baud, std::string& error) override {
+    return check(ftdi_set_baudrate(ctx_, baud), error);
+  }
+  bool purge(std::string& error) override { return check(ftdi_tcioflush(ctx_), error); }
+  bool readPins(std::uint8_t& pins, std::string& error) override {
+    unsigned char value = 0;
+    if (!check(ftdi_read_pins(ctx_, &value), error)) return false;
+    pins = value;
+    return true;
+  }
+
   bool transfer(const std::vector<std::uint8_t>& out, std::vector<std::uint8_t>& echo,
                 std::string& error) override {
+    if (!opened_) {
+      error = "the adapter is not open";
+      return false;
+    }
     // The echo is read while the bytes are written: the chip stops clocking
-    // when its echo buffer is full, so a write alone would stall.
+    // when its echo FIFO is full, so a write alone would stall.
     echo.assign(out.size(), 0);
     const int size = static_cast<int>(out.size());
     ftdi_transfer_control* rd = ftdi_read_data_submit(ctx_, echo.data(), size);
@@ -220,13 +311,20 @@ class LibFtdiBackend : public FtdiBackend {
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
   }
-  const FtdiChip& chip() const override { return chip_ ? *chip_ : kFtdiChips[0]; }
-  std::string name() const override {
-    return std::string(chip_ ? chip_->name : "FTDI adapter") +
-           (address_.serial.empty() ? "" : " " + address_.serial);
+  void sleepUntilNs(std::int64_t ns) override {
+    // steady_clock is CLOCK_MONOTONIC on Linux.
+    const timespec until{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+    }
   }
 
  private:
+  bool check(int rc, std::string& error) const {
+    if (rc >= 0) return true;
+    error = ftdi_get_error_string(ctx_);
+    return false;
+  }
+
   int openIds(std::uint16_t vendor, std::uint16_t product, const std::string& serial) {
     return ftdi_usb_open_desc(ctx_, vendor, product, nullptr,
                               serial.empty() ? nullptr : serial.c_str());
@@ -238,6 +336,7 @@ class LibFtdiBackend : public FtdiBackend {
     libusb_device_descriptor desc{};
     libusb_device* dev = libusb_get_device(ctx_->usb_dev);
     if (libusb_get_device_descriptor(dev, &desc) < 0) return;
+    release_ = desc.bcdDevice;
     unsigned char text[128] = {};
     if (address_.serial.empty() && desc.iSerialNumber != 0 &&
         libusb_get_string_descriptor_ascii(ctx_->usb_dev, desc.iSerialNumber, text, sizeof text) >
@@ -259,7 +358,7 @@ class LibFtdiBackend : public FtdiBackend {
       case -4:
         return tried + ": cannot open the USB device (" + reason + ")." + kUdevHint;
       case -5:  // libusb could not claim its interface: another program has it
-        return FtdiInUseText(chip_ ? name() : tried);
+        return FtdiInUseText(release_ ? name() : tried);
       default:
         return tried + ": " + reason;
     }
@@ -268,23 +367,11 @@ class LibFtdiBackend : public FtdiBackend {
   ftdi_context* ctx_;
   FtdiAddress address_;
   bool opened_ = false;
-  const FtdiChip* chip_ = nullptr;
+  std::uint16_t release_ = 0;
 };
 
-#endif  // ZK7_HAVE_LIBFTDI
-
 }  // namespace
-
-std::unique_ptr<PortDriver> MakeFtdiDriver(std::unique_ptr<FtdiBackend> backend,
-                                           std::string& error) {
-  // Opened once when chosen, so a missing adapter or permission shows now, and
-  // its pins timed: their rate is the adapter's own, so once is enough.
-  if (!backend->open(error)) return nullptr;
-  const bool rateOk = CheckPinRate(*backend, error);
-  backend->close();
-  if (!rateOk) return nullptr;
-  return std::make_unique<FtdiDriver>(std::move(backend));
-}
+#endif  // ZK7_HAVE_LIBFTDI
 
 std::unique_ptr<PortDriver> OpenFtdi(const std::string& usb, std::string& error) {
   FtdiAddress address;
@@ -297,6 +384,20 @@ std::unique_ptr<PortDriver> OpenFtdi(const std::string& usb, std::string& error)
 #endif
 }
 
+bool SwitchOffUsbAdapter(const std::string& usb, std::string& error) {
+  FtdiAddress address;
+  if (!ParseFtdiAddress(usb, address, error)) return false;
+#ifdef ZK7_HAVE_LIBFTDI
+  LibFtdiBackend backend(address);
+  if (!SetUpAdapter(backend, error)) return false;
+  backend.close();
+  return true;
+#else
+  error = FtdiUnavailableReason();
+  return false;
+#endif
+}
+
 std::string FtdiUnavailableReason() {
 #ifdef ZK7_HAVE_LIBFTDI
   return {};
@@ -306,14 +407,15 @@ std::string FtdiUnavailableReason() {
 #endif
 }
 
-PortCandidate FtdiCandidate(const FtdiChip& chip, const std::string& serial,
-                            const std::string& product, const std::string& problem) {
+PortCandidate FtdiCandidate(const std::string& model, std::uint16_t vendor, std::uint16_t product,
+                            const std::string& serial, const std::string& productText,
+                            const std::string& problem) {
   PortCandidate c;
-  c.portText = FtdiPortText(chip.vendor, chip.product, serial);
-  c.caption = std::string(chip.name) + (serial.empty() ? "" : " " + serial);
-  c.description = std::string(chip.name) + " USB adapter " + c.portText.substr(5) +
+  c.portText = FtdiPortText(vendor, product, serial);
+  c.caption = model + (serial.empty() ? "" : " " + serial);
+  c.description = model + " USB adapter " + c.portText.substr(5) +
                   (serial.empty() ? ", no serial number" : ", serial " + serial) +
-                  (product.empty() ? "" : " (\"" + product + "\")");
+                  (productText.empty() ? "" : " (\"" + productText + "\")");
   c.problem = problem;
   return c;
 }
@@ -323,18 +425,28 @@ std::vector<PortCandidate> DiscoverFtdiPorts() {
 #ifdef ZK7_HAVE_LIBFTDI
   ftdi_context* ctx = ftdi_new();
   if (!ctx) return found;
-  for (const FtdiChip& chip : kFtdiChips) {
+  for (std::size_t k = 0; k < sizeof kFtdiChips / sizeof kFtdiChips[0]; ++k) {
+    const FtdiChip& chip = kFtdiChips[k];
+    if (k > 0 && chip.vendor == kFtdiChips[k - 1].vendor &&
+        chip.product == kFtdiChips[k - 1].product)
+      continue;  // FT2232D and FT2232H share their ids
     ftdi_device_list* list = nullptr;
     if (ftdi_usb_find_all(ctx, &list, chip.vendor, chip.product) < 0) continue;
     for (ftdi_device_list* d = list; d; d = d->next) {
-      char product[128] = "", serial[128] = "";
+      libusb_device_descriptor desc{};
+      libusb_get_device_descriptor(d->dev, &desc);  // read without opening the device
+      char productText[128] = "", serial[128] = "";
       std::string problem;
       // Reading the strings opens the device for a moment; it claims nothing.
-      if (ftdi_usb_get_strings2(ctx, d->dev, nullptr, 0, product, sizeof product, serial,
+      if (ftdi_usb_get_strings2(ctx, d->dev, nullptr, 0, productText, sizeof productText, serial,
                                 sizeof serial) < 0)
         problem = std::string("cannot read its serial number (") + ftdi_get_error_string(ctx) +
                   ")." + kUdevHint;
-      found.push_back(FtdiCandidate(chip, serial, product, problem));
+      if (!FtdiChipByRelease(desc.bcdDevice))
+        problem = "an " + FtdiModelName(desc.bcdDevice) + " is not supported (only " +
+                  SupportedFtdiChips() + " are)";
+      found.push_back(FtdiCandidate(FtdiModelName(desc.bcdDevice), chip.vendor, chip.product,
+                                    serial, productText, problem));
     }
     ftdi_list_free(&list);
   }

@@ -1,7 +1,9 @@
 // The port driver for a USB programmer adapter (an FTDI chip in synchronous
-// bit-bang mode): opening one named by "ftdi[:VID:PID[:SERIAL]]" through
-// libftdi, listing the ones plugged in, and the driver itself, which queues
-// the line changes and sends them in large transfers.
+// bit-bang mode): setting an adapter up with its lines off, opening one named
+// by "ftdi[:VID:PID[:SERIAL]]" through libftdi, switching one off from
+// outside a run, listing the ones plugged in, and the driver itself, which
+// queues the line changes, sends them in large transfers, proves every wait
+// on the host's clock and switches the chip off after a failed transfer.
 #pragma once
 
 #include <memory>
@@ -14,30 +16,47 @@
 
 namespace zk7 {
 
-// Bytes the driver queues before it sends on its own: about 30 ms of pins on
-// an FT232R, so the windows stay live during a long run of pulses.
-constexpr std::size_t kFtdiQueueLimit = 16384;
+// Bytes the driver queues before it sends on its own.
+constexpr std::size_t kFtdiQueueLimit = 4096;
+
+// Opens the adapter and brings it to synchronous bit-bang mode with every
+// line off, whatever it showed: a chip without figures here is refused before
+// anything is set. Unless the pins already show our lines-off levels, every
+// pin is made an input first (the board's pull-downs then hold the lines off;
+// one that reads high is refused as lacking its pull-down) and the off byte is
+// latched before the outputs are enabled, so a latch kept from an earlier
+// run or reset to 0 never shows. The pins are then read back through the echo
+// and the adapter is refused (left with every pin an input) on a mismatch.
+// False with why in error, the adapter closed.
+bool SetUpAdapter(FtdiBackend& backend, std::string& error);
+
+// The driver over a backend. The adapter is set up and closed once here, so a
+// missing adapter, permission, unsupported chip or wiring fault shows at once
+// (nullptr, error says why); it is then held only while the port is claimed,
+// set up afresh at each claim and closed at release once every queued byte
+// was sent. After a failed transfer or an echo that does not match, it purges
+// the adapter and sends the power-off bytes in a fresh transfer, and if that
+// fails closes and sets it up again; problem() then ends in "the chip was
+// switched off." or "the chip may still be powered: unplug the adapter.".
+std::unique_ptr<PortDriver> MakeFtdiDriver(std::unique_ptr<FtdiBackend> backend,
+                                           std::string& error);
 
 // The driver for the adapter that usb (the text after "ftdi:") names; nullptr
 // with why and what fixes it in error when it cannot be found or opened. In a
 // build without libftdi it always refuses and names the package to install.
 std::unique_ptr<PortDriver> OpenFtdi(const std::string& usb, std::string& error);
 
-// The driver over a backend. The device is opened and closed once here, so a
-// missing adapter or permission shows at once (nullptr, error says why); it is
-// then held only while the port is claimed and closed at release, once every
-// queued byte was sent. The first claim holds every line off for a moment and
-// times it: an adapter whose pins run faster than its chip's pinRate would cut
-// programming pulses short, so it is refused (the claim fails, error says why).
-std::unique_ptr<PortDriver> MakeFtdiDriver(std::unique_ptr<FtdiBackend> backend,
-                                           std::string& error);
+// Opens the adapter usb names, leaves every line off and closes it again: for
+// switching an adapter off after the program that drove it died.
+bool SwitchOffUsbAdapter(const std::string& usb, std::string& error);
 
-// Every FTDI adapter of the chips above that is plugged in, opening none of
+// Every FTDI adapter with the ids above that is plugged in, opening none of
 // them (reading a serial number needs permission to open: problem says so).
 std::vector<PortCandidate> DiscoverFtdiPorts();
 // One listing entry: caption "FT232R A1B2C3D4", port text "ftdi:0403:6001:A1B2C3D4".
-PortCandidate FtdiCandidate(const FtdiChip& chip, const std::string& serial,
-                            const std::string& product, const std::string& problem);
+PortCandidate FtdiCandidate(const std::string& model, std::uint16_t vendor, std::uint16_t product,
+                            const std::string& serial, const std::string& productText,
+                            const std::string& problem);
 // Empty when USB adapters are supported by this build; otherwise why not and the fix.
 std::string FtdiUnavailableReason();
 

@@ -1,7 +1,9 @@
 #include "port/ftdi_wire.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 
 #include "port/protocol.h"
 
@@ -46,50 +48,178 @@ std::string FtdiPortText(std::uint16_t vendor, std::uint16_t product, const std:
   return "ftdi:" + std::string(ids) + (serial.empty() ? "" : ":" + serial);
 }
 
+const FtdiChip* FtdiChipByRelease(std::uint16_t release) {
+  for (const FtdiChip& chip : kFtdiChips)
+    if (chip.release == release) return &chip;
+  return nullptr;
+}
+
+std::string FtdiModelName(std::uint16_t release) {
+  if (const FtdiChip* chip = FtdiChipByRelease(release)) return chip->name;
+  // The release numbers of FTDI's other chips, so a refusal names the chip.
+  struct Other {
+    std::uint16_t release;
+    const char* name;
+  };
+  static const Other kOthers[] = {{0x0200, "FT8U232AM"},
+                                  {0x0400, "FT232BM"},
+                                  {0x0800, "FT4232H"},
+                                  {0x1000, "FT-X series chip (FT230X, FT231X, ...)"}};
+  for (const Other& o : kOthers)
+    if (o.release == release) return o.name;
+  char text[32];
+  std::snprintf(text, sizeof text, "FTDI chip 0x%04X", release);
+  return text;
+}
+
+std::string SupportedFtdiChips() {
+  std::string text;
+  const std::size_t n = sizeof kFtdiChips / sizeof kFtdiChips[0];
+  for (std::size_t k = 0; k < n; ++k)
+    text += std::string(k == 0 ? "" : k + 1 == n ? " and " : ", ") + kFtdiChips[k].name;
+  return text;
+}
+
+std::uint8_t PinsFromData(std::uint8_t data) {
+  std::uint8_t pins = 0;
+  for (const UsbLine& line : kUsbWiring)
+    if (((data & line.dataBit) != 0) == line.onWhenSet) pins |= line.pin;
+  return pins;
+}
+
+std::uint8_t DataFromPins(std::uint8_t pins) {
+  std::uint8_t data = 0x40;
+  for (const UsbLine& line : kUsbWiring)
+    if (((pins & line.pin) != 0) == line.onWhenSet) data |= line.dataBit;
+  return data;
+}
+
+std::uint8_t PowerPins() {
+  std::uint8_t pins = 0;
+  for (const UsbLine& line : kUsbWiring)
+    if (line.power) pins |= line.pin;
+  return pins;
+}
+
+std::string PinNames(std::uint8_t mask) {
+  std::string text;
+  for (const UsbLine& line : kUsbWiring)
+    if (mask & line.pin)
+      text += (text.empty() ? "" : ", ") + std::string(line.name) + " on " + line.pinName;
+  if (mask & kUsbReadBackPin)
+    text += (text.empty() ? "" : ", ") + std::string("the read-back on ") + kUsbReadBackPinName;
+  return text;
+}
+
 std::uint8_t StatusFromPins(std::uint8_t pins) {
-  return static_cast<std::uint8_t>(kStatusConnected | (pins & kFtdiReadBackPin));
+  return static_cast<std::uint8_t>(kStatusConnected | (pins & kUsbReadBackPin ? 0x40 : 0));
 }
 
 std::string FtdiInUseText(const std::string& name) {
   return "USB adapter " + name + " is in use by another program";
 }
 
-std::size_t HoldBytes(int ms, int pinRate) {
-  if (ms <= 0) return 0;
-  // Rounded up, and one more: the hold never falls short by a fraction of a byte.
-  const std::int64_t bytes = (static_cast<std::int64_t>(ms) * pinRate + 999) / 1000;
-  return static_cast<std::size_t>(bytes + 1);
+namespace {
+
+// A wait on the host's clock with 1 % on top: CLOCK_MONOTONIC runs within
+// 0.05 % of true time (NTP slews it by at most 500 ppm), so ms of it are ms.
+std::int64_t WaitNs(int ms) {
+  return static_cast<std::int64_t>(ms) * 1010000;
+}
+
+// "VPP on CTS# (D3) read high, CLK on TXD (D0) read low": the lines in mask
+// whose pins differ.
+std::string Mismatch(std::uint8_t wanted, std::uint8_t got, std::uint8_t mask) {
+  const auto differ = static_cast<std::uint8_t>((wanted ^ got) & mask);
+  std::string text;
+  for (const UsbLine& line : kUsbWiring)
+    if (differ & line.pin)
+      text += (text.empty() ? "" : ", ") + std::string(line.name) + " on " + line.pinName +
+              " read " + (got & line.pin ? "high" : "low");
+  return text;
+}
+
+}  // namespace
+
+SendResult SendChecked(FtdiBackend& backend, const std::vector<std::uint8_t>& data, int pinsBefore,
+                       std::uint8_t mask, std::string& error) {
+  std::vector<std::uint8_t> out;
+  for (std::uint8_t d : data) out.push_back(PinsFromData(d));
+  out.push_back(out.back());
+  std::vector<std::uint8_t> echo;
+  if (!backend.transfer(out, echo, error)) return SendResult::Failed;
+  for (std::size_t k = pinsBefore < 0 ? 1 : 0; k < out.size(); ++k) {
+    const auto wanted = static_cast<std::uint8_t>(k == 0 ? pinsBefore : out[k - 1]);
+    const auto got = static_cast<std::uint8_t>(k < echo.size() ? echo[k] : ~wanted);
+    if (((got ^ wanted) & mask) != 0) {
+      error = Mismatch(wanted, got, mask);
+      return SendResult::Mismatch;
+    }
+  }
+  return SendResult::Ok;
 }
 
 FtdiQueue::FtdiQueue(FtdiBackend& backend, std::size_t limit)
-    : backend_(backend), limit_(limit), last_(kLinesOff) {}
+    : backend_(backend), limit_(limit), lastData_(kLinesOff), applied_(PinsFromData(kLinesOff)) {}
 
-void FtdiQueue::write(std::uint8_t value) {
-  out_.push_back(value);
-  last_ = value;
+void FtdiQueue::write(std::uint8_t data) {
+  out_.push_back(PinsFromData(data));
+  lastData_ = data;
   if (out_.size() >= limit_) send();
-}
-
-void FtdiQueue::hold(int ms) {
-  for (std::size_t n = HoldBytes(ms, backend_.chip().pinRate); n > 0; --n) write(last_);
 }
 
 void FtdiQueue::sample() {
   marks_.push_back(out_.size());
 }
 
-void FtdiQueue::send() {
+void FtdiQueue::hold(int ms) {
+  if (ms <= 0) return;
+  // The byte after the last one: its echo shows the pins the last one left.
+  if (!out_.empty() || !marks_.empty()) {
+    out_.push_back(out_.empty() ? applied_ : out_.back());
+    if (!send()) return;
+  }
+  notBeforeNs_ = std::max(notBeforeNs_, echoNs_ + WaitNs(ms));
+}
+
+bool FtdiQueue::send() {
   // A sample after the last byte comes back with one more, unchanged, byte.
-  if (!marks_.empty() && marks_.back() == out_.size()) out_.push_back(last_);
-  if (out_.empty()) return;
-  if (problem_.empty() && !backend_.transfer(out_, echo_, problem_)) {
-    problem_ = backend_.name() + ": " + (problem_.empty() ? "USB transfer failed" : problem_);
+  if (!marks_.empty() && marks_.back() == out_.size())
+    out_.push_back(out_.empty() ? applied_ : out_.back());
+  if (!out_.empty() && problem_.empty()) {
+    if (backend_.nowNs() < notBeforeNs_) backend_.sleepUntilNs(notBeforeNs_);
+    std::string why;
+    if (!backend_.transfer(out_, echo_, why))
+      problem_ = why.empty() ? std::string("a USB transfer failed") : why;
+    else
+      checkEcho(out_);
+    echoNs_ = backend_.nowNs();
+    if (problem_.empty()) applied_ = out_.back();
   }
   for (std::size_t mark : marks_)
-    samples_.push_back(problem_.empty() && mark < echo_.size() ? StatusFromPins(echo_[mark])
-                                                               : std::uint8_t{0xFF});
+    samples_.push_back(problem_.empty() ? StatusFromPins(echo_[mark]) : std::uint8_t{0xFF});
   out_.clear();
   marks_.clear();
+  return problem_.empty();
+}
+
+bool FtdiQueue::checkEcho(const std::vector<std::uint8_t>& out) {
+  if (echo_.size() != out.size()) {
+    problem_ = "the echo had " + std::to_string(echo_.size()) + " bytes for " +
+               std::to_string(out.size()) + " sent";
+    return false;
+  }
+  for (std::size_t k = 0; k < out.size(); ++k) {
+    const std::uint8_t wanted = k == 0 ? applied_ : out[k - 1];
+    if (((echo_[k] ^ wanted) & kUsbOutputPins) != 0) {
+      problem_ = "the pins did not read back what was sent (" +
+                 Mismatch(wanted, echo_[k], kUsbOutputPins) +
+                 "): the adapter left bit-bang mode, a pin is stuck or shorted, or the echo is "
+                 "out of step";
+      return false;
+    }
+  }
+  return true;
 }
 
 std::vector<std::uint8_t> FtdiQueue::takeSamples() {
@@ -98,11 +228,14 @@ std::vector<std::uint8_t> FtdiQueue::takeSamples() {
   return taken;
 }
 
-void FtdiQueue::restart() {
+void FtdiQueue::restart(std::int64_t echoNs) {
   out_.clear();
   marks_.clear();
   samples_.clear();
-  last_ = kLinesOff;
+  lastData_ = kLinesOff;
+  applied_ = PinsFromData(kLinesOff);
+  echoNs_ = echoNs;
+  notBeforeNs_ = 0;
   problem_.clear();
 }
 

@@ -12,6 +12,7 @@
 #include "port/drivers.h"
 #include "port/emulator.h"
 #include "port/ftdi_driver.h"
+#include "port/ftdi_sim.h"
 #include "port/protocol.h"
 #include "port/watch.h"
 
@@ -56,8 +57,9 @@ struct Port::Impl {
   PortChoice choice;
   PortSystem system;
   std::unique_ptr<PortDriver> driver;
-  bool fixedDriver = false;     // set by setDriver: open() keeps it
-  std::string emulatorOptions;  // options the current emulator was made with
+  bool fixedDriver = false;  // set by setDriver: open() keeps it
+  bool emulated = false;     // the driver is the emulator's, made with emulatorOptions
+  std::string emulatorOptions;
   std::uint16_t base = 0x378;
   std::string problem;        // found by open()
   std::string driverProblem;  // the driver's own, as last asked
@@ -102,6 +104,7 @@ struct Port::Impl {
     if (driver && claims > 0) driver->release();
     claims = 0;
     driver.reset();
+    emulated = false;
     watch.driver = nullptr;
     Unwatch(&watch);
     watch.powered = false;
@@ -237,26 +240,31 @@ void Port::open(std::uint16_t base) {
   switch (c.kind) {
     case PortChoice::Emulator: {
       // The emulated adapter answers at whichever address is chosen; its chip
-      // keeps its memory across address changes.
-      if (dynamic_cast<EmulatorDriver*>(d_->driver.get()) &&
-          d_->emulatorOptions == c.emulatorOptions)
-        return;
+      // (and the simulated USB adapter it may sit behind) keeps its memory
+      // across address changes.
+      if (d_->emulated && d_->emulatorOptions == c.emulatorOptions) return;
       d_->dropDriver(*this);
-      d_->takeDriver(EmulatorDriver::create(c.emulatorOptions, error));
+      d_->takeDriver(OpenEmulatedPort(c.emulatorOptions, error));
+      d_->emulated = d_->driver != nullptr;
       d_->emulatorOptions = c.emulatorOptions;
       if (!d_->driver) d_->problem = error;
       return;
     }
-    case PortChoice::Device:
-      // The address shown and traced is the device's own.
-      for (const ParallelPort& p : ListParallelPorts(d_->system.procRoot, d_->system.devRoot))
-        if (p.device == c.device && p.base) d_->base = base = *p.base;
+    case PortChoice::Device: {
+      // The address shown and traced is the device's own, found by its
+      // device number (a link to a /dev/parportN works too).
+      const PpdevPort found = InspectPpdevDevice(c.device, d_->system);
+      if (found.base.value_or(0) != 0) d_->base = base = *found.base;
       d_->dropDriver(*this);
-      d_->takeDriver(OpenPpdev(c.device, base, d_->system, error));
-      if (!d_->driver)
-        d_->problem = "Cannot reach the parallel port at " + PortAddressText(base) + ": " + error +
-                      "." + FixHint(error);
+      if (found.refusal.empty()) d_->takeDriver(OpenPpdev(c.device, base, d_->system, error));
+      if (d_->driver) return;
+      if (!found.refusal.empty()) error = found.refusal;
+      // A device that is no parallel port carries its own advice.
+      const bool notAPort = !found.refusal.empty() && found.systemError == 0;
+      d_->problem = "Cannot reach the parallel port at " + PortAddressText(base) + ": " + error +
+                    "." + (notAPort ? "" : FixHint(error));
       return;
+    }
     case PortChoice::Ftdi:
       // The adapter has no I/O address; it is opened afresh (and checked) each time.
       d_->dropDriver(*this);
@@ -271,7 +279,7 @@ void Port::open(std::uint16_t base) {
       if (!device.empty()) d_->takeDriver(OpenPpdev(device, base, d_->system, error));
       if (d_->driver) return;
       reasons = error;
-      d_->takeDriver(OpenDirectIO(base, error, d_->system.lockdownFile));
+      d_->takeDriver(OpenDirectIO(base, d_->system, error));
       if (d_->driver) return;
       reasons += "; " + error;
       d_->problem = "Cannot reach the parallel port at " + PortAddressText(base) + ": " + reasons +

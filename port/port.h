@@ -18,7 +18,7 @@ namespace zk7 {
 // Which driver the port layer uses.
 struct PortChoice {
   enum Kind { Auto, Device, Emulator, Ftdi } kind = Auto;
-  std::string device;           // Device: "/dev/parportN" (any absolute path)
+  std::string device;           // Device: "/dev/parportN" or a link to one
   std::string emulatorOptions;  // Emulator: text after "emulator:" (chip file, faults)
   std::string usb;              // Ftdi: "VID:PID[:SERIAL]" after "ftdi:"; "" for the default ids
   // Set when the choice could not be understood (e.g. a bad ZK7_PORT): open()
@@ -27,7 +27,8 @@ struct PortChoice {
 };
 
 // Parses a base address in hexadecimal ("378", "0xD010", "D010"), a device
-// path ("/dev/parportN" or any absolute path), "ftdi[:VID:PID[:SERIAL]]",
+// path ("/dev/parportN"; any absolute path here, but open() refuses one that
+// is no ppdev device), "ftdi[:VID:PID[:SERIAL]]",
 // "emulator[:OPTIONS]", "auto". Returns false and sets error for anything
 // else; base gets the address for the hexadecimal form and is left alone
 // otherwise.
@@ -61,7 +62,7 @@ class Port {
   void open(std::uint16_t base);
   // Takes the port for a span of use and gives it back (nested calls are
   // counted). False with why, for example "0x378 (/dev/parport0) is in use by
-  // another program", within claimTimeoutMs. A port that cannot be reached at
+  // another program", at once or within claimTimeoutMs. A port that cannot be reached at
   // all claims nothing and returns true: its reads give 0xFF as before.
   bool claim(std::string& error);
   // At the outermost release a port whose lines are still powered (VPP, VDD or

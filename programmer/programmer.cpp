@@ -338,12 +338,6 @@ void Programmer::ProgramCycle() {
 
 void Programmer::DelayMs(int ms) {
   port_.noteDelay(ms);
-  if (port_.capabilities().pinTimeWaits) {
-    // The driver holds the lines still for ms at the pins; sleeping here too
-    // would only add the wait a second time.
-    eventsPoint();
-    return;
-  }
   if (cb_.wait)
     cb_.wait(ms);
   else
@@ -357,7 +351,12 @@ void Programmer::eventsPoint() {
 }
 
 bool Programmer::stopRequested() const {
-  return busy_ && (abort_ || PendingTerminationSignal() != 0);
+  return busy_ && (abort_ || PendingTerminationSignal() != 0 || portFailed());
+}
+
+bool Programmer::portFailed() const {
+  const std::string& problem = port_.accessProblem();
+  return !problem.empty() && problem != portProblemAtStart_;
 }
 
 void Programmer::setCallbacks(const FlowCallbacks& cb) {
@@ -407,13 +406,25 @@ FlowResult Programmer::runFlow(const FlowCallbacks& cb, const char* abortedText,
     return r;
   }
   PortRelease release{port_};
+  portProblemAtStart_ = port_.accessProblem();
+  // A port that failed during the run (a lost USB transfer, an echo that did
+  // not match) stops it and is what the run reports, with whether the chip
+  // was switched off.
+  const auto portFailure = [&](FlowResult r) {
+    if (!portFailed()) return r;
+    FlowResult failed;
+    failed.status = FlowResult::Failed;
+    failed.title = port_.capabilities().ioAddress ? "Check Parallel Port" : "Check USB Adapter";
+    failed.text = port_.accessProblem();
+    return failed;
+  };
   try {
     FlowResult r = body();
     leaveForEnding();
-    return r;
+    return portFailure(r);
   } catch (const FlowAborted&) {
     leaveForEnding();
-    return Aborted(abortedText);
+    return portFailure(Aborted(abortedText));
   } catch (...) {
     leaveForEnding();
     throw;

@@ -22,9 +22,9 @@ namespace zk7 {
 struct FlowCallbacks {
   // Waits at least ms milliseconds (the windows keep processing events meanwhile).
   // When empty, PreciseSleepMs is used (with processEvents, if set). Either
-  // way the port trace and the driver's waited(ms) are told of the wait. Not
-  // called for a port that keeps waits at its pins (a USB adapter): the flow
-  // then only processes events there.
+  // way the port trace and the driver's waited(ms) are told of the wait first
+  // (a USB adapter's driver then sends what is queued and keeps the next byte
+  // back until ms have passed since the pins took the last one).
   std::function<void(int ms)> wait;
   // Lets the caller handle pending input in the middle of an exchange.
   std::function<void()> processEvents;
@@ -161,6 +161,7 @@ class Programmer {
   void sendCommand(int code);
   void eventsPoint();
   bool stopRequested() const;
+  bool portFailed() const;
   void leaveForEnding();
   template <typename Body>
   FlowResult runFlow(const FlowCallbacks& cb, const char* abortedText, Body body);
@@ -174,8 +175,9 @@ class Programmer {
   bool abort_ = false;
   bool progMode_ = false;
   std::uint64_t pulses_ = 0;
-  PortBatch* batch_ = nullptr;  // set while ReadData gathers its frame
-  int sequences_ = 0;           // open chip sequences
+  PortBatch* batch_ = nullptr;      // set while ReadData gathers its frame
+  std::string portProblemAtStart_;  // the port's problem when the running flow began
+  int sequences_ = 0;               // open chip sequences
 };
 
 // beginChipSequence and endChipSequence for a scope.

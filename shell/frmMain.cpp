@@ -32,6 +32,7 @@
 #include "model/format.h"
 #include "model/registers.h"
 #include "port/discovery.h"
+#include "port/lines_off.h"
 #include "production/run.h"
 #include "programmer/check.h"
 #include "shell/app.h"
@@ -107,8 +108,11 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
 
   // 1. Fit into the desktop work area.
   fitIntoWorkArea();
-  // 2-3. Port 0x378 and its check.
+  // 2-3. Port 0x378 and its check. Its lines are switched off first: until
+  // now they hold what the kernel's probe left, which means VDD (or VPP) on.
   App().programmer.InitLPTPort(0x378);
+  std::string busy;  // a port another program holds is said by the check
+  zk7::WriteLinesOff(App().port, busy);
   checkPortItem();
   portCheck();
   // 4. Oscillator frequency.
@@ -528,7 +532,10 @@ void frmMain::portCheck() {
 
 void frmMain::updatePortStatus() {
   statusPort->setText(Q(App().port.description()));
-  statusPort->setToolTip(Q(App().port.accessProblem()));
+  // The tool tip explains the text: why the port cannot be reached, or the
+  // short note after it ("shared with lp: ...").
+  const zk7::PortDriver* driver = App().port.driver();
+  statusPort->setToolTip(driver ? Q(driver->warning()) : Q(App().port.accessProblem()));
 }
 
 bool frmMain::portReachable() {

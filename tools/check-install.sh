@@ -24,7 +24,7 @@ prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
 expected=(bin/zk7prog share/man/man1/zk7prog.1.gz share/bash-completion/completions/zk7prog
   share/doc/zk7-programmer/README.md share/doc/zk7-programmer/copyright
-  share/doc/zk7-programmer/changelog.gz)
+  share/doc/zk7-programmer/changelog.gz lib/udev/rules.d/60-zk7-programmer.rules)
 if [ "$gui" = ON ]; then
   expected+=(bin/zk7-programmer share/man/man1/zk7-programmer.1.gz
     "share/applications/$app_id.desktop" "share/metainfo/$app_id.metainfo.xml"

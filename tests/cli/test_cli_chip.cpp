@@ -93,8 +93,10 @@ TEST_F(CliChip, PortsListsEveryPortAndAnyBaseAddressIsAPortText) {
                                       " at 0xD010  ppdev0   no: " + Path("dev/parport1")))
       << out.str();
   EXPECT_EQ(RunCli({"ports"}).code, 0);
-  const auto r = RunCli({"read", "--port", "0xD010"});  // nothing there, never the emulator
+  auto r = RunCli({"read", "--port", "0xD010"});  // nothing there, never the emulator
   EXPECT_TRUE(r.code == 2 && r.out.empty() && Contains(r.err, "parallel port at 0xD010")) << r.err;
+  r = RunCli({"read", "--port", "/dev/null"});
+  EXPECT_TRUE(r.code == 2 && Contains(r.err, "/dev/null is not a parallel port (ppdev)")) << r.err;
 }
 
 TEST_F(CliChip, AChipFileThatCannotBeWrittenOrReadFailsTheRun) {

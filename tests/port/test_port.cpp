@@ -5,16 +5,22 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
+#include "fake_parport.h"
 #include "port/discovery.h"
 #include "port/drivers.h"
 #include "port/emulator.h"
+#include "port/lines_off.h"
+#include "port/protocol.h"
+#include "port/watch.h"
 #include "programmer/programmer.h"
 
 namespace zk7 {
@@ -96,44 +102,9 @@ TEST(Port, EmulatorIsKeptAcrossAddressChanges) {
   EXPECT_EQ(port.description(), "0x3BC \u00B7 emulated chip");
 }
 
-// A ppdev device that records its calls, and can refuse exclusive access or
-// wait in the claim as the kernel does while another program holds the port.
-class FakePpdev : public PpdevCalls {
- public:
-  enum { Grants, Blocks, RefusesExclusive } claim = Grants;
-  std::string calls;  // " open EXCL CLAIM MODE256 DIR0 R RELEASE close"
-  int open(const std::string&, int) override {
-    calls += " open";
-    exclusive_ = false;
-    return 42;
-  }
-  int close(int) override {
-    calls += " close";
-    return 0;
-  }
-  int ioctl(int, unsigned long request, void* arg) override {
-    const std::pair<unsigned long, const char*> names[] = {
-        {PPEXCL, "EXCL"}, {PPCLAIM, "CLAIM"}, {PPSETMODE, "MODE"},   {PPDATADIR, "DIR"},
-        {PPRSTATUS, "R"}, {PPWDATA, "W"},     {PPRELEASE, "RELEASE"}};
-    for (const auto& [r, name] : names)
-      if (r == request) calls += std::string(" ") + name;
-    if (request == PPSETMODE || request == PPDATADIR)
-      calls += std::to_string(*static_cast<int*>(arg));
-    if (request == PPRSTATUS) *static_cast<unsigned char*>(arg) = 0x80;
-    exclusive_ |= request == PPEXCL;
-    if (request != PPCLAIM || claim == Grants || (claim == RefusesExclusive && !exclusive_))
-      return 0;
-    errno = claim == Blocks ? (pause(), EINTR) : ENXIO;
-    return -1;
-  }
-
- private:
-  bool exclusive_ = false;
-};
-
 // A machine with parallel ports at 0x378 and 0xD010 (a PCIe card), one whose
 // base the kernel cannot say and that has no device node, and a device node
-// the kernel does not list; ppdev reached through FakePpdev.
+// the kernel does not list; ppdev and the I/O ports are the fake kernel's.
 class PpdevTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -146,12 +117,25 @@ class PpdevTest : public ::testing::Test {
       setActive(name, "none");
     }
     for (const char* node : {"parport0", "parport1", "parport3"}) std::ofstream(dev + "/" + node);
-    port.setSystem(PortSystem{proc, dev, &fake, 150, root + "/lockdown"});
+    system.procRoot = proc;
+    system.devRoot = dev;
+    system.ppdev = &fake;
+    system.lockdownFile = root + "/lockdown";
+    system.directIO = &io;
+    port.setSystem(system);
     prog.InitLPTPort(0x378);
   }
   void TearDown() override { std::filesystem::remove_all(root); }
   void setActive(const std::string& name, const char* holder) {
     std::ofstream(proc + "/" + name + "/devices/active") << holder << "\n";
+  }
+  void choose(const std::string& text) {
+    PortChoice choice;
+    std::uint16_t base = 0x378;
+    std::string error;
+    ASSERT_TRUE(ParsePortChoice(text, choice, base, error)) << error;
+    port.setChoice(choice);
+    prog.InitLPTPort(base);
   }
   std::string check() {
     std::string said;
@@ -175,23 +159,30 @@ class PpdevTest : public ::testing::Test {
 
   std::string root = ::testing::TempDir() + "zk7_machine_" + std::to_string(::getpid());
   std::string proc = root + "/proc", dev = root + "/dev";
-  FakePpdev fake;
+  FakeParport fake{proc, dev};
+  FakePortIO io;
+  PortSystem system;
   Port port;
   Programmer prog{port};
 };
 
-TEST_F(PpdevTest, DiscoveryListsEveryPortWithItsHolderAndAccess) {
+TEST_F(PpdevTest, DiscoveryListsEveryPortWithItsHolderAccessAndWarning) {
   setActive("parport1", "ppdev0");
+  fake.loadLp(0);
+  std::filesystem::create_directories(proc + "/parport4");  // a USB-to-parallel bridge
+  std::ofstream(proc + "/parport4/base-addr") << "0\t0\n";
   const auto ports = DiscoverParallelPorts(proc, dev);
-  ASSERT_EQ(ports.size(), 4u);
+  ASSERT_EQ(ports.size(), 5u);
   EXPECT_TRUE(ports[0].portText == "0x378" && ports[0].caption == "378 (" + dev + "/parport0)" &&
               ports[0].holder.empty() && ports[0].problem.empty());
+  EXPECT_NE(ports[0].warning.find("sudo modprobe -r lp"), std::string::npos);
   EXPECT_TRUE(ports[1].portText == "0xD010" && ports[1].caption == "D010 (" + dev + "/parport1)" &&
-              ports[1].holder == "ppdev0" && ports[1].problem.empty());
+              ports[1].holder == "ppdev0" && ports[1].problem.empty() && ports[1].warning.empty());
   EXPECT_TRUE(ports[2].portText == dev + "/parport2" &&
               ports[2].problem.find("does not exist. Load the ppdev module") != std::string::npos);
-  EXPECT_TRUE(ports[3].portText == dev + "/parport3" &&
-              ports[3].description.find("not listed") != std::string::npos);
+  EXPECT_NE(ports[3].problem.find("USB-to-parallel bridge"), std::string::npos);
+  EXPECT_TRUE(ports[4].portText == dev + "/parport3" &&
+              ports[4].description.find("not listed") != std::string::npos);
   std::filesystem::permissions(dev + "/parport1", std::filesystem::perms::owner_read);
   EXPECT_EXIT(exitWhetherOthersAreToldTheFix(), ::testing::ExitedWithCode(0), "");
   std::string error;
@@ -204,19 +195,20 @@ TEST_F(PpdevTest, DiscoveryListsEveryPortWithItsHolderAndAccess) {
   std::ofstream(root + "/lockdown") << "none [integrity] confidentiality\n";
   EXPECT_EQ(DirectIORefusal(0xD010, EPERM, root + "/lockdown"),
             "direct I/O at 0xD010: refused by the kernel lockdown (Secure Boot)");
+  EXPECT_EQ(DirectIORefusal(0x378, ENOSYS, root + "/lockdown"),
+            "direct I/O at 0x378: this kernel has no direct port I/O; use ppdev");
 }
 
 TEST_F(PpdevTest, ACardIsClaimedOnlyWhileUsedAndTracedAtItsRealBase) {
   const std::string trace = root + "/trace";
   std::string error;
   ASSERT_TRUE(port.setTraceFile(trace, error)) << error;
-  PortChoice choice;
-  std::uint16_t base = 0x378;
-  for (const std::string& text : {dev + "/parport1", std::string("D010")}) {
-    ASSERT_TRUE(ParsePortChoice(text, choice, base, error)) << error;
-    port.setChoice(choice);
-    prog.InitLPTPort(base);
-    EXPECT_EQ(port.description(), "0xD010 \u00B7 " + dev + "/parport1") << text;
+  std::filesystem::create_symlink(dev + "/parport1", dev + "/zk7port");
+  for (const std::string& text :
+       {dev + "/parport1", std::string("D010"), dev + "/zk7port", dev + "/parport1"}) {
+    choose(text);
+    const std::string device = text == "D010" ? dev + "/parport1" : text;
+    EXPECT_EQ(port.description(), "0xD010 \u00B7 " + device) << text;
     EXPECT_EQ(check(), "");
     // Exclusive, in compatibility mode with the data lines driven, for the one read.
     EXPECT_EQ(fake.calls, " open EXCL CLAIM MODE256 DIR0 R RELEASE close");
@@ -225,35 +217,140 @@ TEST_F(PpdevTest, ACardIsClaimedOnlyWhileUsedAndTracedAtItsRealBase) {
   ASSERT_TRUE(readConfigWord().ok());
   EXPECT_EQ(fake.calls.find(" open EXCL CLAIM MODE256 DIR0 W"), 0u) << fake.calls;
   EXPECT_EQ(fake.calls.substr(fake.calls.size() - 16), " W RELEASE close");
-  // One trace line per access and wait: two checks, then D 20, 13 + 67 + 141 writes, D 1, the
+  // One trace line per access and wait: four checks, then D 20, 13 + 67 + 141 writes, D 1, the
   // read's 53 writes and 14 reads, 3 writes.
   const auto lines = ReadLines(trace);
-  EXPECT_EQ(lines.size(), 2u + 1 + 13 + 67 + 141 + 1 + 53 + 14 + 3);
-  EXPECT_TRUE(lines[1] == "R D011 80" && lines[2] == "D 20" && lines[3] == "W D010 50" &&
+  EXPECT_EQ(lines.size(), 4u + 1 + 13 + 67 + 141 + 1 + 53 + 14 + 3);
+  EXPECT_TRUE(lines[1] == "R D011 80" && lines[4] == "D 20" && lines[5] == "W D010 50" &&
               lines.back() == "W D010 F4");
-
-  // Where the kernel refuses exclusive access the port is used shared, and says so.
-  fake.claim = FakePpdev::RefusesExclusive;
-  EXPECT_EQ(check(), "");
-  EXPECT_EQ(fake.calls, " open EXCL CLAIM close open CLAIM MODE256 DIR0 R RELEASE close");
-  EXPECT_EQ(port.description(),
-            "0xD010 \u00B7 " + dev + "/parport1 (shared: exclusive access refused)");
+  EXPECT_TRUE(fake.log.empty());
 }
 
-TEST_F(PpdevTest, APortAnotherProgramHoldsIsRefusedWithinTheDeadline) {
+TEST_F(PpdevTest, WithThePrinterDriverLoadedThePortIsSharedWithoutKernelErrorsAndSaysSo) {
+  fake.loadLp(0);
+  // The kernel lists lp on the port: exclusive access is not even asked for.
+  for (int k = 0; k < 2; ++k) {
+    EXPECT_EQ(check(), "");
+    EXPECT_EQ(fake.calls, " open CLAIM MODE256 DIR0 R RELEASE close");
+  }
+  EXPECT_EQ(port.description(),
+            "0x378 \u00B7 " + dev + "/parport0 (shared with lp: sudo modprobe -r lp)");
+  EXPECT_NE(port.driver()->warning().find("print data"), std::string::npos);
+  EXPECT_TRUE(fake.log.empty());
+  // Where the kernel's list cannot be read, the first refusal is remembered.
+  std::filesystem::remove_all(proc + "/parport0/devices/lp");
+  choose("378");
+  EXPECT_EQ(check(), "");
+  EXPECT_EQ(fake.calls, " open EXCL CLAIM close open CLAIM MODE256 DIR0 R RELEASE close");
+  EXPECT_EQ(check(), "");
+  EXPECT_EQ(fake.calls, " open CLAIM MODE256 DIR0 R RELEASE close");
+  EXPECT_EQ(fake.log.size(), 2u) << "one refusal for the life of the open device";
+  EXPECT_EQ(port.description(),
+            "0x378 \u00B7 " + dev + "/parport0 (shared: exclusive access refused)");
+  // A print job that holds the port is refused at once, with the fix.
+  setActive("parport0", "lp");
+  EXPECT_NE(check().find("in use by another program (lp). The printer driver lp"),
+            std::string::npos);
+}
+
+TEST_F(PpdevTest, AnotherProgramsPortIsRefusedWithoutStandingItsRunStill) {
   const std::string inUse = "0x378 (" + dev + "/parport0) is in use by another program";
-  setActive("parport0", "ppdev0");
+  const int other = fake.holdAsOtherProgram(0);
   EXPECT_EQ(check(), inUse + " (ppdev0)");
   EXPECT_EQ(fake.calls, "") << "the claim is not even tried";
-  // A holder that comes between the look and the claim: the claim's wait ends.
+
+  // A holder that came between the look and the claim: while our claim waits
+  // in the kernel, the holder's own writes (a VPP pulse) wait with it.
   setActive("parport0", "none");
-  fake.claim = FakePpdev::Blocks;
-  const auto t0 = std::chrono::steady_clock::now();
+  std::atomic<bool> done{false};
+  std::chrono::steady_clock::duration longest{};
+  std::thread holder([&] {
+    while (!done) {
+      const auto t0 = std::chrono::steady_clock::now();
+      unsigned char byte = 0x64;
+      fake.ioctl(other, PPWDATA, &byte);
+      longest = std::max(longest, std::chrono::steady_clock::now() - t0);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  });
   EXPECT_EQ(check(), inUse);
   const FlowResult r = readConfigWord();
+  done = true;
+  holder.join();
   EXPECT_TRUE(r.status == FlowResult::Busy && r.text == inUse) << r.text;
-  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(1000));
-  EXPECT_EQ(fake.calls, " open EXCL CLAIM close");
+  EXPECT_LT(longest, std::chrono::milliseconds(250));
+  EXPECT_EQ(fake.calls, " open CLAIM close");
+
+  // Signals that end the wait early (Ctrl-Z and fg) reopen the device rather
+  // than claiming twice on one descriptor, which would corrupt the port's wait list.
+  fake.earlyInterrupts = 2;
+  EXPECT_EQ(check(), inUse);
+  EXPECT_EQ(fake.calls, " open CLAIM close open CLAIM close open CLAIM close");
+  EXPECT_FALSE(fake.waitListBroken);
+  EXPECT_EQ(fake.waiters(0), 0u);
+}
+
+TEST_F(PpdevTest, DevicesThatCannotDriveTheProgrammerAreRefusedWithTheReason) {
+  std::filesystem::create_directories(dev + "/usb");
+  std::ofstream(dev + "/usb/lp0");
+  std::filesystem::create_directories(proc + "/parport4/devices");
+  std::ofstream(proc + "/parport4/base-addr") << "0\t0\n";
+  std::ofstream(dev + "/parport4");
+  const std::pair<std::string, const char*> refused[] = {
+      {"/dev/null", "/dev/null is not a parallel port (ppdev) device."},
+      {dev + "/usb/lp0", "is not a parallel port (ppdev) device; it is a USB printer adapter"},
+      {dev + "/parport4", "a USB-to-parallel bridge (no I/O address)"}};
+  for (const auto& [device, why] : refused) {
+    choose(device);
+    EXPECT_EQ(port.driver(), nullptr) << device;
+    EXPECT_NE(port.accessProblem().find(why), std::string::npos) << port.accessProblem();
+  }
+  // A link to a port is known by the device's number: its holder is found.
+  std::filesystem::create_symlink(dev + "/parport1", dev + "/zk7port");
+  fake.holdAsOtherProgram(1);
+  choose(dev + "/zk7port");
+  EXPECT_EQ(check(), "0xD010 (" + dev + "/zk7port) is in use by another program (ppdev1)");
+  EXPECT_EQ(fake.calls, "") << "refused before waiting in the kernel";
+}
+
+TEST_F(PpdevTest, DirectIOLeavesKernelPortsAloneSetsTheModeAndSwitchesOffFromAnyThread) {
+  // At a base the kernel drives, with ppdev not loaded, direct I/O would
+  // bypass the kernel's sharing: refused, with the fix.
+  std::filesystem::remove(dev + "/parport0");
+  choose("378");
+  EXPECT_EQ(port.driver(), nullptr);
+  EXPECT_NE(port.accessProblem().find("the kernel drives this port (parport0)"), std::string::npos)
+      << port.accessProblem();
+  EXPECT_NE(port.accessProblem().find("sudo modprobe ppdev"), std::string::npos);
+  EXPECT_EQ(io.grants, 0);
+
+  // A port the kernel does not know, left by a BIOS in ECP mode with the data lines turned round.
+  io.ecrs = {0x3BC + 0x402};
+  io.reg = {{0x3BE, 0x2C}, {0x3BC + 0x402, 0x74}, {0x3BD, 0x80}};
+  choose("3BC");
+  ASSERT_NE(port.driver(), nullptr) << port.accessProblem();
+  EXPECT_EQ(check(), "");
+  EXPECT_EQ(io.reg[0x3BE], 0x0C) << "control: compatibility, data lines driven";
+  EXPECT_EQ(io.reg[0x3BC + 0x402] >> 5, 0) << "ECR: standard mode";
+
+  // A crash on a thread that never got port access still switches the lines off.
+  std::string error;
+  ASSERT_TRUE(port.claim(error));
+  port.DlPortWritePortUchar(0x3BC, 0x6C);  // VPP and VDD on
+  std::thread([] { SwitchOffPoweredPortsFromSignalHandler(); }).join();
+  EXPECT_EQ(io.reg[0x3BC], 0xF4);
+  EXPECT_EQ(io.faults, 0);
+  port.release();
+}
+
+TEST_F(PpdevTest, PortsThatNobodyHoldsHaveTheirLinesSwitchedOff) {
+  fake.data[0] = fake.data[1] = 0x00;  // as the kernel's probe leaves them
+  fake.holdAsOtherProgram(1);
+  std::vector<PortCandidate> ports = DiscoverParallelPorts(proc, dev);
+  SwitchOffFreeParallelPorts(ports, system);
+  EXPECT_TRUE(ports[0].linesOff && !ports[1].linesOff && !ports[2].linesOff && ports[3].linesOff);
+  EXPECT_EQ(fake.data[0], kLinesOff);
+  EXPECT_EQ(fake.data[1], 0x00) << "another program's port is left alone";
 }
 
 }  // namespace

@@ -143,10 +143,19 @@ TEST_F(ShellTest, PortCheckRunsBeforeFrequencyReadAndRefreshAndOnEachChoice) {
     foscAtCheck = App().Fosc;
     memMapAtCheck = App().image.MemMap[0];
   };
+  const std::string trace = dir.path().toStdString() + "/trace";
+  std::string error;
+  ASSERT_TRUE(App().port.setTraceFile(trace, error)) << error;
   createMain(false);
   expectMessage("Check Parallel Port", "LPT Cable Not Connected", Seam::Icon::Critical);
   EXPECT_EQ(foscAtCheck, 1.0);
   EXPECT_EQ(memMapAtCheck, 0x12);
+  // Before anything else the lines are switched off, whatever the kernel left on them.
+  std::ifstream traced(trace);
+  std::string first, second;
+  std::getline(traced, first);
+  std::getline(traced, second);
+  EXPECT_TRUE(first == "W 378 D0" && second.rfind("R 379 ", 0) == 0) << first << ", " << second;
 
   testSeam().clear();
   emulator->setFault(zk7::EmulatorOptions::WrongAddress);

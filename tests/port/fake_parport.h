@@ -1,0 +1,270 @@
+// The kernel's parallel-port layer as the port layer meets it, for tests:
+// ppdev over a fake /proc/sys/dev/parport tree that it keeps up to date as the
+// kernel does, and the I/O ports of a machine for direct I/O.
+#pragma once
+
+#include <linux/parport.h>
+#include <linux/ppdev.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "port/drivers.h"
+
+namespace zk7 {
+
+// ppdev as the kernel has it. Nodes devRoot/parportN are character devices
+// 99:N (links to them too), devRoot/usb/lpN are USB printers 180:N; other
+// paths are the real ones. Every ioctl runs under one lock for all ports and
+// programs, which a claim holds for as long as it waits. A device registers
+// on the port at its first PPCLAIM (exclusively after PPEXCL, which fails
+// while any other is registered, with two kernel log lines) and unregisters
+// when closed. A claim on a held port joins the port's wait list and sleeps
+// until a signal; an interrupted waiter stays on the list until its
+// descriptor is closed, so claiming again on it adds it twice.
+class FakeParport : public PpdevCalls {
+ public:
+  FakeParport(std::string proc, std::string dev) : proc_(std::move(proc)), dev_(std::move(dev)) {}
+
+  std::string calls;  // " open EXCL CLAIM MODE256 DIR0 R W RELEASE close", of our descriptors
+  std::vector<std::string> log;       // the kernel's error log
+  std::map<int, unsigned char> data;  // data register by port
+  unsigned char status = 0x80;
+  int earlyInterrupts = 0;  // blocked claims that a handled signal ends at once
+  bool waitListBroken = false;
+
+  // The printer driver registers on port n, as it does on every port it finds.
+  void loadLp(int n) {
+    std::lock_guard<std::mutex> hold(lock_);
+    ports_[n].devices.push_back("lp");
+    std::filesystem::create_directories(proc_ + "/parport" + std::to_string(n) + "/devices/lp");
+  }
+  // Another program claims port n through ppdev; returns its descriptor.
+  int holdAsOtherProgram(int n) {
+    const int fd = open(dev_ + "/parport" + std::to_string(n), 0);
+    files_.at(fd).other = true;
+    ioctl(fd, PPCLAIM, nullptr);
+    return fd;
+  }
+  std::size_t waiters(int n) {
+    std::lock_guard<std::mutex> hold(lock_);
+    return ports_[n].waiters.size();
+  }
+
+  int stat(const std::string& path, struct stat* st) override {
+    std::error_code ec;
+    const auto real = std::filesystem::canonical(path, ec);
+    const auto dev = std::filesystem::canonical(dev_, ec);
+    const std::string name = real.filename().string();
+    const auto number = [&](std::size_t from) { return std::stoi(name.substr(from)); };
+    if (!ec && real.parent_path() == dev && name.rfind("parport", 0) == 0) {
+      *st = {};
+      st->st_mode = S_IFCHR | 0660;
+      st->st_rdev = makedev(99, number(7));
+      return 0;
+    }
+    if (!ec && real.parent_path() == dev / "usb" && name.rfind("lp", 0) == 0) {
+      *st = {};
+      st->st_mode = S_IFCHR | 0660;
+      st->st_rdev = makedev(180, number(2));
+      return 0;
+    }
+    return ::stat(path.c_str(), st);
+  }
+
+  int open(const std::string& path, int) override {
+    struct stat st {};
+    if (stat(path, &st) != 0) return -1;
+    std::lock_guard<std::mutex> hold(lock_);
+    if (major(st.st_rdev) != 99) return fail(ENXIO);
+    files_[nextFd_].port = static_cast<int>(minor(st.st_rdev));
+    calls += " open";
+    return nextFd_++;
+  }
+
+  int close(int fd) override {
+    std::lock_guard<std::mutex> hold(lock_);
+    File& f = files_.at(fd);
+    Port& p = ports_[f.port];
+    if (!f.other) calls += " close";
+    if (f.claimed) setHolder(f.port, "");
+    p.waiters.erase(std::remove(p.waiters.begin(), p.waiters.end(), fd), p.waiters.end());
+    if (f.registered) {
+      p.devices.erase(std::find(p.devices.begin(), p.devices.end(), deviceName(f)));
+      if (std::count(p.devices.begin(), p.devices.end(), deviceName(f)) == 0)
+        std::filesystem::remove_all(portDir(f.port) + "/devices/" + deviceName(f));
+      if (f.excl) p.exclusive = false;
+    }
+    files_.erase(fd);
+    return 0;
+  }
+
+  int ioctl(int fd, unsigned long request, void* arg) override {
+    std::unique_lock<std::mutex> hold(lock_);
+    File& f = files_.at(fd);
+    const std::pair<unsigned long, const char*> names[] = {
+        {PPEXCL, "EXCL"}, {PPCLAIM, "CLAIM"}, {PPSETMODE, "MODE"},   {PPDATADIR, "DIR"},
+        {PPRSTATUS, "R"}, {PPWDATA, "W"},     {PPRELEASE, "RELEASE"}};
+    for (const auto& [r, name] : names)
+      if (r == request && !f.other) calls += std::string(" ") + name;
+    if (request == PPEXCL) {
+      if (f.registered) return fail(EINVAL);
+      f.excl = true;
+      return 0;
+    }
+    if (request == PPCLAIM) return claim(fd, f);
+    if (request == PPSETMODE) {
+      calls += std::to_string(*static_cast<int*>(arg));
+      return 0;
+    }
+    if (!f.claimed) return fail(EINVAL);  // "claim the port first"
+    if (request == PPDATADIR) calls += std::to_string(*static_cast<int*>(arg));
+    if (request == PPWDATA) data[f.port] = *static_cast<unsigned char*>(arg);
+    if (request == PPRSTATUS) *static_cast<unsigned char*>(arg) = status;
+    if (request == PPRELEASE) {
+      f.claimed = false;
+      setHolder(f.port, "");
+    }
+    return 0;
+  }
+
+ private:
+  struct File {
+    int port = 0;
+    bool excl = false, registered = false, claimed = false;
+    bool other = false;  // another program's: its calls are not recorded
+  };
+  struct Port {
+    std::vector<std::string> devices;  // registered, by name
+    bool exclusive = false;
+    std::string holder;
+    std::vector<int> waiters;
+  };
+
+  static int fail(int error) {
+    errno = error;
+    return -1;
+  }
+  std::string portDir(int n) const { return proc_ + "/parport" + std::to_string(n); }
+  static std::string deviceName(const File& f) { return "ppdev" + std::to_string(f.port); }
+  void setHolder(int n, const std::string& name) {
+    ports_[n].holder = name;
+    std::ofstream(portDir(n) + "/devices/active") << (name.empty() ? "none" : name) << "\n";
+  }
+
+  int claim(int fd, File& f) {
+    Port& p = ports_[f.port];
+    if (f.claimed) return fail(EINVAL);
+    if (!f.registered) {
+      const std::string name = deviceName(f);
+      if (p.exclusive) return fail(ENXIO);
+      if (f.excl && !p.devices.empty()) {
+        log.push_back("parport" + std::to_string(f.port) +
+                      ": cannot grant exclusive access for device " + name);
+        log.push_back(name + ": failed to register device!");
+        return fail(ENXIO);
+      }
+      p.devices.push_back(name);
+      std::filesystem::create_directories(portDir(f.port) + "/devices/" + name);
+      f.registered = true;
+      p.exclusive = f.excl;
+    }
+    if (p.holder.empty()) {
+      f.claimed = true;
+      setHolder(f.port, deviceName(f));
+      return 0;
+    }
+    if (std::find(p.waiters.begin(), p.waiters.end(), fd) != p.waiters.end()) waitListBroken = true;
+    p.waiters.push_back(fd);
+    if (earlyInterrupts > 0) {
+      --earlyInterrupts;
+      return fail(EINTR);
+    }
+    pause();  // the lock stays held: every other ppdev call waits too
+    return fail(EINTR);
+  }
+
+  std::string proc_, dev_;
+  std::mutex lock_;
+  std::map<int, Port> ports_;
+  std::map<int, File> files_;
+  int nextFd_ = 100;
+};
+
+// A machine's I/O ports for direct I/O. ioperm gives the calling thread
+// access; an in or out on a thread without it counts a fault (where the real
+// instruction would crash). devRoot/port reaches every port from any thread.
+// An ECR at an address reads back its written mode with the FIFO empty.
+class FakePortIO : public DirectIOCalls {
+ public:
+  std::map<unsigned, std::uint8_t> reg;
+  std::set<unsigned> ecrs;
+  int iopermError = 0;
+  int faults = 0;
+  int grants = 0;
+
+  int ioperm(unsigned long from, unsigned long count, int on) override {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (iopermError) {
+      errno = iopermError;
+      return -1;
+    }
+    grants += on;
+    for (unsigned long a = from; a < from + count; ++a)
+      on ? (void)access_[std::this_thread::get_id()].insert(a)
+         : (void)access_[std::this_thread::get_id()].erase(a);
+    return 0;
+  }
+  std::uint8_t inb(std::uint16_t address) override {
+    std::lock_guard<std::mutex> hold(lock_);
+    return allowed(address) ? value(address) : 0xFF;
+  }
+  void outb(std::uint8_t v, std::uint16_t address) override {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (allowed(address)) reg[address] = v;
+  }
+  int open(const char* path, int) override {
+    const std::string p = path;
+    return p.size() > 5 && p.compare(p.size() - 5, 5, "/port") == 0 ? 7 : (errno = ENOENT, -1);
+  }
+  ssize_t pread(int, void* buffer, std::size_t, off_t offset) override {
+    std::lock_guard<std::mutex> hold(lock_);
+    *static_cast<std::uint8_t*>(buffer) = value(static_cast<unsigned>(offset));
+    return 1;
+  }
+  ssize_t pwrite(int, const void* buffer, std::size_t, off_t offset) override {
+    std::lock_guard<std::mutex> hold(lock_);
+    reg[static_cast<unsigned>(offset)] = *static_cast<const std::uint8_t*>(buffer);
+    return 1;
+  }
+  int close(int) override { return 0; }
+
+ private:
+  bool allowed(unsigned address) {
+    if (access_[std::this_thread::get_id()].count(address)) return true;
+    ++faults;
+    return false;
+  }
+  std::uint8_t value(unsigned address) {
+    if (ecrs.count(address)) return static_cast<std::uint8_t>((reg[address] & 0xFC) | 0x01);
+    const auto it = reg.find(address);
+    return it == reg.end() ? 0xFF : it->second;
+  }
+  std::mutex lock_;
+  std::map<std::thread::id, std::set<unsigned>> access_;
+};
+
+}  // namespace zk7
