@@ -174,8 +174,9 @@ TEST_F(CliTest, ALogReplacedWhileARunWaitsIsReadAgainAndASecondRunIsRefused) {
 
 TEST_F(CliTest, AStationsRangeGivesEachValueOnceThenEndsWithNothingBurnt) {
   const std::string log = Path("station.csv"), chip = Path("socket.txt");
+  // A fresh chip at each prompt, in the socket behind the simulated USB adapter.
   PromptInput input({"", "", ""}, [&](std::size_t) { std::remove(chip.c_str()); });
-  const auto r = RunWithPrompt({"program", "--port", "emulator:" + chip, "--serial",
+  const auto r = RunWithPrompt({"program", "--port", "emulator:" + chip + ",usb=ft232r", "--serial",
                                 "TXID0=std:1FE..std:1FF", "--log", log, "--count", "3"},
                                input);
   EXPECT_EQ(r.code, 2);
