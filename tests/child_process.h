@@ -19,6 +19,7 @@ struct ChildEnding {
   int status = 0;      // as waitpid gives it
   std::string err;     // stderr
   int lastWrite = -1;  // value of the trace's last "W" line
+  std::string trace;
   // Ended by sig with VPP, VDD and nPRG off.
   bool unpoweredAfter(int sig) const {
     return WIFSIGNALED(status) && WTERMSIG(status) == sig && (lastWrite & 0x98) == 0x90;
@@ -32,10 +33,11 @@ inline std::string ReadText(const std::string& path) {
 }
 
 // env holds "NAME=VALUE" additions; sig goes afterMs after the trace has the
-// line `when`. Waits at most 20 s, then kills the child.
+// line `when`. Waits at most 20 s, then kills the child. Once it has ended,
+// waits up to settleMs for the trace to end unpowered (written by its guard).
 inline ChildEnding RunUntilSignalled(std::vector<std::string> argv, std::vector<std::string> env,
                                      const std::string& trace, const std::string& when, int sig,
-                                     int afterMs = 0) {
+                                     int afterMs = 0, int settleMs = 0) {
   std::remove(trace.c_str());
   env.push_back("ZK7_PORT_TRACE=" + trace);
   const pid_t pid = fork();
@@ -60,10 +62,14 @@ inline ChildEnding RunUntilSignalled(std::vector<std::string> argv, std::vector<
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+  for (int ms = 0;; ++ms) {
+    end.trace = ReadText(trace);
+    if (const auto w = end.trace.rfind("\nW "); w != std::string::npos)
+      end.lastWrite = std::stoi(end.trace.substr(end.trace.find(' ', w + 3) + 1, 2), nullptr, 16);
+    if (ms >= settleMs || (end.lastWrite & 0x98) == 0x90) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   end.err = ReadText(trace + ".err");
-  const std::string text = ReadText(trace);
-  if (const auto w = text.rfind("\nW "); w != std::string::npos)
-    end.lastWrite = std::stoi(text.substr(text.find(' ', w + 3) + 1, 2), nullptr, 16);
   std::remove(trace.c_str());
   std::remove((trace + ".err").c_str());
   return end;
