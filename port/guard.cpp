@@ -248,6 +248,9 @@ int RunGuard(int argc, char** argv) {
     return 2;
   }
   close(kStateFd);
+  // Whatever else the program let it inherit stays the program's: a pipe
+  // held open here would keep a reader waiting after the program ended.
+  close_range(kStateFd + 1, ~0U, 0);
   const auto* state = static_cast<const std::atomic<std::uint8_t>*>(shared);
   if (send(kSocketFd, &kReady, 1, MSG_NOSIGNAL) != 1) return 2;
   char buf[64];
