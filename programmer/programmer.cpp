@@ -389,7 +389,7 @@ FlowResult Programmer::runFlow(const FlowCallbacks& cb, const char* abortedText,
   if (!EnterPortFlow()) return Aborted(abortedText);  // the process is ending
   FlowLock lock(*this, cb);
   std::string why;
-  if (!port_.claim(why)) {
+  if (!port_.claimGuarded(why)) {
     FlowResult r;
     r.status = FlowResult::Busy;
     r.title = "Check Parallel Port";
