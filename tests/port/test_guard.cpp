@@ -5,6 +5,7 @@
 #include <linux/ppdev.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -100,6 +101,12 @@ class HeldPpdev : public PpdevCalls {
   std::string writes;
   int open(const std::string&, int) override { return 42; }
   int close(int) override { return 0; }
+  int stat(const std::string&, struct stat* st) override {
+    *st = {};
+    st->st_mode = S_IFCHR | 0660;
+    st->st_rdev = makedev(99, 0);  // a ppdev device
+    return 0;
+  }
   int ioctl(int, unsigned long request, void* arg) override {
     if (request == PPCLAIM && refusals > 0) {
       --refusals;
