@@ -27,8 +27,8 @@ TEST(WindowCommandLineTest, TakesOneFileAndRefusesWhatItDoesNotKnow) {
   }
 }
 
-// Run as a user runs it: --help, --version and a mistake need no display; Qt's own options are left to Qt,
-// anything else is refused with status 2; the help and the manual list every option.
+// Run as a user runs it: --help, --version and a mistake need no display; Qt's own options are left
+// to Qt, anything else is refused with status 2; the help and the manual list every option.
 TEST(WindowCommandLineTest, HelpAndVersionNeedNoDisplayAndUnknownOptionsAreErrors) {
   const auto run = [](const QStringList& args, const char* platform) {
     QProcess p;
