@@ -35,6 +35,15 @@ add_custom_target(zk7_gzipped ALL DEPENDS ${ZK7_GZIPPED})
 install(TARGETS zk7prog RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_BINARY_DIR}/gz/zk7prog.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${ZK7_DATA}/copyright ${CMAKE_BINARY_DIR}/gz/changelog.gz DESTINATION ${ZK7_DOCDIR})
+# The guard is a helper of both programs, not a command: it goes to libexec,
+# and the programs look for it there relative to their own folder first, so
+# an install under another --prefix finds it too.
+set(ZK7_GUARD_DIR ${CMAKE_INSTALL_LIBEXECDIR}/zk7-programmer)
+install(TARGETS zk7-guard RUNTIME DESTINATION ${ZK7_GUARD_DIR})
+file(RELATIVE_PATH ZK7_GUARD_FROM_BINDIR ${CMAKE_INSTALL_FULL_BINDIR}
+  ${CMAKE_INSTALL_FULL_LIBEXECDIR}/zk7-programmer)
+set_source_files_properties(${CMAKE_SOURCE_DIR}/port/guard.cpp PROPERTIES COMPILE_DEFINITIONS
+  "ZK7_GUARD_FROM_BINDIR=\"${ZK7_GUARD_FROM_BINDIR}\";ZK7_GUARD_INSTALLED=\"${CMAKE_INSTALL_FULL_LIBEXECDIR}/zk7-programmer/zk7-guard\"")
 install(FILES ${ZK7_DATA}/zk7prog.bash-completion
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME zk7prog)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${ZK7_DOCDIR})

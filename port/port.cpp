@@ -13,6 +13,7 @@
 #include "port/emulator.h"
 #include "port/ftdi_driver.h"
 #include "port/ftdi_sim.h"
+#include "port/guard.h"
 #include "port/protocol.h"
 #include "port/watch.h"
 
@@ -66,6 +67,8 @@ struct Port::Impl {
   std::FILE* trace = nullptr;
   int claims = 0;  // nesting depth of claim()
   PowerWatch watch;
+  std::string tracePath;
+  PowerGuard guard;  // from claimGuarded to the outermost release
 
   void closeTrace() {
     if (trace) std::fclose(trace);
@@ -75,6 +78,8 @@ struct Port::Impl {
   // Before a byte reaches the pins: a byte that powers the lines is watched
   // first, so a signal that comes while it is being written still finds it.
   void beforeWrite(std::uint16_t address, std::uint8_t value) {
+    if (watch.guardState && LinesPowered(value))
+      watch.guardState->store(value, std::memory_order_relaxed);
     if (watch.powered || !LinesPowered(value)) return;
     watch.address = address;
     watch.last = value;
@@ -83,6 +88,7 @@ struct Port::Impl {
   }
   // After it reached them: the watch follows, and ends once the lines are at rest.
   void noteWrite(std::uint16_t address, std::uint8_t value) {
+    if (watch.guardState) watch.guardState->store(value, std::memory_order_relaxed);
     watch.address = address;
     watch.last = value;
     if (!watch.powered || LinesPowered(value)) return;
@@ -103,11 +109,32 @@ struct Port::Impl {
     switchOff(self);
     if (driver && claims > 0) driver->release();
     claims = 0;
+    stopGuard();
     driver.reset();
     emulated = false;
     watch.driver = nullptr;
     Unwatch(&watch);
     watch.powered = false;
+  }
+  // The port text the guard reaches this driver by; "" for one it cannot
+  // reach (handed in by setDriver: tests and benchmarks).
+  std::string guardPort() const {
+    if (!driver || fixedDriver) return {};
+    switch (choice.kind) {
+      case PortChoice::Emulator:
+        return "emulator:" + emulatorOptions;
+      case PortChoice::Device:
+        return choice.device;
+      case PortChoice::Ftdi:
+        return choice.usb.empty() ? "ftdi" : "ftdi:" + choice.usb;
+      case PortChoice::Auto:
+        break;
+    }
+    return "auto";
+  }
+  void stopGuard() {
+    watch.guardState = nullptr;
+    guard.stop();
   }
   void takeDriver(std::unique_ptr<PortDriver> d) {
     driver = std::move(d);
@@ -295,10 +322,29 @@ bool Port::claim(std::string& error) {
   return true;
 }
 
+bool Port::claimGuarded(std::string& error) {
+  const std::string target = d_->guardPort();
+  if (!target.empty() && !d_->guard.running()) {
+    const std::uint8_t lines = d_->watch.powered ? d_->watch.last : kLinesOff;
+    if (!d_->guard.start({target, d_->base, d_->tracePath}, lines, error)) {
+      error =
+          "The guard that switches the programmer lines off should this program die could "
+          "not be started, so nothing was powered: " +
+          error;
+      return false;
+    }
+    d_->watch.guardState = d_->guard.state();
+  }
+  if (claim(error)) return true;
+  if (d_->claims == 0) d_->stopGuard();
+  return false;
+}
+
 void Port::release() {
   if (d_->claims == 0 || --d_->claims > 0) return;
   d_->switchOff(*this);
   if (d_->driver) d_->driver->release();
+  d_->stopGuard();  // after the port is free, in case the guard has to take it
 }
 
 std::uint16_t Port::base() const {
@@ -363,6 +409,7 @@ void Port::flush() {
 
 bool Port::setTraceFile(const std::string& path, std::string& error) {
   d_->closeTrace();
+  d_->tracePath.clear();
   if (path.empty()) return true;
   d_->trace = std::fopen(path.c_str(), "a");
   if (!d_->trace) {
@@ -372,6 +419,7 @@ bool Port::setTraceFile(const std::string& path, std::string& error) {
   // One line per access, each on disk as soon as it is complete.
   std::setvbuf(d_->trace, nullptr, _IOLBF, 0);
   d_->watch.traceFd = fileno(d_->trace);
+  d_->tracePath = path;
   return true;
 }
 

@@ -65,6 +65,13 @@ class Port {
   // another program", at once or within claimTimeoutMs. A port that cannot be reached at
   // all claims nothing and returns true: its reads give 0xFF as before.
   bool claim(std::string& error);
+  // claim for a span that may power the lines (the flows): first starts the
+  // guard (port/guard.h), a separate process that switches the lines off
+  // should this program die with them powered (kill -9 included); it ends at
+  // the outermost release. A guard that cannot be started refuses the claim
+  // with why, and nothing is claimed. A driver handed in by setDriver gets no
+  // guard: the guard could not reach it.
+  bool claimGuarded(std::string& error);
   // At the outermost release a port whose lines are still powered (VPP, VDD or
   // nPRG on) first leaves programming mode: VPP off, VDD off, nPRG off. The
   // destructor and the end of the process (exit) do the same.

@@ -62,7 +62,9 @@ bool SwitchOffPoweredPortsFromSignalHandler() {
     if (!w) continue;
     any = true;
     for (std::uint8_t b : PowerOffSequence(w->last)) {
-      if (w->driver) w->driver->writeInSignalHandler(w->address, b);
+      // A write that cannot be made here (USB) is left to the guard.
+      if (w->driver && w->driver->writeInSignalHandler(w->address, b) && w->guardState)
+        w->guardState->store(b);
       if (w->traceFd >= 0) TraceRaw(w->traceFd, w->address, b);
       w->last = b;
     }

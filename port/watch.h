@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 
 #include "port/driver.h"
@@ -16,6 +17,9 @@ struct PowerWatch {
   std::uint16_t address = 0;  // of the last data-register write
   std::uint8_t last = 0;      // its value
   bool powered = false;
+  // The guard's copy of the lines (port/guard.h), kept with the writes that
+  // reached the port; nullptr while no guard runs.
+  std::atomic<std::uint8_t>* guardState = nullptr;
   // Switches the port off through its normal path (used at exit, not from a
   // signal handler); owner is what it needs to do so.
   void (*switchOff)(PowerWatch&) = nullptr;

@@ -398,7 +398,7 @@ FlowResult Programmer::runFlow(const FlowCallbacks& cb, const char* abortedText,
   FlowLock lock(*this, cb);
   const ChipSequence sequence(*this);
   std::string why;
-  if (!port_.claim(why)) {
+  if (!port_.claimGuarded(why)) {
     FlowResult r;
     r.status = FlowResult::Busy;
     r.title = "Check Parallel Port";

@@ -131,8 +131,9 @@ class Programmer {
   void endChipSequence();
 
   // The flows. A flow started while another runs, or on a port another
-  // program holds, returns Busy with a message and touches nothing. A flow
-  // holds the port's claim from start to end. Every ending (passed, failed, aborted, or an
+  // program holds, or whose guard cannot be started (Port::claimGuarded),
+  // returns Busy with a message and touches nothing. A flow holds the port's
+  // claim and its guard from start to end. Every ending (passed, failed, aborted, or an
   // exception from a callback) leaves programming mode.
   //
   // ProgramDevice rebuilds the image from rs (BuildMemoryImage), burns and

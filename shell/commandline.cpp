@@ -32,9 +32,46 @@ void SetUp(QCommandLineParser& parser) {
       "[FILE]");
 }
 
+// The options QGuiApplication and QApplication take out of the arguments
+// (with one dash or two, a value after a space or an '='), and whether they
+// take a value.
+struct QtOption {
+  const char* name;
+  bool value;
+};
+constexpr QtOption kQtOwnOptions[] = {
+    {"platform", true},        {"platformpluginpath", true},
+    {"platformtheme", true},   {"plugin", true},
+    {"qwindowgeometry", true}, {"qwindowicon", true},
+    {"qwindowtitle", true},    {"session", true},
+    {"display", true},         {"geometry", true},
+    {"style", true},           {"stylesheet", true},
+    {"qmljsdebugger", true},   {"reverse", false},
+    {"widgetcount", false},    {"nograb", false},
+    {"dograb", false},         {"testability", false},
+};
+
+// The arguments without Qt's own options, as the QApplication will leave them.
 QStringList Arguments(int argc, char** argv) {
   QStringList list;
-  for (int i = 0; i < argc; ++i) list << QString::fromLocal8Bit(argv[i]);
+  for (int i = 0; i < argc; ++i) {
+    const QString arg = QString::fromLocal8Bit(argv[i]);
+    if (i == 0 || !arg.startsWith('-') || arg == "--") {
+      list << arg;
+      continue;
+    }
+    QString name = arg.mid(arg.startsWith("--") ? 2 : 1);
+    const bool inlineValue = name.contains('=');
+    name = name.section('=', 0, 0);
+    const QtOption* qt = nullptr;
+    for (const QtOption& o : kQtOwnOptions)
+      if (name == QLatin1String(o.name)) qt = &o;
+    if (!qt) {
+      list << arg;
+      continue;
+    }
+    if (qt->value && !inlineValue) ++i;  // its value goes with it
+  }
   return list;
 }
 
@@ -72,8 +109,8 @@ QString WindowHelpText() {
 int AnswerWithoutDisplay(int argc, char** argv) {
   QCommandLineParser parser;
   SetUp(parser);
-  // Errors wait for the full reading after Qt has taken its own options.
-  parser.parse(Arguments(argc, argv));
+  const QStringList arguments = Arguments(argc, argv);
+  const bool understood = parser.parse(arguments);
   if (parser.isSet("help")) {
     std::fputs(qPrintable(WindowHelpText()), stdout);
     return 0;
@@ -81,6 +118,14 @@ int AnswerWithoutDisplay(int argc, char** argv) {
   if (parser.isSet("version")) {
     std::printf("%s %s\n", kProgram, ZK7_VERSION);
     return 0;
+  }
+  // A mistyped option is said before any display is needed, too.
+  WindowCommandLine commandLine;
+  QString error;
+  if (!understood || !commandLine.parse(arguments, error)) {
+    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kProgram,
+                 qPrintable(understood ? error : parser.errorText()), kProgram);
+    return 2;
   }
   return -1;
 }

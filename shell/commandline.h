@@ -2,7 +2,7 @@
 // and at most one file to start with. --help and --version are answered before
 // the QApplication exists, so they need no display; Qt's own options
 // (-platform, -style, ...) are taken out by the QApplication; any other
-// unknown option is an error.
+// unknown option is an error, also said before the QApplication exists.
 #pragma once
 
 #include <QCommandLineParser>
@@ -23,8 +23,10 @@ const std::vector<WindowOption>& WindowOptions();
 // The help text: usage, options, the file argument and a word on Qt's options.
 QString WindowHelpText();
 
-// Answers --help (the help text) or --version on standard output before any
-// display is needed: the exit status, or -1 when neither was asked for.
+// Answers --help (the help text) or --version on standard output, and a
+// command line it does not understand (Qt's own options left aside) with an
+// error on standard error, before any display is needed: the exit status (0
+// or 2), or -1 when the program is to start.
 int AnswerWithoutDisplay(int argc, char** argv);
 
 class WindowCommandLine {

@@ -22,6 +22,7 @@ struct ChildEnding {
   int status = 0;      // as waitpid gives it
   std::string err;     // stderr
   int lastWrite = -1;  // value of the trace's last "W" line
+  std::string trace;
   // Ended by sig with VPP, VDD and nPRG off.
   bool unpoweredAfter(int sig) const {
     return WIFSIGNALED(status) && WTERMSIG(status) == sig && (lastWrite & 0x98) == 0x90;
@@ -43,10 +44,11 @@ inline int LastWrite(const std::string& trace) {
 }
 
 // env holds "NAME=VALUE" additions; sig goes afterMs after the trace has the
-// line `when`. Waits at most 20 s, then kills the child.
+// line `when`. Waits at most 20 s, then kills the child. Once it has ended,
+// waits up to settleMs for the trace to end unpowered (written by its guard).
 inline ChildEnding RunUntilSignalled(std::vector<std::string> argv, std::vector<std::string> env,
                                      const std::string& trace, const std::string& when, int sig,
-                                     int afterMs = 0) {
+                                     int afterMs = 0, int settleMs = 0) {
   std::remove(trace.c_str());
   env.push_back("ZK7_PORT_TRACE=" + trace);
   const pid_t pid = fork();
@@ -71,8 +73,13 @@ inline ChildEnding RunUntilSignalled(std::vector<std::string> argv, std::vector<
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+  for (int ms = 0;; ++ms) {
+    end.trace = ReadText(trace);
+    end.lastWrite = LastWrite(end.trace);
+    if (ms >= settleMs || (end.lastWrite & 0x98) == 0x90) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   end.err = ReadText(trace + ".err");
-  end.lastWrite = LastWrite(ReadText(trace));
   std::remove(trace.c_str());
   std::remove((trace + ".err").c_str());
   return end;

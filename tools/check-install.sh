@@ -22,9 +22,10 @@ app_id=org.example.zk7programmer
 # Every file an install must give, and nothing else.
 prefix=$work/prefix
 cmake --install "$build" --prefix "$prefix" >/dev/null
-expected=(bin/zk7prog share/man/man1/zk7prog.1.gz share/bash-completion/completions/zk7prog
-  share/doc/zk7-programmer/README.md share/doc/zk7-programmer/copyright
-  share/doc/zk7-programmer/changelog.gz lib/udev/rules.d/60-zk7-programmer.rules)
+expected=(bin/zk7prog libexec/zk7-programmer/zk7-guard share/man/man1/zk7prog.1.gz
+  share/bash-completion/completions/zk7prog share/doc/zk7-programmer/README.md
+  share/doc/zk7-programmer/copyright share/doc/zk7-programmer/changelog.gz
+  lib/udev/rules.d/60-zk7-programmer.rules)
 if [ "$gui" = ON ]; then
   expected+=(bin/zk7-programmer share/man/man1/zk7-programmer.1.gz
     "share/applications/$app_id.desktop" "share/metainfo/$app_id.metainfo.xml"
@@ -56,6 +57,10 @@ if [ "$gui" = ON ]; then
   [ "$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/zk7-programmer" --version)" = \
     "zk7-programmer $version" ] || fail "zk7-programmer --version"
 fi
+
+# A run finds its guard where it was installed (it refuses to power anything without one).
+env -u ZK7_GUARD "$prefix/bin/zk7prog" read --port emulator >/dev/null ||
+  fail "the installed zk7prog cannot run: is its guard missing?"
 
 # The completion: a command, a port and a file by extension.
 mkdir "$work/files" && touch "$work/files/a.dvs" "$work/files/b.txt"
@@ -95,6 +100,7 @@ else
   dpkg -L zk7-programmer >"$work/files.list"
   [ "$(zk7prog --version)" = "zk7prog $version" ] || fail "zk7prog --version from PATH"
   [ "$(command -v zk7prog)" = /usr/bin/zk7prog ] || fail "PATH finds $(command -v zk7prog) first"
+  env -u ZK7_GUARD zk7prog read --port emulator >/dev/null || fail "zk7prog from PATH cannot run its guard"
   if [ "$gui" = ON ]; then
     [ "$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM zk7-programmer --version)" = \
       "zk7-programmer $version" ] || fail "zk7-programmer --version from PATH"

@@ -395,6 +395,10 @@ TEST(ProgramDeviceSignals, ASignalStopsTheBurnOrEndsTheIdleApplicationByThatSign
     EXPECT_NE(end.err.find(std::string("zk7-programmer: ") + zk7::SignalName(sig) + " received"),
               std::string::npos);
   }
+  // kill -9 cannot be caught: the run's guard switches the lines off.
+  const auto killed =
+      RunUntilSignalled({ZK7_PROGRAMMER_BIN}, env("cmdProgram"), trace, "D 1", SIGKILL, 0, 5000);
+  EXPECT_TRUE(killed.unpoweredAfter(SIGKILL)) << killed.lastWrite << killed.err;
   // Idle after the start-up read, the event loop ends the application.
   const auto end =
       RunUntilSignalled({ZK7_PROGRAMMER_BIN}, env("-"), trace, "W 378 F4", SIGTERM, 300);
