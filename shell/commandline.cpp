@@ -153,7 +153,18 @@ bool WindowCommandLine::parse(const QStringList& arguments, QString& error) {
     error = "--production needs --port";
     return false;
   }
+  // The station's rule, port text and file are read now too, so a mistake in
+  // them is a usage error before anything is shown.
+  zk7::RegisterSet defaults;
+  StationSetup setup;
+  if (production &&
+      !ReadStationSettings(station(), defaults, QString(), setup, error, /*optionNames=*/true))
+    return false;
   return true;
+}
+
+StationSettings WindowCommandLine::station() const {
+  return {file(), value("port"), value("serial"), value("log")};
 }
 
 QString WindowCommandLine::file() const {

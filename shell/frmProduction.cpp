@@ -102,12 +102,13 @@ bool ReadStationSettings(const StationSettings& settings, const zk7::RegisterSet
   setup.plan.check = true;
   if (!settings.port.isEmpty()) {
     zk7::PortChoice choice;
-    setup.portBase = App().port.base();
-    if (!zk7::ParsePortChoice(settings.port.toStdString(), choice, setup.portBase, e)) {
+    std::uint16_t base = 0;  // no port has address 0: it stays 0 when the text names none
+    if (!zk7::ParsePortChoice(settings.port.toStdString(), choice, base, e)) {
       error = (optionNames ? "--port: " : "Port: ") + Q(e);
       return false;
     }
     setup.port = choice;
+    if (base != 0) setup.portBase = base;
   }
   if (settings.configuration.isEmpty()) {
     setup.configuration = withoutFile;
@@ -330,7 +331,7 @@ bool frmProduction::start() {
   zk7::Port& port = App().port;
   if (setup.port && settings.port != PortText(port)) {
     port.setChoice(*setup.port);
-    App().programmer.InitLPTPort(setup.portBase);
+    App().programmer.InitLPTPort(setup.portBase.value_or(port.base()));
     emit portChanged();
   } else if (!port.driver()) {
     App().programmer.InitLPTPort(port.base());  // the fix may have been made meanwhile

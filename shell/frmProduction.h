@@ -40,11 +40,11 @@ struct StationSettings {
 // The settings read and checked.
 struct StationSetup {
   zk7::RegisterSet configuration;
-  QString configurationName;            // the file, or what stands in for one
-  std::optional<zk7::PortChoice> port;  // with portBase; none: the port in use
-  std::uint16_t portBase = 0;
-  zk7::ProductionPlan plan;  // the check is always on
-  QStringList notes;         // what a HEX file lacked or had wrong
+  QString configurationName;              // the file, or what stands in for one
+  std::optional<zk7::PortChoice> port;    // none: the port in use
+  std::optional<std::uint16_t> portBase;  // the address the port text gave, if it gave one
+  zk7::ProductionPlan plan;               // the check is always on
+  QStringList notes;                      // what a HEX file lacked or had wrong
 };
 
 // Reads and checks the settings: the serial rule (which needs a log, as in

@@ -33,13 +33,7 @@ int main(int argc, char** argv) {
   const char* testClick = std::getenv("ZK7_TEST_CLICK");
   QWidget* w = nullptr;
   if (commandLine.isSet("production")) {
-    w = StartStation({commandLine.file(), commandLine.value("port"), commandLine.value("serial"),
-                      commandLine.value("log")},
-                     error);
-    if (!w) {
-      std::fprintf(stderr, "zk7-programmer: %s\n", qPrintable(error));
-      return 2;
-    }
+    w = StartStation(commandLine.station());
   } else {
     if (testClick && *testClick)
       QTimer::singleShot(0, [] {

@@ -25,12 +25,7 @@ frmMain* StartApplication(const QString& file) {
   return w;
 }
 
-frmProduction* StartStation(const StationSettings& settings, QString& error) {
-  zk7::RegisterSet defaults;
-  zk7::SetDefaultRegisters(defaults);
-  StationSetup checked;
-  if (!ReadStationSettings(settings, defaults, "the default configuration", checked, error, true))
-    return nullptr;
+frmProduction* StartStation(const StationSettings& settings) {
   auto* w = new frmProduction(frmProduction::Mode::Station, settings);
   w->setAttribute(Qt::WA_DeleteOnClose);
   w->show();

@@ -12,6 +12,6 @@ class frmProduction;
 struct StationSettings;
 
 // zk7-programmer --production: no splash and no main window, only the
-// production window, started with these settings. nullptr with the sentence
-// when they cannot be used (a usage error: nothing was shown).
-frmProduction* StartStation(const StationSettings& settings, QString& error);
+// production window, started with these settings (the command line has
+// checked them).
+frmProduction* StartStation(const StationSettings& settings);

@@ -23,7 +23,8 @@ TEST(WindowCommandLineTest, TakesOneFileAndRefusesWhatItDoesNotKnow) {
       {{"--bogus"}, "!"},
       {{"a.dvs", "b.hex"}, "!"},
       // A station: --port, --serial and --log go with --production, which needs --port.
-      {{"--production", "--port", "378", "n.dvs"}, "n.dvs"},
+      {{"--production", "--port", "378"}, ""},
+      {{"--production", "--port", "378", "missing.dvs"}, "!"},
       {{"--production"}, "!"},
       {{"--port", "378"}, "!"}};
   for (const auto& [args, file] : cases) {
