@@ -26,7 +26,7 @@ void PrintTopHelp(std::ostream& os) {
         "                                          change fields and write the result\n"
         "  diff A B | diff A --port PORT           list the fields that differ\n"
         "  check [FILE] --port PORT                can the chip take the configuration?\n"
-        "  program [FILE] --port PORT [--serial NAME=START[:STEP] --log LOG.csv]\n"
+        "  program [FILE] --port PORT [--serial NAME=START[:STEP][..LAST] --log LOG.csv]\n"
         "          [--count N] [--no-check]        check, program and verify chips\n"
         "  read --port PORT [-o OUT.dvs|OUT.hex]   read a chip back\n"
         "  verify FILE --port PORT                 compare a chip with a configuration\n"
@@ -41,7 +41,9 @@ void PrintTopHelp(std::ostream& os) {
         "PORT is a base address in hex (278, 378, 3BC, D010, ...), /dev/parportN,\n"
         "  ftdi[:VID:PID[:SERIAL]] (USB adapter) or\n  "
      << zk7::EmulatorOptionsSummary()
-     << "\n\nExit status: 0 success, 1 the chip failed or differs, 2 usage, file or port error.\n"
+     << "\n  (CHIPFILE is read again as each chip starts: replacing or deleting it\n"
+        "  between chips inserts another chip; a missing file is a blank chip)"
+        "\n\nExit status: 0 success, 1 the chip failed or differs, 2 usage, file or port error.\n"
         "'zk7prog COMMAND --help' describes a command, 'zk7prog --version' the version.\n";
 }
 

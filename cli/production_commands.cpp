@@ -161,7 +161,8 @@ int RunProgram(const std::vector<std::string>& words, Io& io) {
     return UsageError(io, cmd, error);
   if (args.help) {
     io.out << "Usage: zk7prog program [FILE] --port PORT [--no-check]\n"
-              "         [--serial NAME=START[:STEP] --log LOG.csv] [--count N] [--reuse-failed]\n"
+              "         [--serial NAME=START[:STEP][..LAST] --log LOG.csv] [--count N]\n"
+              "         [--reuse-failed]\n"
               "Burns FILE (a device file or an Intel HEX file; the default configuration\n"
               "without it) into the chip: the configuration word, then the 70 image words,\n"
               "each verified as it is burnt. Prints PASSED, or the failure and exits with 1.\n"
@@ -171,6 +172,9 @@ int RunProgram(const std::vector<std::string>& words, Io& io) {
               "--serial gives each chip the next value of a CAN identifier (TXID0, TXID1,\n"
               "TXID2, RXF0, RXF1; START as std:HEX or ext:HEX) or of user-memory bytes i..j\n"
               "(USERi-j, big-endian, START in hex); STEP is decimal, 1 unless given.\n"
+              "..LAST ends the range (written as START is, std:/ext: included); each station\n"
+              "of a line takes its own range. Once the next value would pass LAST (or the\n"
+              "field's largest value), nothing is burnt and the run ends with exit status 2.\n"
               "--log keeps every value given in LOG.csv: reserved on disk before a chip's\n"
               "first programming pulse, then its result; the next run continues after the\n"
               "values it holds (a failed chip's value is used again only with\n"
@@ -182,6 +186,8 @@ int RunProgram(const std::vector<std::string>& words, Io& io) {
               "  zk7prog program node.dvs --port 378\n"
               "  zk7prog program node.dvs --port /dev/parport0 --serial TXID0=std:100 \\\n"
               "          --log nodes.csv --count 20\n"
+              "  zk7prog program node.dvs --port 378 --serial TXID0=std:100..std:1FF \\\n"
+              "          --log station1.csv --count 256\n"
            << kPortHelp;
     return kExitOk;
   }

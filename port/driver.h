@@ -63,6 +63,11 @@ class PortDriver {
   // without a real clock when tests inject one, and a driver that queues
   // (USB) can send what is queued and prove the wait. Others ignore it.
   virtual void waited(int /*ms*/) {}
+  // A chip's sequence begins: the flows of one command, or one production
+  // chip's check and burn. Nothing for a real port; the emulated socket reads
+  // its chip file again here, so a file replaced or deleted between chips is
+  // another chip inserted.
+  virtual void sequenceStarts() {}
   // Empty while the driver works; otherwise what went wrong (the first failure).
   virtual std::string problem() const { return {}; }
   // Empty normally; otherwise something about a port that works but puts the

@@ -228,6 +228,30 @@ bool ParseChipFile(const std::string& text, ChipMemory& memory, std::string& err
   return true;
 }
 
+namespace {
+
+// The chip in the socket: the file's words, a blank chip when there is no
+// file yet (it is written after the first burn). False with error for a file
+// that cannot be read or is not a chip file.
+bool LoadChipFile(const std::string& path, ChipMemory& memory, std::string& error) {
+  ChipMemory chip;
+  std::string text, parseError;
+  ReadError readError;
+  if (ReadWholeFile(path, kMaxChipFileBytes, text, readError)) {
+    if (!ParseChipFile(text, chip, parseError)) {
+      error = "emulator: chip file " + path + " " + parseError;
+      return false;
+    }
+  } else if (readError.kind != ReadError::NotFound) {
+    error = "emulator: cannot read chip file " + path + ": " + readError.message;
+    return false;
+  }
+  memory = chip;
+  return true;
+}
+
+}  // namespace
+
 EmulatorDriver::EmulatorDriver(EmulatorOptions options) : options_(std::move(options)) {}
 
 EmulatorDriver::~EmulatorDriver() {
@@ -242,23 +266,24 @@ std::unique_ptr<EmulatorDriver> EmulatorDriver::create(const std::string& option
   EmulatorOptions options;
   if (!ParseEmulatorOptions(optionsText, options, error)) return nullptr;
   auto driver = std::make_unique<EmulatorDriver>(options);
-  if (!options.chipFile.empty()) {
-    const std::string& path = options.chipFile;
-    std::string text;
-    ReadError readError;
-    std::string parseError;
-    if (ReadWholeFile(path, kMaxChipFileBytes, text, readError)) {
-      if (!ParseChipFile(text, driver->memory_, parseError)) {
-        error = "emulator: chip file " + path + " " + parseError;
-        return nullptr;
-      }
-    } else if (readError.kind != ReadError::NotFound) {
-      error = "emulator: cannot read chip file " + path + ": " + readError.message;
-      return nullptr;
-    }
-    // A chip file that does not exist yet is a blank chip; it is written after the first burn.
-  }
+  if (!options.chipFile.empty() && !LoadChipFile(options.chipFile, driver->memory_, error))
+    return nullptr;
   return driver;
+}
+
+void EmulatorDriver::sequenceStarts() {
+  // Burnt words the file could not take stay with the chip in the socket.
+  if (options_.chipFile.empty() || dirty_) return;
+  ChipMemory chip;
+  if (!LoadChipFile(options_.chipFile, chip, loadProblem_)) return;  // an empty socket
+  loadProblem_.clear();
+  if (chip == memory_) return;  // the same chip
+  memory_ = chip;
+  takePulses_.clear();
+}
+
+EmulatorOptions::Fault EmulatorDriver::fault() const {
+  return loadProblem_.empty() ? options_.fault : EmulatorOptions::NoChipLow;
 }
 
 void EmulatorDriver::setClock(std::function<std::int64_t()> nowNs) {
@@ -284,7 +309,7 @@ std::int64_t EmulatorDriver::now() const {
 }
 
 bool EmulatorDriver::readLine() const {
-  switch (options_.fault) {
+  switch (fault()) {
     case EmulatorOptions::NoChipHigh:
       return true;
     case EmulatorOptions::NoChipLow:
@@ -298,7 +323,7 @@ bool EmulatorDriver::readLine() const {
 }
 
 std::uint8_t EmulatorDriver::read(std::uint16_t /*address*/) {
-  switch (options_.fault) {
+  switch (fault()) {
     case EmulatorOptions::NoCable:
       return kStatusNoCable;
     case EmulatorOptions::WrongAddress:
@@ -314,7 +339,7 @@ void EmulatorDriver::write(std::uint16_t /*address*/, std::uint8_t value) {
   const bool wasPowered = supplyOn();
   const bool clockWasHigh = clockHigh();
   lines_ = value;
-  if (options_.fault != EmulatorOptions::None) return;  // no chip in the socket
+  if (fault() != EmulatorOptions::None) return;  // no chip in the socket
 
   if (progMode_ && !(supplyOn() && vppOn() && prgSelected())) leaveProgrammingMode();
   if (!progMode_ && !wasPowered && supplyOn() && vppOn() && prgSelected()) {

@@ -100,7 +100,9 @@ class EmulatorDriver : public PortDriver {
   explicit EmulatorDriver(EmulatorOptions options = {});
   ~EmulatorDriver() override;
 
-  // Creates the driver and loads its chip file (a missing file is a blank chip).
+  // Creates the driver and loads its chip file (a missing file is a blank chip);
+  // the file is read again at the start of every chip sequence, as a socket
+  // takes another chip.
   // Returns nullptr with error when the options are not valid or the file
   // cannot be read or parsed.
   static std::unique_ptr<EmulatorDriver> create(const std::string& optionsText, std::string& error);
@@ -109,9 +111,16 @@ class EmulatorDriver : public PortDriver {
   void write(std::uint16_t address, std::uint8_t value) override;
   std::string name() const override { return "emulated chip"; }
   void waited(int ms) override;
-  // Set while burnt words could not be written to the chip file (the last
-  // save failed); empty again once a save succeeds.
-  std::string problem() const override { return saveProblem_; }
+  // With a chip file: takes the chip now in the socket, read from the file
+  // (a missing file is a blank chip). A file that cannot be read or parsed is
+  // an empty socket (every word reads 0000) until the next sequence, and
+  // problem() says why. Burnt words the file could not take keep the chip.
+  void sequenceStarts() override;
+  // Why the chip file could not be read at the last sequence start, else why
+  // burnt words could not be written to it (empty again once a save succeeds).
+  std::string problem() const override {
+    return loadProblem_.empty() ? saveProblem_ : loadProblem_;
+  }
   // The pins take the value; nothing else happens, as the process is ending.
   bool writeInSignalHandler(std::uint16_t /*address*/, std::uint8_t value) override {
     lines_ = value;
@@ -167,6 +176,8 @@ class EmulatorDriver : public PortDriver {
   bool clockHigh() const { return (lines_ & 0x20) != 0 && (lines_ & 0x02) != 0; }
   bool hostDrivesData() const { return (lines_ & 0x04) != 0; }
   bool readLine() const;
+  // The fault in effect: an unreadable chip file leaves the socket empty.
+  EmulatorOptions::Fault fault() const;
   std::int64_t now() const;
   std::uint16_t* wordAt(int address);
   int positionOf(int address) const;
@@ -179,6 +190,7 @@ class EmulatorDriver : public PortDriver {
   EmulatorOptions options_;
   ChipMemory memory_;
   std::string saveProblem_;
+  std::string loadProblem_;
   std::function<std::int64_t()> clock_;
   std::int64_t waitClockNs_ = 0;
   bool waitClock_ = false;

@@ -88,6 +88,7 @@ class FtdiDriver : public PortDriver {
   }
   std::string name() const override { return backend_->name(); }
   std::string problem() const override { return problem_; }
+  void sequenceStarts() override { backend_->sequenceStarts(); }
 
  private:
   void sendOrSwitchOff() {

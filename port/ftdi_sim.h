@@ -75,6 +75,7 @@ class SimulatedFtdi : public FtdiBackend {
                 std::string& error) override;
   std::int64_t nowNs() const override { return static_cast<std::int64_t>(now_); }
   void sleepUntilNs(std::int64_t ns) override;
+  void sequenceStarts() override { chip_->sequenceStarts(); }
 
   // What the adapter was made as (before its first open).
   void setLatchKeptAcrossBitmode(bool kept) { latchKept_ = kept; }

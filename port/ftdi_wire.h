@@ -164,6 +164,9 @@ class FtdiBackend {
   // The host's monotonic clock in nanoseconds, and a wait on it.
   virtual std::int64_t nowNs() const = 0;
   virtual void sleepUntilNs(std::int64_t ns) = 0;
+  // A chip's sequence begins (PortDriver::sequenceStarts): nothing for a real
+  // adapter; the simulated one hands it to its emulated chip.
+  virtual void sequenceStarts() {}
 };
 
 // Pin bytes waiting to go out, with the places where samples are wanted. It

@@ -38,6 +38,8 @@ ChipOutcome ProgramChip(Programmer& programmer, RegisterSet& rs, MemoryImage& im
   const std::uint64_t pulsesBefore = programmer.pulseCount();
   bool refused = false;
   const ChipBracket bracket;
+  // The chip checked is the chip burnt.
+  const ChipSequence sequence(programmer);
   if (!bracket.entered) {
     out.flow.status = FlowResult::Aborted;  // the process is ending
   } else if (check) {
@@ -123,19 +125,12 @@ void ProductionSession::updateNext() {
 
 std::optional<std::uint64_t> ProductionSession::valuesLeft() const {
   if (!plan_.serial) return std::nullopt;
-  if (!next_) return 0;
-  return (plan_.serial->end() - *next_) / plan_.serial->step + 1;
-}
-
-std::string ProductionSession::usedUpText() const {
-  const SerialRule& rule = *plan_.serial;
-  return "the serial values of " + rule.name + " are used up (the last is " +
-         SerialText(rule, rule.end()) + "); nothing more was burnt";
+  return next_ ? SerialValuesFrom(*plan_.serial, *next_) : 0;
 }
 
 std::string ProductionSession::stopReason() const {
   if (!error_.empty()) return error_;
-  if (plan_.serial && !next_) return usedUpText();
+  if (plan_.serial && !next_) return SerialUsedUpText(*plan_.serial);
   return "";
 }
 
@@ -164,7 +159,7 @@ bool ProductionSession::programChip(const FlowCallbacks& cb,
     if (logged_ && !log_.refresh(error_)) return false;
     updateNext();
     if (plan_.serial && !next_) {
-      error_ = usedUpText();
+      error_ = SerialUsedUpText(*plan_.serial);
       return false;
     }
     RegisterSet rs = configuration_;

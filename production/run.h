@@ -105,7 +105,6 @@ class ProductionSession {
 
  private:
   void updateNext();
-  std::string usedUpText() const;
 
   Programmer& programmer_;
   RegisterSet configuration_;

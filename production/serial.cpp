@@ -46,12 +46,18 @@ std::uint64_t SerialRule::max() const {
 bool ParseSerialRule(std::string_view text, SerialRule& out, std::string& error) {
   const auto eq = text.find('=');
   if (eq == std::string_view::npos) {
-    error = "'" + std::string(text) + "' is not NAME=START[:STEP]";
+    error = "'" + std::string(text) + "' is not NAME=START[:STEP][..LAST]";
     return false;
   }
   SerialRule rule;
   rule.name = std::string(text.substr(0, eq));
   std::string_view value = text.substr(eq + 1);
+  // A range's end follows "..": neither START nor STEP holds a dot.
+  std::optional<std::string_view> lastText;
+  if (const auto dots = value.find(".."); dots != std::string_view::npos) {
+    lastText = value.substr(dots + 2);
+    value = value.substr(0, dots);
+  }
   // The step is what follows the last colon, unless that colon ends "std:" / "ext:".
   const auto colon = value.rfind(':');
   std::string_view startText = value;
@@ -81,15 +87,38 @@ bool ParseSerialRule(std::string_view text, SerialRule& out, std::string& error)
     rule.identifier = *id;
     rule.extended = start.extended;
     rule.start = start.id;
+    if (lastText) {
+      Identifier last;
+      const std::string prefix(startText.substr(0, 4));
+      if (!ParseIdentifier(*lastText, last, error)) {
+        error = lastText->find(':') == std::string_view::npos
+                    ? rule.name + ": the range's end '" + std::string(*lastText) +
+                          "' is not written as its start (" + prefix + "HEX)"
+                    : rule.name + ": " + error;
+        return false;
+      }
+      if (last.extended != start.extended) {
+        error = rule.name + ": the range's end " + std::string(*lastText) +
+                " is of another type than its start " + std::string(startText);
+        return false;
+      }
+      rule.last = last.id;
+    }
   } else if (ParseUserRange(rule.name, rule.firstUser, rule.lastUser)) {
     if (rule.lastUser - rule.firstUser + 1 > kMaxSerialBytes) {
       error = rule.name + ": a serial number takes at most " + std::to_string(kMaxSerialBytes) +
               " bytes";
       return false;
     }
+    const std::string digits = std::to_string(2 * (rule.lastUser - rule.firstUser + 1));
     if (!ParseHexNumber(startText, rule.max(), rule.start)) {
       error = rule.name + ": '" + std::string(startText) + "' is not a hex number of at most " +
-              std::to_string(2 * (rule.lastUser - rule.firstUser + 1)) + " digits";
+              digits + " digits";
+      return false;
+    }
+    if (lastText && !ParseHexNumber(*lastText, rule.max(), rule.last.emplace())) {
+      error = rule.name + ": the range's end '" + std::string(*lastText) +
+              "' is not a hex number of at most " + digits + " digits";
       return false;
     }
   } else {
@@ -97,8 +126,31 @@ bool ParseSerialRule(std::string_view text, SerialRule& out, std::string& error)
             "' is not TXID0, TXID1, TXID2, RXF0, RXF1 or USERi-j (user-memory bytes 0..15)";
     return false;
   }
+  if (rule.last && *rule.last < rule.start) {
+    error = rule.name + ": the range's end " + std::string(*lastText) + " is below its start";
+    return false;
+  }
   out = rule;
   return true;
+}
+
+std::string SerialRangeText(const SerialRule& rule) {
+  if (rule.identifier)
+    return IdentifierText({rule.extended, static_cast<std::uint32_t>(rule.start)}) + ".." +
+           IdentifierText({rule.extended, static_cast<std::uint32_t>(rule.end())});
+  return SerialText(rule, rule.start) + ".." + SerialText(rule, rule.end());
+}
+
+std::uint64_t SerialValuesFrom(const SerialRule& rule, std::uint64_t from) {
+  if (from > rule.end()) return 0;
+  const std::uint64_t steps = (rule.end() - from) / rule.step;
+  return steps == ~std::uint64_t{0} ? steps : steps + 1;
+}
+
+std::string SerialUsedUpText(const SerialRule& rule) {
+  const std::uint64_t size = SerialValuesFrom(rule, rule.start);
+  return "the serial range " + rule.name + " " + SerialRangeText(rule) + " is used up (" +
+         std::to_string(size) + (size == 1 ? " value)" : " values)");
 }
 
 bool ApplySerial(const SerialRule& rule, std::uint64_t value, RegisterSet& rs, std::string& error) {

@@ -373,6 +373,14 @@ void Programmer::requestAbort() {
   if (busy_) abort_ = true;
 }
 
+void Programmer::beginChipSequence() {
+  if (sequences_++ == 0 && port_.driver()) port_.driver()->sequenceStarts();
+}
+
+void Programmer::endChipSequence() {
+  if (sequences_ > 0) --sequences_;
+}
+
 void Programmer::leaveForEnding() {
   if (progMode_) ExitProgMode();
 }
@@ -388,6 +396,7 @@ FlowResult Programmer::runFlow(const FlowCallbacks& cb, const char* abortedText,
   }
   if (!EnterPortFlow()) return Aborted(abortedText);  // the process is ending
   FlowLock lock(*this, cb);
+  const ChipSequence sequence(*this);
   std::string why;
   if (!port_.claimGuarded(why)) {
     FlowResult r;

@@ -122,6 +122,14 @@ class Programmer {
   // True between EnterProgMode and ExitProgMode.
   bool inProgrammingMode() const { return progMode_; }
 
+  // A chip's whole sequence (the flows of one command, or one production
+  // chip's check and burn) is bracketed by these; brackets nest, and every
+  // flow is one. When the outermost begins, the driver is told
+  // (PortDriver::sequenceStarts): the chip is taken from the socket then,
+  // never between a chip's check and its burn.
+  void beginChipSequence();
+  void endChipSequence();
+
   // The flows. A flow started while another runs, or on a port another
   // program holds, or whose guard cannot be started (Port::claimGuarded),
   // returns Busy with a message and touches nothing. A flow holds the port's
@@ -170,6 +178,21 @@ class Programmer {
   std::uint64_t pulses_ = 0;
   PortBatch* batch_ = nullptr;      // set while ReadData gathers its frame
   std::string portProblemAtStart_;  // the port's problem when the running flow began
+  int sequences_ = 0;               // open chip sequences
+};
+
+// beginChipSequence and endChipSequence for a scope.
+class ChipSequence {
+ public:
+  explicit ChipSequence(Programmer& programmer) : programmer_(programmer) {
+    programmer_.beginChipSequence();
+  }
+  ~ChipSequence() { programmer_.endChipSequence(); }
+  ChipSequence(const ChipSequence&) = delete;
+  ChipSequence& operator=(const ChipSequence&) = delete;
+
+ private:
+  Programmer& programmer_;
 };
 
 }  // namespace zk7

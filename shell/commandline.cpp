@@ -27,7 +27,8 @@ void SetUp(QCommandLineParser& parser) {
   parser.addPositionalArgument(
       "FILE",
       "A device file (*.dvs) or Intel HEX file to start with, loaded as Load Default or "
-      "Import HEX loads it.",
+      "Import HEX loads it; with --production, the configuration every chip gets (the default "
+      "configuration without it).",
       "[FILE]");
 }
 
@@ -80,6 +81,19 @@ const std::vector<WindowOption>& WindowOptions() {
   static const std::vector<WindowOption> options = {
       {{"h", "help"}, "Shows this help and exits.", {}},
       {{"v", "version"}, "Shows the version and exits.", {}},
+      {{"production"},
+       "Starts a production station: the production window alone, which programs the next "
+       "chip at each Enter. Needs --port.",
+       {}},
+      {{"port"},
+       "With --production: the programmer's port, as zk7prog takes it (378, /dev/parport0, ftdi, "
+       "emulator:chip.txt).",
+       "PORT"},
+      {{"serial"},
+       "With --production: each chip gets the next value of the rule, as with zk7prog program "
+       "--serial. Needs --log.",
+       "NAME=START[:STEP][..LAST]"},
+      {{"log"}, "With --production: the production log, as with zk7prog program --log.", "LOG.csv"},
   };
   return options;
 }
@@ -129,7 +143,28 @@ bool WindowCommandLine::parse(const QStringList& arguments, QString& error) {
     error = "Only one file can be opened: " + parser_.positionalArguments().join(", ");
     return false;
   }
+  const bool production = parser_.isSet("production");
+  for (const char* name : {"port", "serial", "log"})
+    if (parser_.isSet(name) && !production) {
+      error = QString("--%1 goes with --production").arg(name);
+      return false;
+    }
+  if (production && !parser_.isSet("port")) {
+    error = "--production needs --port";
+    return false;
+  }
+  // The station's rule, port text and file are read now too, so a mistake in
+  // them is a usage error before anything is shown.
+  zk7::RegisterSet defaults;
+  StationSetup setup;
+  if (production &&
+      !ReadStationSettings(station(), defaults, QString(), setup, error, /*optionNames=*/true))
+    return false;
   return true;
+}
+
+StationSettings WindowCommandLine::station() const {
+  return {file(), value("port"), value("serial"), value("log")};
 }
 
 QString WindowCommandLine::file() const {

@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <vector>
 
+#include "shell/frmProduction.h"
+
 // One option of the window: its names (a one-letter name is given with one
 // dash, a longer one with two), what it does, and the name of its value
 // (empty for an option that takes none). An option is added as a row.
@@ -39,6 +41,8 @@ class WindowCommandLine {
   QString value(const QString& name) const { return parser_.value(name); }
   // The device file or HEX file to start with; empty for none.
   QString file() const;
+  // --production's settings: FILE, --port, --serial, --log.
+  StationSettings station() const;
 
  private:
   QCommandLineParser parser_;

@@ -38,6 +38,7 @@
 #include "shell/app.h"
 #include "shell/blockdiagram.h"
 #include "shell/frmAbout.h"
+#include "shell/frmProduction.h"
 #include "shell/guiflow.h"
 #include "shell/refresh.h"
 #include "shell/seam.h"
@@ -786,6 +787,19 @@ void frmMain::openFile(const QString& path) {
     importHexFrom(path);
   else
     loadDeviceFileFrom(path);
+}
+
+void frmMain::openProduction() {
+  if (flowRunning_ || App().programmer.busy()) return;
+  auto* w = new frmProduction(frmProduction::Mode::FromMenu, StationSettings{}, this);
+  w->setAttribute(Qt::WA_DeleteOnClose);
+  // The main window waits meanwhile: its port and configuration stay as production found them.
+  w->setWindowModality(Qt::ApplicationModal);
+  connect(w, &frmProduction::portChanged, this, [this] {
+    checkPortItem();
+    updatePortStatus();
+  });
+  w->show();
 }
 
 void frmMain::showAbout() {

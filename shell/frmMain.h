@@ -75,6 +75,9 @@ class frmMain : public QMainWindow {
   void openFile(const QString& path);
   void programDevice();
   void readDevice();
+  // Opens the production window over this one (application modal), set up
+  // from the configuration in memory and the port in use.
+  void openProduction();
   void showAbout();
   // Fits the window into this work area (the screen's at load and when first
   // active), its frame included (before it is framed, a title bar's height).
@@ -116,6 +119,7 @@ class frmMain : public QMainWindow {
   // Checked (at every start): Program Device reads the chip first and refuses
   // one that cannot take the image.
   QAction* mnuCheckChip = nullptr;
+  QAction* mnuProduction = nullptr;
   QAction* mnuExit = nullptr;
   // Peripherals: each opens what its diagram block or button opens (Ctrl+1..7).
   QAction* mnuGPIO = nullptr;

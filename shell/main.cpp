@@ -7,6 +7,7 @@
 
 #include "shell/commandline.h"
 #include "shell/frmMain.h"
+#include "shell/frmProduction.h"
 #include "shell/guiflow.h"
 #include "shell/startup.h"
 #include "shell/version.h"
@@ -28,19 +29,24 @@ int main(int argc, char** argv) {
   }
   WatchTerminationSignals(&app);
   // For tests that run the real program: ZK7_TEST_CLICK=NAME closes the
-  // splash, then clicks the main window's button of that objectName.
+  // splash, then clicks the first window's button of that objectName.
   const char* testClick = std::getenv("ZK7_TEST_CLICK");
-  if (testClick && *testClick)
-    QTimer::singleShot(0, [] {
-      if (QWidget* splash = QApplication::activeModalWidget()) splash->close();
-    });
-  frmMain* w = StartApplication(commandLine.file());
+  QWidget* w = nullptr;
+  if (commandLine.isSet("production")) {
+    w = StartStation(commandLine.station());
+  } else {
+    if (testClick && *testClick)
+      QTimer::singleShot(0, [] {
+        if (QWidget* splash = QApplication::activeModalWidget()) splash->close();
+      });
+    w = StartApplication(commandLine.file());
+  }
   if (testClick && *testClick)
     QTimer::singleShot(0, w, [w, testClick] {
       if (auto* button = w->findChild<QPushButton*>(testClick)) button->click();
     });
   const int rc = app.exec();
-  // Closing the main window ends the process; the hidden editors go with it.
+  // Closing the main window (or the station's) ends the process; the hidden editors go with it.
   Windows::instance().destroyAll();
   return rc;
 }

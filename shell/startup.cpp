@@ -4,6 +4,7 @@
 #include "model/registers.h"
 #include "shell/app.h"
 #include "shell/frmMain.h"
+#include "shell/frmProduction.h"
 #include "shell/frmSplash.h"
 #include "shell/seam.h"
 #include "shell/windows.h"
@@ -21,5 +22,12 @@ frmMain* StartApplication(const QString& file) {
   w->setAttribute(Qt::WA_DeleteOnClose);
   w->show();
   if (!file.isEmpty()) w->openFile(file);
+  return w;
+}
+
+frmProduction* StartStation(const StationSettings& settings) {
+  auto* w = new frmProduction(frmProduction::Mode::Station, settings);
+  w->setAttribute(Qt::WA_DeleteOnClose);
+  w->show();
   return w;
 }

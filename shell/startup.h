@@ -7,3 +7,11 @@
 class frmMain;
 
 frmMain* StartApplication(const QString& file = QString());
+
+class frmProduction;
+struct StationSettings;
+
+// zk7-programmer --production: no splash and no main window, only the
+// production window, started with these settings (the command line has
+// checked them).
+frmProduction* StartStation(const StationSettings& settings);

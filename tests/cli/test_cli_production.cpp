@@ -118,8 +118,8 @@ TEST_F(CliTest, SerialRunsGiveConsecutiveIdentifiersAndContinueFromTheLog) {
   auto r = RunCli({"program", "--port", "emulator", "--serial", "TXID2=std:0", "--log", log});
   EXPECT_TRUE(r.code == 2 && Contains(r.err, "used up")) << r.err;
 
-  // --count: one answer per chip; the same emulated chip is refused the second time, and its
-  // value goes to the next chip. An answer other than Enter or a quit word asks again.
+  // --count: one answer per chip; the chip left in the socket is refused the second time, and
+  // its value goes to the next chip. An answer other than Enter or a quit word asks again.
   r = RunCli({"program", "--port", "emulator:" + Path("c.txt"), "--serial", "USER0-1=00FF", "--log",
               Path("l2.csv"), "--count", "4"},
              '.', "\nnext\n  \r\nEXIT \r\n");
@@ -142,6 +142,7 @@ TEST_F(CliTest, ALogReplacedWhileARunWaitsIsReadAgainAndASecondRunIsRefused) {
                                         "--no-check"};
   CliResult second{};
   PromptInput input({"", "", ""}, [&](std::size_t line) {
+    std::remove(Path("a.txt").c_str());  // a fresh chip in the socket
     if (line == 1) {
       // An editor saves the log (a copy renamed over it) with a line typed in by hand...
       Write("rep.csv", Read("rep.csv") + "t,150,PASSED,,00,0007,1\n");
@@ -155,10 +156,9 @@ TEST_F(CliTest, ALogReplacedWhileARunWaitsIsReadAgainAndASecondRunIsRefused) {
   });
   const auto r = RunWithPrompt(run, input);
   EXPECT_TRUE(second.code == 2 && Contains(second.err, "in use by another run")) << second.err;
-  // (One emulated chip stands for all three: the later ones fail, their values are used.)
   EXPECT_TRUE(Contains(r.out, "chip 1/3  TXID0=100  PASSED") &&
-              Contains(r.out, "chip 2/3  TXID0=151  FAILED") &&
-              Contains(r.out, "chip 3/3  TXID0=152  FAILED"))
+              Contains(r.out, "chip 2/3  TXID0=151  PASSED") &&
+              Contains(r.out, "chip 3/3  TXID0=152  PASSED"))
       << r.out << r.err;
   EXPECT_TRUE(Contains(r.err, "rep.csv was replaced while this run used it")) << r.err;
   // The rotated-away log keeps what it had; the new one gets all of this run's records.
@@ -170,6 +170,38 @@ TEST_F(CliTest, ALogReplacedWhileARunWaitsIsReadAgainAndASecondRunIsRefused) {
                                "TXID0=std:100", "--log", log})
                            .out,
                        "chip 1/1  TXID0=153  PASSED"));
+}
+
+TEST_F(CliTest, AStationsRangeGivesEachValueOnceThenEndsWithNothingBurnt) {
+  const std::string log = Path("station.csv"), chip = Path("socket.txt");
+  // A fresh chip at each prompt, in the socket behind the simulated USB adapter.
+  PromptInput input({"", "", ""}, [&](std::size_t) { std::remove(chip.c_str()); });
+  const auto r = RunWithPrompt({"program", "--port", "emulator:" + chip + ",usb=ft232r", "--serial",
+                                "TXID0=std:1FE..std:1FF", "--log", log, "--count", "3"},
+                               input);
+  EXPECT_EQ(r.code, 2);
+  EXPECT_TRUE(Contains(r.out, "chip 1/3  TXID0=1FE  PASSED") &&
+              Contains(r.out, "chip 2/3  TXID0=1FF  PASSED") && !Contains(r.out, "chip 3/3"))
+      << r.out;
+  EXPECT_TRUE(
+      Contains(r.err, "zk7prog: the serial range TXID0 std:1FE..std:1FF is used up (2 values)\n"))
+      << r.err;
+  EXPECT_EQ(ReadLog(log).total(ChipResult::Reserved), 2) << "no third chip was reserved";
+  // A later run on the same log burns nothing either.
+  std::remove(chip.c_str());
+  EXPECT_EQ(RunCli({"program", "--port", "emulator:" + chip, "--serial", "TXID0=std:1FE..std:1FF",
+                    "--log", log})
+                .code,
+            2);
+  EXPECT_FALSE(std::ifstream(chip).good());
+
+  // Usage errors: the end below the start, without the start's prefix, of another type.
+  for (const char* bad :
+       {"TXID0=std:1FF..std:100", "TXID0=std:100..1FF", "TXID0=std:100..ext:1FF"}) {
+    const auto u = RunCli({"program", "--port", "emulator", "--serial", bad, "--log", log});
+    EXPECT_TRUE(u.code == 2 && Contains(u.err, "zk7prog program: --serial: TXID0: the range's end"))
+        << bad << u.err;
+  }
 }
 
 TEST_F(CliTest, AChipKilledInItsBurnKeepsItsValueReserved) {

@@ -59,12 +59,78 @@ TEST_F(ProductionTest, AChipHoldingAnotherConfigurationIsRefusedWithoutAPulse) {
   EXPECT_GT(chip->totalPulses(), 0);
 }
 
+TEST_F(ProductionTest, TheEmulatedSocketTakesTheChipInItsFileAtEachChipsStartOnly) {
+  const std::string file = log + ".chip";
+  std::string error;
+  auto driver = EmulatorDriver::create(file, error);  // no file yet: a blank chip
+  ASSERT_TRUE(driver) << error;
+  driver->useWaitClock();
+  chip = driver.get();
+  port.setDriver(std::move(driver));
+  RegisterSet other = rs;
+  other.set(GPLAT, 0x5A);
+  ASSERT_EQ(ProgramChip(prog, rs, image, true, cb).record.result, ChipResult::Passed);
+  EXPECT_EQ(ProgramChip(prog, other, image, true, cb).record.result, ChipResult::Refused)
+      << "the burnt chip is still in the socket";
+
+  // The file deleted: a blank chip. Replaced during its check by a chip with GPLAT burnt to
+  // 00: the burn still goes to the chip that was checked.
+  std::remove(file.c_str());
+  ChipMemory burnt;
+  burnt.program[ChipMemory::kImageFirstAddress + GPLAT] = 0x3400;
+  bool replaced = false;
+  FlowCallbacks replacing = cb;
+  replacing.wait = [&](int) {
+    if (!replaced) replaced = AtomicWriteFile(file, FormatChipFile(burnt), error);
+  };
+  EXPECT_EQ(ProgramChip(prog, other, image, true, replacing).record.result, ChipResult::Passed);
+  EXPECT_TRUE(replaced);
+
+  // A file that is not a chip file: an empty socket, refused, and the port says why.
+  ASSERT_TRUE(AtomicWriteFile(file, "garbage\n", error));
+  chip->resetCounters();
+  EXPECT_EQ(ProgramChip(prog, other, image, true, cb).record.result, ChipResult::Refused);
+  EXPECT_EQ(chip->totalPulses(), 0);
+  EXPECT_NE(port.accessProblem().find("chip file " + file + " line 1"), std::string::npos)
+      << port.accessProblem();
+  ASSERT_TRUE(AtomicWriteFile(file, FormatChipFile(burnt), error));
+  EXPECT_EQ(ProgramChip(prog, other, image, true, cb).record.result, ChipResult::Refused);
+  EXPECT_EQ(port.accessProblem(), "") << "a chip again";
+  std::remove(file.c_str());
+}
+
 TEST_F(ProductionTest, SerialRulesAndTheirContinuationFromTheLog) {
   SerialRule rule;
   std::string error;
   for (const char* bad : {"TXID0=100", "RXM=std:1", "TXID0=std:800", "TXID0=std:1:0", "USER0-8=0",
-                          "USER3-2=0", "USER0=100", "GPLAT=1", "TXID0"})
+                          "USER3-2=0", "USER0=100", "GPLAT=1", "TXID0", "TXID0=std:100..",
+                          "TXID0=std:1FF..std:100", "TXID0=std:100..1FF", "TXID0=std:1..ext:2",
+                          "TXID0=std:100..std:800", "USER0-1=0100..00FF", "USER0=10..100"})
     EXPECT_FALSE(ParseSerialRule(bad, rule, error)) << bad;
+  // A range: its text, its size, and the sentence when it is used up.
+  struct Range {
+    const char* text;
+    std::uint64_t step, last, size;
+    const char* usedUp;
+  };
+  for (const Range& r : {
+           Range{"TXID0=std:100..std:1FF", 1, 0x1FF, 256,
+                 "the serial range TXID0 std:100..std:1FF is used up (256 values)"},
+           Range{"RXF0=ext:18FF0000:16..EXT:18FF0FFF", 16, 0x18FF0FFF, 256,
+                 "the serial range RXF0 ext:18FF0000..ext:18FF0FFF is used up (256 values)"},
+           Range{"USER0-3=00010000..0001FFFF", 1, 0x1FFFF, 0x10000,
+                 "the serial range USER0-3 00010000..0001FFFF is used up (65536 values)"},
+           Range{"TXID2=std:7FF", 1, 0x7FF, 1,
+                 "the serial range TXID2 std:7FF..std:7FF is used up (1 value)"},
+       }) {
+    ASSERT_TRUE(ParseSerialRule(r.text, rule, error)) << r.text << error;
+    EXPECT_TRUE(rule.step == r.step && rule.end() == r.last) << r.text;
+    EXPECT_EQ(SerialValuesFrom(rule, rule.start), r.size) << r.text;
+    EXPECT_EQ(SerialUsedUpText(rule), r.usedUp);
+  }
+  ASSERT_TRUE(ParseSerialRule("USER0-7=0", rule, error));
+  EXPECT_EQ(SerialValuesFrom(rule, 0), ~std::uint64_t{0})
+      << "2^64 values, counted without overflow";
   ASSERT_TRUE(ParseSerialRule("TXID1=std:7FE", rule, error)) << error;
   rs.set(TXID1EID8, 0x12);
   ASSERT_TRUE(ApplySerial(rule, 0x7FF, rs, error));

@@ -16,8 +16,17 @@
 TEST(WindowCommandLineTest, TakesOneFileAndRefusesWhatItDoesNotKnow) {
   // Arguments after the program name; the file, or "!" for an error.
   const std::pair<QStringList, QString> cases[] = {
-      {{}, ""},      {{"node.dvs"}, "node.dvs"}, {{"--", "--help"}, "--help"},
-      {{"-x"}, "!"}, {{"--bogus"}, "!"},         {{"a.dvs", "b.hex"}, "!"}};
+      {{}, ""},
+      {{"node.dvs"}, "node.dvs"},
+      {{"--", "--help"}, "--help"},
+      {{"-x"}, "!"},
+      {{"--bogus"}, "!"},
+      {{"a.dvs", "b.hex"}, "!"},
+      // A station: --port, --serial and --log go with --production, which needs --port.
+      {{"--production", "--port", "378"}, ""},
+      {{"--production", "--port", "378", "missing.dvs"}, "!"},
+      {{"--production"}, "!"},
+      {{"--port", "378"}, "!"}};
   for (const auto& [args, file] : cases) {
     WindowCommandLine line;
     QString error;

@@ -107,6 +107,7 @@ TEST_F(ShellTest, MenusCarryTheirAccessKeys) {
                                    "Export &HEX...",
                                    "&Import HEX...",
                                    "Check Chip Before Programming",
+                                   "&Production...",
                                    "E&xit",
                                    "&Peripherals",
                                    "&GPIO...",
