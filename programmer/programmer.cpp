@@ -163,15 +163,18 @@ void PlayResultBlink(FlowResult::Status status,
 struct Programmer::FlowLock {
   Programmer& p;
   FlowCallbacks saved;
+  // An abort asked for within a chip's sequence holds until the sequence
+  // ends, so a request that falls between its check and its burn still stops
+  // the burn; a flow of its own starts and ends without one.
   FlowLock(Programmer& programmer, const FlowCallbacks& cb) : p(programmer), saved(programmer.cb_) {
     p.busy_ = true;
-    p.abort_ = false;
+    if (p.sequences_ == 0) p.abort_ = false;
     p.cb_ = cb;
   }
   ~FlowLock() {
     p.cb_ = saved;
     p.busy_ = false;
-    p.abort_ = false;
+    if (p.sequences_ == 0) p.abort_ = false;
     LeavePortFlow();  // ends the process here if a signal asked for it
   }
 };
@@ -370,7 +373,7 @@ bool Programmer::busy() const {
 }
 
 void Programmer::requestAbort() {
-  if (busy_) abort_ = true;
+  if (busy_ || sequences_ > 0) abort_ = true;
 }
 
 void Programmer::beginChipSequence() {
@@ -378,7 +381,7 @@ void Programmer::beginChipSequence() {
 }
 
 void Programmer::endChipSequence() {
-  if (sequences_ > 0) --sequences_;
+  if (sequences_ > 0 && --sequences_ == 0) abort_ = false;
 }
 
 void Programmer::leaveForEnding() {
@@ -406,6 +409,8 @@ FlowResult Programmer::runFlow(const FlowCallbacks& cb, const char* abortedText,
     return r;
   }
   PortRelease release{port_};
+  // Asked to stop before it began (between a chip's check and its burn): touch nothing.
+  if (abort_) return Aborted(abortedText);
   portProblemAtStart_ = port_.accessProblem();
   // A port that failed during the run (a lost USB transfer, an echo that did
   // not match) stops it and is what the run reports, with whether the chip

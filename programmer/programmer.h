@@ -115,8 +115,10 @@ class Programmer {
   // True while a flow drives the port.
   bool busy() const;
   // Asks a running flow to stop at its next wait; it leaves programming mode
-  // and returns Aborted. A signal that ends the process does the same, and
-  // the process then ends by it (port/signals.h).
+  // and returns Aborted. Within a chip's sequence (below) the request holds
+  // until the sequence ends, so the sequence's later flows return Aborted at
+  // once. A signal that ends the process does the same, and the process then
+  // ends by it (port/signals.h).
   void requestAbort();
 
   // True between EnterProgMode and ExitProgMode.

@@ -201,6 +201,15 @@ TEST_P(FlowTest, AbortLeavesProgrammingModeAndRestoresARead) {
   // An abort asked for while idle does not stop the next flow.
   prog.requestAbort();
   EXPECT_TRUE(prog.ReadImageWords(shown, FlowCallbacks{}).ok());
+  // Within a chip's sequence it holds from its check to its burn, which then touches nothing.
+  {
+    const ChipSequence sequence(prog);
+    prog.requestAbort();
+    chip->resetCounters();
+    EXPECT_EQ(program().status, FlowResult::Aborted);
+    EXPECT_EQ(chip->programmingModeEntries(), 0);
+  }
+  EXPECT_TRUE(prog.ReadImageWords(shown, FlowCallbacks{}).ok());
 }
 
 INSTANTIATE_TEST_SUITE_P(BothPaths, FlowTest, ::testing::Values(false, true),
