@@ -92,10 +92,10 @@ std::vector<MenuSpec> frmMain::MenuTable() {
 }
 
 void frmMain::buildMenus() {
-  for (const MenuSpec& spec : MenuTable()) {
-    QMenu* menu = menuBar()->addMenu(spec.caption);
-    menu->setObjectName(spec.name);
-    for (const MenuItem& item : spec.items) {
+  for (const MenuSpec& row : MenuTable()) {
+    QMenu* menu = menuBar()->addMenu(row.caption);
+    menu->setObjectName(row.name);
+    for (const MenuItem& item : row.items) {
       if (item.flags & MenuItem::SeparatorBefore) menu->addSeparator();
       QAction* a = nullptr;
       if (item.flags & MenuItem::PortSubmenu) {
