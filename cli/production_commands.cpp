@@ -142,6 +142,7 @@ int ProgramMany(Io& io, const Args& args, const zk7::ProductionPlan& plan, Confi
   };
   const auto s = zk7::RunProduction(*chip.programmer, config.regs, plan, hooks);
   EndProgress(io);
+  if (!s.opened) return Fail(io, s.error, kExitUsage);  // a log that cannot be used: no run
   io.out << "Summary: " << s.passed << " passed, " << s.failed << " failed, " << s.refused
          << " refused" << (s.aborted ? ", " + std::to_string(s.aborted) + " aborted" : "")
          << (s.unused ? ", " + std::to_string(s.unused) + " unused" : "") << '\n';

@@ -233,9 +233,9 @@ ProductionSummary RunProduction(Programmer& programmer, const RegisterSet& confi
     for (const auto& note : session.takeNotes())
       if (hooks.warning) hooks.warning(note);
   };
-  const bool opened = session.open(summary.error);
+  summary.opened = session.open(summary.error);
   warn();
-  if (!opened) return summary;
+  if (!summary.opened) return summary;
   bool ended = false;
   std::string error;
   for (int number = 1; number <= plan.count && !ended; ++number) {
@@ -257,6 +257,7 @@ ProductionSummary RunProduction(Programmer& programmer, const RegisterSet& confi
   if (!session.finish(summary.error) && error.empty()) error = summary.error;
   warn();
   summary = session.counts();
+  summary.opened = true;
   summary.error = error;
   return summary;
 }

@@ -63,6 +63,8 @@ struct ProductionPlan {
 
 struct ProductionSummary {
   int passed = 0, failed = 0, refused = 0, aborted = 0, unused = 0;
+  // The log was opened (or there is none): the run got as far as its chips.
+  bool opened = false;
   // Why the run stopped early on its own account: a log that cannot be opened
   // or written, serial values used up. Empty otherwise (the user's quit and an
   // abort are not errors).

@@ -155,7 +155,9 @@ TEST_F(CliTest, ALogReplacedWhileARunWaitsIsReadAgainAndASecondRunIsRefused) {
     }
   });
   const auto r = RunWithPrompt(run, input);
-  EXPECT_TRUE(second.code == 2 && Contains(second.err, "in use by another run")) << second.err;
+  EXPECT_TRUE(second.code == 2 && second.out.empty() &&
+              Contains(second.err, "in use by another run"))
+      << second.out << second.err;
   EXPECT_TRUE(Contains(r.out, "chip 1/3  TXID0=100  PASSED") &&
               Contains(r.out, "chip 2/3  TXID0=151  PASSED") &&
               Contains(r.out, "chip 3/3  TXID0=152  PASSED"))
