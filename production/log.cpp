@@ -438,9 +438,9 @@ bool ProductionLog::writeRecords(int fd, const std::string& lines, std::string& 
   // A torn last line gets its line end first, so a record stands on a line of its own.
   std::string text;
   struct stat st {};
+  const bool sized = ::fstat(fd, &st) == 0;
   char last = '\n';
-  if (::fstat(fd, &st) == 0 && st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) == 1 &&
-      last != '\n')
+  if (sized && st.st_size > 0 && ::pread(fd, &last, 1, st.st_size - 1) == 1 && last != '\n')
     text += '\n';
   const bool header = !contents_.formatTwo;
   if (header) text += LogHeader();
@@ -448,7 +448,11 @@ bool ProductionLog::writeRecords(int fd, const std::string& lines, std::string& 
   const ssize_t n = ::write(fd, text.data(), text.size());
   if (n != static_cast<ssize_t>(text.size())) {
     error = "cannot write " + path_ + ": " + SystemText(n < 0 ? errno : ENOSPC);
-    return false;  // a torn end gets its line end and the header (again) next time
+    // The part that fit (a full disk) is cut off again, so no torn record
+    // stays; where that fails too, a torn end gets its line end and the
+    // header (again) next time.
+    if (n > 0 && sized) (void)!::ftruncate(fd, st.st_size);
+    return false;
   }
   if (header) contents_.formatTwo = true;
   if (::fsync(fd) != 0) {
