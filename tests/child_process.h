@@ -34,6 +34,12 @@ inline std::string ReadText(const std::string& path) {
   text << std::ifstream(path).rdbuf();
   return text.str();
 }
+inline std::vector<std::string> ReadLines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
 
 // The value of a trace's last "W" line; -1 without one.
 inline int LastWrite(const std::string& trace) {
