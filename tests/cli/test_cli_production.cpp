@@ -1,9 +1,7 @@
 // zk7prog check, program with serial numbers and a log, set, show --json and diff.
 #include <signal.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <functional>

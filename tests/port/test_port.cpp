@@ -1,8 +1,6 @@
 // Port choice, access problems, descriptions and the port trace.
 #include <gtest/gtest.h>
-#include <linux/parport.h>
 #include <linux/ppdev.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>

@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QPlainTextEdit>
-#include <QProgressBar>
 #include <QPushButton>
 #include <QTableWidget>
 #include <cstdio>
