@@ -1,7 +1,7 @@
 // Runs a built program as a child process with a port trace, sends it a signal
 // once the trace has a given line (the middle of a burn), and reports how it
 // ended, its stderr and the last data-register write it left; or stops it
-// there and continues it.
+// there and continues it. Also reads the traces and files such runs leave.
 #pragma once
 
 #include <signal.h>

@@ -8,7 +8,6 @@
 #include <cstdio>
 
 #include "child_process.h"
-#include "files/atomicfile.h"
 #include "gui_support/controls.h"
 #include "production/log.h"
 #include "shell/frmProduction.h"
@@ -34,8 +33,8 @@ class ProductionWindowTest : public ShellTest {
   }
   std::string path(const char* name) const { return dir.filePath(name).toStdString(); }
   frmProduction* station(const QString& serial) {
-    window = std::make_unique<frmProduction>(frmProduction::Mode::Station,
-                                             StationSettings{"", "", serial, Q(path("log.csv"))});
+    window = std::make_unique<frmProduction>(
+        frmProduction::Mode::Station, StationSettings{"", "", serial, dir.filePath("log.csv")});
     window->show();
     window->activateWindow();
     (void)QTest::qWaitForWindowActive(window.get());
@@ -48,16 +47,14 @@ class ProductionWindowTest : public ShellTest {
   void newChip() { std::remove(path("socket.txt").c_str()); }
   void settle() { QTest::qWait(frmProduction::kSettleMs + 20); }
   zk7::LogContents log() const {
-    std::string text, error;
+    std::string error;
     zk7::LogContents contents;
-    EXPECT_TRUE(zk7::ReadWholeFile(path("log.csv"), 1 << 20, text, error)) << error;
-    EXPECT_TRUE(zk7::ParseLog(text, contents, error)) << error;
+    EXPECT_TRUE(zk7::ParseLog(ReadText(path("log.csv")), contents, error)) << error;
     return contents;
   }
   QColor panel(frmProduction* w = nullptr) const {
     return (w ? w : window.get())->fraResult->palette().color(QPalette::Window);
   }
-  static QString Q(const std::string& s) { return QString::fromStdString(s); }
 
   std::unique_ptr<frmProduction> window;
 };
