@@ -1,7 +1,7 @@
 // Runs a built program as a child process with a port trace, sends it a signal
 // once the trace has a given line (the middle of a burn), and reports how it
 // ended, its stderr and the last data-register write it left; or stops it
-// there and continues it.
+// there and continues it. Also reads the traces and files such runs leave.
 #pragma once
 
 #include <signal.h>
@@ -33,6 +33,12 @@ inline std::string ReadText(const std::string& path) {
   std::ostringstream text;
   text << std::ifstream(path).rdbuf();
   return text.str();
+}
+inline std::vector<std::string> ReadLines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
 }
 
 // The value of a trace's last "W" line; -1 without one.

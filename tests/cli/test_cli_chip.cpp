@@ -9,7 +9,6 @@
 #include "cli_run.h"
 #include "files/intelhex.h"
 #include "port/discovery.h"
-#include "port/protocol.h"
 #include "port/signals.h"
 #include "port/watch.h"
 
@@ -120,23 +119,6 @@ TEST_F(CliChip, EverySignalThatEndsTheProcessStopsABurnWithTheChipUnpowered) {
         << end.err;
   }
   EXPECT_EQ(RunCli({"program", "--port", port_}).code, 0) << "the chip file is intact";
-}
-
-TEST_F(CliChip, KilledMidBurnTheGuardLeavesProgrammingModeForIt) {
-  const auto end = RunUntilSignalled({ZK7PROG_BIN, "program", "--port", port_}, {},
-                                     Path("trace.txt"), "D 1", SIGKILL, 0, 5000);
-  EXPECT_TRUE(end.unpoweredAfter(SIGKILL)) << end.lastWrite;
-  std::vector<std::uint8_t> writes;
-  std::istringstream lines(end.trace);
-  for (std::string line; std::getline(lines, line);)
-    if (line.rfind("W 378 ", 0) == 0) writes.push_back(std::stoi(line.substr(6), nullptr, 16));
-  ASSERT_GE(writes.size(), 4u);
-  // The program died powered; the guard's three writes switch VPP, VDD, nPRG off in turn.
-  const std::uint8_t* guard = &writes[writes.size() - 3];
-  EXPECT_TRUE(LinesPowered(guard[-1]) && (guard[-1] & kVppOnBit)) << end.trace;
-  EXPECT_EQ(PowerOffSequence(guard[0]),
-            (std::array<std::uint8_t, 3>{guard[0], guard[1], guard[2]}));
-  EXPECT_EQ(guard[0] & kVppOnBit, 0);
 }
 
 TEST_F(CliChip, WithoutItsGuardNoRunStartsAndNothingIsPowered) {

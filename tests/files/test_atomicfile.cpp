@@ -1,4 +1,3 @@
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -29,6 +28,18 @@ class AtomicFile : public ::testing::Test {
   void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
   long Entries() const {  // a leftover temporary shows here
     return std::distance(std::filesystem::directory_iterator(dir_), {});
+  }
+  // A write of 4 KiB while files may not grow past 1 KiB.
+  bool WriteOverSizeLimit(const std::string& path) {
+    rlimit saved{};
+    getrlimit(RLIMIT_FSIZE, &saved);
+    auto oldHandler = signal(SIGXFSZ, SIG_IGN);
+    const rlimit small{1024, saved.rlim_max};
+    EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool ok = AtomicWriteFile(path, std::string(4096, 'x'), error_);
+    setrlimit(RLIMIT_FSIZE, &saved);
+    signal(SIGXFSZ, oldHandler);
+    return ok;
   }
   std::string Read(const std::string& path) const {
     std::string content, error;
@@ -86,16 +97,7 @@ TEST_F(AtomicFile, FailuresLeaveTheOldFileAndNoTemporary) {
   // A write that fails half-way (over the file size limit) keeps the old content.
   const std::string path = dir_ + "/a.hex";
   ASSERT_TRUE(AtomicWriteFile(path, "old", error_));
-  rlimit saved{};
-  getrlimit(RLIMIT_FSIZE, &saved);
-  auto oldHandler = signal(SIGXFSZ, SIG_IGN);
-  rlimit small = saved;
-  small.rlim_cur = 1024;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const bool ok = AtomicWriteFile(path, std::string(4096, 'x'), error_);
-  setrlimit(RLIMIT_FSIZE, &saved);
-  signal(SIGXFSZ, oldHandler);
-  EXPECT_FALSE(ok);
+  EXPECT_FALSE(WriteOverSizeLimit(path));
   EXPECT_EQ(error_, "File too large");
   EXPECT_EQ(Read(path), "old");
   EXPECT_EQ(Entries(), 1);
@@ -143,15 +145,7 @@ TEST_F(AtomicFile, WritingOverAFileKeepsItsLinksAttributesAndOwner) {
   EXPECT_EQ(Entries(), 3) << "no temporary or copy left";
 
   // An in-place write that fails (the file may not grow) puts the old contents back.
-  rlimit saved{};
-  getrlimit(RLIMIT_FSIZE, &saved);
-  auto oldHandler = signal(SIGXFSZ, SIG_IGN);
-  const rlimit small{1024, saved.rlim_max};
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const bool ok = AtomicWriteFile(b, std::string(4096, 'x'), error_);
-  setrlimit(RLIMIT_FSIZE, &saved);
-  signal(SIGXFSZ, oldHandler);
-  EXPECT_FALSE(ok);
+  EXPECT_FALSE(WriteOverSizeLimit(b));
   EXPECT_TRUE(Read(a) == "new" && Read(b) == "new");
   EXPECT_EQ(Entries(), 3);
 }

@@ -20,6 +20,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "port/drivers.h"
@@ -69,18 +70,14 @@ class FakeParport : public PpdevCalls {
     const auto real = std::filesystem::canonical(path, ec);
     const auto dev = std::filesystem::canonical(dev_, ec);
     const std::string name = real.filename().string();
-    const auto number = [&](std::size_t from) { return std::stoi(name.substr(from)); };
-    if (!ec && real.parent_path() == dev && name.rfind("parport", 0) == 0) {
-      *st = {};
-      st->st_mode = S_IFCHR | 0660;
-      st->st_rdev = makedev(99, number(7));
-      return 0;
-    }
-    if (!ec && real.parent_path() == dev / "usb" && name.rfind("lp", 0) == 0) {
-      *st = {};
-      st->st_mode = S_IFCHR | 0660;
-      st->st_rdev = makedev(180, number(2));
-      return 0;
+    for (const auto& [folder, prefix, devMajor] :
+         {std::tuple{dev, std::string("parport"), 99u}, {dev / "usb", std::string("lp"), 180u}}) {
+      if (!ec && real.parent_path() == folder && name.rfind(prefix, 0) == 0) {
+        *st = {};
+        st->st_mode = S_IFCHR | 0660;
+        st->st_rdev = makedev(devMajor, std::stoi(name.substr(prefix.size())));
+        return 0;
+      }
     }
     return ::stat(path.c_str(), st);
   }
@@ -212,16 +209,11 @@ class FakePortIO : public DirectIOCalls {
  public:
   std::map<unsigned, std::uint8_t> reg;
   std::set<unsigned> ecrs;
-  int iopermError = 0;
   int faults = 0;
   int grants = 0;
 
   int ioperm(unsigned long from, unsigned long count, int on) override {
     std::lock_guard<std::mutex> hold(lock_);
-    if (iopermError) {
-      errno = iopermError;
-      return -1;
-    }
     grants += on;
     for (unsigned long a = from; a < from + count; ++a)
       on ? (void)access_[std::this_thread::get_id()].insert(a)

@@ -7,11 +7,10 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <functional>
 #include <set>
-#include <sstream>
 
+#include "child_process.h"
 #include "port/emulator.h"
 #include "port/ftdi_driver.h"
 #include "port/ftdi_sim.h"
@@ -28,13 +27,6 @@ std::string TempPath(const std::string& name) {
   const std::string path = ::testing::TempDir() + "zk7_" + name + "_" + std::to_string(::getpid());
   std::remove(path.c_str());
   return path;
-}
-
-std::vector<std::string> ReadLines(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
 }
 
 // A port over a simulated adapter, chosen as the windows and zk7prog choose
@@ -68,40 +60,24 @@ TEST(Ftdi, TraceEqualsTheParallelPortsAndAFrameIsOneRoundTrip) {
   std::string traces[2];
   int readTransfers = 0;
   for (int usb = 0; usb < 2; ++usb) {
-    const std::string path = TempPath("ftdi_trace_" + std::to_string(usb));
-    Port port;
-    SimulatedFtdi* sim = nullptr;
-    if (usb) {
-      auto owned = std::make_unique<SimulatedFtdi>(std::make_unique<EmulatorDriver>());
-      sim = owned.get();
-      std::string error;
-      port.setDriver(MakeFtdiDriver(std::move(owned), error));
-    } else {
+    UsbBench b;
+    if (!usb) {  // the parallel port's bench: the emulated chip alone, on its wait clock
       auto chip = std::make_unique<EmulatorDriver>();
       chip->useWaitClock();
-      port.setDriver(std::move(chip));
+      b.port.setDriver(std::move(chip));
+      b.prog.InitLPTPort(0x378);
     }
-    std::string error;
-    ASSERT_TRUE(port.setTraceFile(path, error)) << error;
-    Programmer prog(port);
-    prog.InitLPTPort(0x378);
-    FlowCallbacks cb;
-    cb.wait = [](int) {};
-    RegisterSet rs;
-    SetDefaultRegisters(rs);
-    rs.setConfigWord(5);
-    MemoryImage image;
-    ASSERT_TRUE(prog.ProgramDevice(rs, image, cb).ok());
-    const int before = sim ? sim->transfers() : 0;
-    ASSERT_TRUE(prog.ReadImageWords(image, cb).ok());
-    if (sim) readTransfers = sim->transfers() - before;
+    const std::string path = TempPath("ftdi_trace");
+    ASSERT_TRUE(b.port.setTraceFile(path, b.error)) << b.error;
+    b.rs.setConfigWord(5);
+    ASSERT_TRUE(b.program().ok());
+    const int before = usb ? b.sim->transfers() : 0;
+    ASSERT_TRUE(b.prog.ReadImageWords(b.image, b.cb).ok());
+    if (usb) readTransfers = b.sim->transfers() - before;
     std::uint16_t word = 0;
-    ASSERT_TRUE(prog.ReadChipConfigWord(word, cb).ok());
-    port.setTraceFile("", error);
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    traces[usb] = text.str();
+    ASSERT_TRUE(b.prog.ReadChipConfigWord(word, b.cb).ok());
+    b.port.setTraceFile("", b.error);
+    traces[usb] = ReadText(path);
     std::remove(path.c_str());
   }
   EXPECT_GT(traces[0].size(), 100000u);
@@ -204,11 +180,8 @@ TEST(Ftdi, AFailedTransferAnUnplugOrABadEchoStopsTheRunAndSaysWhetherTheChipIsOf
     EXPECT_TRUE(std::any_of(h.begin(), h.end(), [](const auto& s) { return !Unpowered(s.lines); }));
     EXPECT_TRUE(Unpowered(h.back().lines));
     EXPECT_FALSE(b.sim->emulator().powered());
-    const std::vector<std::string> lines = ReadLines(trace);
-    ASSERT_FALSE(lines.empty());
-    EXPECT_FALSE(
-        LinesPowered(static_cast<std::uint8_t>(std::stoul(lines.back().substr(6), nullptr, 16))))
-        << lines.back();
+    const int last = LastWrite(ReadText(trace));
+    EXPECT_TRUE(last >= 0 && !LinesPowered(static_cast<std::uint8_t>(last))) << last;
     std::remove(trace.c_str());
     EXPECT_EQ(b.program().ok(), c.nextRunPasses) << b.port.accessProblem();
   }

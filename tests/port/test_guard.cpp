@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "child_process.h"
+#include "model/format.h"
 #include "port/drivers.h"
 #include "port/guard.h"
 #include "port/port.h"
@@ -82,11 +83,7 @@ TEST(Guard, AProgramThatDiesPoweredIsSwitchedOffFromTheByteItLeft) {
   };
   for (const Ending& e : endings) {
     std::string program;
-    for (std::uint8_t b : e.writes) {
-      char line[16];
-      std::snprintf(line, sizeof line, "W 378 %02X\n", b);
-      program += line;
-    }
+    for (std::uint8_t b : e.writes) program += "W 378 " + Hex2(b) + "\n";
     const auto [trace, said] = RunAndKill(e);
     EXPECT_EQ(trace, program + e.guardLines) << program;
     EXPECT_EQ(said.find("were switched off") != std::string::npos, *e.guardLines != 0) << said;

@@ -1,8 +1,6 @@
 // Port choice, access problems, descriptions and the port trace.
 #include <gtest/gtest.h>
-#include <linux/parport.h>
 #include <linux/ppdev.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -14,6 +12,7 @@
 #include <fstream>
 #include <thread>
 
+#include "child_process.h"
 #include "fake_parport.h"
 #include "port/discovery.h"
 #include "port/drivers.h"
@@ -25,13 +24,6 @@
 
 namespace zk7 {
 namespace {
-
-std::vector<std::string> ReadLines(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
 
 TEST(PortChoice, ParsesEveryFormAndRefusesTheRest) {
   PortChoice c;
@@ -103,20 +95,23 @@ TEST(Port, EmulatorIsKeptAcrossAddressChanges) {
 }
 
 // A machine with parallel ports at 0x378 and 0xD010 (a PCIe card), one whose
-// base the kernel cannot say and that has no device node, and a device node
-// the kernel does not list; ppdev and the I/O ports are the fake kernel's.
+// base the kernel cannot say and that has no device node, a USB-to-parallel
+// bridge (base 0) and a device node the kernel does not list; ppdev and the
+// I/O ports are the fake kernel's.
 class PpdevTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::filesystem::create_directories(dev);
     for (const auto& [name, base] : {std::pair{"parport0", "888\t1912\n"},
                                      {"parport1", "53264\t53248\n"},
-                                     {"parport2", "junk\n"}}) {
+                                     {"parport2", "junk\n"},
+                                     {"parport4", "0\t0\n"}}) {
       std::filesystem::create_directories(proc + "/" + name + "/devices");
       std::ofstream(proc + "/" + name + "/base-addr") << base;
       setActive(name, "none");
     }
-    for (const char* node : {"parport0", "parport1", "parport3"}) std::ofstream(dev + "/" + node);
+    for (const char* node : {"parport0", "parport1", "parport3", "parport4"})
+      std::ofstream(dev + "/" + node);
     system.procRoot = proc;
     system.devRoot = dev;
     system.ppdev = &fake;
@@ -169,8 +164,6 @@ class PpdevTest : public ::testing::Test {
 TEST_F(PpdevTest, DiscoveryListsEveryPortWithItsHolderAccessAndWarning) {
   setActive("parport1", "ppdev0");
   fake.loadLp(0);
-  std::filesystem::create_directories(proc + "/parport4");  // a USB-to-parallel bridge
-  std::ofstream(proc + "/parport4/base-addr") << "0\t0\n";
   const auto ports = DiscoverParallelPorts(proc, dev);
   ASSERT_EQ(ports.size(), 5u);
   EXPECT_TRUE(ports[0].portText == "0x378" && ports[0].caption == "378 (" + dev + "/parport0)" &&
@@ -293,9 +286,6 @@ TEST_F(PpdevTest, AnotherProgramsPortIsRefusedWithoutStandingItsRunStill) {
 TEST_F(PpdevTest, DevicesThatCannotDriveTheProgrammerAreRefusedWithTheReason) {
   std::filesystem::create_directories(dev + "/usb");
   std::ofstream(dev + "/usb/lp0");
-  std::filesystem::create_directories(proc + "/parport4/devices");
-  std::ofstream(proc + "/parport4/base-addr") << "0\t0\n";
-  std::ofstream(dev + "/parport4");
   const std::pair<std::string, const char*> refused[] = {
       {"/dev/null", "/dev/null is not a parallel port (ppdev) device."},
       {dev + "/usb/lp0", "is not a parallel port (ppdev) device; it is a USB printer adapter"},
@@ -348,7 +338,8 @@ TEST_F(PpdevTest, PortsThatNobodyHoldsHaveTheirLinesSwitchedOff) {
   fake.holdAsOtherProgram(1);
   std::vector<PortCandidate> ports = DiscoverParallelPorts(proc, dev);
   SwitchOffFreeParallelPorts(ports, system);
-  EXPECT_TRUE(ports[0].linesOff && !ports[1].linesOff && !ports[2].linesOff && ports[3].linesOff);
+  EXPECT_TRUE(ports[0].linesOff && !ports[1].linesOff && !ports[2].linesOff && !ports[3].linesOff &&
+              ports[4].linesOff);
   EXPECT_EQ(fake.data[0], kLinesOff);
   EXPECT_EQ(fake.data[1], 0x00) << "another program's port is left alone";
 }

@@ -71,6 +71,14 @@ TEST(WindowCommandLineTest, HelpAndVersionNeedNoDisplayAndUnknownOptionsAreError
   EXPECT_TRUE(code == 2 && out.isEmpty());
   EXPECT_TRUE(err.contains("Unknown option 'bogus'") && !err.contains("style"))
       << err.toStdString();
+  // A station's serial rule is read with the options: its mistake is a usage error too.
+  EXPECT_EQ(
+      run({"--production", "--port", "emulator", "--serial", "TXID0=std:100..ext:1FF", "--log",
+           "station.csv"},
+          nullptr),
+      std::tuple(2, QString(),
+                 QString("zk7-programmer: --serial: TXID0: the range's end ext:1FF is of "
+                         "another type than its start std:100\nTry 'zk7-programmer --help'.\n")));
 }
 
 // A file named on the command line is loaded as Load Default or Import HEX loads it.

@@ -10,8 +10,8 @@
 #include <QTimer>
 #include <fstream>
 #include <functional>
-#include <iterator>
 
+#include "child_process.h"
 #include "files/intelhex.h"
 #include "gui_support/controls.h"
 #include "model/format.h"
@@ -116,8 +116,7 @@ TEST_F(ShellTest, ACheckedRunOnABlankChipGainsOnlyTheChecksReads) {
     blank->useWaitClock();
     emulator = blank.get();
     App().port.setDriver(std::move(blank));
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    return ReadText(path);
   };
   const std::string reads = traceOf("check.txt", [&] {
     EXPECT_TRUE(zk7::CheckChip(App().programmer, regs(), App().image, GuiFlowCallbacks()).fit());

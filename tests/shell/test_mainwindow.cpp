@@ -14,6 +14,7 @@
 #include <tuple>
 #include <vector>
 
+#include "child_process.h"
 #include "editors/frmAtoD.h"
 #include "editors/frmGPIO.h"
 #include "gui_support/controls.h"
@@ -100,30 +101,12 @@ TEST_F(ShellTest, MenusCarryTheirAccessKeys) {
   for (QAction* a : main->mnuPort->menu()->actions())
     captions << a->objectName() + "=" + (a->isSeparator() ? "-" : a->text());
   // Below the three addresses, the card the kernel lists elsewhere.
-  EXPECT_EQ(captions, QStringList({"&File",
-                                   "&Port",
-                                   "&Load Default...",
-                                   "&Save Defaults...",
-                                   "Export &HEX...",
-                                   "&Import HEX...",
-                                   "Check Chip Before Programming",
-                                   "&Production...",
-                                   "E&xit",
-                                   "&Peripherals",
-                                   "&GPIO...",
-                                   "&A/D Converter...",
-                                   "PWM&1...",
-                                   "PWM&2...",
-                                   "&CAN...",
-                                   "&Scheduled TX...",
-                                   "&User Memory...",
-                                   "&Help",
-                                   "&About",
-                                   "p278=278",
-                                   "p378=378",
-                                   "p3BC=3BC",
-                                   "=-",
-                                   "pD010=D010 (" + QString::fromStdString(dev) + "/parport1)"}));
+  EXPECT_EQ(captions.join("|"),
+            "&File|&Port|&Load Default...|&Save Defaults...|Export &HEX...|&Import HEX...|"
+            "Check Chip Before Programming|&Production...|E&xit|&Peripherals|&GPIO...|"
+            "&A/D Converter...|PWM&1...|PWM&2...|&CAN...|&Scheduled TX...|&User Memory...|&Help|"
+            "&About|p278=278|p378=378|p3BC=3BC|=-|pD010=D010 (" +
+                QString::fromStdString(dev) + "/parport1)");
   // Alt+F, S opens the save dialog.
   QMenu* file = main->menuBar()->actions()[0]->menu();
   QTest::keyClick(main.get(), Qt::Key_F, Qt::AltModifier);
@@ -151,11 +134,8 @@ TEST_F(ShellTest, PortCheckRunsBeforeFrequencyReadAndRefreshAndOnEachChoice) {
   EXPECT_EQ(foscAtCheck, 1.0);
   EXPECT_EQ(memMapAtCheck, 0x12);
   // Before anything else the lines are switched off, whatever the kernel left on them.
-  std::ifstream traced(trace);
-  std::string first, second;
-  std::getline(traced, first);
-  std::getline(traced, second);
-  EXPECT_TRUE(first == "W 378 D0" && second.rfind("R 379 ", 0) == 0) << first << ", " << second;
+  const auto lines = ReadLines(trace);
+  EXPECT_TRUE(lines.size() > 1 && lines[0] == "W 378 D0" && lines[1].rfind("R 379 ", 0) == 0);
 
   testSeam().clear();
   emulator->setFault(zk7::EmulatorOptions::WrongAddress);
