@@ -385,20 +385,6 @@ std::unique_ptr<PortDriver> OpenFtdi(const std::string& usb, std::string& error)
 #endif
 }
 
-bool SwitchOffUsbAdapter(const std::string& usb, std::string& error) {
-  FtdiAddress address;
-  if (!ParseFtdiAddress(usb, address, error)) return false;
-#ifdef ZK7_HAVE_LIBFTDI
-  LibFtdiBackend backend(address);
-  if (!SetUpAdapter(backend, error)) return false;
-  backend.close();
-  return true;
-#else
-  error = FtdiUnavailableReason();
-  return false;
-#endif
-}
-
 std::string FtdiUnavailableReason() {
 #ifdef ZK7_HAVE_LIBFTDI
   return {};

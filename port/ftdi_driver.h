@@ -46,10 +46,6 @@ std::unique_ptr<PortDriver> MakeFtdiDriver(std::unique_ptr<FtdiBackend> backend,
 // build without libftdi it always refuses and names the package to install.
 std::unique_ptr<PortDriver> OpenFtdi(const std::string& usb, std::string& error);
 
-// Opens the adapter usb names, leaves every line off and closes it again: for
-// switching an adapter off after the program that drove it died.
-bool SwitchOffUsbAdapter(const std::string& usb, std::string& error);
-
 // Every FTDI adapter with the ids above that is plugged in, opening none of
 // them (reading a serial number needs permission to open: problem says so).
 std::vector<PortCandidate> DiscoverFtdiPorts();
