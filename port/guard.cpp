@@ -360,7 +360,6 @@ int RunGuard(int argc, char** argv) {
   for (int sig : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGUSR1, SIGUSR2, SIGALRM})
     sigaddset(&ending, sig);
   sigprocmask(SIG_BLOCK, &ending, nullptr);
-  const int signals = signalfd(-1, &ending, SFD_CLOEXEC);
   GuardTarget target;
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string option = argv[i];
@@ -380,6 +379,7 @@ int RunGuard(int argc, char** argv) {
   // Whatever else the program let it inherit stays the program's: a pipe
   // held open here would keep a reader waiting after the program ended.
   close_range(kStateFd + 1, ~0U, 0);
+  const int signals = signalfd(-1, &ending, SFD_CLOEXEC);
   const auto* both = static_cast<const Shared*>(shared);
   char ready[kReadyBytes] = {kReady};
   const std::int32_t self = getpid();

@@ -55,12 +55,15 @@ std::size_t SplitFields(std::string_view line, Fields& f) {
         }
       }
       while (at < line.size() && line[at] != ',') ++at;  // after the closing quote
+      // No field of ours starts with a space: one inside quotes came from the separator.
+      const auto first = field.find_first_not_of(" \t");
+      field.erase(0, first == std::string::npos ? field.size() : first);
     } else {
       const auto comma = std::min(line.find(',', at), line.size());
       field.assign(line.substr(at, comma - at));
       at = comma;
-      while (!field.empty() && (field.back() == ' ' || field.back() == '\t')) field.pop_back();
     }
+    while (!field.empty() && (field.back() == ' ' || field.back() == '\t')) field.pop_back();
     if (at >= line.size() || n == f.size()) return n;
     ++at;  // the comma
   }

@@ -3,10 +3,13 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -184,6 +187,35 @@ SerialUse SerialUseFromState(const SerialRule& rule,
 
 SerialState::~SerialState() {
   if (fd_ >= 0) ::close(fd_);  // the lock goes with it
+  if (nameLock_ >= 0) ::close(nameLock_);
+}
+
+bool SerialState::lockName(std::string& error) {
+  // A lock no file operation can remove: an abstract socket address named
+  // after the state file's path, given back by the kernel when the process
+  // ends. It holds even when the log is rotated and the state file deleted
+  // while a run waits.
+  std::uint64_t hash = 1469598103934665603ull;  // FNV-1a
+  for (unsigned char c : path_) hash = (hash ^ c) * 1099511628211ull;
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string name = "zk7prog-serial-state-" + HexText(hash);
+  std::memcpy(address.sun_path + 1, name.data(), name.size());
+  const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    error = std::string("cannot lock the serial state: ") + std::strerror(errno);
+    return false;
+  }
+  const auto size = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), size) != 0) {
+    const int err = errno;
+    ::close(fd);
+    error = err == EADDRINUSE ? "the log is in use by another run (it holds " + path_ + ")"
+                              : std::string("cannot lock the serial state: ") + std::strerror(err);
+    return false;
+  }
+  nameLock_ = fd;
+  return true;
 }
 
 bool SerialState::create(std::string& error) {
@@ -267,7 +299,7 @@ bool SerialState::open(const std::string& logRealPath, const struct stat& logFil
   key_ = SerialRuleKey(rule);
   logFile_ = logFile;
   entries_.clear();
-  if (!create(error)) return false;
+  if (!lockName(error) || !create(error)) return false;
   struct stat st {};
   if (::fstat(fd_, &st) == 0 && st.st_size > kCompactBytes) return rewrite(error);
   return true;

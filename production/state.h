@@ -6,8 +6,9 @@
 // each reservation and each result is also written, with one write() and an
 // fsync, to this small file, which a run reads with the log: where the two
 // disagree the larger values win. A run holds an flock on the state file
-// itself (and on the log), so another name for the log or a deleted lock
-// file cannot let a second run in.
+// itself and on the log, and an address in the kernel named after the state
+// file's path, so another name for the log, a deleted or rotated file cannot
+// let a second run in.
 //
 //   # zk7prog serial state, format 1: rule,held,failed,reserved
 //   TXID0=std:100..std:1FF,104,,105
@@ -93,12 +94,14 @@ class SerialState {
   bool ensureOwnFile(std::string& error);
   bool create(std::string& error);  // opens or makes the file at path_, locked
   bool rewrite(std::string& error);
+  bool lockName(std::string& error);
 
   std::string path_;
   SerialRule rule_;
   std::string key_;
   struct stat logFile_ {};
   int fd_ = -1;
+  int nameLock_ = -1;  // see lockName
   std::map<std::string, SerialEntry> entries_;
   std::vector<std::string> notes_;
 };
