@@ -19,7 +19,7 @@ int FlowFailure(Io& io, const zk7::FlowResult& r) {
     io.err << "Interrupted: the chip left programming mode.\n";
   if (!r.title.empty()) io.err << r.title << "\n";
   if (!r.text.empty()) io.err << TerminalLines(r.text) << "\n";
-  return r.status == zk7::FlowResult::Busy ? kExitUsage : kExitChip;
+  return r.status == zk7::FlowResult::Busy || r.guardFailed ? kExitUsage : kExitChip;
 }
 
 // The exit code after a flow. A port that failed during the run (a driver

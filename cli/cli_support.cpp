@@ -4,6 +4,7 @@
 #include <cctype>
 #include <ostream>
 
+#include "files/atomicfile.h"
 #include "files/configfile.h"
 #include "files/devicefile.h"
 #include "files/intelhex.h"
@@ -111,6 +112,8 @@ bool LoadConfiguration(Io& io, const std::string& path, Configuration& config) {
       io.err << kProgramName << ": " << path << ": " << zk7::ConfigWordDefaultedNote() << "\n";
     if (const std::string note = zk7::ChecksumNote(file); !note.empty())
       io.err << kProgramName << ": " << path << ": " << note << "\n";
+    if (!file.interruptedWriteNote.empty())
+      io.err << kProgramName << ": warning: " << file.interruptedWriteNote << "\n";
     if (file.foscText) {
       config.foscText = *file.foscText;
       config.foscHz = file.foscHz;
@@ -203,7 +206,14 @@ int WriteConfigurationAs(Io& io, const std::string& out, const zk7::MemoryImage&
   const bool ok = Extension(out) == "dvs"
                       ? zk7::WriteDeviceFile(out, image, configWord, foscText, error)
                       : zk7::WriteIntelHexFile(out, image.ProgramImage, configWord, error);
-  return ok ? kExitOk : Fail(io, "cannot write " + out + ": " + error, kExitUsage);
+  return Written(io, out, ok, error);
+}
+
+int Written(Io& io, const std::string& out, bool ok, const std::string& error) {
+  if (!ok) return Fail(io, "cannot write " + out + ": " + error, kExitUsage);
+  if (const std::string note = zk7::InterruptedWriteNote(out); !note.empty())
+    io.err << kProgramName << ": warning: " << note << '\n';
+  return kExitOk;
 }
 
 }  // namespace zk7cli

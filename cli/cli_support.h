@@ -96,6 +96,9 @@ std::string TerminalLines(const std::string& text);
 std::string Extension(const std::string& path);
 // Writes image and configWord to out as a device file (.dvs, with foscText)
 // or an Intel HEX export (.hex); the exit code, after saying why it failed.
+// The exit code after writing out: a failure said, or the copy an earlier
+// interrupted write left beside it (files/atomicfile.h) said as a warning.
+int Written(Io& io, const std::string& out, bool ok, const std::string& error);
 int WriteConfigurationAs(Io& io, const std::string& out, const zk7::MemoryImage& image,
                          std::int16_t configWord, const std::string& foscText);
 

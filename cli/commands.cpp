@@ -104,9 +104,10 @@ int RunExportHex(const std::vector<std::string>& words, Io& io) {
   if (!LoadConfiguration(io, args.positional.empty() ? "" : args.positional[0], config))
     return kExitUsage;
   const std::string out = args.get("-o");
-  if (!zk7::WriteIntelHexFile(out, config.image.ProgramImage, config.regs.ConfigWord(), error))
-    return Fail(io, "cannot write " + out + ": " + error, kExitUsage);
-  return kExitOk;
+  return Written(
+      io, out,
+      zk7::WriteIntelHexFile(out, config.image.ProgramImage, config.regs.ConfigWord(), error),
+      error);
 }
 
 int RunWriteDvs(const std::vector<std::string>& words, Io& io) {
@@ -134,9 +135,9 @@ int RunWriteDvs(const std::vector<std::string>& words, Io& io) {
     return kExitUsage;
   if (foscText.empty()) foscText = config.foscText;
   const std::string out = args.get("-o");
-  if (!zk7::WriteDeviceFile(out, config.image, config.regs.ConfigWord(), foscText, error))
-    return Fail(io, "cannot write " + out + ": " + error, kExitUsage);
-  return kExitOk;
+  return Written(io, out,
+                 zk7::WriteDeviceFile(out, config.image, config.regs.ConfigWord(), foscText, error),
+                 error);
 }
 
 }  // namespace zk7cli

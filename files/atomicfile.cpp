@@ -1,5 +1,6 @@
 #include "files/atomicfile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
@@ -161,24 +162,34 @@ std::size_t NameMax(const std::string& folder) {
   return n > 0 ? static_cast<std::size_t>(n) : NAME_MAX;
 }
 
-// Creates a fresh file ".BASE.XXXXXXXX<suffix>" next to the target, BASE
+constexpr std::size_t kTagLength = 8;
+constexpr char kCopySuffix[] = ".orig";
+
+// ".BASE." of a file ".BASE.XXXXXXXX<suffix>" next to the target, BASE
 // shortened (at a character boundary) so that the name fits the folder.
-int CreateTemporary(const std::string& folder, const std::string& base, const char* suffix,
-                    mode_t mode, TemporaryGuard& guard, std::string& tempPath, int& err) {
-  const std::size_t extra = 1 + 1 + 8 + std::strlen(suffix);
+std::string TemporaryPrefix(const std::string& folder, const std::string& base,
+                            const char* suffix) {
+  const std::size_t extra = 1 + 1 + kTagLength + std::strlen(suffix);
   const std::size_t room = NameMax(folder);
   std::size_t keep = base.size();
   if (keep + extra > room) {
     keep = room > extra ? room - extra : 0;
     while (keep > 0 && (static_cast<unsigned char>(base[keep]) & 0xC0) == 0x80) --keep;
   }
+  return "." + base.substr(0, keep) + ".";
+}
+
+// Creates a fresh file ".BASE.XXXXXXXX<suffix>" next to the target.
+int CreateTemporary(const std::string& folder, const std::string& base, const char* suffix,
+                    mode_t mode, TemporaryGuard& guard, std::string& tempPath, int& err) {
+  const std::string prefix = TemporaryPrefix(folder, base, suffix);
   std::random_device rd;
   std::mt19937 gen(rd());
   static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
   for (int attempt = 0; attempt < 100; ++attempt) {
     std::string tag;
-    for (int i = 0; i < 8; ++i) tag += kDigits[gen() % 36];
-    tempPath = folder + "/." + base.substr(0, keep) + "." + tag + suffix;
+    for (std::size_t i = 0; i < kTagLength; ++i) tag += kDigits[gen() % 36];
+    tempPath = folder + "/" + prefix + tag + suffix;
     guard.watch(tempPath);
     const int fd = ::open(tempPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd >= 0) return fd;
@@ -271,7 +282,8 @@ bool WriteInPlace(const std::string& target, const std::string& content, const s
   TemporaryGuard guard;
   std::string copyPath;
   int err = 0;
-  const int copyFd = CreateTemporary(folder, BaseOf(target), ".orig", 0600, guard, copyPath, err);
+  const int copyFd =
+      CreateTemporary(folder, BaseOf(target), kCopySuffix, 0600, guard, copyPath, err);
   if (copyFd < 0) {
     error = FolderError(folder, err) + " (a copy of the old contents is kept there while " +
             target + " is written in place)";
@@ -456,6 +468,43 @@ bool AtomicWriteFile(const std::string& path, const std::string& content, std::s
     return false;
   }
   return ReplacePlainFile(target, content, error);
+}
+
+std::vector<std::string> InterruptedWriteCopies(const std::string& path) {
+  std::vector<std::string> copies;
+  std::string target;
+  int err = 0;
+  if (!FollowLinks(path, target, err)) return copies;
+  const std::string folder = FolderOf(target);
+  const std::string prefix = TemporaryPrefix(folder, BaseOf(target), kCopySuffix);
+  const std::size_t length = prefix.size() + kTagLength + std::strlen(kCopySuffix);
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return copies;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.size() == length && name.compare(0, prefix.size(), prefix) == 0 &&
+        name.compare(length - std::strlen(kCopySuffix), std::string::npos, kCopySuffix) == 0)
+      copies.push_back(folder + "/" + name);
+  }
+  ::closedir(dir);
+  std::sort(copies.begin(), copies.end());
+  return copies;
+}
+
+std::string InterruptedWriteNote(const std::string& path) {
+  const auto copies = InterruptedWriteCopies(path);
+  if (copies.empty()) return {};
+  std::string list;
+  for (const auto& copy : copies) list += (list.empty() ? "" : ", ") + copy;
+  return "an earlier write of " + path + " was interrupted; what it held before that write is " +
+         "kept in " + list;
+}
+
+bool SayInterruptedWriteOnFailure(const std::string& path, bool ok, std::string& error) {
+  if (ok) return true;
+  if (const std::string note = InterruptedWriteNote(path); !note.empty())
+    error += " (" + note + ")";
+  return false;
 }
 
 void RemoveTemporaryFilesFromSignalHandler() {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace zk7 {
 
@@ -33,6 +34,17 @@ namespace zk7 {
 // a signal ends the process meanwhile: see below), and error holds the
 // reason; a folder where no file can be created is named.
 bool AtomicWriteFile(const std::string& path, const std::string& content, std::string& error);
+
+// A write in place keeps the old contents in ".NAME.XXXXXXXX.orig" beside the
+// file until the new contents are on disk. A process killed in between
+// (SIGKILL, a power cut) leaves that copy, and the file may hold part of the
+// new contents: the next load or write of the file says where the old
+// contents are. The copies found for path (links followed), and that
+// sentence ("" when there are none).
+std::vector<std::string> InterruptedWriteCopies(const std::string& path);
+std::string InterruptedWriteNote(const std::string& path);
+// For a reader of path: ok as it is; a failure's error gets the note added.
+bool SayInterruptedWriteOnFailure(const std::string& path, bool ok, std::string& error);
 
 // Removes the temporary files of writes in progress, with async-signal-safe
 // calls only; the handlers of the signals that end the process call it.

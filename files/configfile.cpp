@@ -66,9 +66,14 @@ bool ParseConfigurationFile(const std::string& content, ConfigurationFile& out, 
 bool ReadConfigurationFile(const std::string& path, ConfigurationFile& out, std::string& error,
                            char decimalSeparator) {
   std::string content;
-  if (!ReadWholeFile(path, std::max(kMaxDeviceFileBytes, kMaxIntelHexBytes), content, error))
+  if (!SayInterruptedWriteOnFailure(
+          path,
+          ReadWholeFile(path, std::max(kMaxDeviceFileBytes, kMaxIntelHexBytes), content, error) &&
+              ParseConfigurationFile(content, out, error, decimalSeparator),
+          error))
     return false;
-  return ParseConfigurationFile(content, out, error, decimalSeparator);
+  out.interruptedWriteNote = InterruptedWriteNote(path);
+  return true;
 }
 
 bool ReadIntelHexConfiguration(const std::string& path, ConfigurationFile& out,
@@ -76,6 +81,7 @@ bool ReadIntelHexConfiguration(const std::string& path, ConfigurationFile& out,
   IntelHexContents hex;
   if (!ReadIntelHexFile(path, hex, error)) return false;
   out = FromHex(hex);
+  out.interruptedWriteNote = InterruptedWriteNote(path);
   return true;
 }
 

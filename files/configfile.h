@@ -22,6 +22,8 @@ struct ConfigurationFile {
   double foscHz = 0;
   bool oldVersion = false;           // a device file without its frequency line
   bool configWordDefaulted = false;  // a HEX file without the configuration word: ConfigWord 0x0007
+  // Where an interrupted write left the file's earlier contents (files/atomicfile.h); "" for none.
+  std::string interruptedWriteNote;
 };
 
 // True when the first character that is not blank (nor a byte-order mark) is ':'.

@@ -169,8 +169,10 @@ bool ParseDeviceFile(const std::string& content, DeviceFileContents& out, std::s
 bool ReadDeviceFile(const std::string& path, DeviceFileContents& out, std::string& error,
                     char decimalSeparator) {
   std::string content;
-  if (!ReadWholeFile(path, kMaxDeviceFileBytes, content, error)) return false;
-  return ParseDeviceFile(content, out, error, decimalSeparator);
+  return SayInterruptedWriteOnFailure(path,
+                                      ReadWholeFile(path, kMaxDeviceFileBytes, content, error) &&
+                                          ParseDeviceFile(content, out, error, decimalSeparator),
+                                      error);
 }
 
 namespace {

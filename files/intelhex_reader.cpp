@@ -233,8 +233,10 @@ bool ParseIntelHex(const std::string& content, IntelHexContents& out, std::strin
 
 bool ReadIntelHexFile(const std::string& path, IntelHexContents& out, std::string& error) {
   std::string content;
-  if (!ReadWholeFile(path, kMaxIntelHexBytes, content, error)) return false;
-  return ParseIntelHex(content, out, error);
+  return SayInterruptedWriteOnFailure(
+      path,
+      ReadWholeFile(path, kMaxIntelHexBytes, content, error) && ParseIntelHex(content, out, error),
+      error);
 }
 
 }  // namespace zk7

@@ -3,7 +3,13 @@
 // process survives kill -9, the OOM killer or a desktop's "Force Quit", and a
 // crash handler cannot talk USB; a second process can. The guard runs in a
 // session of its own, so Ctrl-C, Ctrl-Z and a terminal's hang-up do not reach
-// it, and waits for the end of a socket this program holds. The lines' state
+// it, and waits for the end of a socket this program holds. Started, it
+// proves it is the guard this program started (a token from the shared
+// memory and its process id), and it answers pings, so a program that only
+// answers and exits is never taken for a guard. A guard that ends or is
+// asked to end (SIGTERM) closes its side of the socket: the program sees
+// that at its next wait, stops its run with the lines off, and the guard
+// ends once the program has. The lines' state
 // is one byte in memory both share, updated with plain stores (no system call
 // per port write). When the socket ends (closed here, or by the kernel because
 // this program died) while that byte says the lines are powered, the guard
@@ -16,6 +22,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -47,9 +54,16 @@ class PowerGuard {
   PowerGuard& operator=(const PowerGuard&) = delete;
 
   // Starts the guard for target with the lines at data and returns once it
-  // listens (within a few seconds). False with why when it cannot be found,
-  // started or does not answer; nothing is left running then.
+  // has proved itself and answered a ping (within 2 s). False with why when
+  // it cannot be found or started, answers wrongly, ends at once or does
+  // not answer in time; nothing it started is left running then.
   bool start(const GuardTarget& target, std::uint8_t data, std::string& error);
+  // Pings the guard: false with "the guard process ended" when it does not
+  // answer within 2 s.
+  bool alive(std::string& error);
+  // True once the guard has ended or said it is ending. A poll without
+  // waiting, cheap enough for every wait of a flow.
+  bool ended() const;
   // The byte the guard switches off from: the data-register value last handed
   // to the port. A lock-free atomic in shared memory, so a signal handler may
   // store into it too; nullptr while no guard runs.
@@ -62,8 +76,14 @@ class PowerGuard {
   pid_t pid() const { return pid_; }
 
  private:
+  using Clock = std::chrono::steady_clock;
+  bool ping(Clock::time_point deadline, std::string& error);
+  void end();      // kills the guard and what it started, and waits for it
+  void release();  // unmaps the shared memory
+
   int socket_ = -1;
   pid_t pid_ = -1;
+  void* shared_ = nullptr;
   std::atomic<std::uint8_t>* state_ = nullptr;
 };
 

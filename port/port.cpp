@@ -322,8 +322,10 @@ bool Port::claim(std::string& error) {
   return true;
 }
 
-bool Port::claimGuarded(std::string& error) {
+bool Port::claimGuarded(std::string& error, bool* guardFailed) {
+  if (guardFailed) *guardFailed = true;
   const std::string target = d_->guardPort();
+  if (d_->guard.running() && !d_->guard.alive(error)) return false;
   if (!target.empty() && !d_->guard.running()) {
     const std::uint8_t lines = d_->watch.powered ? d_->watch.last : kLinesOff;
     if (!d_->guard.start({target, d_->base, d_->tracePath}, lines, error)) {
@@ -335,9 +337,14 @@ bool Port::claimGuarded(std::string& error) {
     }
     d_->watch.guardState = d_->guard.state();
   }
+  if (guardFailed) *guardFailed = false;
   if (claim(error)) return true;
   if (d_->claims == 0) d_->stopGuard();
   return false;
+}
+
+bool Port::guardEnded() const {
+  return d_->guard.ended();
 }
 
 void Port::release() {

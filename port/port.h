@@ -70,8 +70,13 @@ class Port {
   // should this program die with them powered (kill -9 included); it ends at
   // the outermost release. A guard that cannot be started refuses the claim
   // with why, and nothing is claimed. A driver handed in by setDriver gets no
-  // guard: the guard could not reach it.
-  bool claimGuarded(std::string& error);
+  // guard: the guard could not reach it. A nested claimGuarded asks the
+  // running guard whether it is still there. guardFailed, when given, tells
+  // a refusal of the guard's from a port another program holds.
+  bool claimGuarded(std::string& error, bool* guardFailed = nullptr);
+  // True once the guard of the current claim has ended: the flow must stop
+  // and switch the lines off itself. A cheap check for every wait.
+  bool guardEnded() const;
   // At the outermost release a port whose lines are still powered (VPP, VDD or
   // nPRG on) first leaves programming mode: VPP off, VDD off, nPRG off. The
   // destructor and the end of the process (exit) do the same.

@@ -31,14 +31,41 @@ constexpr ChipResult kResults[] = {ChipResult::Passed,  ChipResult::Failed,   Ch
                                    ChipResult::Aborted, ChipResult::Reserved, ChipResult::Unused};
 static_assert(sizeof kResults / sizeof kResults[0] == kChipResultCount);
 
-// Splits at commas into at most kFields + 1 fields; the count is returned.
-std::size_t SplitFields(std::string_view line, std::array<std::string_view, kFields + 1>& f) {
-  std::size_t n = 0, start = 0;
+using Fields = std::array<std::string, kFields + 1>;
+
+// Splits a CSV line as RFC 4180 reads it, and as spreadsheets save it: a
+// field may be quoted ("" inside stands for "), and spaces around a field
+// are not part of it. At most kFields + 1 fields; the count is returned.
+std::size_t SplitFields(std::string_view line, Fields& f) {
+  std::size_t n = 0, at = 0;
   for (;;) {
-    const auto comma = line.find(',', start);
-    f[n++] = line.substr(start, comma == std::string_view::npos ? comma : comma - start);
-    if (comma == std::string_view::npos || n == f.size()) return n;
-    start = comma + 1;
+    std::string& field = f[n++];
+    field.clear();
+    while (at < line.size() && (line[at] == ' ' || line[at] == '\t')) ++at;
+    if (at < line.size() && line[at] == '"') {
+      for (++at; at < line.size(); ++at) {
+        if (line[at] != '"') {
+          field += line[at];
+        } else if (at + 1 < line.size() && line[at + 1] == '"') {
+          field += '"';
+          ++at;
+        } else {
+          ++at;
+          break;
+        }
+      }
+      while (at < line.size() && line[at] != ',') ++at;  // after the closing quote
+      // No field of ours starts with a space: one inside quotes came from the separator.
+      const auto first = field.find_first_not_of(" \t");
+      field.erase(0, first == std::string::npos ? field.size() : first);
+    } else {
+      const auto comma = std::min(line.find(',', at), line.size());
+      field.assign(line.substr(at, comma - at));
+      at = comma;
+    }
+    while (!field.empty() && (field.back() == ' ' || field.back() == '\t')) field.pop_back();
+    if (at >= line.size() || n == f.size()) return n;
+    ++at;  // the comma
   }
 }
 
@@ -63,17 +90,16 @@ bool PositionValid(std::string_view p) {
   return true;
 }
 
-bool ParseRecord(std::string_view line, LogRecord& r) {
-  std::array<std::string_view, kFields + 1> f;
-  if (SplitFields(line, f) != kFields || f[0].empty()) return false;
-  r.time.assign(f[0].data(), f[0].size());
+bool ParseRecord(const Fields& f, std::size_t n, LogRecord& r) {
+  if (n != kFields || f[0].empty()) return false;
+  r.time = f[0];
   r.serial.reset();
   if (!f[1].empty() && !ParseSerialField(f[1], r.serial)) return false;
   bool known = false;
   for (ChipResult c : kResults)
     if (f[2] == ResultText(c)) r.result = c, known = true;
   if (!known || !PositionValid(f[3])) return false;
-  r.position.assign(f[3].data(), f[3].size());
+  r.position = f[3];
   std::uint64_t v = 0;
   if (!ParseHex(f[4], 0xFF, v)) return false;
   r.checksum = static_cast<std::uint8_t>(v);
@@ -84,6 +110,19 @@ bool ParseRecord(std::string_view line, LogRecord& r) {
   const auto* end = f[6].data() + f[6].size();
   const auto [ptr, ec] = std::from_chars(f[6].data(), end, r.ms);
   return !f[6].empty() && ec == std::errc() && ptr == end && r.ms >= 0;
+}
+
+bool ParseRecord(std::string_view line, LogRecord& r) {
+  Fields f;
+  return ParseRecord(f, SplitFields(line, f), r);
+}
+
+// The line's text as this program writes the record (a spreadsheet's quotes
+// and spaces gone), without its line end.
+std::string RecordText(const LogRecord& r) {
+  std::string text = FormatLogLine(r);
+  text.pop_back();
+  return text;
 }
 
 std::string SystemText(int err) {
@@ -193,12 +232,12 @@ void LogReader::leaveOpen(const LogRecord& reservation) {
   ++c_.openReservationCount;
 }
 
-void LogReader::record(const LogRecord& r, std::string_view text) {
+void LogReader::record(const LogRecord& r) {
   ++c_.totals[static_cast<std::size_t>(r.result)];
-  ring_[ringNext_].assign(text.data(), text.size());
+  ring_[ringNext_] = r;
   ringNext_ = (ringNext_ + 1) % ring_.size();
   if (ringCount_ < ring_.size()) ++ringCount_;
-  if (onRecordLine) onRecordLine(text);
+  if (onRecord) onRecord(r);
 
   if (r.result == ChipResult::Reserved) {
     if (pending_.size() >= kMaxPending) {
@@ -223,10 +262,14 @@ void LogReader::record(const LogRecord& r, std::string_view text) {
 bool LogReader::line(std::string_view content, bool whole, std::string& error) {
   const long long number = ++c_.lines;
   if (!content.empty() && content.back() == '\r') content.remove_suffix(1);
+  const std::size_t n = SplitFields(content, fields_);
+  // The header, also as a spreadsheet saves it back: quoted, or with a space after the comma.
   int format = 0;
-  if (content.substr(0, kHeaderStart.size()) == kHeaderStart) {
-    const auto digits = content.substr(kHeaderStart.size());
-    std::from_chars(digits.data(), digits.data() + digits.size(), format);
+  constexpr std::string_view kTitle = kHeaderStart.substr(0, kHeaderStart.find(','));
+  constexpr std::string_view kFormatWord = "format ";
+  if (n >= 2 && fields_[0] == kTitle && fields_[1].rfind(kFormatWord, 0) == 0) {
+    const std::string& digits = fields_[1];
+    std::from_chars(digits.data() + kFormatWord.size(), digits.data() + digits.size(), format);
   }
   if (format != 0) {
     if (format != 1 && format != 2) {
@@ -243,13 +286,12 @@ bool LogReader::line(std::string_view content, bool whole, std::string& error) {
   }
   if (content.empty() && whole) return true;
   LogRecord& r = scratch_;
-  if (whole && !overlong_ && ParseRecord(content, r)) {
-    record(r, content);
+  if (whole && !overlong_ && ParseRecord(fields_, n, r)) {
+    record(r);
     return true;
   }
   DamagedLine d{number, std::nullopt};
-  std::array<std::string_view, kFields + 1> f;
-  if (SplitFields(content, f) >= 2) ParseSerialField(f[1], d.serial);
+  if (n >= 2) ParseSerialField(fields_[1], d.serial);
   if (d.serial) c_.use.add(c_.use.held, *d.serial, range_);
   if (c_.damaged.size() < LogContents::kReported) c_.damaged.push_back(d);
   ++c_.damagedCount;
@@ -289,11 +331,8 @@ bool LogReader::finish(LogContents& out, std::string& error) {
   for (const auto& [key, waiting] : pending_) leaveOpen(waiting);
   pending_.clear();
   c_.recent.clear();
-  for (std::size_t k = 0; k < ringCount_; ++k) {
-    const std::string& text = ring_[(ringNext_ + ring_.size() - ringCount_ + k) % ring_.size()];
-    LogRecord r;
-    if (ParseRecord(text, r)) c_.recent.push_back(std::move(r));
-  }
+  for (std::size_t k = 0; k < ringCount_; ++k)
+    c_.recent.push_back(ring_[(ringNext_ + ring_.size() - ringCount_ + k) % ring_.size()]);
   out = c_;
   return true;
 }
@@ -307,35 +346,49 @@ ProductionLog::~ProductionLog() {
   if (lockFd_ >= 0) ::close(lockFd_);  // the lock goes with it
 }
 
+bool ProductionLog::lockFile(int fd, std::string& error) {
+  // Two runs on one log would hand out the same serial values. The lock is on
+  // the file itself, so every name of it (a link, a second hard link) shares it
+  // and no lock file can be deleted from under it.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    error = errno == EWOULDBLOCK ? path_ + " is in use by another run"
+                                 : "cannot lock " + path_ + ": " + SystemText(errno);
+    return false;
+  }
+  const int kept = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (kept < 0) {
+    error = "cannot lock " + path_ + ": " + SystemText(errno);
+    return false;
+  }
+  if (lockFd_ >= 0) ::close(lockFd_);
+  lockFd_ = kept;
+  return true;
+}
+
 bool ProductionLog::open(const std::string& path, SerialRange range, std::string& error) {
   path_ = path;
   range_ = range;
-  // The lock belongs to the file the name leads to, so two names of one log share it.
-  std::string lockPath = path + ".lock";
+  const int fd = openCurrent(error);
+  if (fd < 0) return false;
+  ::close(fd);
+  // The file the name leads to, for what lives beside it (the serial state).
   if (char* real = ::realpath(path.c_str(), nullptr)) {
-    lockPath = std::string(real) + ".lock";
+    realPath_ = real;
     std::free(real);
+  } else {
+    realPath_ = path;
   }
-  lockFd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-  if (lockFd_ < 0) {
-    error = "cannot open the lock file " + lockPath + ": " + SystemText(errno);
-    return false;
-  }
-  // Two runs on one log would hand out the same serial values.
-  if (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
-    error = errno == EWOULDBLOCK ? path + " is in use by another run (it holds " + lockPath + ")"
-                                 : "cannot lock " + lockPath + ": " + SystemText(errno);
-    ::close(lockFd_);
-    lockFd_ = -1;
-    return false;
-  }
-  return refresh(error);
+  return true;
 }
 
 int ProductionLog::openCurrent(std::string& error) {
   const int fd = ::open(path_.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
   if (fd < 0) {
-    error = "cannot open " + path_ + ": " + SystemText(errno);
+    const int err = errno;
+    error = "cannot open " + path_ + ": " + SystemText(err);
+    if (err == EACCES && ::access(path_.c_str(), F_OK) != 0)
+      error =
+          "cannot create " + path_ + ": the folder " + FolderOf(path_) + " is not writable for you";
     return -1;
   }
   struct stat st {};
@@ -345,16 +398,14 @@ int ProductionLog::openCurrent(std::string& error) {
   } else if (!S_ISREG(st.st_mode)) {
     error = path_ + " is not a plain file";
     ok = false;
-  } else if (!stateRead_ || st.st_dev != dev_ || st.st_ino != ino_) {
-    const bool first = !stateRead_;
-    ok = readState(fd, error);
-    if (ok) {
-      stateRead_ = true;
-      dev_ = st.st_dev;
-      ino_ = st.st_ino;
-      if (first)
-        for (auto& note : LogNotes(path_, contents_)) notes_.push_back(std::move(note));
-    }
+  } else if (!stateRead_ || st.st_dev != file_.st_dev || st.st_ino != file_.st_ino) {
+    // A new file (a rotation, rm, an editor renaming its copy over it) is
+    // locked before it is read: another run may have found it first.
+    ok = lockFile(fd, error) && readState(fd, "replaced", error);
+  } else if (st.st_size != file_.st_size || st.st_mtim.tv_sec != file_.st_mtim.tv_sec ||
+             st.st_mtim.tv_nsec != file_.st_mtim.tv_nsec) {
+    // The same file changed by someone else (an editor saving in place, "> log").
+    ok = readState(fd, "changed in place", error);
   }
   if (ok) return fd;
   ::close(fd);
@@ -372,13 +423,14 @@ bool ProductionLog::refresh(std::string& error) {
   return true;
 }
 
-bool ProductionLog::readState(int fd, std::string& error) {
+bool ProductionLog::readState(int fd, const char* how, std::string& error) {
   // This run's lines that the file at the name lacks (all of them in a new file).
-  std::unordered_map<std::string_view, bool> mine;
+  std::unordered_map<std::string, bool> mine;
   for (const auto& line : written_) mine.emplace(line, false);
   LogReader reader(range_);
-  reader.onRecordLine = [&mine](std::string_view line) {
-    if (auto it = mine.find(line); it != mine.end()) it->second = true;
+  reader.onRecord = [&mine](const LogRecord& r) {
+    if (mine.empty()) return;
+    if (auto it = mine.find(RecordText(r)); it != mine.end()) it->second = true;
   };
   char buffer[65536];
   off_t at = 0;
@@ -401,7 +453,7 @@ bool ProductionLog::readState(int fd, std::string& error) {
     error = path_ + ": " + error;
     return false;
   }
-  const bool replaced = stateRead_;
+  const bool again = stateRead_;
   contents_ = read;
   Merge(use_, read.use);
   std::string missing;
@@ -416,11 +468,17 @@ bool ProductionLog::readState(int fd, std::string& error) {
     if (!writeRecords(fd, missing, error)) return false;
     if (at == 0) SyncFolder(path_);
     for (const auto& r : added) count(r);
+  } else if (::fstat(fd, &file_) != 0) {
+    error = "cannot read " + path_ + ": " + SystemText(errno);
+    return false;
   }
-  if (replaced)
-    notes_.push_back(path_ +
-                     " was replaced while this run used it (an editor saving it, a "
-                     "rotation?); its state was read again" +
+  stateRead_ = true;
+  if (!again)
+    for (auto& note : LogNotes(path_, contents_)) notes_.push_back(std::move(note));
+  else
+    notes_.push_back(path_ + " was " + how +
+                     " while this run used it (an editor saving it, a rotation?); its state was "
+                     "read again" +
                      (added.empty() ? std::string()
                                     : " and the " + std::to_string(added.size()) +
                                           " records of this run that it lacked were appended"));
@@ -457,6 +515,11 @@ bool ProductionLog::writeRecords(int fd, const std::string& lines, std::string& 
   if (header) contents_.formatTwo = true;
   if (::fsync(fd) != 0) {
     error = "cannot flush " + path_ + " to disk: " + SystemText(errno);
+    return false;
+  }
+  // What the file is after our write: any other change is someone else's.
+  if (::fstat(fd, &file_) != 0) {
+    error = "cannot read " + path_ + ": " + SystemText(errno);
     return false;
   }
   return true;

@@ -16,13 +16,16 @@
 // time is UTC in ISO 8601; serial the value in hex (empty without a serial
 // rule); result one of the words below; position the image position (hex)
 // that failed or was unfit first, "config", or a reason word (UNUSED:
-// "stopped", "busy"); checksum the image checksum; config_word the
+// "stopped", "busy" for a port another program holds, "guard" for a run
+// whose guard could not be started or ended); checksum the image checksum; config_word the
 // configuration word; ms the time the chip took (empty in a reservation).
 //
 // Format 1 had no RESERVED and UNUSED records. A run appending to a
 // format-1 log first writes a format-2 header; a header line may stand
 // anywhere in the file.
 #pragma once
+
+#include <sys/stat.h>
 
 #include <array>
 #include <cstddef>
@@ -123,20 +126,21 @@ class LogReader {
   bool feed(std::string_view text, std::string& error);
   // Ends the text (a last line without LF is torn) and returns what it holds.
   bool finish(LogContents& out, std::string& error);
-  // Told of every whole record line (without its line end) as it is read.
-  std::function<void(std::string_view line)> onRecordLine;
+  // Told of every whole record as it is read.
+  std::function<void(const LogRecord&)> onRecord;
 
  private:
   bool line(std::string_view content, bool whole, std::string& error);
-  void record(const LogRecord& r, std::string_view text);
+  void record(const LogRecord& r);
   void leaveOpen(const LogRecord& reservation);
 
   SerialRange range_;
   LogContents c_;
-  LogRecord scratch_;    // the line being parsed, reused
-  std::string partial_;  // the start of the line being read, at most kMaxLogLineBytes
+  LogRecord scratch_;                  // the line being parsed, reused
+  std::array<std::string, 8> fields_;  // its fields, reused
+  std::string partial_;                // the start of the line being read, at most kMaxLogLineBytes
   bool overlong_ = false;
-  std::array<std::string, LogContents::kRecent> ring_;  // the last records' lines
+  std::array<LogRecord, LogContents::kRecent> ring_;  // the last records
   std::size_t ringNext_ = 0, ringCount_ = 0;
   std::map<std::optional<std::uint64_t>, LogRecord> pending_;  // reservations awaiting results
 };
@@ -145,11 +149,13 @@ class LogReader {
 // it is not a production log of a format this program knows.
 bool ParseLog(std::string_view text, LogContents& out, std::string& error, SerialRange range = {});
 
-// An open production log: a lock file beside it (LOG.lock, created when
-// missing and never removed) is held for the object's life, so a second run
-// is refused whatever happens to the log itself. Each record opens the log by
-// name, goes to its end with one write() and is flushed with fsync. A log that
-// was replaced meanwhile (an editor saving over it, a rotation, rm) is read
+// An open production log. The run holds an flock on the log file itself for
+// the object's life, so a second run on it is refused through any name (a
+// symbolic or hard link) whatever happens to lock files; a file that takes
+// the log's name later is locked before it is read. Each record opens the log
+// by name, goes to its end with one write() and is flushed with fsync. A log
+// that was replaced meanwhile (a rotation, rm, an editor renaming its copy
+// over it) or changed by someone else (an editor saving in place) is read
 // again, and the records this run wrote that it lacks are appended to it.
 class ProductionLog {
  public:
@@ -158,12 +164,16 @@ class ProductionLog {
   ProductionLog(const ProductionLog&) = delete;
   ProductionLog& operator=(const ProductionLog&) = delete;
 
-  // Locks, opens path (created when missing; a new file gets the header,
-  // flushed) and reads its state. False with error for a log another run
+  // Opens path (created when missing; a new file gets the header, flushed),
+  // locks it and reads its state. False with error for a log another run
   // holds, a file that is not a plain file or not a log, or one that cannot
   // be created, read or written.
   bool open(const std::string& path, SerialRange range, std::string& error);
   const std::string& path() const { return path_; }
+  // The file the name led to when it was opened (links followed).
+  const std::string& realPath() const { return realPath_; }
+  // Its permissions and owner, as last seen.
+  const struct stat& fileStat() const { return file_; }
   // What the file at the log's name holds, with this run's records.
   const LogContents& contents() const { return contents_; }
   // The values used in every state this run has read from the file: a
@@ -185,17 +195,19 @@ class ProductionLog {
   // Opens the log by name; reads the state again when the name leads to
   // another file than the one read. -1 with error on failure.
   int openCurrent(std::string& error);
-  bool readState(int fd, std::string& error);
+  // Reads the file's state; how says why when it is read again ("replaced").
+  bool readState(int fd, const char* how, std::string& error);
   bool writeRecords(int fd, const std::string& lines, std::string& error);
+  bool lockFile(int fd, std::string& error);
   void count(const LogRecord& r);  // a record appended joins the counts
 
-  int lockFd_ = -1;
-  std::string path_;
+  int lockFd_ = -1;  // the locked file
+  std::string path_, realPath_;
   SerialRange range_;
   LogContents contents_;
   SerialUse use_;
   bool stateRead_ = false;
-  std::uint64_t dev_ = 0, ino_ = 0;   // the file the state was read from
+  struct stat file_ {};               // the file the state was read from, as this run left it
   std::vector<std::string> written_;  // this run's lines, without LF
   std::vector<std::string> notes_;
 };

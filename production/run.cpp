@@ -2,16 +2,20 @@
 
 #include <chrono>
 
+#include "model/named_fields.h"
 #include "port/signals.h"
 
 namespace zk7 {
 
 namespace {
 
-// value + step, or none past the rule's end.
+// The first value of the rule's grid (START + k * STEP) above value, or none
+// past the rule's end. value may lie off the grid: another rule's, on a shared log.
 std::optional<std::uint64_t> After(std::uint64_t value, const SerialRule& rule) {
-  if (value >= rule.end() || rule.end() - value < rule.step) return std::nullopt;
-  return value + rule.step;
+  if (value < rule.start) return rule.start;
+  const std::uint64_t steps = (value - rule.start) / rule.step;
+  if (steps >= (rule.end() - rule.start) / rule.step) return std::nullopt;
+  return rule.start + (steps + 1) * rule.step;
 }
 
 // One chip's sequence as one bracket for the signals: a termination signal
@@ -75,9 +79,12 @@ ChipOutcome ProgramChip(Programmer& programmer, RegisterSet& rs, MemoryImage& im
   } else if (pulsed) {
     out.record.result = ChipResult::Aborted;
   } else {
-    // Stopped before the first pulse, or the port was held by another program: nothing changed.
+    // Stopped before the first pulse, the port held by another program, or
+    // no guard to look after the run: nothing changed.
     out.record.result = ChipResult::Unused;
-    out.record.position = out.flow.status == FlowResult::Busy ? "busy" : "stopped";
+    out.record.position = out.flow.guardFailed                  ? "guard"
+                          : out.flow.status == FlowResult::Busy ? "busy"
+                                                                : "stopped";
   }
   out.record.time = LogTimeNow();
   out.record.ms = std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -95,7 +102,7 @@ std::optional<std::uint64_t> FirstSerial(const SerialRule& rule, const SerialUse
   std::optional<std::uint64_t> last = use.held;
   if (!reuseFailed && use.failed && (!last || *use.failed > *last)) last = use.failed;
   if (rule.start > rule.end()) return std::nullopt;
-  if (!last || *last < rule.start) return rule.start;
+  if (!last) return rule.start;
   return After(*last, rule);
 }
 
@@ -108,13 +115,41 @@ bool ProductionSession::open(std::string& error) {
   if (logged_ &&
       !log_.open(plan_.logPath, plan_.serial ? RangeOf(*plan_.serial) : SerialRange{}, error))
     return false;
+  stated_ = logged_ && plan_.serial;
+  if (stated_) {
+    if (!state_.open(log_.realPath(), log_.fileStat(), *plan_.serial, error)) return false;
+    // Where the log and the state disagree (a log edited, truncated or
+    // rotated; a state file lost) the larger values hold, and are kept.
+    const SerialUse fromLog = log_.use(), fromState = state_.use();
+    if (fromLog.held != fromState.held || fromLog.failed != fromState.failed) {
+      const auto text = [](const SerialUse& u) {
+        return "used up to " + (u.held ? HexText(*u.held) : std::string("none")) +
+               (u.failed ? ", failed up to " + HexText(*u.failed) : std::string());
+      };
+      notes_.push_back(plan_.logPath + " and its serial state " + state_.path() +
+                       " disagree (the log: " + text(fromLog) + "; the state: " + text(fromState) +
+                       "): the larger values are kept");
+    }
+    if (!state_.merge(fromLog, error)) return false;
+  }
   updateNext();
   return true;
 }
 
+SerialUse ProductionSession::use() const {
+  SerialUse use = log_.use();
+  if (stated_) {
+    const SerialUse fromState = state_.use();
+    const SerialRange all;
+    if (fromState.held) use.add(use.held, *fromState.held, all);
+    if (fromState.failed) use.add(use.failed, *fromState.failed, all);
+  }
+  return use;
+}
+
 void ProductionSession::updateNext() {
   if (!plan_.serial) return;
-  const auto fromLog = FirstSerial(*plan_.serial, log_.use(), plan_.reuseFailed);
+  const auto fromLog = FirstSerial(*plan_.serial, use(), plan_.reuseFailed);
   // The run's own progress and every state read: the later value wins, and
   // values used up stay used up.
   if (number_ == 0)
@@ -139,7 +174,11 @@ const LogContents* ProductionSession::log() const {
 }
 
 std::vector<std::string> ProductionSession::takeNotes() {
-  return log_.takeNotes();
+  std::vector<std::string> notes;
+  notes.swap(notes_);
+  for (auto& note : log_.takeNotes()) notes.push_back(std::move(note));
+  for (auto& note : state_.takeNotes()) notes.push_back(std::move(note));
+  return notes;
 }
 
 bool ProductionSession::finish(std::string& error) {
@@ -182,7 +221,8 @@ bool ProductionSession::programChip(const FlowCallbacks& cb,
       r.result = ChipResult::Reserved;
       r.checksum = rs.ImageChecksum();
       r.configWord = static_cast<std::uint16_t>(rs.ConfigWord());
-      return log_.append(r, error);
+      // The state first: a value reserved there is never given again, whatever becomes of the log.
+      return (!stated_ || state_.reserve(*next_, error)) && log_.append(r, error);
     };
     MemoryImage image;
     outcome = ProgramChip(programmer_, rs, image, plan_.check, cb, reserve);
@@ -194,10 +234,19 @@ bool ProductionSession::programChip(const FlowCallbacks& cb,
   }
   outcome.number = ++number_;
   outcome.record.serial = next_;
-  if (logged_ && !log_.append(outcome.record, error_)) {
-    error_ += "; the result of chip " + std::to_string(number_) + " is not in the log";
-    if (outcome.record.result != ChipResult::Refused)
-      error_ += " (its value stays reserved: a chip may hold it)";
+  // Without a guard no further chip is burnt: the run ends with its reason.
+  if (outcome.flow.guardFailed)
+    error_ = outcome.flow.status == FlowResult::Busy
+                 ? "the run stopped: its guard could not be started"
+                 : "the run stopped: the guard process ended";
+  const bool reserved = outcome.record.result != ChipResult::Refused;
+  std::string recordError;
+  if (logged_ && !log_.append(outcome.record, recordError)) {
+    error_ = recordError + "; the result of chip " + std::to_string(number_) + " is not in the log";
+    if (reserved) error_ += " (its value stays reserved: a chip may hold it)";
+  } else if (stated_ && reserved && !state_.result(*next_, outcome.record.result, recordError)) {
+    error_ = recordError + "; the result of chip " + std::to_string(number_) +
+             " is not in the serial state (its value stays reserved: a chip may hold it)";
   }
   switch (outcome.record.result) {
     case ChipResult::Passed:

@@ -14,6 +14,7 @@
 #include "model/registers.h"
 #include "production/log.h"
 #include "production/serial.h"
+#include "production/state.h"
 #include "programmer/check.h"
 #include "programmer/programmer.h"
 
@@ -78,7 +79,8 @@ class ProductionSession {
  public:
   ProductionSession(Programmer& programmer, const RegisterSet& configuration, ProductionPlan plan);
 
-  // Locks and reads the log (when the plan has one). False with error.
+  // Locks and reads the log (when the plan has one) and, with a serial rule,
+  // its serial state (production/state.h). False with error.
   bool open(std::string& error);
   // The value the next chip gets; none without a rule or once used up.
   std::optional<std::uint64_t> nextSerial() const { return next_; }
@@ -99,7 +101,8 @@ class ProductionSession {
   const ProductionSummary& counts() const { return counts_; }
   // The log's counts and last records; null without a log.
   const LogContents* log() const;
-  // Damaged lines and open reservations found, a replaced log read again.
+  // Damaged lines and open reservations found, a replaced log read again, a
+  // log and a state that disagree.
   std::vector<std::string> takeNotes();
   // Checks once more that the log's name still names the file written (and
   // appends this run's records to a new one). False with error.
@@ -107,12 +110,16 @@ class ProductionSession {
 
  private:
   void updateNext();
+  SerialUse use() const;  // the log's and the state's, the larger of each
 
   Programmer& programmer_;
   RegisterSet configuration_;
   ProductionPlan plan_;
   ProductionLog log_;
+  SerialState state_;
   bool logged_ = false;
+  bool stated_ = false;
+  std::vector<std::string> notes_;
   std::optional<std::uint64_t> next_;
   int number_ = 0;
   ProductionSummary counts_;

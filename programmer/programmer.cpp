@@ -354,7 +354,7 @@ void Programmer::eventsPoint() {
 }
 
 bool Programmer::stopRequested() const {
-  return busy_ && (abort_ || PendingTerminationSignal() != 0 || portFailed());
+  return busy_ && (abort_ || PendingTerminationSignal() != 0 || portFailed() || port_.guardEnded());
 }
 
 bool Programmer::portFailed() const {
@@ -401,11 +401,13 @@ FlowResult Programmer::runFlow(const FlowCallbacks& cb, const char* abortedText,
   FlowLock lock(*this, cb);
   const ChipSequence sequence(*this);
   std::string why;
-  if (!port_.claimGuarded(why)) {
+  bool guardFailed = false;
+  if (!port_.claimGuarded(why, &guardFailed)) {
     FlowResult r;
     r.status = FlowResult::Busy;
-    r.title = "Check Parallel Port";
+    r.title = guardFailed ? GuardTitle() : "Check Parallel Port";
     r.text = why;
+    r.guardFailed = guardFailed;
     return r;
   }
   PortRelease release{port_};
@@ -429,6 +431,17 @@ FlowResult Programmer::runFlow(const FlowCallbacks& cb, const char* abortedText,
     return portFailure(r);
   } catch (const FlowAborted&) {
     leaveForEnding();
+    if (port_.guardEnded()) {
+      // The program is its own guard now: it has just switched the lines off.
+      FlowResult r = Aborted(abortedText);
+      r.title = GuardTitle();
+      r.text =
+          "The guard process ended, so the run was stopped and the chip left programming "
+          "mode. " +
+          r.text;
+      r.guardFailed = true;
+      return r;
+    }
     return portFailure(Aborted(abortedText));
   } catch (...) {
     leaveForEnding();

@@ -43,8 +43,16 @@ struct FlowResult {
   // Failed: the image position (0..69) that did not verify, or
   // kConfigWordPosition for the configuration word.
   std::optional<int> failedPosition;
+  // Busy: the guard could not be started; Aborted: it ended during the run
+  // (port/guard.h). Either way the run cannot be trusted to be looked after.
+  bool guardFailed = false;
   bool ok() const { return status == Passed; }
 };
+
+// The title of a run refused or stopped because of its guard.
+inline const char* GuardTitle() {
+  return "Programmer Guard";
+}
 
 // Waits at least ms milliseconds, overshooting by well under a millisecond:
 // sleeps until shortly before the deadline, then spins on the steady clock.

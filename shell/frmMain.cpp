@@ -26,6 +26,7 @@
 #include <cmath>
 #include <initializer_list>
 
+#include "files/atomicfile.h"
 #include "files/configfile.h"
 #include "files/devicefile.h"
 #include "files/intelhex.h"
@@ -710,6 +711,7 @@ void frmMain::loadDeviceFileFrom(const QString& path) {
                              "Re-saving will update file with Fosc frequency",
                              Seam::Icon::None);
   takeOverFile(contents.registers, contents.oldVersion ? nullptr : &contents.foscHz, path);
+  sayInterruptedWrite(path);
 }
 
 void frmMain::takeOverFile(const zk7::RegisterSet& registers, const double* foscHz,
@@ -735,6 +737,17 @@ void frmMain::saveDeviceFile() {
                             App().regs.ConfigWord(), txtFosc->text().toStdString(), error))
     Seam::instance().message(this, "Error Saving File", "Error! \r\n" + Q(error),
                              Seam::Icon::Critical);
+  else
+    sayInterruptedWrite(path);
+}
+
+void frmMain::sayInterruptedWrite(const QString& path) {
+  // A copy an earlier write in place left beside the file when it was
+  // interrupted holds what the file had before: say where it is.
+  QString note = Q(zk7::InterruptedWriteNote(QFile::encodeName(path).toStdString()));
+  if (note.isEmpty()) return;
+  note[0] = note[0].toUpper();
+  Seam::instance().message(this, VersionRecord::Title, note + ".", Seam::Icon::Warning);
 }
 
 void frmMain::exportHex() {
@@ -748,6 +761,8 @@ void frmMain::exportHex() {
                               App().regs.ConfigWord(), error))
     Seam::instance().message(this, VersionRecord::Title, "File Error: " + Q(error),
                              Seam::Icon::None);
+  else
+    sayInterruptedWrite(path);
 }
 
 void frmMain::importHex() {
@@ -774,6 +789,7 @@ void frmMain::importHexFrom(const QString& path) {
     note[0] = note[0].toUpper();
     Seam::instance().message(this, VersionRecord::Title, note + ".", Seam::Icon::None);
   }
+  sayInterruptedWrite(path);
 }
 
 void frmMain::openFile(const QString& path) {

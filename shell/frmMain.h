@@ -151,6 +151,7 @@ class frmMain : public QMainWindow {
   // and the caller runs nothing: no chip result without a port.
   bool portReachable();
   void loadDeviceFileFrom(const QString& path);
+  void sayInterruptedWrite(const QString& path);
   void importHexFrom(const QString& path);
   void showRegisterSection();
   void portCheck();

@@ -125,6 +125,7 @@ bool ReadStationSettings(const StationSettings& settings, const zk7::RegisterSet
     if (file.configWordDefaulted) setup.notes << zk7::ConfigWordDefaultedNote();
     if (const std::string note = zk7::ChecksumNote(file); !note.empty())
       setup.notes << setup.configurationName + ": " + Q(note);
+    if (!file.interruptedWriteNote.empty()) setup.notes << Q(file.interruptedWriteNote);
   }
   out = std::move(setup);
   return true;

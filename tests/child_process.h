@@ -50,11 +50,13 @@ inline int LastWrite(const std::string& trace) {
 }
 
 // env holds "NAME=VALUE" additions; sig goes afterMs after the trace has the
-// line `when`. Waits at most 20 s, then kills the child. Once it has ended,
-// waits up to settleMs for the trace to end unpowered (written by its guard).
+// line `when`, to the child or to the process whom picks by the child's pid.
+// Waits at most 20 s, then kills the child. Once it has ended, waits up to
+// settleMs for the trace to end unpowered (written by its guard).
 inline ChildEnding RunUntilSignalled(std::vector<std::string> argv, std::vector<std::string> env,
                                      const std::string& trace, const std::string& when, int sig,
-                                     int afterMs = 0, int settleMs = 0) {
+                                     int afterMs = 0, int settleMs = 0,
+                                     const std::function<pid_t(pid_t)>& whom = {}) {
   std::remove(trace.c_str());
   env.push_back("ZK7_PORT_TRACE=" + trace);
   const pid_t pid = fork();
@@ -75,7 +77,8 @@ inline ChildEnding RunUntilSignalled(std::vector<std::string> argv, std::vector<
     if (ms > 20000) kill(pid, SIGKILL);
     if (!sent && ReadText(trace).find("\n" + when + "\n") != std::string::npos) {
       std::this_thread::sleep_for(std::chrono::milliseconds(afterMs));
-      sent = kill(pid, sig) == 0;
+      const pid_t target = whom ? whom(pid) : pid;
+      sent = target > 0 && kill(target, sig) == 0;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }

@@ -1,6 +1,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -121,15 +122,55 @@ TEST_F(CliChip, EverySignalThatEndsTheProcessStopsABurnWithTheChipUnpowered) {
   EXPECT_EQ(RunCli({"program", "--port", port_}).code, 0) << "the chip file is intact";
 }
 
-TEST_F(CliChip, WithoutItsGuardNoRunStartsAndNothingIsPowered) {
-  for (const char* guard : {"/nonexistent/zk7-guard", "/bin/true"}) {
-    setenv("ZK7_GUARD", guard, 1);
+TEST_F(CliChip, WithoutAGuardThatProvesItselfNoRunStartsAndNothingIsPowered) {
+  // Fakes: one that answers as a guard starts and exits, one that hangs with a child of its own.
+  Write("answers.sh", "#!/bin/sh\nprintf R >&3\n");
+  Write("hangs.sh", "#!/bin/sh\nsleep 31.25 &\nwait\n");
+  for (const char* script : {"answers.sh", "hangs.sh"})
+    std::filesystem::permissions(Path(script), std::filesystem::perms::owner_all);
+  for (const std::string& guard : {std::string("/nonexistent/zk7-guard"), std::string("/bin/true"),
+                                   Path("answers.sh"), Path("hangs.sh")}) {
+    setenv("ZK7_GUARD", guard.c_str(), 1);
     setenv("ZK7_PORT_TRACE", Path("trace.txt").c_str(), 1);
+    const auto started = std::chrono::steady_clock::now();
     const auto r = RunCli({"program", "--port", port_});
+    const auto took = std::chrono::steady_clock::now() - started;
     unsetenv("ZK7_GUARD");
     unsetenv("ZK7_PORT_TRACE");
-    EXPECT_TRUE(r.code == 2 && Contains(r.err, "could not be started, so nothing was powered"))
-        << r.err;
+    EXPECT_EQ(r.code, 2) << guard;
+    EXPECT_TRUE(Contains(r.err, "could not be started, so nothing was powered")) << r.err;
     EXPECT_FALSE(Contains(ReadText(Path("trace.txt")), "W ")) << guard;
+    EXPECT_LT(took, std::chrono::seconds(4)) << guard;
+  }
+  EXPECT_NE(std::system("pgrep -f 'slee[p] 31.25' >/dev/null"), 0) << "the hanging guard's child";
+  // A production chip without its guard got nothing, for its own reason, and the run ends.
+  setenv("ZK7_GUARD", "/bin/true", 1);
+  const auto r = RunCli({"program", "--port", port_, "--serial", "TXID0=std:100", "--log",
+                         Path("log.csv"), "--count", "2"},
+                        '.', "\n\n");
+  unsetenv("ZK7_GUARD");
+  EXPECT_TRUE(r.code == 2 && Contains(r.out, "chip 1/2  TXID0=100  UNUSED (guard)") &&
+              !Contains(r.out, "chip 2/2"))
+      << r.out << r.err;
+}
+
+TEST_F(CliChip, AGuardThatEndsMidBurnStopsTheRunWithTheLinesOff) {
+  // The guard is the program's child named zk7-guard.
+  const auto guardOf = [](pid_t program) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+      std::ifstream stat(entry.path() / "stat");
+      std::string pid, comm, state;
+      pid_t parent = 0;
+      if (stat >> pid >> comm >> state >> parent && parent == program && comm == "(zk7-guard)")
+        return static_cast<pid_t>(std::stoi(pid));
+    }
+    return pid_t{0};
+  };
+  for (int sig : {SIGKILL, SIGTERM}) {
+    const auto end = RunUntilSignalled({ZK7PROG_BIN, "program", "--port", port_, "--no-check"}, {},
+                                       Path("trace.txt"), "D 1", sig, 0, 0, guardOf);
+    EXPECT_TRUE(WIFEXITED(end.status) && WEXITSTATUS(end.status) == 2) << sig;
+    EXPECT_EQ(end.lastWrite & 0x98, 0x90) << sig << ": " << end.lastWrite;
+    EXPECT_TRUE(Contains(end.err, "The guard process ended")) << end.err;
   }
 }

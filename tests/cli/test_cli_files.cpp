@@ -68,6 +68,28 @@ TEST_F(CliTest, FileErrorsExitTwoAndKeepTheOldOutput) {
   EXPECT_EQ(RunCli({"export-hex", "-o", "/dev/null"}).code, 0);
 }
 
+// A write in place killed between writing and cutting the file to length leaves the new
+// contents with the old tail, and its copy of the old contents: loads and writes name the copy.
+TEST_F(CliTest, AnInterruptedWriteInPlaceIsSaidWithWhereTheOldContentsAre) {
+  ASSERT_EQ(RunCli({"export-hex", "-o", Path("x.hex")}).code, 0);
+  const std::string old = Read("x.hex"), copy = Path(".x.hex.k3j9x0aa.orig");
+  Write(".x.hex.k3j9x0aa.orig", old);
+  Write("x.hex", ":00000001FF\n" + old.substr(12));
+  auto r = RunCli({"show", Path("x.hex")});
+  EXPECT_TRUE(r.code == 2 && Contains(r.err, "an earlier write of " + Path("x.hex") +
+                                                 " was interrupted; what it held before that "
+                                                 "write is kept in " +
+                                                 copy))
+      << r.err;
+  r = RunCli({"export-hex", "-o", Path("x.hex")});
+  EXPECT_TRUE(r.code == 0 && Contains(r.err, "warning: an earlier write") && Contains(r.err, copy))
+      << r.err;
+  r = RunCli({"show", Path("x.hex")});
+  EXPECT_TRUE(r.code == 0 && Contains(r.err, copy)) << r.err;
+  std::remove(copy.c_str());
+  EXPECT_EQ(RunCli({"show", Path("x.hex")}).err, "");
+}
+
 TEST_F(CliTest, WriteDvsRecomputesTheChecksumAndKeepsTheFrequency) {
   ASSERT_EQ(RunCli({"write-dvs", "-o", Path("d.dvs")}).code, 0);
   EXPECT_EQ(Read("d.dvs"), FormatDeviceFile(image_, 7, "4000"));

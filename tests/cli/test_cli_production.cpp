@@ -1,6 +1,8 @@
 // zk7prog check, program with serial numbers and a log, set, show --json and diff.
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -173,6 +175,104 @@ TEST_F(CliTest, ALogReplacedWhileARunWaitsIsReadAgainAndASecondRunIsRefused) {
                        "chip 1/1  TXID0=153  PASSED"));
 }
 
+// Whatever people do to a log between two runs, the second run gives the next value.
+TEST_F(CliTest, NoValueIsGivenTwiceWhateverHappensToTheLog) {
+  const std::string log = Path("log.csv");
+  // What a spreadsheet saves: every field quoted, or a space after each comma.
+  const auto resave = [&](const char* separator, bool quoted) {
+    std::string text, line;
+    std::istringstream in(Read("log.csv"));
+    while (std::getline(in, line)) {
+      std::string field, out;
+      std::istringstream fields(line);
+      for (int k = 0; std::getline(fields, field, ','); ++k)
+        out += (k ? separator : "") + (quoted ? "\"" + field + "\"" : field);
+      text +=
+          out + (line.back() == ',' ? separator + std::string(quoted ? "\"\"" : "") : "") + "\r\n";
+    }
+    std::remove(Path("log.csv.state").c_str());  // only the log tells
+    Write("log.csv", text);
+  };
+  const std::vector<std::function<void()>> handlings = {
+      [&] { std::ofstream(log, std::ios::trunc) << LogHeader(); },   // saved in place, older
+      [&] { std::rename(log.c_str(), Path("log.csv.1").c_str()); },  // rotated
+      [&] { std::remove(log.c_str()); },
+      [&] { resave(",", true); },
+      [&] { resave(", ", false); },
+  };
+  for (std::size_t k = 0; k < handlings.size(); ++k) {
+    for (const char* name : {"log.csv", "log.csv.state"}) std::remove(Path(name).c_str());
+    const std::vector<std::string> run = {"program",       "--port", "emulator", "--serial",
+                                          "TXID0=std:100", "--log",  log};
+    ASSERT_TRUE(Contains(RunCli(run).out, "TXID0=100  PASSED")) << k;
+    handlings[k]();
+    const auto r = RunCli(run);
+    EXPECT_TRUE(r.code == 0 && Contains(r.out, "TXID0=101  PASSED")) << k << r.out << r.err;
+    EXPECT_FALSE(Contains(r.err, "not a record")) << k << r.err;
+  }
+  // A range's own grid, also after another range's value on a shared log.
+  Write("log.csv", Read("log.csv") + "t,183,PASSED,,00,0007,1\n");
+  EXPECT_TRUE(Contains(RunCli({"program", "--port", "emulator:" + Path("g.txt"), "--serial",
+                               "TXID1=std:101:2", "--log", log})
+                           .out,
+                       "TXID1=185  PASSED"));
+}
+
+// While a run waits for its next chip, no second run gets in by another name for the log, with
+// the state file removed, or on a log rotated away; and what it reserved stays given.
+TEST_F(CliTest, ASecondRunIsRefusedByEveryNameOfTheLogAndAfterAnyHandling) {
+  const std::string log = Path("log.csv");
+  ASSERT_EQ(symlink(Path("target.csv").c_str(), Path("link.csv").c_str()), 0);  // dangling
+  const auto second = [&](const std::string& name) {
+    return RunCli({"program", "--port", "emulator:" + Path("b.txt"), "--serial", "TXID0=std:100",
+                   "--log", name});
+  };
+  const std::vector<std::string> run = {
+      "program",        "--port",        "emulator:" + Path("a.txt"),
+      "--serial",       "TXID0=std:100", "--log",
+      Path("link.csv"), "--count",       "2"};
+  std::vector<CliResult> refused;
+  PromptInput input({"", ""}, [&](std::size_t line) {
+    std::remove(Path("a.txt").c_str());  // a fresh chip in the socket
+    if (line != 1) return;
+    ASSERT_EQ(link(Path("target.csv").c_str(), log.c_str()), 0);
+    refused.push_back(second(Path("target.csv")));
+    refused.push_back(second(log));  // a hard link
+    std::remove(Path("target.csv.state").c_str());
+    refused.push_back(second(log));
+    std::rename(Path("target.csv").c_str(), Path("target.csv.1").c_str());
+    std::remove(log.c_str());
+    refused.push_back(second(Path("link.csv")));  // a new file under the rotated log's name
+  });
+  const auto r = RunWithPrompt(run, input);
+  EXPECT_TRUE(Contains(r.out, "TXID0=100  PASSED") && Contains(r.out, "TXID0=101  PASSED"))
+      << r.out << r.err;
+  ASSERT_EQ(refused.size(), 4u);
+  for (std::size_t k = 0; k < refused.size(); ++k)
+    EXPECT_TRUE(refused[k].code == 2 && Contains(refused[k].err, "in use by another run"))
+        << k << refused[k].err;
+  EXPECT_TRUE(Contains(r.err, "target.csv.state was removed or replaced")) << r.err;
+  EXPECT_TRUE(Contains(second(Path("link.csv")).out, "TXID0=102  PASSED"));
+}
+
+// The state file takes the log's permissions, and a link in its place is refused, not followed.
+TEST_F(CliTest, TheSerialStateIsAFileOfItsOwnWithTheLogsPermissions) {
+  const std::string log = Path("log.csv");
+  std::ofstream(log) << LogHeader();
+  ASSERT_EQ(chmod(log.c_str(), 0640), 0);
+  const std::vector<std::string> run = {
+      "program", "--port", "emulator:" + Path("c.txt"), "--serial", "TXID0=std:100", "--log", log};
+  ASSERT_EQ(RunCli(run).code, 0);
+  struct stat st {};
+  ASSERT_EQ(stat((log + ".state").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  std::remove((log + ".state").c_str());
+  ASSERT_EQ(symlink(Path("elsewhere").c_str(), (log + ".state").c_str()), 0);
+  const auto r = RunCli(run);
+  EXPECT_TRUE(r.code == 2 && Contains(r.err, "is a symbolic link")) << r.err;
+  EXPECT_NE(access(Path("elsewhere").c_str(), F_OK), 0);
+}
+
 TEST_F(CliTest, AStationsRangeGivesEachValueOnceThenEndsWithNothingBurnt) {
   const std::string log = Path("station.csv"), chip = Path("socket.txt");
   // A fresh chip at each prompt, in the socket behind the simulated USB adapter.
@@ -218,7 +318,9 @@ TEST_F(CliTest, ASignalDuringAChipRecordsWhatTheChipMayHoldBeforeTheProcessEnds)
   const std::vector<std::string> run = {"program",       "--port", "emulator",     "--serial",
                                         "TXID0=std:100", "--log",  Path("log.csv")};
   for (const Case& c : cases) {
+    // Both the log and its serial state go: the range starts again on purpose.
     std::remove(Path("log.csv").c_str());
+    std::remove(Path("log.csv.state").c_str());
     std::vector<std::string> child = run;
     child.insert(child.begin(), ZK7PROG_BIN);
     if (!c.check) child.push_back("--no-check");

@@ -1,6 +1,6 @@
 // The production log reader: any text is refused or read; read in two pieces
 // split anywhere it gives what it gives whole; a record appended to a log it
-// reads comes back as the last record.
+// reads comes back as the last record, also as a spreadsheet saves it.
 #include <cassert>
 #include <string_view>
 
@@ -42,6 +42,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (appended.empty()) appended = zk7::LogHeader();
   zk7::LogContents after;
   assert(zk7::ParseLog(appended + zk7::FormatLogLine(r), after, error));
+  assert(!after.recent.empty() && after.recent.back() == r);
+  // As a spreadsheet saves it back: every field quoted, a space after each comma.
+  std::string line = zk7::FormatLogLine(r), quoted = "\"";
+  line.pop_back();
+  for (char c : line) quoted += c == ',' ? std::string("\", \"") : std::string(1, c);
+  assert(zk7::ParseLog(appended + quoted + "\"\r\n", after, error));
   assert(!after.recent.empty() && after.recent.back() == r);
   return 0;
 }
