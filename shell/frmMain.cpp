@@ -520,7 +520,7 @@ void frmMain::portCheck() {
     // A port the system cannot reach reads all ones; say why instead of
     // reporting a wrong address, and say each distinct problem once.
     if (accessProblemsSaid_.insert(port.accessProblem()).second)
-      Seam::instance().message(this, "Check Parallel Port", Q(port.accessProblem()),
+      Seam::instance().message(this, zk7::PortTitle(port), Q(port.accessProblem()),
                                Seam::Icon::Critical);
   } else {
     App().programmer.CheckLPT([this](const std::string& title, const std::string& text) {
@@ -548,7 +548,7 @@ bool frmMain::portReachable() {
   checkPortItem();
   updatePortStatus();
   if (port.driver()) return true;
-  Seam::instance().message(this, "Check Parallel Port", Q(port.accessProblem()),
+  Seam::instance().message(this, zk7::PortTitle(port), Q(port.accessProblem()),
                            Seam::Icon::Critical);
   return false;
 }

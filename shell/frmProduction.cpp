@@ -460,7 +460,9 @@ void frmProduction::showOutcome(const zk7::ChipOutcome& outcome) {
       details.clear();
       break;
     case zk7::ChipResult::Failed:
-      showResult(word, kRed, Qt::white, info("at " + Q(r.position)));
+      // A port that failed during the run has no word to name.
+      showResult(word, kRed, Qt::white,
+                 r.position.empty() ? info("") : info("at " + Q(r.position)));
       break;
     case zk7::ChipResult::Refused: {
       showResult(word, kAmber, Qt::black, info(outcome.noChip ? "no chip" : "not burnt"));

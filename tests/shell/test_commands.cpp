@@ -413,7 +413,7 @@ TEST_F(CommandTest, ProgramDeviceFailsWhenTheChipFileCannotBeWritten) {
   App().port.setDriver(std::move(chip));
   createMain();
   QTest::mouseClick(main->cmdProgram, Qt::LeftButton);
-  expectMessage("Check Parallel Port", "emulator: cannot write chip file ", Seam::Icon::Critical,
+  expectMessage("Check Emulated Chip", "emulator: cannot write chip file ", Seam::Icon::Critical,
                 true);
   EXPECT_EQ(main->lblTestStatus->palette().color(QPalette::WindowText), QColor(255, 0, 0));
   // Once the file can be written again, the next run passes.

@@ -202,6 +202,17 @@ TEST_F(ProductionWindowTest, FileProductionOpensAWindowThatSaysWhyItCannotStartA
   EXPECT_TRUE(w->lblResultInfo->text().startsWith("TXID0=100 \u00B7 at 02"));
   EXPECT_EQ(w->alertCount(), 1);
   EXPECT_EQ(emulator->imageWord(zk7::GPLAT) & 0xFE, 0x5A) << "the snapshot was burnt";
+  // A chip file that cannot be saved fails the chip at no word, and says what to check.
+  zk7::EmulatorOptions unsaved;
+  unsaved.chipFile = path("none/socket.txt");
+  auto chip = std::make_unique<zk7::EmulatorDriver>(unsaved);
+  chip->useWaitClock();
+  App().port.setDriver(std::move(chip));
+  settle();
+  enter(w);
+  EXPECT_EQ(w->lblResult->text(), "FAILED");
+  EXPECT_EQ(w->lblResultInfo->text().split(" \u00B7 ").size(), 2) << "the value and the time";
+  EXPECT_TRUE(w->txtDetails->toPlainText().startsWith("Check Emulated Chip\nemulator: "));
 
   // Stop: the log is given back and the settings can be changed again.
   Click(w, "cmdStop");
