@@ -61,7 +61,7 @@ ChipOutcome ProgramChip(Programmer& programmer, RegisterSet& rs, MemoryImage& im
   // file could not be written) spoils a pass: the chip does not hold what was said.
   if (out.flow.ok() && !held && !programmer.port().accessProblem().empty()) {
     out.flow.status = FlowResult::Failed;
-    out.flow.title = "Check Parallel Port";
+    out.flow.title = PortTitle(programmer.port());
     out.flow.text = programmer.port().accessProblem();
   }
 

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "model/format.h"
+#include "port/emulator.h"
 #include "port/protocol.h"
 #include "port/signals.h"
 
@@ -215,6 +216,13 @@ void Programmer::SetProgLine(std::string_view name) {
   setLine(line);
 }
 
+const char* PortTitle(const Port& port) {
+  if (dynamic_cast<const EmulatorDriver*>(port.driver()) ||
+      (!port.driver() && port.choice().kind == PortChoice::Emulator))
+    return "Check Emulated Chip";
+  return port.capabilities().ioAddress ? "Check Parallel Port" : "Check USB Adapter";
+}
+
 bool Programmer::CheckLPT(
     const std::function<void(const std::string& title, const std::string& text)>& message) {
   if (!port_.capabilities().cableCheck) {
@@ -405,7 +413,7 @@ FlowResult Programmer::runFlow(const FlowCallbacks& cb, const char* abortedText,
   if (!port_.claimGuarded(why, &guardFailed)) {
     FlowResult r;
     r.status = FlowResult::Busy;
-    r.title = guardFailed ? GuardTitle() : "Check Parallel Port";
+    r.title = guardFailed ? GuardTitle() : PortTitle(port_);
     r.text = why;
     r.guardFailed = guardFailed;
     return r;
@@ -421,7 +429,7 @@ FlowResult Programmer::runFlow(const FlowCallbacks& cb, const char* abortedText,
     if (!portFailed()) return r;
     FlowResult failed;
     failed.status = FlowResult::Failed;
-    failed.title = port_.capabilities().ioAddress ? "Check Parallel Port" : "Check USB Adapter";
+    failed.title = PortTitle(port_);
     failed.text = port_.accessProblem();
     return failed;
   };

@@ -78,6 +78,11 @@ void PlayResultBlink(FlowResult::Status status,
                      const std::function<void(const ResultBlinkStep&)>& show,
                      const FlowCallbacks& cb);
 
+// The title of a message about the port itself (it cannot be reached, or it
+// failed during a run): what to check, the emulated chip, the USB adapter or
+// the parallel port.
+const char* PortTitle(const Port& port);
+
 // Title and text of the refusal a second flow gets while one runs.
 inline const char* BusyTitle() {
   return "Programmer Busy";

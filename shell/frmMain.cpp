@@ -521,7 +521,7 @@ void frmMain::portCheck() {
     // A port the system cannot reach reads all ones; say why instead of
     // reporting a wrong address, and say each distinct problem once.
     if (accessProblemsSaid_.insert(port.accessProblem()).second)
-      Seam::instance().message(this, "Check Parallel Port", Q(port.accessProblem()),
+      Seam::instance().message(this, zk7::PortTitle(port), Q(port.accessProblem()),
                                Seam::Icon::Critical);
   } else {
     App().programmer.CheckLPT([this](const std::string& title, const std::string& text) {
@@ -549,7 +549,7 @@ bool frmMain::portReachable() {
   checkPortItem();
   updatePortStatus();
   if (port.driver()) return true;
-  Seam::instance().message(this, "Check Parallel Port", Q(port.accessProblem()),
+  Seam::instance().message(this, zk7::PortTitle(port), Q(port.accessProblem()),
                            Seam::Icon::Critical);
   return false;
 }
@@ -635,12 +635,20 @@ void frmMain::programDevice() {
   Progress->setValue(0);
   Progress->show();
 
+  // The run works on a copy of the configuration taken now. The windows stay
+  // live during its waits, so an edit made meanwhile (an oscillator, the
+  // device type, a loaded file) is for the next run: the chip checked is the
+  // chip burnt, with the image and configuration word that were checked.
+  zk7::BuildMemoryImage(App().regs, App().image);
+  zk7::RegisterSet configuration = App().regs;
+  zk7::MemoryImage image;
+
   zk7::FlowCallbacks cb = GuiFlowCallbacks();
   cb.progress = [this](int position) { Progress->setValue(position); };
   // With the check on, a chip that cannot take the image is refused before any
   // programming pulse; a port that failed during the run spoils a pass.
   const zk7::ChipOutcome outcome =
-      zk7::ProgramChip(App().programmer, App().regs, App().image, mnuCheckChip->isChecked(), cb);
+      zk7::ProgramChip(App().programmer, configuration, image, mnuCheckChip->isChecked(), cb);
   const zk7::FlowResult& result = outcome.flow;
   const bool refused = outcome.record.result == zk7::ChipResult::Refused;
   if (refused) {

@@ -461,7 +461,9 @@ void frmProduction::showOutcome(const zk7::ChipOutcome& outcome) {
       details.clear();
       break;
     case zk7::ChipResult::Failed:
-      showResult(word, kRed, Qt::white, info("at " + Q(r.position)));
+      // A port that failed during the run has no word to name.
+      showResult(word, kRed, Qt::white,
+                 r.position.empty() ? info("") : info("at " + Q(r.position)));
       break;
     case zk7::ChipResult::Refused: {
       showResult(word, kAmber, Qt::black, info(outcome.noChip ? "no chip" : "not burnt"));
@@ -620,13 +622,23 @@ void frmProduction::closeEvent(QCloseEvent* event) {
 }
 
 bool frmProduction::eventFilter(QObject* watched, QEvent* event) {
-  if (event->type() == QEvent::KeyPress && session_) {
+  const QEvent::Type type = event->type();
+  if (type == QEvent::KeyPress || type == QEvent::KeyRelease) {
     auto* key = static_cast<QKeyEvent*>(event);
     auto* widget = qobject_cast<QWidget*>(watched);
     if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) && widget &&
         widget->window() == this) {
-      // A held key repeats: only a fresh press counts.
-      if (!key->isAutoRepeat()) programNext();
+      // A held key (a foot switch held down) repeats, and the window system
+      // need not mark its repeats as such: a chip starts only on a press that
+      // follows a release of the same key.
+      if (key->isAutoRepeat()) return type == QEvent::KeyPress && session_;
+      if (type == QEvent::KeyRelease) {
+        keysDown_.erase(key->key());
+        return false;
+      }
+      const bool fresh = keysDown_.insert(key->key()).second;
+      if (!session_) return false;
+      if (fresh) programNext();
       return true;
     }
   }

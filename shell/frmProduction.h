@@ -14,6 +14,7 @@
 #include <deque>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "model/registers.h"
@@ -67,7 +68,8 @@ class frmProduction : public QWidget {
     Station,
   };
   // Presses during a run and for this long after a result are ignored, so a
-  // bounce or a held key never burns the next value into the same chip.
+  // bounce never burns the next value into the same chip; a held key starts
+  // no chip until it is released.
   static constexpr int kSettleMs = 500;
 
   frmProduction(Mode mode, const StationSettings& settings, QWidget* parent = nullptr);
@@ -138,6 +140,7 @@ class frmProduction : public QWidget {
   bool closePending_ = false;
   QString startProblem_;  // why the last start failed
   QElapsedTimer sinceResult_;
+  std::set<int> keysDown_;  // Enter keys pressed and not released since
   int alerts_ = 0;
   // Without a log: this session's result records, the last LogContents::kRecent.
   std::deque<zk7::LogRecord> recent_;

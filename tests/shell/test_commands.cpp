@@ -1,4 +1,5 @@
 // The main window's file, export and programming commands.
+#include <QAbstractButton>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -6,16 +7,19 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <functional>
 #include <random>
 #include <tuple>
 
 #include "child_process.h"
 #include "files/devicefile.h"
 #include "files/intelhex.h"
+#include "gui_support/controls.h"
 #include "model/format.h"
 #include "open_fifo.h"
 #include "port/signals.h"
 #include "shell/blockdiagram.h"
+#include "shell/refresh.h"
 #include "tests/shell/shell_fixture.h"
 
 namespace {
@@ -320,6 +324,64 @@ TEST_F(CommandTest, ProgramDevicePassesAndBurnsTheImage) {
   EXPECT_EQ(emulator->configWord() & 7, 7);
 }
 
+// The controls stay live during a run, but an edit made in its check or its burn is for the next
+// run: the chip gets the image and configuration word that were checked.
+TEST_F(CommandTest, EditsDuringARunChangeOnlyTheNextRun) {
+  createMain();
+  zk7::RegisterSet fromFile = regs();
+  fromFile.set(zk7::CNF1, 0x11);
+  fromFile.setConfigWord(zk7::OscXT);
+  WriteAll(path("other.dvs"), DeviceFileOf(fromFile, "8000"));
+  const std::pair<const char*, std::function<void()>> edits[] = {
+      {"oscillator", [&] { QTest::mouseClick(main->optXTAL[0], Qt::LeftButton); }},
+      {"device type", [&] { QTest::mouseClick(main->cmdDevice, Qt::LeftButton); }},
+      {"editor field",
+       [&] {
+         Find<QAbstractButton>(window<EditorWindow>(WindowId::GPIO), "chkPinDir_3")->click();
+       }},
+      {"loaded file", [&] { main->openFile(path("other.dvs")); }},
+  };
+  for (const auto& [what, edit] : edits) {
+    for (const bool inBurn : {false, true}) {
+      SCOPED_TRACE(std::string(what) + (inBurn ? " during the burn" : " during the check"));
+      auto blank = std::make_unique<zk7::EmulatorDriver>();
+      blank->useWaitClock();
+      emulator = blank.get();
+      App().port.setDriver(std::move(blank));
+      if (main->isZK7B()) main->cmdDevice->click();
+      zk7::SetDefaultRegisters(regs());
+      regs().set(zk7::ADCMP0H, 0x5A);  // the device type clears it
+      RefreshAll();
+      zk7::RegisterSet pressed = regs();
+      zk7::MemoryImage checked;
+      zk7::BuildMemoryImage(pressed, checked);
+      bool edited = false;
+      const auto pulsesBefore = App().programmer.pulseCount();
+      onWait = [&, inBurn = inBurn, edit = edit](int) {
+        // The check's reads wait before any pulse; past the configuration word's 100 pulses the
+        // image words are being burnt.
+        const bool burning = App().programmer.pulseCount() > pulsesBefore + 100;
+        if (!edited && burning == inBurn) {
+          EXPECT_TRUE(inBurn || App().programmer.pulseCount() == pulsesBefore);
+          edited = true;
+          edit();
+        }
+      };
+      QTest::mouseClick(main->cmdProgram, Qt::LeftButton);
+      onWait = nullptr;
+      EXPECT_TRUE(edited);
+      EXPECT_FALSE(regs() == pressed) << "the edit is kept";
+      EXPECT_EQ(main->lblTestStatus->text(), "PASSED");
+      int wrongWords = 0;
+      for (int i = 0; i < zk7::kImageSize; ++i)
+        wrongWords +=
+            emulator->imageWord(i) != 0x3400 + checked.MemMap[static_cast<std::size_t>(i)];
+      EXPECT_EQ(wrongWords, 0);
+      EXPECT_EQ(emulator->configWord() & 7, pressed.ConfigWord() & 7);
+    }
+  }
+}
+
 TEST_F(CommandTest, ProgramDeviceFailureShowsTheMessageAfterBlinking) {
   createMain();
   main->mnuCheckChip->setChecked(false);  // the check would refuse the all-ones read
@@ -351,7 +413,7 @@ TEST_F(CommandTest, ProgramDeviceFailsWhenTheChipFileCannotBeWritten) {
   App().port.setDriver(std::move(chip));
   createMain();
   QTest::mouseClick(main->cmdProgram, Qt::LeftButton);
-  expectMessage("Check Parallel Port", "emulator: cannot write chip file ", Seam::Icon::Critical,
+  expectMessage("Check Emulated Chip", "emulator: cannot write chip file ", Seam::Icon::Critical,
                 true);
   EXPECT_EQ(main->lblTestStatus->palette().color(QPalette::WindowText), QColor(255, 0, 0));
   // Once the file can be written again, the next run passes.

@@ -1,6 +1,7 @@
 // The File menu's "Import HEX..." and "Check Chip Before Programming".
 #include <QAbstractButton>
 #include <QDir>
+#include <QFontDatabase>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -151,8 +152,15 @@ TEST_F(ShellTest, TheRefusalMessageFitsTheScreenWithItsWordsInTheDetails) {
     for (QAbstractButton* b : box->buttons())
       if (box->buttonRole(b) == QMessageBox::ActionRole) b->click();  // "Show Details..."
     QTest::qWait(200);  // the box lays itself out again
+    // The system's fixed font, in which every character of a line takes one column (a
+    // monospaced font need not call itself fixed-pitch).
     auto* details = box->findChild<QTextEdit*>();
-    fixedPitch = details && details->isVisible() && QFontInfo(details->font()).fixedPitch();
+    const QFont fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    fixedPitch = details && details->isVisible() && details->font().family() == fixed.family();
+    const QFontMetricsF metrics(details ? details->font() : fixed);
+    for (const QString& line : details ? details->toPlainText().split('\n') : QStringList())
+      fixedPitch = fixedPitch && qAbs(metrics.horizontalAdvance(line) -
+                                      line.size() * metrics.horizontalAdvance('0')) < 0.5;
     height = box->frameGeometry().height();
     Screenshot(box, "refusal");
     box->accept();

@@ -113,6 +113,31 @@ TEST_F(ProductionWindowTest, EnterProgramsSuccessiveValuesUntilTheRangeEndsWithN
   EXPECT_EQ(w->lblState->text(), usedUp);
 }
 
+// A held Enter or foot switch repeats, and the window system need not mark the repeated presses:
+// a chip starts only on a press after a release of that key, and not in the settling time.
+TEST_F(ProductionWindowTest, AHeldKeyStartsOneChipUntilItIsReleased) {
+  frmProduction* w = station("TXID0=std:100..std:1FF");
+  const auto key = [&](bool press) {
+    press ? QTest::keyPress(w->txtDetails, Qt::Key_Return)
+          : QTest::keyRelease(w->txtDetails, Qt::Key_Return);
+  };
+  const auto reserved = [&] { return log().total(zk7::ChipResult::Reserved); };
+  key(true);
+  EXPECT_EQ(w->lblResult->text(), "PASSED");
+  newChip();
+  settle();
+  for (int repeat = 0; repeat < 3; ++repeat) key(true);
+  EXPECT_TRUE(reserved() == 1 && w->lblResult->text() == "PASSED");
+  key(false);
+  key(true);
+  EXPECT_EQ(reserved(), 2);
+  EXPECT_TRUE(w->lblResultInfo->text().startsWith("TXID0=101 \u00B7 "));
+  // Released and pressed again at once: the chip that just passed is left alone.
+  key(false);
+  key(true);
+  EXPECT_TRUE(reserved() == 2 && w->lblResult->text() == "PASSED");
+}
+
 TEST_F(ProductionWindowTest, ClosingDuringAChipAbortsItUnpoweredThenClosesAndCtrlQClosesIdle) {
   frmProduction* w = station("USER0-1=0001");
   const auto before = App().programmer.pulseCount();
@@ -177,6 +202,17 @@ TEST_F(ProductionWindowTest, FileProductionOpensAWindowThatSaysWhyItCannotStartA
   EXPECT_TRUE(w->lblResultInfo->text().startsWith("TXID0=100 \u00B7 at 02"));
   EXPECT_EQ(w->alertCount(), 1);
   EXPECT_EQ(emulator->imageWord(zk7::GPLAT) & 0xFE, 0x5A) << "the snapshot was burnt";
+  // A chip file that cannot be saved fails the chip at no word, and says what to check.
+  zk7::EmulatorOptions unsaved;
+  unsaved.chipFile = path("none/socket.txt");
+  auto chip = std::make_unique<zk7::EmulatorDriver>(unsaved);
+  chip->useWaitClock();
+  App().port.setDriver(std::move(chip));
+  settle();
+  enter(w);
+  EXPECT_EQ(w->lblResult->text(), "FAILED");
+  EXPECT_EQ(w->lblResultInfo->text().split(" \u00B7 ").size(), 2) << "the value and the time";
+  EXPECT_TRUE(w->txtDetails->toPlainText().startsWith("Check Emulated Chip\nemulator: "));
 
   // Stop: the log is given back and the settings can be changed again.
   Click(w, "cmdStop");
