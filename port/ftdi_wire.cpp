@@ -23,29 +23,54 @@ bool ParseHexId(const std::string& text, std::uint16_t& id) {
 
 bool ParseFtdiAddress(const std::string& text, FtdiAddress& address, std::string& error) {
   FtdiAddress result;
-  if (!text.empty()) {
-    const auto first = text.find(':');
-    const auto second = first == std::string::npos ? first : text.find(':', first + 1);
-    const std::string vendor = text.substr(0, first);
+  const auto at = text.rfind('@');
+  const std::string ids = text.substr(0, at);
+  if (at != std::string::npos) {
+    result.path = text.substr(at + 1);
+    // "1-2.3": a bus number, a dash, port numbers joined by dots (up to 7).
+    const auto dash = result.path.find('-');
+    bool valid = dash != std::string::npos && dash > 0 && dash <= 3 &&
+                 result.path.find_first_not_of("0123456789-.") == std::string::npos &&
+                 result.path.find('-', dash + 1) == std::string::npos;
+    int ports = 0;
+    for (std::size_t k = dash + 1; valid && k <= result.path.size(); ++k) {
+      const std::size_t end = std::min(result.path.find('.', k), result.path.size());
+      valid = end > k && end - k <= 3;
+      ++ports;
+      k = end;
+    }
+    if (!valid || ports > 7) {
+      error = "ftdi: '@" + result.path +
+              "' is not a USB port path (bus, then ports, as the kernel names them: @1-2.3)";
+      return false;
+    }
+  }
+  if (!ids.empty()) {
+    const auto first = ids.find(':');
+    const auto second = first == std::string::npos ? first : ids.find(':', first + 1);
+    const std::string vendor = ids.substr(0, first);
     const std::string product =
-        first == std::string::npos ? std::string() : text.substr(first + 1, second - first - 1);
+        first == std::string::npos ? std::string() : ids.substr(first + 1, second - first - 1);
     if (!ParseHexId(vendor, result.vendor) || !ParseHexId(product, result.product) ||
-        (second != std::string::npos && second + 1 == text.size())) {
+        (second != std::string::npos && second + 1 == ids.size())) {
       error = "ftdi: '" + text +
-              "' is not VID:PID[:SERIAL] (USB ids in hexadecimal, e.g. ftdi:0403:6001:A1B2C3D4)";
+              "' is not VID:PID[:SERIAL][@PATH] (USB ids in hexadecimal, e.g. "
+              "ftdi:0403:6001:A1B2C3D4)";
       return false;
     }
     result.anyDefault = false;
-    if (second != std::string::npos) result.serial = text.substr(second + 1);
+    if (second != std::string::npos) result.serial = ids.substr(second + 1);
   }
   address = result;
   return true;
 }
 
-std::string FtdiPortText(std::uint16_t vendor, std::uint16_t product, const std::string& serial) {
+std::string FtdiPortText(std::uint16_t vendor, std::uint16_t product, const std::string& serial,
+                         const std::string& path) {
   char ids[16];
   std::snprintf(ids, sizeof ids, "%04x:%04x", vendor, product);
-  return "ftdi:" + std::string(ids) + (serial.empty() ? "" : ":" + serial);
+  return "ftdi:" + std::string(ids) + (serial.empty() ? "" : ":" + serial) +
+         (path.empty() ? "" : "@" + path);
 }
 
 const FtdiChip* FtdiChipByRelease(std::uint16_t release) {
@@ -117,6 +142,25 @@ std::uint8_t StatusFromPins(std::uint8_t pins) {
 
 std::string FtdiInUseText(const std::string& name) {
   return "USB adapter " + name + " is in use by another program";
+}
+
+std::string UsbTransferWords(int status) {
+  switch (status) {
+    case 1:
+      return "the transfer failed (LIBUSB_TRANSFER_ERROR)";
+    case 2:
+      return "it timed out (LIBUSB_TRANSFER_TIMED_OUT)";
+    case 3:
+      return "it was cancelled (LIBUSB_TRANSFER_CANCELLED)";
+    case 4:
+      return "the adapter stalled it (LIBUSB_TRANSFER_STALL)";
+    case 5:
+      return "the adapter is gone (LIBUSB_TRANSFER_NO_DEVICE)";
+    case 6:
+      return "the adapter sent more than asked for (LIBUSB_TRANSFER_OVERFLOW)";
+    default:
+      return "it ended early";
+  }
 }
 
 namespace {
