@@ -349,6 +349,9 @@ class LibFtdiBackend : public FtdiBackend {
     return path_.empty() ? model : model + " at " + path_;
   }
   bool gone() const override { return gone_; }
+  std::size_t packetPayload() const override {
+    return opened_ && ctx_->max_packet_size > 2 ? ctx_->max_packet_size - 2 : 0;
+  }
   std::string portText() const override {
     return release_ ? FtdiPortText(address_.vendor, address_.product, address_.serial, path_)
                     : std::string();
@@ -384,6 +387,12 @@ class LibFtdiBackend : public FtdiBackend {
     // not come back from a cancel keeps them (leaked, never freed under it).
     auto* io = new InFlight{out, std::vector<std::uint8_t>(out.size())};
     const int size = static_cast<int>(out.size());
+    // A USB read ends on a short packet or at its length: asked for exactly
+    // the packets a whole-packet echo fills, it ends with the last of them
+    // rather than waiting for the chip's next, timer-driven, packet.
+    const int packet = ctx_->max_packet_size;
+    const int packets = packet > 2 && size % (packet - 2) == 0 ? size / (packet - 2) : 0;
+    ftdi_read_data_set_chunksize(ctx_, packets ? static_cast<unsigned>(packets * packet) : 4096u);
     // The echo is read while the bytes are written: the chip stops clocking
     // when its echo FIFO is full, so a write alone would stall.
     io->rd = ftdi_read_data_submit(ctx_, io->in.data(), size);

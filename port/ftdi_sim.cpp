@@ -134,7 +134,11 @@ bool SimulatedFtdi::transfer(const std::vector<std::uint8_t>& out, std::vector<s
   }
   const std::size_t size = out.size();
   const int packet = device_.bulkPacket(bus_.highSpeed(id_));
-  std::vector<std::uint8_t> data(out), packets(4096);
+  // Reads end on a short packet or at their length: as long as the packets
+  // a whole-packet echo fills, a read ends with the last of them.
+  const bool whole = size % static_cast<std::size_t>(packet - 2) == 0;
+  std::vector<std::uint8_t> data(out),
+      packets(whole ? size / static_cast<std::size_t>(packet - 2) * packet : 4096);
   sim::BusTransfer wr, rd;
   wr.device = rd.device = id_;
   wr.endpoint = 0x02;

@@ -40,6 +40,9 @@ class SimulatedFtdi : public FtdiBackend {
   void sleepUntilNs(std::int64_t ns) override { bus_.sleepUntilNs(ns); }
   void sequenceStarts() override { device_.emulator().sequenceStarts(); }
   bool gone() const override { return !bus_.plugged(id_); }
+  std::size_t packetPayload() const override {
+    return static_cast<std::size_t>(device_.bulkPacket(bus_.highSpeed(id_)) - 2);
+  }
   std::string problem() const override { return device_.emulator().problem(); }
 
   sim::FtdiDevice& device() { return device_; }

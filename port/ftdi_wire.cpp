@@ -165,6 +165,14 @@ std::string UsbTransferWords(int status) {
 
 namespace {
 
+// The chip's latency timer, set to 1 ms, runs out no sooner than 1 ms after
+// the last packet it sent (which the host sees a little later) and, counting
+// whole milliseconds, no later than 2 ms after it.
+constexpr std::int64_t kTimerShortestNs = 900000;
+constexpr std::int64_t kTimerLongestNs = 2000000;
+// A transfer's share of the bus and the host beyond the pins' time.
+constexpr std::int64_t kRoundTripNs = 100000;
+
 // A wait on the host's clock with 1 % on top: CLOCK_MONOTONIC runs within
 // 0.05 % of true time (NTP slews it by at most 500 ppm), so ms of it are ms.
 std::int64_t WaitNs(int ms) {
@@ -183,6 +191,14 @@ std::string Mismatch(std::uint8_t wanted, std::uint8_t got, std::uint8_t mask) {
   return text;
 }
 
+// Repeats the last byte until the echo fills whole packets, so that the chip
+// sends it at once instead of holding its tail for the latency timer (1 to 2
+// ms). A repeated byte changes no line: it only lengthens the state the pins
+// are in, a programming pulse included.
+void FillPackets(std::vector<std::uint8_t>& out, std::size_t payload) {
+  if (payload > 0 && !out.empty()) out.resize((out.size() + payload - 1) / payload * payload, out.back());
+}
+
 }  // namespace
 
 SendResult SendChecked(FtdiBackend& backend, const std::vector<std::uint8_t>& data, int pinsBefore,
@@ -190,6 +206,7 @@ SendResult SendChecked(FtdiBackend& backend, const std::vector<std::uint8_t>& da
   std::vector<std::uint8_t> out;
   for (std::uint8_t d : data) out.push_back(PinsFromData(d));
   out.push_back(out.back());
+  FillPackets(out, backend.packetPayload());
   std::vector<std::uint8_t> echo;
   if (!backend.transfer(out, echo, error)) return SendResult::Failed;
   for (std::size_t k = pinsBefore < 0 ? 1 : 0; k < out.size(); ++k) {
@@ -231,20 +248,50 @@ bool FtdiQueue::send() {
   if (!marks_.empty() && marks_.back() == out_.size())
     out_.push_back(out_.empty() ? applied_ : out_.back());
   if (!out_.empty() && problem_.empty()) {
+    const std::size_t payload = backend_.packetPayload();
+    FillPackets(out_, payload);
+    keepTimer(out_.size(), payload);
     if (backend_.nowNs() < notBeforeNs_) backend_.sleepUntilNs(notBeforeNs_);
-    std::string why;
-    if (!backend_.transfer(out_, echo_, why))
-      problem_ = why.empty() ? std::string("a USB transfer failed") : why;
-    else
-      checkEcho(out_);
-    echoNs_ = backend_.nowNs();
-    if (problem_.empty()) applied_ = out_.back();
+    if (problem_.empty()) transferChecked(out_);
   }
   for (std::size_t mark : marks_)
     samples_.push_back(problem_.empty() ? StatusFromPins(echo_[mark]) : std::uint8_t{0xFF});
   out_.clear();
   marks_.clear();
   return problem_.empty();
+}
+
+void FtdiQueue::transferChecked(const std::vector<std::uint8_t>& out) {
+  std::string why;
+  if (!backend_.transfer(out, echo_, why))
+    problem_ = why.empty() ? std::string("a USB transfer failed") : why;
+  else
+    checkEcho(out);
+  echoNs_ = backend_.nowNs();
+  if (problem_.empty()) applied_ = out.back();
+}
+
+// An echo comes back whole at once only while the chip's latency timer does
+// not run out with part of a packet in the chip: that part would wait for the
+// next period. The timer restarts with every packet the chip sends and runs
+// out 1 to 2 ms later. A wait of about that length (a programming pulse)
+// would leave it to run out during the next echo; a packet of the unchanged
+// pins, ending just before the timer may run out, restarts it. It only
+// lengthens the state the pins are in, and the bytes that change a line still
+// go out only once the wait is over.
+void FtdiQueue::keepTimer(std::size_t bytes, std::size_t payload) {
+  const FtdiChip* chip = FtdiChipByRelease(backend_.release());
+  if (payload == 0 || !chip) return;
+  const auto takes = [&](std::size_t n) {
+    return static_cast<std::int64_t>(n) * 1000000000 / chip->pinRate + kRoundTripNs;
+  };
+  const std::int64_t now = backend_.nowNs(), start = std::max(now, notBeforeNs_);
+  const std::int64_t runsOut = echoNs_ + kTimerShortestNs;
+  if (start + takes(bytes) <= runsOut || start >= echoNs_ + kTimerLongestNs) return;
+  const std::int64_t keepAt = std::min(start, runsOut) - takes(payload);
+  if (keepAt < now) return;  // too late to restart it in time
+  backend_.sleepUntilNs(keepAt);
+  transferChecked(std::vector<std::uint8_t>(payload, applied_));
 }
 
 bool FtdiQueue::checkEcho(const std::vector<std::uint8_t>& out) {

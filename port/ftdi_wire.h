@@ -186,6 +186,10 @@ class FtdiBackend {
   // A chip's sequence begins (PortDriver::sequenceStarts): nothing for a real
   // adapter; the simulated one hands it to its emulated chip.
   virtual void sequenceStarts() {}
+  // The echo bytes a full IN packet carries (the packet less its two status
+  // bytes): the chip sends a full packet at once, a shorter one only when its
+  // latency timer expires. 0 when not known.
+  virtual std::size_t packetPayload() const { return 0; }
   // After a failed open(): no such adapter is plugged in.
   virtual bool gone() const { return false; }
   // The port text that names the adapter opened last and no other (ids,
@@ -228,6 +232,8 @@ class FtdiQueue {
   bool idle() const { return out_.empty(); }
 
  private:
+  void transferChecked(const std::vector<std::uint8_t>& out);
+  void keepTimer(std::size_t bytes, std::size_t payload);
   bool checkEcho(const std::vector<std::uint8_t>& out);
   FtdiBackend& backend_;
   std::size_t limit_;
