@@ -6,6 +6,8 @@
 // unplug or the echo can bring, what the set-up refuses, and what the guard
 // is told.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -442,6 +444,43 @@ TEST(Ftdi, TheGuardsCopyFollowsWhatTheEchoProvedAtThePins) {
     ASSERT_TRUE(driver->claim(error)) << error;
   }
   driver->keepsGuardCopy(nullptr);
+}
+
+// A program killed while its off bytes wait in the queue: the guard still
+// takes the lines for powered (here it finds the adapter unplugged, as the
+// simulated one is not on this machine's bus); once they were proven off it
+// has nothing to do.
+TEST(Ftdi, AProgramKilledBeforeItsOffBytesReachedThePinsLeavesTheGuardToAct) {
+  NEEDS_LIBFTDI();
+  for (const bool flushed : {false, true}) {
+    int err[2];
+    ASSERT_EQ(pipe(err), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      dup2(err[1], STDERR_FILENO);
+      UsbRig rig(kFtdiModels[0], sim::UsbBus::Time::Real);
+      Port port;
+      PortChoice choice;
+      std::uint16_t base = 0x378;
+      std::string error;
+      ParsePortChoice("ftdi", choice, base, error);
+      port.setChoice(choice);
+      port.open(base);
+      if (!port.claimGuarded(error)) _exit(3);
+      for (std::uint8_t b : {0x50, 0x6C}) port.DlPortWritePortUchar(base, b);
+      port.flush();
+      for (std::uint8_t b : {0x64, 0x74, 0xF4}) port.DlPortWritePortUchar(base, b);
+      if (flushed) port.flush();
+      raise(SIGKILL);
+    }
+    close(err[1]);
+    std::string said;
+    char buf[256];
+    for (ssize_t n; (n = read(err[0], buf, sizeof buf)) > 0;) said.append(buf, n);
+    close(err[0]);
+    waitpid(pid, nullptr, 0);
+    EXPECT_EQ(said.find("the programmer lines powered") != std::string::npos, !flushed) << said;
+  }
 }
 
 // The guard's end of a USB run, on the machine's clock: it is handed the very
