@@ -128,7 +128,10 @@ TEST(Ftdi, EveryModelRunsOnItsOwnClockWithProvenPulsesAndNeverPowersTheChipUndri
       // Given back as a serial port: a program writing to it drives TXD only
       // ("\r" on the pins would be 0x0D: VPP on).
       EXPECT_EQ(b.device.mode(), sim::FtdiDevice::Mode::Serial);
+      const std::size_t afterRuns = b.device.history().size();
       b.writeAsSerialPort("AT\r");
+      for (std::size_t k = afterRuns; k < b.device.history().size(); ++k)
+        EXPECT_TRUE(Unpowered(b.device.history()[k].lines)) << "after the runs, " << k;
       const std::int64_t t = b.bus.nowNs();
       for (const bool pullDown : {false, true}) {
         b.device.setEeprom(pullDown, 0);
