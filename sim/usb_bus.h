@@ -80,6 +80,7 @@ class UsbBus : public HostClock {
 
   std::int64_t nowNs() override;
   void sleepUntilNs(std::int64_t ns) override;
+  bool virtualTime() const { return time_ == Time::Virtual; }
 
   // Plugs device in at a port path (bus number, then port numbers: 1-2.3 is
   // {1, {2, 3}}); a high-speed chip on a full-speed port runs at full speed.
