@@ -10,8 +10,8 @@
 
 #include "files/atomicfile.h"
 #include "model/registers.h"
-#include "sim/ftdi_device.h"
 #include "port/protocol.h"
+#include "sim/ftdi_device.h"
 
 namespace zk7 {
 namespace {

@@ -30,7 +30,7 @@ inline const char* EmulatorOptionsSummary() {
 // The simulated USB adapter the emulated chip can sit behind, and its faults.
 struct UsbEmulation {
   std::string model;       // "" for none; "ft232r", "ft232h", "ft2232d" or "ft2232h"
-  double roundTripMs = 0;  // 0: 1 for the full-speed models, 0.125 for the high-speed ones
+  double roundTripMs = 0;  // the host's share of a transfer; 0: the bus's own (0.06 ms)
   int failAt = 0;    // transfer N (from 1, since plug-in) fails after its bytes reached the pins
   int unplugAt = 0;  // the adapter vanishes in the middle of transfer N
   // From transfer echoAt on: late, one stale echo byte comes first (until a

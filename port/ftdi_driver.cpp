@@ -91,9 +91,7 @@ class FtdiDriver : public PortDriver {
     return c;
   }
   std::string name() const override { return backend_->name(); }
-  std::string problem() const override {
-    return problem_.empty() ? backend_->problem() : problem_;
-  }
+  std::string problem() const override { return problem_.empty() ? backend_->problem() : problem_; }
   void sequenceStarts() override { backend_->sequenceStarts(); }
   bool keepsGuardCopy(std::atomic<std::uint8_t>* copy) override {
     guard_ = copy;
@@ -144,8 +142,7 @@ class FtdiDriver : public PortDriver {
   std::atomic<std::uint8_t>* guard_ = nullptr;
 };
 
-bool Refuse(FtdiBackend& backend, const std::string& why, std::string& error,
-            bool touched = true) {
+bool Refuse(FtdiBackend& backend, const std::string& why, std::string& error, bool touched = true) {
   error = backend.name() + ": " + why;
   if (touched)
     ReturnAdapter(backend);
@@ -576,10 +573,10 @@ PortCandidate FtdiCandidate(const std::string& model, std::uint16_t vendor, std:
   PortCandidate c;
   c.portText = FtdiPortText(vendor, product, serial, serial.empty() ? path : "");
   c.caption = model + (serial.empty() ? " at " + path : " " + serial);
-  c.description = model + " USB adapter " + FtdiPortText(vendor, product, "").substr(5) +
-                  (serial.empty() ? ", no serial number, at USB port " + path
-                                  : ", serial " + serial) +
-                  (productText.empty() ? "" : " (\"" + productText + "\")");
+  c.description =
+      model + " USB adapter " + FtdiPortText(vendor, product, "").substr(5) +
+      (serial.empty() ? ", no serial number, at USB port " + path : ", serial " + serial) +
+      (productText.empty() ? "" : " (\"" + productText + "\")");
   c.problem = problem;
   return c;
 }
@@ -616,12 +613,11 @@ bool FtdiAdapterGone(const std::string& usb) {
   const bool looked = ForEachFtdi(ctx, address, [&](libusb_device* dev, const auto& desc) {
     char serial[128] = "";
     // Without a path the serial number tells; one that cannot be read may be it.
-    present |= !address.path.empty()
-                   ? UsbPath(dev) == address.path
-                   : address.serial.empty() || desc.iSerialNumber == 0 ||
-                         ftdi_usb_get_strings2(ctx, dev, nullptr, 0, nullptr, 0, serial,
-                                               sizeof serial) < 0 ||
-                         address.serial == serial;
+    present |= !address.path.empty() ? UsbPath(dev) == address.path
+                                     : address.serial.empty() || desc.iSerialNumber == 0 ||
+                                           ftdi_usb_get_strings2(ctx, dev, nullptr, 0, nullptr, 0,
+                                                                 serial, sizeof serial) < 0 ||
+                                           address.serial == serial;
   });
   ftdi_free(ctx);
   return looked && !present;

@@ -40,10 +40,10 @@ bool SimulatedFtdi::request(std::uint8_t request, std::uint16_t value, std::uint
     error = "USB device unavailable";
     return false;
   }
-  const int n = bus_.control(
-      id_, {static_cast<std::uint8_t>(in ? 0xC0 : 0x40), request, value, kChannelA,
-            static_cast<std::uint16_t>(in ? 1 : 0)},
-      in, 5000);
+  const int n = bus_.control(id_,
+                             {static_cast<std::uint8_t>(in ? 0xC0 : 0x40), request, value,
+                              kChannelA, static_cast<std::uint16_t>(in ? 1 : 0)},
+                             in, 5000);
   if (n >= 0) return true;
   error = n == sim::kBusNoDevice ? "LIBUSB_ERROR_NO_DEVICE" : "LIBUSB_ERROR_PIPE";
   return false;
@@ -101,11 +101,12 @@ bool SimulatedFtdi::setBaudrate(int baud, std::string& error) {
     return false;
   }
   unsigned long encoded = eighths == 8 ? 0 : eighths == 12 ? 1 : eighths >> 3;
-  if (eighths != 8 && eighths != 12) encoded |= static_cast<unsigned long>(kCode[eighths & 7]) << 14;
+  if (eighths != 8 && eighths != 12)
+    encoded |= static_cast<unsigned long>(kCode[eighths & 7]) << 14;
   if (fast) encoded |= 1ul << 17;
   const bool highIndex = m.interfaces > 1 || m.highSpeed;
-  const auto index = static_cast<std::uint16_t>(
-      highIndex ? ((encoded >> 8) & 0xFF00) | kChannelA : encoded >> 16);
+  const auto index =
+      static_cast<std::uint16_t>(highIndex ? ((encoded >> 8) & 0xFF00) | kChannelA : encoded >> 16);
   if (!open_) {
     error = "USB device unavailable";
     return false;

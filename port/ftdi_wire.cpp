@@ -196,7 +196,8 @@ std::string Mismatch(std::uint8_t wanted, std::uint8_t got, std::uint8_t mask) {
 // ms). A repeated byte changes no line: it only lengthens the state the pins
 // are in, a programming pulse included.
 void FillPackets(std::vector<std::uint8_t>& out, std::size_t payload) {
-  if (payload > 0 && !out.empty()) out.resize((out.size() + payload - 1) / payload * payload, out.back());
+  if (payload > 0 && !out.empty())
+    out.resize((out.size() + payload - 1) / payload * payload, out.back());
 }
 
 }  // namespace

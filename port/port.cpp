@@ -68,7 +68,7 @@ struct Port::Impl {
   int claims = 0;  // nesting depth of claim()
   PowerWatch watch;
   std::string tracePath;
-  PowerGuard guard;  // from claimGuarded to the outermost release
+  PowerGuard guard;               // from claimGuarded to the outermost release
   bool driverKeepsGuard = false;  // the driver stores the guard's copy itself
 
   void closeTrace() {
@@ -182,9 +182,9 @@ bool ParsePortChoice(const std::string& text, PortChoice& choice, std::uint16_t&
     choice = result;
     return true;
   }
-  if (text == "ftdi" || text.rfind("ftdi:", 0) == 0) {
+  if (text == "ftdi" || text.rfind("ftdi:", 0) == 0 || text.rfind("ftdi@", 0) == 0) {
     result.kind = PortChoice::Ftdi;
-    result.usb = text.size() > 5 ? text.substr(5) : std::string();
+    result.usb = text.size() > 4 ? text.substr(text[4] == ':' ? 5 : 4) : std::string();
     FtdiAddress address;
     if (!ParseFtdiAddress(result.usb, address, error)) return false;
     choice = result;

@@ -18,8 +18,7 @@ const FtdiModel kFtdiModels[4] = {
      "FT232R USB UART"},
     {"ft232h", "FT232H", 0x6014, 0x0900, true, 1, 1024, 1024, 75e3, false, 5, 0x80,
      "Single RS232-HS"},
-    {"ft2232d", "FT2232D", 0x6010, 0x0500, false, 2, 384, 128, 200e3, true, 16, 0x80,
-     "Dual RS232"},
+    {"ft2232d", "FT2232D", 0x6010, 0x0500, false, 2, 384, 128, 200e3, true, 16, 0x80, "Dual RS232"},
     {"ft2232h", "FT2232H", 0x6010, 0x0700, true, 2, 4096, 4096, 75e3, false, 5, 0x80,
      "Dual RS232-HS"},
 };
@@ -111,8 +110,8 @@ FtdiDevice::~FtdiDevice() {
 }
 
 std::vector<std::uint8_t> FtdiDevice::deviceDescriptor() const {
-  std::vector<std::uint8_t> d = {18, 1, 0x00, 0x02, 0, 0, 0,
-                                 static_cast<std::uint8_t>(model_.highSpeed ? 64 : 8)};
+  std::vector<std::uint8_t> d = {18, 1, 0x00, 0x02,
+                                 0,  0, 0,    static_cast<std::uint8_t>(model_.highSpeed ? 64 : 8)};
   Put16(d, 0x0403);
   Put16(d, model_.product);
   Put16(d, model_.release);
@@ -124,8 +123,8 @@ std::vector<std::uint8_t> FtdiDevice::configDescriptor(bool highSpeedBus) const 
   const int packet = bulkPacket(highSpeedBus);
   std::vector<std::uint8_t> d = {9, 2};
   Put16(d, static_cast<std::uint16_t>(9 + 23 * model_.interfaces));
-  d.insert(d.end(), {static_cast<std::uint8_t>(model_.interfaces), 1, 0, model_.attributes,
-                     45});  // 90 mA
+  d.insert(d.end(),
+           {static_cast<std::uint8_t>(model_.interfaces), 1, 0, model_.attributes, 45});  // 90 mA
   for (int i = 0; i < model_.interfaces; ++i) {
     d.insert(d.end(), {9, 4, static_cast<std::uint8_t>(i), 0, 2, 0xFF, 0xFF, 0xFF, 2});
     for (const int address : {0x81 + 2 * i, 0x02 + 2 * i}) {

@@ -13,15 +13,13 @@
 // holds what goes to the host), two modem-status bytes at the head of every
 // IN packet, the latency timer (a packet that is not full leaves only once
 // the timer, restarted by every packet sent and counting whole milliseconds,
-// has expired; with nothing to send, a status-only packet each period), the baud divisor in eighths, the
-// bit modes (serial port, asynchronous and synchronous bit-bang) kept across
-// a serial-port open until a bit-mode reset, synchronous bit-bang's echo (the
-// pins as they were just before each byte is applied) and its stall (no byte
-// is applied while the IN FIFO is full), a byte width that varies on the
-// full-speed parts, the serial port's outputs (TXD idle high, RTS# and DTR#
-// low while asserted), the chip's weak pull-ups against the board's
-// pull-downs, suspend, unplugging, and the EEPROM's inverted pins, suspend
-// pull-down and serial number.
+// has expired; with nothing to send, a status-only packet each period), the baud divisor in
+// eighths, the bit modes (serial port, asynchronous and synchronous bit-bang) kept across a
+// serial-port open until a bit-mode reset, synchronous bit-bang's echo (the pins as they were just
+// before each byte is applied) and its stall (no byte is applied while the IN FIFO is full), a byte
+// width that varies on the full-speed parts, the serial port's outputs (TXD idle high, RTS# and
+// DTR# low while asserted), the chip's weak pull-ups against the board's pull-downs, suspend,
+// unplugging, and the EEPROM's inverted pins, suspend pull-down and serial number.
 #pragma once
 
 #include <cstdint>
@@ -38,17 +36,17 @@ namespace zk7::sim {
 
 // One chip's figures from its datasheet.
 struct FtdiModel {
-  const char* key;        // "ft232r"
-  const char* name;       // "FT232R"
-  std::uint16_t product;  // USB product id (vendor 0x0403)
-  std::uint16_t release;  // bcdDevice
-  bool highSpeed;         // 480 Mbit/s: 512-byte bulk packets
-  int interfaces;         // channels
-  int outFifo;            // bytes from the host waiting for the pins
-  int inFifo;             // bytes waiting for the host
-  double pullUpOhms;      // an input pin's internal pull-up
-  bool widthVaries;       // bit-bang byte widths vary (the R and 2232C/D parts)
-  int pinsPerBaud;        // pin bytes per baud in bit-bang mode
+  const char* key;            // "ft232r"
+  const char* name;           // "FT232R"
+  std::uint16_t product;      // USB product id (vendor 0x0403)
+  std::uint16_t release;      // bcdDevice
+  bool highSpeed;             // 480 Mbit/s: 512-byte bulk packets
+  int interfaces;             // channels
+  int outFifo;                // bytes from the host waiting for the pins
+  int inFifo;                 // bytes waiting for the host
+  double pullUpOhms;          // an input pin's internal pull-up
+  bool widthVaries;           // bit-bang byte widths vary (the R and 2232C/D parts)
+  int pinsPerBaud;            // pin bytes per baud in bit-bang mode
   std::uint8_t attributes;    // configuration bmAttributes (0xA0: remote wake-up)
   const char* productString;  // string descriptor 2
 };

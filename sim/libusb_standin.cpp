@@ -167,8 +167,7 @@ int LIBUSB_CALL libusb_get_port_numbers(libusb_device* dev, uint8_t* ports, int 
   return static_cast<int>(path.size());
 }
 
-int LIBUSB_CALL libusb_get_device_descriptor(libusb_device* dev,
-                                             libusb_device_descriptor* desc) {
+int LIBUSB_CALL libusb_get_device_descriptor(libusb_device* dev, libusb_device_descriptor* desc) {
   UsbBus* bus = Bus();
   if (!bus || dev->id < 0) return LIBUSB_ERROR_NO_DEVICE;
   const std::vector<std::uint8_t> d = bus->device(dev->id).deviceDescriptor();
@@ -195,7 +194,8 @@ int LIBUSB_CALL libusb_get_config_descriptor(libusb_device* dev, uint8_t index,
   if (!bus || dev->id < 0 || index != 0) return LIBUSB_ERROR_NOT_FOUND;
   const std::vector<std::uint8_t> d =
       bus->device(dev->id).configDescriptor(bus->highSpeed(dev->id));
-  auto* c = static_cast<libusb_config_descriptor*>(std::calloc(1, sizeof(libusb_config_descriptor)));
+  auto* c =
+      static_cast<libusb_config_descriptor*>(std::calloc(1, sizeof(libusb_config_descriptor)));
   c->bLength = d[0];
   c->bDescriptorType = d[1];
   c->wTotalLength = Word(&d[2]);
@@ -332,8 +332,8 @@ int LIBUSB_CALL libusb_get_string_descriptor_ascii(libusb_device_handle* handle,
   if (n < 4) return LIBUSB_ERROR_IO;
   const uint16_t language = Word(&buf[2]);
   n = libusb_control_transfer(handle, LIBUSB_ENDPOINT_IN, LIBUSB_REQUEST_GET_DESCRIPTOR,
-                              static_cast<uint16_t>((LIBUSB_DT_STRING << 8) | index), language,
-                              buf, sizeof buf, 1000);
+                              static_cast<uint16_t>((LIBUSB_DT_STRING << 8) | index), language, buf,
+                              sizeof buf, 1000);
   if (n < 0) return n;
   if (n < 2 || buf[1] != LIBUSB_DT_STRING || buf[0] > n) return LIBUSB_ERROR_IO;
   int di = 0;
@@ -344,8 +344,8 @@ int LIBUSB_CALL libusb_get_string_descriptor_ascii(libusb_device_handle* handle,
 }
 
 libusb_transfer* LIBUSB_CALL libusb_alloc_transfer(int isoPackets) {
-  const std::size_t size =
-      sizeof(libusb_transfer) + sizeof(libusb_iso_packet_descriptor) * static_cast<std::size_t>(isoPackets);
+  const std::size_t size = sizeof(libusb_transfer) + sizeof(libusb_iso_packet_descriptor) *
+                                                         static_cast<std::size_t>(isoPackets);
   auto* t = static_cast<libusb_transfer*>(std::calloc(1, size));
   if (!t) return nullptr;
   t->num_iso_packets = isoPackets;

@@ -291,8 +291,9 @@ std::vector<BusTransfer*> UsbBus::wait(const void* owner, std::int64_t timeoutNs
         ++it;
       }
     }
-    std::stable_sort(seen.begin(), seen.end(),
-                     [](const BusTransfer* a, const BusTransfer* b) { return a->seenNs < b->seenNs; });
+    std::stable_sort(seen.begin(), seen.end(), [](const BusTransfer* a, const BusTransfer* b) {
+      return a->seenNs < b->seenNs;
+    });
     return seen;
   };
   catchUp();

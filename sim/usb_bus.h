@@ -41,13 +41,13 @@ struct BusTransfer {
   std::uint8_t endpoint = 0;  // 0x02: OUT; 0x81: IN
   std::uint8_t* buffer = nullptr;
   int length = 0;
-  std::int64_t timeoutNs = 0;  // 0: none
+  std::int64_t timeoutNs = 0;   // 0: none
   const void* owner = nullptr;  // whose waits report it (a libusb context)
   // Set by the bus.
   int actual = 0;
   TransferStatus status = TransferStatus::Completed;
   bool inFlight = false;
-  bool done = false;        // finished on the bus; the host sees it at seenNs
+  bool done = false;  // finished on the bus; the host sees it at seenNs
   std::int64_t seenNs = 0;
   std::int64_t submittedNs = 0;
   bool failAfterData = false;

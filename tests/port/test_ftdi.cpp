@@ -5,6 +5,7 @@
 // each use, pulses of at least 1 ms on every model, the faults a transfer, an
 // unplug or the echo can bring, what the set-up refuses, and what the guard
 // is told.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -12,7 +13,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <dirent.h>
 #include <fstream>
 #include <functional>
 #include <set>
@@ -64,7 +64,7 @@ struct UsbBench : UsbRig {
   std::string error;
 };
 
-#define NEEDS_LIBFTDI()                                                   \
+#define NEEDS_LIBFTDI() \
   if (!FtdiUnavailableReason().empty()) GTEST_SKIP() << "built without libftdi"
 
 TEST(Ftdi, TraceEqualsTheParallelPortsAndAFrameIsOneRoundTrip) {
@@ -295,20 +295,21 @@ TEST(Ftdi, PortTextsParseAndAdaptersAreListedAndReachedByPathOrSerial) {
   ASSERT_TRUE(ParsePortChoice("ftdi", c, base, error));
   EXPECT_TRUE(c.kind == PortChoice::Ftdi && c.usb.empty());
   struct Text {
-    const char* usb;
+    const char* text;
     std::uint16_t product;
     const char* serial;
     const char* path;
   };
-  for (const Text& t : {Text{"0403:6014:FT4XK2", 0x6014, "FT4XK2", ""},
-                        Text{"0403:6001@1-2.3", 0x6001, "", "1-2.3"},
-                        Text{"0403:6010:A1@12-1.2.3.4.5.6.7", 0x6010, "A1", "12-1.2.3.4.5.6.7"},
-                        Text{"@3-1", 0, "", "3-1"}}) {
-    ASSERT_TRUE(ParsePortChoice(std::string("ftdi:") + t.usb, c, base, error)) << error;
+  for (const Text& t :
+       {Text{"ftdi:0403:6014:FT4XK2", 0x6014, "FT4XK2", ""},
+        Text{"ftdi:0403:6001@1-2.3", 0x6001, "", "1-2.3"},
+        Text{"ftdi:0403:6010:A1@12-1.2.3.4.5.6.7", 0x6010, "A1", "12-1.2.3.4.5.6.7"},
+        Text{"ftdi@3-1", 0, "", "3-1"}}) {
+    ASSERT_TRUE(ParsePortChoice(t.text, c, base, error)) << error;
     FtdiAddress a;
     ASSERT_TRUE(ParseFtdiAddress(c.usb, a, error));
-    EXPECT_TRUE(a.product == t.product && a.serial == t.serial && a.path == t.path) << t.usb;
-    EXPECT_EQ(a.anyDefault, t.product == 0) << t.usb;
+    EXPECT_TRUE(a.product == t.product && a.serial == t.serial && a.path == t.path) << t.text;
+    EXPECT_EQ(a.anyDefault, t.product == 0) << t.text;
   }
   EmulatorOptions o;
   ASSERT_TRUE(ParseEmulatorOptions(
@@ -317,13 +318,27 @@ TEST(Ftdi, PortTextsParseAndAdaptersAreListedAndReachedByPathOrSerial) {
               o.usb.unplugAt == 9 && o.usb.echo == UsbEmulation::Late && o.usb.echoAt == 4);
   ASSERT_TRUE(ParseEmulatorOptions("usb=ft232h,usb-echo=stuck", o, error));
   EXPECT_TRUE(o.usb.echo == UsbEmulation::Stuck && o.usb.echoAt == 1);
-  for (const char* bad :
-       {"ftdi:0403", "ftdi:0403:", "ftdi:0403:6001:", "ftdi:x403:6001", "ftdi:10403:6001", "ftdix",
-        "ftdi:0403:6001@", "ftdi:0403:6001@1", "ftdi:@1-", "ftdi:@1-2..3", "ftdi:@-2",
-        "ftdi:@1-2-3", "ftdi:@1-1.2.3.4.5.6.7.8", "emulator:usb=ft4232h", "emulator:usb-rtt=1",
-        "emulator:usb=ft232r,usb-rtt=0", "emulator:usb=ft232r,usb-rtt=1.5x",
-        "emulator:usb=ft232r,usb-fail=0", "emulator:usb=ft232r,usb-echo=slow",
-        "emulator:usb=ft232r,usb-echo=late:x"}) {
+  for (const char* bad : {"ftdi:0403",
+                          "ftdi:0403:",
+                          "ftdi:0403:6001:",
+                          "ftdi:x403:6001",
+                          "ftdi:10403:6001",
+                          "ftdix",
+                          "ftdi:0403:6001@",
+                          "ftdi:0403:6001@1",
+                          "ftdi@",
+                          "ftdi@1-",
+                          "ftdi:@1-2..3",
+                          "ftdi@-2",
+                          "ftdi:@1-2-3",
+                          "ftdi:@1-1.2.3.4.5.6.7.8",
+                          "emulator:usb=ft4232h",
+                          "emulator:usb-rtt=1",
+                          "emulator:usb=ft232r,usb-rtt=0",
+                          "emulator:usb=ft232r,usb-rtt=1.5x",
+                          "emulator:usb=ft232r,usb-fail=0",
+                          "emulator:usb=ft232r,usb-echo=slow",
+                          "emulator:usb=ft232r,usb-echo=late:x"}) {
     error.clear();
     EXPECT_FALSE(ParsePortChoice(bad, c, base, error)) << bad;
     EXPECT_FALSE(error.empty()) << bad;
