@@ -64,6 +64,15 @@ struct UsbBench : UsbRig {
   std::string error;
 };
 
+// The port a text names, as the windows and zk7prog take it.
+PortChoice ChoiceOf(const std::string& text) {
+  PortChoice choice;
+  std::uint16_t base = 0x378;
+  std::string error;
+  EXPECT_TRUE(ParsePortChoice(text, choice, base, error)) << error;
+  return choice;
+}
+
 #define NEEDS_LIBFTDI() \
   if (!FtdiUnavailableReason().empty()) GTEST_SKIP() << "built without libftdi"
 
@@ -379,11 +388,7 @@ TEST(Ftdi, TheEmulatorsUsbOptionPutsTheChipBehindTheSimulatedAdapterAndTracesIts
   const std::string trace = TempPath("pin_trace");
   setenv("ZK7_PIN_TRACE", trace.c_str(), 1);
   Port port;
-  PortChoice c;
-  std::uint16_t base = 0x378;
-  std::string error;
-  ASSERT_TRUE(ParsePortChoice("emulator:usb=ft232h,usb-rtt=0.5", c, base, error));
-  port.setChoice(c);
+  port.setChoice(ChoiceOf("emulator:usb=ft232h,usb-rtt=0.5"));
   Programmer prog(port);
   prog.InitLPTPort(0x378);
   unsetenv("ZK7_PIN_TRACE");
@@ -490,16 +495,13 @@ TEST(Ftdi, AProgramKilledBeforeItsOffBytesReachedThePinsLeavesTheGuardToAct) {
       dup2(err[1], STDERR_FILENO);
       UsbRig rig(kFtdiModels[0], sim::UsbBus::Time::Real);
       Port port;
-      PortChoice choice;
-      std::uint16_t base = 0x378;
+      port.setChoice(ChoiceOf("ftdi"));
+      port.open(0x378);
       std::string error;
-      ParsePortChoice("ftdi", choice, base, error);
-      port.setChoice(choice);
-      port.open(base);
       if (!port.claimGuarded(error)) _exit(3);
-      for (std::uint8_t b : {0x50, 0x6C}) port.DlPortWritePortUchar(base, b);
+      for (std::uint8_t b : {0x50, 0x6C}) port.DlPortWritePortUchar(0x378, b);
       port.flush();
-      for (std::uint8_t b : {0x64, 0x74, 0xF4}) port.DlPortWritePortUchar(base, b);
+      for (std::uint8_t b : {0x64, 0x74, 0xF4}) port.DlPortWritePortUchar(0x378, b);
       if (flushed) port.flush();
       raise(SIGKILL);
     }
@@ -524,13 +526,10 @@ TEST(Ftdi, TheGuardReachesTheVeryAdapterAfterTheDeadProgramsClaim) {
   const int otherId = rig.bus.plug(other, 1, {2});
 
   Port port;
-  PortChoice choice;
-  std::uint16_t base = 0x378;
-  std::string error;
-  ASSERT_TRUE(ParsePortChoice("ftdi", choice, base, error));
-  port.setChoice(choice);
-  port.open(base);
+  port.setChoice(ChoiceOf("ftdi"));
+  port.open(0x378);
   ASSERT_EQ(port.accessProblem(), "");
+  std::string error;
   ASSERT_TRUE(port.claimGuarded(error)) << error;
   std::string guardArgs;
   if (DIR* proc = opendir("/proc")) {  // the guard is this program's child
