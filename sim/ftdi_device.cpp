@@ -285,7 +285,7 @@ int FtdiDevice::control(std::int64_t t, const UsbSetup& s, std::uint8_t* data) {
   switch (s.request) {
     case 0x06:  // GET_DESCRIPTOR
       if ((s.value >> 8) == 1) answer = deviceDescriptor();
-      if ((s.value >> 8) == 2) answer = configDescriptor(true);
+      if ((s.value >> 8) == 2) answer = configDescriptor(true);  // as on a high-speed bus
       if ((s.value >> 8) == 3) answer = stringDescriptor(s.value & 0xFF);
       if (answer.empty()) return -1;
       break;

@@ -20,6 +20,15 @@
 // width that varies on the full-speed parts, the serial port's outputs (TXD idle high, RTS# and
 // DTR# low while asserted), the chip's weak pull-ups against the board's pull-downs, suspend,
 // unplugging, and the EEPROM's inverted pins, suspend pull-down and serial number.
+//
+// A transport's part: one caller at a time (the model has no lock), times that never go back, a
+// bulkIn call only when the host could take a packet (the call sends it and restarts the latency
+// timer), a refused bulkOut packet offered again no sooner than nextChangeNs (the host meanwhile
+// sees NAKs), and advance() when time passes without requests, so the pins and the emulated chip
+// follow. A gadgetfs program answers ep0's setup events with control() and writes
+// configDescriptor() for both speeds (gadgetfs takes bmAttributes 0x80 only: the FT232R's 0xA0
+// must be changed there), reads ep2's packets into bulkOut() and writes bulkIn()'s packets to ep1,
+// on the machine's clock.
 #pragma once
 
 #include <cstdint>
