@@ -6,6 +6,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 namespace zk7::sim {
 
@@ -418,11 +419,12 @@ double FtdiDevice::expiry() const {
 }
 
 std::int64_t FtdiDevice::nextChangeNs(std::int64_t t, bool /*highSpeedBus*/) const {
+  constexpr double kNever = std::numeric_limits<double>::infinity();
   double next = expiry();
-  if (next <= t) next = INT64_MAX;  // expired: a packet goes at the next token already
+  if (next <= static_cast<double>(t)) next = kNever;  // expired: a packet goes at the next token
   if (plugged_ && !suspended_ && !out_.empty() && !stalled_)
     next = std::min(next, std::max(pinFree_, out_.front().arrived));
-  if (next >= static_cast<double>(INT64_MAX)) return INT64_MAX;
+  if (next == kNever) return INT64_MAX;
   return std::max(t + 1, static_cast<std::int64_t>(std::ceil(next)));
 }
 
