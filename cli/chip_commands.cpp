@@ -11,7 +11,7 @@ namespace zk7cli {
 
 const char* const kPortHelp =
     "PORT is a base address in hex (278, 378, 3BC, D010, ...), /dev/parportN,\n"
-    "  ftdi[:VID:PID[:SERIAL]] or emulator[:OPTIONS] (see 'zk7prog --help');\n"
+    "  ftdi[:VID:PID[:SERIAL]][@USBPATH] or emulator[:OPTIONS] (see 'zk7prog --help');\n"
     "  'zk7prog ports' lists the ports found.\n";
 
 int FlowFailure(Io& io, const zk7::FlowResult& r) {

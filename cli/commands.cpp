@@ -39,7 +39,7 @@ void PrintTopHelp(std::ostream& os) {
         "FILE is a device file (*.dvs) or an Intel HEX file, told apart by content;\n"
         "without FILE the default configuration at 4000 kHz is used.\n"
         "PORT is a base address in hex (278, 378, 3BC, D010, ...), /dev/parportN,\n"
-        "  ftdi[:VID:PID[:SERIAL]] (USB adapter) or\n  "
+        "  ftdi[:VID:PID[:SERIAL]][@USBPATH] (USB adapter) or\n  "
      << zk7::EmulatorOptionsSummary()
      << "\n  (CHIPFILE is read again as each chip starts: replacing or deleting it\n"
         "  between chips inserts another chip; a missing file is a blank chip)"

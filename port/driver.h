@@ -3,6 +3,7 @@
 // and where the machine's ports are found. It includes no driver.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -83,6 +84,16 @@ class PortDriver {
   virtual bool writeInSignalHandler(std::uint16_t /*address*/, std::uint8_t /*value*/) {
     return false;
   }
+  // A driver whose writes wait in a queue keeps the guard's copy of the lines
+  // (port/guard.h) itself, storing into copy (nullptr: no guard any more) what
+  // may be at the pins: a powering byte as soon as it is queued, any other
+  // only once the pins are proven to show it. True when it does; the port
+  // keeps the copy of a driver whose writes reach the pins at once.
+  virtual bool keepsGuardCopy(std::atomic<std::uint8_t>* /*copy*/) { return false; }
+  // The port text that reaches this very device again, for the guard (a USB
+  // adapter by its serial number and the USB port it is plugged into); ""
+  // when the text the port was chosen by does.
+  virtual std::string exactPortText() const { return {}; }
 };
 
 class PpdevCalls;

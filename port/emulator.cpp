@@ -10,8 +10,8 @@
 
 #include "files/atomicfile.h"
 #include "model/registers.h"
-#include "port/ftdi_sim.h"
 #include "port/protocol.h"
+#include "sim/ftdi_device.h"
 
 namespace zk7 {
 namespace {
@@ -113,8 +113,8 @@ bool ParseEmulatorOptions(const std::string& text, EmulatorOptions& options, std
       }
       result.stuckBits[position] |= static_cast<std::uint16_t>(1u << bit);
     } else if (key == "usb") {
-      if (!FindUsbModel(value)) {
-        error = "emulator: unknown USB adapter '" + value + "' (use " + UsbModelKeys() + ")";
+      if (!sim::FindFtdiModel(value)) {
+        error = "emulator: unknown USB adapter '" + value + "' (use " + sim::FtdiModelKeys() + ")";
         return false;
       }
       result.usb.model = value;
@@ -138,12 +138,14 @@ bool ParseEmulatorOptions(const std::string& text, EmulatorOptions& options, std
       std::string fault = value, at = "1";
       SplitPair(value, fault, at);
       int n = 0;
-      if ((fault != "late" && fault != "stuck") || !ParseTransfer(at, n)) {
+      if ((fault != "late" && fault != "stuck" && fault != "lost") || !ParseTransfer(at, n)) {
         error = "emulator: 'usb-echo=" + value +
-                "' is not late or stuck, optionally :N (from transfer N)";
+                "' is not late, stuck or lost, optionally :N (from transfer N)";
         return false;
       }
-      result.usb.echo = fault == "late" ? UsbEmulation::Late : UsbEmulation::Stuck;
+      result.usb.echo = fault == "late"    ? UsbEmulation::Late
+                        : fault == "stuck" ? UsbEmulation::Stuck
+                                           : UsbEmulation::Lost;
       result.usb.echoAt = n;
     } else {
       error = "emulator: unknown option '" + item + "'";
@@ -154,7 +156,7 @@ bool ParseEmulatorOptions(const std::string& text, EmulatorOptions& options, std
   if (result.usb.model.empty() &&
       (result.usb.roundTripMs != none.roundTripMs || result.usb.failAt || result.usb.unplugAt ||
        result.usb.echo != none.echo)) {
-    error = "emulator: the usb-... options need usb=MODEL (" + UsbModelKeys() + ")";
+    error = "emulator: the usb-... options need usb=MODEL (" + sim::FtdiModelKeys() + ")";
     return false;
   }
   options = std::move(result);

@@ -23,19 +23,20 @@ inline const char* EmulatorOptionsSummary() {
   return "emulator[:CHIPFILE][,fault=nochip-high|nochip-low|nocable|wrongaddr]"
          "[,pulses=POS:N][,stuck=POS:BIT]  (POS is an image position 0..69 or 'config')\n"
          "  [,usb=ft232r|ft232h|ft2232d|ft2232h[,usb-rtt=MS][,usb-fail=N][,usb-unplug=N]"
-         "[,usb-echo=late|stuck[:N]]]  (the chip behind a simulated USB adapter; N counts its "
+         "[,usb-echo=late|stuck|lost[:N]]]  (the chip behind a simulated USB adapter; N counts its "
          "transfers)";
 }
 
 // The simulated USB adapter the emulated chip can sit behind, and its faults.
 struct UsbEmulation {
   std::string model;       // "" for none; "ft232r", "ft232h", "ft2232d" or "ft2232h"
-  double roundTripMs = 0;  // 0: 1 for the full-speed models, 0.125 for the high-speed ones
+  double roundTripMs = 0;  // the host's share of a transfer; 0: the bus's own (0.06 ms)
   int failAt = 0;    // transfer N (from 1, since plug-in) fails after its bytes reached the pins
   int unplugAt = 0;  // the adapter vanishes in the middle of transfer N
   // From transfer echoAt on: late, one stale echo byte comes first (until a
-  // purge); stuck, the clock line's pin stays high whatever is sent.
-  enum Echo { None, Late, Stuck } echo = None;
+  // purge); stuck, the clock line's pin stays high whatever is sent; lost,
+  // the adapter is back in serial mode and echoes nothing.
+  enum Echo { None, Late, Stuck, Lost } echo = None;
   int echoAt = 1;
 };
 

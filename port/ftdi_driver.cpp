@@ -2,6 +2,7 @@
 
 #include <time.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -39,7 +40,7 @@ class FtdiDriver : public PortDriver {
  public:
   explicit FtdiDriver(std::unique_ptr<FtdiBackend> backend)
       : backend_(std::move(backend)), queue_(*backend_, kFtdiQueueLimit) {}
-  // What is queued still reaches the pins; the lines then stay as they are.
+  // What is queued still reaches the pins; the adapter is then a serial port again.
   ~FtdiDriver() override { release(); }
 
   bool claim(std::string& error) override {
@@ -53,7 +54,11 @@ class FtdiDriver : public PortDriver {
   void release() override {
     if (!open_) return;
     sendOrSwitchOff();
-    backend_->close();
+    if (problem_.empty() && queue_.lastData() != kLinesOff) {
+      queue_.write(kLinesOff);
+      sendOrSwitchOff();
+    }
+    if (open_) ReturnAdapter(*backend_);
     open_ = false;
   }
 
@@ -63,13 +68,12 @@ class FtdiDriver : public PortDriver {
     return queue_.takeSamples().back();
   }
   void write(std::uint16_t /*address*/, std::uint8_t value) override {
-    queue_.write(value);
-    switchOffAfterFailure();  // the queue may have sent on its own
+    queue(value);
+    afterSending();  // the queue may have sent on its own
   }
   void exchange(std::uint16_t /*address*/, const PortBatch& batch,
                 std::vector<std::uint8_t>& samples) override {
-    batch.walk([&](std::uint8_t value) { queue_.write(value); },
-               [&](std::size_t) { queue_.sample(); });
+    batch.walk([&](std::uint8_t value) { queue(value); }, [&](std::size_t) { queue_.sample(); });
     sendOrSwitchOff();
     const std::vector<std::uint8_t> taken = queue_.takeSamples();
     samples.insert(samples.end(), taken.begin(), taken.end());
@@ -77,7 +81,7 @@ class FtdiDriver : public PortDriver {
   // The lines stay still for ms: proven by the echo, timed on the host's clock.
   void waited(int ms) override {
     queue_.hold(ms);
-    switchOffAfterFailure();
+    afterSending();
   }
   void flush() override { sendOrSwitchOff(); }
   PortCapabilities capabilities() const override {
@@ -87,16 +91,34 @@ class FtdiDriver : public PortDriver {
     return c;
   }
   std::string name() const override { return backend_->name(); }
-  std::string problem() const override { return problem_; }
+  std::string problem() const override { return problem_.empty() ? backend_->problem() : problem_; }
   void sequenceStarts() override { backend_->sequenceStarts(); }
+  bool keepsGuardCopy(std::atomic<std::uint8_t>* copy) override {
+    guard_ = copy;
+    return true;
+  }
+  std::string exactPortText() const override { return backend_->portText(); }
 
  private:
+  // A powering byte counts for the guard from the moment it is queued (after
+  // a failure nothing more is sent).
+  void queue(std::uint8_t value) {
+    if (guard_ && queue_.problem().empty() && LinesPowered(value)) guard_->store(value);
+    queue_.write(value);
+  }
   void sendOrSwitchOff() {
     queue_.send();
+    afterSending();
+  }
+  // After anything that may have sent: a failure is dealt with, and once
+  // every byte queued is proven at the pins the guard learns what they show.
+  void afterSending() {
     switchOffAfterFailure();
+    if (guard_ && queue_.problem().empty() && queue_.idle()) guard_->store(queue_.lastData());
   }
   // Once after a failure: the power-off bytes in a fresh transfer, else a
-  // fresh set-up, which leaves the lines off too.
+  // fresh set-up, which leaves the lines off too. The guard's copy stays
+  // powered unless one of them proved the lines off.
   void switchOffAfterFailure() {
     if (queue_.problem().empty() || !problem_.empty()) return;
     std::string why;
@@ -106,24 +128,37 @@ class FtdiDriver : public PortDriver {
       backend_->close();
       open_ = off = SetUpAdapter(*backend_, why);
     }
+    if (off && guard_) guard_->store(kLinesOff);
     problem_ = backend_->name() + ": " + queue_.problem() +
-               (off ? "; the chip was switched off."
-                    : "; the chip may still be powered: unplug the adapter.");
+               (off                ? "; the chip was switched off."
+                : backend_->gone() ? "; the adapter is unplugged, so the chip has no supply."
+                                   : "; the chip may still be powered: unplug the adapter.");
   }
 
   std::unique_ptr<FtdiBackend> backend_;
   FtdiQueue queue_;
   bool open_ = false;
   std::string problem_;
+  std::atomic<std::uint8_t>* guard_ = nullptr;
 };
 
-bool Refuse(FtdiBackend& backend, const std::string& why, std::string& error) {
+bool Refuse(FtdiBackend& backend, const std::string& why, std::string& error, bool touched = true) {
   error = backend.name() + ": " + why;
-  backend.close();
+  if (touched)
+    ReturnAdapter(backend);
+  else
+    backend.close();
   return false;
 }
 
 }  // namespace
+
+void ReturnAdapter(FtdiBackend& b) {
+  std::string ignored;  // an adapter that is gone cannot be given back
+  if (b.setBitmode(0x00, FtdiBackend::Mode::SyncBitbang, ignored))
+    b.setBitmode(0x00, FtdiBackend::Mode::Reset, ignored);
+  b.close();
+}
 
 bool SetUpAdapter(FtdiBackend& b, std::string& error) {
   if (!b.open(error)) return false;
@@ -133,7 +168,7 @@ bool SetUpAdapter(FtdiBackend& b, std::string& error) {
                   "an " + FtdiModelName(b.release()) +
                       " has no bit-bang figures here, so it is not used; the supported chips are " +
                       SupportedFtdiChips() + ".",
-                  error);
+                  error, false);
   const std::uint8_t offPins = PinsFromData(kLinesOff);
   const auto Sync = FtdiBackend::Mode::SyncBitbang;
   std::string why;
@@ -147,12 +182,13 @@ bool SetUpAdapter(FtdiBackend& b, std::string& error) {
   const auto telling =
       static_cast<std::uint8_t>(PowerPins() | (kUsbOutputPins & ~PulledDownPins()));
   const bool showsOff = (pins & telling) == (offPins & telling);
+  // The latency timer too: the echo's last bytes would otherwise wait up to
+  // 16 ms in the chip.
+  if (!b.setLatencyTimer(1, why) ||
+      (!showsOff && (!b.setBitmode(0x00, Sync, why) || !b.setBaudrate(BaudRequest(*chip), why) ||
+                     !b.purge(why))))
+    return Refuse(b, "setting up bit-bang mode failed: " + why, error);
   if (!showsOff) {
-    // The latency timer too: the echo's last bytes would otherwise wait up to
-    // 16 ms in the chip (a run of ours, which the pins show otherwise, set it).
-    if (!b.setLatencyTimer(1, why) || !b.setBitmode(0x00, Sync, why) ||
-        !b.setBaudrate(BaudRequest(*chip), why) || !b.purge(why))
-      return Refuse(b, "setting up bit-bang mode failed: " + why, error);
     switch (SendChecked(b, {kLinesOff, kLinesOff}, -1, PulledDownPins(), why)) {
       case SendResult::Ok:
         break;
@@ -172,9 +208,7 @@ bool SetUpAdapter(FtdiBackend& b, std::string& error) {
   // The pins show the latch first: known to be off only when it was latched here.
   const SendResult sent =
       SendChecked(b, {kLinesOff, kLinesOff}, showsOff ? -1 : offPins, kUsbOutputPins, why);
-  if (sent != SendResult::Ok) {
-    std::string ignored;
-    b.setBitmode(0x00, Sync, ignored);  // inputs: the board holds the lines off
+  if (sent != SendResult::Ok)
     return Refuse(b,
                   sent == SendResult::Failed
                       ? "setting up bit-bang mode failed: " + why
@@ -182,7 +216,6 @@ bool SetUpAdapter(FtdiBackend& b, std::string& error) {
                             "): a shorted pin, a pin inverted in the adapter's EEPROM, or wiring "
                             "other than the README's table; the adapter is not used.",
                   error);
-  }
   return true;
 }
 
@@ -191,8 +224,28 @@ std::unique_ptr<PortDriver> MakeFtdiDriver(std::unique_ptr<FtdiBackend> backend,
   // Set up once when chosen, so a missing adapter, permission, unsupported
   // chip or wiring fault shows now.
   if (!SetUpAdapter(*backend, error)) return nullptr;
-  backend->close();
+  ReturnAdapter(*backend);
   return std::make_unique<FtdiDriver>(std::move(backend));
+}
+
+HostClock& MachineClock() {
+  class Monotonic : public HostClock {
+   public:
+    std::int64_t nowNs() override {
+      return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                 std::chrono::steady_clock::now().time_since_epoch())
+          .count();
+    }
+    void sleepUntilNs(std::int64_t ns) override {
+      // steady_clock is CLOCK_MONOTONIC on Linux.
+      const timespec until{static_cast<time_t>(ns / 1000000000),
+                           static_cast<long>(ns % 1000000000)};
+      while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+      }
+    }
+  };
+  static Monotonic clock;
+  return clock;
 }
 
 #ifdef ZK7_HAVE_LIBFTDI
@@ -203,9 +256,37 @@ const char* const kUdevHint =
     "adapter (the package does; from the source tree: sudo cp data/60-zk7-programmer.rules "
     "/etc/udev/rules.d/ && sudo udevadm control --reload), then plug the adapter in again.";
 
+// No adapter matched (libftdi's own codes are all above this).
+constexpr int kNotFound = -1000;
+
+// How long a cancelled transfer may take to come back.
+constexpr std::int64_t kCancelNs = 2000000000;
+
+// "1-2.3": the bus, then the ports from the root hub, as the kernel names it.
+std::string UsbPath(libusb_device* dev) {
+  std::uint8_t ports[7];
+  const int n = libusb_get_port_numbers(dev, ports, sizeof ports);
+  if (n <= 0) return {};
+  std::string path = std::to_string(libusb_get_bus_number(dev)) + "-";
+  for (int k = 0; k < n; ++k) path += (k ? "." : "") + std::to_string(ports[k]);
+  return path;
+}
+
+// The USB ids a bare "ftdi" or address tries, each pair once.
+std::vector<std::pair<std::uint16_t, std::uint16_t>> WantedIds(const FtdiAddress& a) {
+  std::vector<std::pair<std::uint16_t, std::uint16_t>> ids;
+  if (!a.anyDefault) ids.emplace_back(a.vendor, a.product);
+  for (const FtdiChip& chip : kFtdiChips)
+    if (a.anyDefault && chip.byDefault &&
+        std::find(ids.begin(), ids.end(), std::make_pair(chip.vendor, chip.product)) == ids.end())
+      ids.emplace_back(chip.vendor, chip.product);
+  return ids;
+}
+
 class LibFtdiBackend : public FtdiBackend {
  public:
-  explicit LibFtdiBackend(const FtdiAddress& address) : ctx_(ftdi_new()), address_(address) {}
+  LibFtdiBackend(const FtdiAddress& address, HostClock& clock)
+      : ctx_(ftdi_new()), address_(address), clock_(clock) {}
   ~LibFtdiBackend() override {
     close();
     if (ctx_) ftdi_free(ctx_);
@@ -213,6 +294,7 @@ class LibFtdiBackend : public FtdiBackend {
 
   bool open(std::string& error) override {
     if (opened_) return true;
+    gone_ = false;
     if (!ctx_) {
       error = "libftdi could not start";
       return false;
@@ -221,30 +303,33 @@ class LibFtdiBackend : public FtdiBackend {
     // The kernel's serial driver lets go of the adapter while we hold it and
     // takes it back at close.
     ctx_->module_detach_mode = AUTO_DETACH_REATACH_SIO_MODULE;
-    int rc = -3;
+    int rc = kNotFound;
     std::string tried;
-    for (std::size_t k = 0; k < sizeof kFtdiChips / sizeof kFtdiChips[0]; ++k) {
-      const FtdiChip& row = kFtdiChips[k];
-      const bool wanted = address_.anyDefault
-                              ? row.byDefault
-                              : row.vendor == address_.vendor && row.product == address_.product;
-      if (!wanted || (k > 0 && row.vendor == kFtdiChips[k - 1].vendor &&
-                      row.product == kFtdiChips[k - 1].product))
-        continue;
-      tried += (tried.empty() ? "" : ", ") + FtdiPortText(row.vendor, row.product, address_.serial);
-      rc = openIds(row.vendor, row.product, address_.serial);
-      if (rc != -3) break;
-    }
-    if (!address_.anyDefault && tried.empty()) {  // ids outside the table
-      tried = FtdiPortText(address_.vendor, address_.product, address_.serial);
-      rc = openIds(address_.vendor, address_.product, address_.serial);
+    bool unreadable = false;
+    for (const auto& [vendor, product] : WantedIds(address_)) {
+      tried += (tried.empty() ? "" : ", ") +
+               FtdiPortText(vendor, product, address_.serial, address_.path);
+      ftdi_device_list* list = nullptr;
+      if (ftdi_usb_find_all(ctx_, &list, vendor, product) < 0) continue;
+      for (ftdi_device_list* d = list; d && rc == kNotFound; d = d->next) {
+        if (!address_.path.empty() && UsbPath(d->dev) != address_.path) continue;
+        if (!address_.serial.empty()) {
+          std::string serial;
+          unreadable |= !readSerial(d->dev, serial);
+          if (serial != address_.serial) continue;
+        }
+        rc = ftdi_usb_open_dev(ctx_, d->dev);
+        if (rc == 0) pinAddress(d->dev);
+      }
+      ftdi_list_free(&list);
+      if (rc != kNotFound) break;
     }
     if (rc < 0) {
-      error = openProblem(rc, tried);
+      gone_ = rc == kNotFound && !unreadable;
+      error = openProblem(rc == kNotFound && unreadable ? -4 : rc, tried);
       return false;
     }
     opened_ = true;
-    pinAddress();
     return true;
   }
 
@@ -255,8 +340,18 @@ class LibFtdiBackend : public FtdiBackend {
 
   std::uint16_t release() const override { return release_; }
   std::string name() const override {
-    return (opened_ || release_ ? FtdiModelName(release_) : std::string("FTDI adapter")) +
-           (address_.serial.empty() ? "" : " " + address_.serial);
+    const std::string model =
+        opened_ || release_ ? FtdiModelName(release_) : std::string("FTDI adapter");
+    if (!address_.serial.empty()) return model + " " + address_.serial;
+    return path_.empty() ? model : model + " at " + path_;
+  }
+  bool gone() const override { return gone_; }
+  std::size_t packetPayload() const override {
+    return opened_ && ctx_->max_packet_size > 2 ? ctx_->max_packet_size - 2 : 0;
+  }
+  std::string portText() const override {
+    return release_ ? FtdiPortText(address_.vendor, address_.product, address_.serial, path_)
+                    : std::string();
   }
 
   bool setLatencyTimer(int ms, std::string& error) override {
@@ -280,62 +375,123 @@ class LibFtdiBackend : public FtdiBackend {
 
   bool transfer(const std::vector<std::uint8_t>& out, std::vector<std::uint8_t>& echo,
                 std::string& error) override {
+    echo.clear();
     if (!opened_) {
       error = "the adapter is not open";
       return false;
     }
+    // The buffers libusb fills stay with the transfers: a transfer that does
+    // not come back from a cancel keeps them (leaked, never freed under it).
+    auto* io = new InFlight{out, std::vector<std::uint8_t>(out.size())};
+    const int size = static_cast<int>(out.size());
+    // A USB read ends on a short packet or at its length: asked for exactly
+    // the packets a whole-packet echo fills, it ends with the last of them
+    // rather than waiting for the chip's next, timer-driven, packet.
+    const int packet = ctx_->max_packet_size;
+    const int packets = packet > 2 && size % (packet - 2) == 0 ? size / (packet - 2) : 0;
+    ftdi_read_data_set_chunksize(ctx_, packets ? static_cast<unsigned>(packets * packet) : 4096u);
     // The echo is read while the bytes are written: the chip stops clocking
     // when its echo FIFO is full, so a write alone would stall.
-    echo.assign(out.size(), 0);
-    const int size = static_cast<int>(out.size());
-    ftdi_transfer_control* rd = ftdi_read_data_submit(ctx_, echo.data(), size);
-    ftdi_transfer_control* wr =
-        rd ? ftdi_write_data_submit(ctx_, const_cast<unsigned char*>(out.data()), size) : nullptr;
-    const int written = wr ? ftdi_transfer_data_done(wr) : -1;
-    if (written != size) {
-      if (rd) {
-        timeval limit{0, 200000};
-        ftdi_transfer_data_cancel(rd, &limit);
-      }
-      error = std::string("USB write failed: ") + ftdi_get_error_string(ctx_);
-      return false;
+    io->rd = ftdi_read_data_submit(ctx_, io->in.data(), size);
+    io->wr = io->rd ? ftdi_write_data_submit(ctx_, io->out.data(), size) : nullptr;
+    const std::int64_t limit = UsbTransferDeadlineNs(out.size());
+    const std::int64_t deadline = clock_.nowNs() + limit;
+    const bool inTime = io->wr && waitDone(io->wr, deadline) && waitDone(io->rd, deadline);
+    if (!inTime) {
+      const char* which = io->wr && io->wr->completed ? "read" : "write";
+      if (!io->wr)
+        error = "USB write failed: the transfer could not be started";
+      else
+        error = std::string("USB ") + which + " failed: no answer within " +
+                std::to_string(limit / 1000000) + " ms";
+      if (!cancelAndWait(*io)) return false;  // io stays with libusb
     }
-    if (ftdi_transfer_data_done(rd) != size) {
-      error = std::string("USB read failed: ") + ftdi_get_error_string(ctx_);
-      return false;
+    const Outcome w = finish(io->wr), r = finish(io->rd);
+    bool ok = false;
+    if (inTime) {
+      if (w.status != LIBUSB_TRANSFER_COMPLETED || w.bytes != size)
+        error = "USB write failed: " + describe(w, size);
+      else if (r.status != LIBUSB_TRANSFER_COMPLETED || r.bytes != size)
+        error = "USB read failed: " + describe(r, size);
+      else
+        ok = true;
+    }
+    if (ok) echo = std::move(io->in);
+    delete io;
+    return ok;
+  }
+
+  std::int64_t nowNs() const override { return clock_.nowNs(); }
+  void sleepUntilNs(std::int64_t ns) override { clock_.sleepUntilNs(ns); }
+
+ private:
+  struct InFlight {
+    std::vector<std::uint8_t> out, in;
+    ftdi_transfer_control* rd = nullptr;
+    ftdi_transfer_control* wr = nullptr;
+  };
+  struct Outcome {
+    int status = LIBUSB_TRANSFER_COMPLETED;
+    int bytes = 0;
+  };
+
+  // Handles libusb's events, sleeping in its poll of the USB file
+  // descriptors, until tc completed; false once the deadline passed first.
+  bool waitDone(ftdi_transfer_control* tc, std::int64_t deadline) {
+    while (!tc->completed) {
+      const std::int64_t left = std::max<std::int64_t>(0, deadline - clock_.nowNs());
+      timeval tv{static_cast<time_t>(left / 1000000000),
+                 static_cast<suseconds_t>(left % 1000000000 / 1000)};
+      const int rc = libusb_handle_events_timeout_completed(ctx_->usb_ctx, &tv, &tc->completed);
+      if (rc < 0 && rc != LIBUSB_ERROR_INTERRUPTED) return tc->completed != 0;
+      if (left == 0) return tc->completed != 0;
     }
     return true;
   }
-
-  std::int64_t nowNs() const override {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
+  // Cancels what has not completed and waits until libusb hands it back.
+  bool cancelAndWait(InFlight& io) {
+    for (ftdi_transfer_control* tc : {io.wr, io.rd})
+      if (tc && !tc->completed && tc->transfer) libusb_cancel_transfer(tc->transfer);
+    const std::int64_t limit = clock_.nowNs() + kCancelNs;
+    return (!io.wr || waitDone(io.wr, limit)) && (!io.rd || waitDone(io.rd, limit));
   }
-  void sleepUntilNs(std::int64_t ns) override {
-    // steady_clock is CLOCK_MONOTONIC on Linux.
-    const timespec until{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
-    }
+  // A completed transfer's outcome; frees it.
+  static Outcome finish(ftdi_transfer_control* tc) {
+    Outcome o;
+    if (!tc) return {LIBUSB_TRANSFER_ERROR, 0};
+    if (tc->transfer) o.status = tc->transfer->status;
+    o.bytes = tc->offset;
+    ftdi_transfer_data_done(tc);
+    return o;
+  }
+  static std::string describe(const Outcome& o, int size) {
+    if (o.status != LIBUSB_TRANSFER_COMPLETED) return UsbTransferWords(o.status);
+    return "only " + std::to_string(o.bytes) + " of " + std::to_string(size) + " bytes";
   }
 
- private:
   bool check(int rc, std::string& error) const {
     if (rc >= 0) return true;
     error = ftdi_get_error_string(ctx_);
     return false;
   }
 
-  int openIds(std::uint16_t vendor, std::uint16_t product, const std::string& serial) {
-    return ftdi_usb_open_desc(ctx_, vendor, product, nullptr,
-                              serial.empty() ? nullptr : serial.c_str());
+  // The serial number string of dev, "" for none; false when it cannot be read.
+  bool readSerial(libusb_device* dev, std::string& serial) {
+    libusb_device_descriptor desc{};
+    char text[128] = "";
+    if (libusb_get_device_descriptor(dev, &desc) < 0) return false;
+    if (desc.iSerialNumber == 0) return true;
+    if (ftdi_usb_get_strings2(ctx_, dev, nullptr, 0, nullptr, 0, text, sizeof text) < 0)
+      return false;
+    serial = text;
+    return true;
   }
 
   // Later opens take this very device: the ids it has and its serial number,
-  // read while it is open, so a bare "ftdi" does not move to another adapter.
-  void pinAddress() {
+  // read while it is open, so a bare "ftdi" does not move to another adapter;
+  // one without a serial number by the USB port it is plugged into.
+  void pinAddress(libusb_device* dev) {
     libusb_device_descriptor desc{};
-    libusb_device* dev = libusb_get_device(ctx_->usb_dev);
     if (libusb_get_device_descriptor(dev, &desc) < 0) return;
     release_ = desc.bcdDevice;
     unsigned char text[128] = {};
@@ -346,18 +502,22 @@ class LibFtdiBackend : public FtdiBackend {
     address_.anyDefault = false;
     address_.vendor = desc.idVendor;
     address_.product = desc.idProduct;
+    path_ = UsbPath(dev);
+    if (address_.serial.empty()) address_.path = path_;
   }
 
   // Chosen by libftdi's return code, so each kind gets its fix.
   std::string openProblem(int rc, const std::string& tried) const {
-    const std::string reason = ftdi_get_error_string(ctx_);
+    const std::string reason = rc == kNotFound ? "" : ftdi_get_error_string(ctx_);
     switch (rc) {
-      case -3:
+      case kNotFound:
         return "no adapter found at " + tried +
                ". Plug it in, or name its USB ids and serial number as ftdi:VID:PID:SERIAL "
-               "(lsusb shows them).";
+               "(lsusb shows them; zk7prog ports lists the adapters).";
       case -4:
-        return tried + ": cannot open the USB device (" + reason + ")." + kUdevHint;
+      case -8:
+        return tried + ": cannot open the USB device" +
+               (reason.empty() ? std::string() : " (" + reason + ")") + "." + kUdevHint;
       case -5:  // libusb could not claim its interface: another program has it
         return FtdiInUseText(release_ ? name() : tried);
       default:
@@ -367,22 +527,35 @@ class LibFtdiBackend : public FtdiBackend {
 
   ftdi_context* ctx_;
   FtdiAddress address_;
+  HostClock& clock_;
   bool opened_ = false;
+  bool gone_ = false;
   std::uint16_t release_ = 0;
+  std::string path_;  // of the device opened last
 };
 
 }  // namespace
 #endif  // ZK7_HAVE_LIBFTDI
 
+std::unique_ptr<FtdiBackend> MakeLibFtdiBackend(const FtdiAddress& address, HostClock* clock) {
+#ifdef ZK7_HAVE_LIBFTDI
+  return std::make_unique<LibFtdiBackend>(address, clock ? *clock : MachineClock());
+#else
+  (void)address;
+  (void)clock;
+  return nullptr;
+#endif
+}
+
 std::unique_ptr<PortDriver> OpenFtdi(const std::string& usb, std::string& error) {
   FtdiAddress address;
   if (!ParseFtdiAddress(usb, address, error)) return nullptr;
-#ifdef ZK7_HAVE_LIBFTDI
-  return MakeFtdiDriver(std::make_unique<LibFtdiBackend>(address), error);
-#else
-  error = FtdiUnavailableReason();
-  return nullptr;
-#endif
+  std::unique_ptr<FtdiBackend> backend = MakeLibFtdiBackend(address);
+  if (!backend) {
+    error = FtdiUnavailableReason();
+    return nullptr;
+  }
+  return MakeFtdiDriver(std::move(backend), error);
 }
 
 std::string FtdiUnavailableReason() {
@@ -395,16 +568,63 @@ std::string FtdiUnavailableReason() {
 }
 
 PortCandidate FtdiCandidate(const std::string& model, std::uint16_t vendor, std::uint16_t product,
-                            const std::string& serial, const std::string& productText,
-                            const std::string& problem) {
+                            const std::string& serial, const std::string& path,
+                            const std::string& productText, const std::string& problem) {
   PortCandidate c;
-  c.portText = FtdiPortText(vendor, product, serial);
-  c.caption = model + (serial.empty() ? "" : " " + serial);
-  c.description = model + " USB adapter " + c.portText.substr(5) +
-                  (serial.empty() ? ", no serial number" : ", serial " + serial) +
-                  (productText.empty() ? "" : " (\"" + productText + "\")");
+  c.portText = FtdiPortText(vendor, product, serial, serial.empty() ? path : "");
+  c.caption = model + (serial.empty() ? " at " + path : " " + serial);
+  c.description =
+      model + " USB adapter " + FtdiPortText(vendor, product, "").substr(5) +
+      (serial.empty() ? ", no serial number, at USB port " + path : ", serial " + serial) +
+      (productText.empty() ? "" : " (\"" + productText + "\")");
   c.problem = problem;
   return c;
+}
+
+#ifdef ZK7_HAVE_LIBFTDI
+namespace {
+
+// Calls found(dev, desc) for every adapter plugged in with the ids usb wants.
+template <typename Found>
+bool ForEachFtdi(ftdi_context* ctx, const FtdiAddress& address, Found found) {
+  for (const auto& [vendor, product] : WantedIds(address)) {
+    ftdi_device_list* list = nullptr;
+    if (ftdi_usb_find_all(ctx, &list, vendor, product) < 0) return false;
+    for (ftdi_device_list* d = list; d; d = d->next) {
+      libusb_device_descriptor desc{};
+      libusb_get_device_descriptor(d->dev, &desc);  // read without opening the device
+      found(d->dev, desc);
+    }
+    ftdi_list_free(&list);
+  }
+  return true;
+}
+
+}  // namespace
+#endif
+
+bool FtdiAdapterGone(const std::string& usb) {
+#ifdef ZK7_HAVE_LIBFTDI
+  FtdiAddress address;
+  std::string error;
+  ftdi_context* ctx = ParseFtdiAddress(usb, address, error) ? ftdi_new() : nullptr;
+  if (!ctx) return false;
+  bool present = false;
+  const bool looked = ForEachFtdi(ctx, address, [&](libusb_device* dev, const auto& desc) {
+    char serial[128] = "";
+    // Without a path the serial number tells; one that cannot be read may be it.
+    present |= !address.path.empty() ? UsbPath(dev) == address.path
+                                     : address.serial.empty() || desc.iSerialNumber == 0 ||
+                                           ftdi_usb_get_strings2(ctx, dev, nullptr, 0, nullptr, 0,
+                                                                 serial, sizeof serial) < 0 ||
+                                           address.serial == serial;
+  });
+  ftdi_free(ctx);
+  return looked && !present;
+#else
+  (void)usb;
+  return false;
+#endif
 }
 
 std::vector<PortCandidate> DiscoverFtdiPorts() {
@@ -412,20 +632,22 @@ std::vector<PortCandidate> DiscoverFtdiPorts() {
 #ifdef ZK7_HAVE_LIBFTDI
   ftdi_context* ctx = ftdi_new();
   if (!ctx) return found;
+  FtdiAddress everyId;
+  everyId.anyDefault = false;
   for (std::size_t k = 0; k < sizeof kFtdiChips / sizeof kFtdiChips[0]; ++k) {
     const FtdiChip& chip = kFtdiChips[k];
     if (k > 0 && chip.vendor == kFtdiChips[k - 1].vendor &&
         chip.product == kFtdiChips[k - 1].product)
       continue;  // FT2232D and FT2232H share their ids
-    ftdi_device_list* list = nullptr;
-    if (ftdi_usb_find_all(ctx, &list, chip.vendor, chip.product) < 0) continue;
-    for (ftdi_device_list* d = list; d; d = d->next) {
-      libusb_device_descriptor desc{};
-      libusb_get_device_descriptor(d->dev, &desc);  // read without opening the device
+    everyId.vendor = chip.vendor;
+    everyId.product = chip.product;
+    ForEachFtdi(ctx, everyId, [&](libusb_device* dev, const libusb_device_descriptor& desc) {
       char productText[128] = "", serial[128] = "";
       std::string problem;
       // Reading the strings opens the device for a moment; it claims nothing.
-      if (ftdi_usb_get_strings2(ctx, d->dev, nullptr, 0, productText, sizeof productText, serial,
+      // An adapter without a serial number (no EEPROM) has no string to read.
+      if (ftdi_usb_get_strings2(ctx, dev, nullptr, 0, desc.iProduct ? productText : nullptr,
+                                sizeof productText, desc.iSerialNumber ? serial : nullptr,
                                 sizeof serial) < 0)
         problem = std::string("cannot read its serial number (") + ftdi_get_error_string(ctx) +
                   ")." + kUdevHint;
@@ -433,9 +655,8 @@ std::vector<PortCandidate> DiscoverFtdiPorts() {
         problem = "an " + FtdiModelName(desc.bcdDevice) + " is not supported (only " +
                   SupportedFtdiChips() + " are)";
       found.push_back(FtdiCandidate(FtdiModelName(desc.bcdDevice), chip.vendor, chip.product,
-                                    serial, productText, problem));
-    }
-    ftdi_list_free(&list);
+                                    serial, UsbPath(dev), productText, problem));
+    });
   }
   ftdi_free(ctx);
 #endif

@@ -12,6 +12,7 @@
 
 #include "port/discovery.h"
 #include "port/driver.h"
+#include "port/ftdi_clock.h"
 #include "port/ftdi_wire.h"
 
 namespace zk7 {
@@ -26,9 +27,16 @@ constexpr std::size_t kFtdiQueueLimit = 4096;
 // one that reads high is refused as lacking its pull-down) and the off byte is
 // latched before the outputs are enabled, so a latch kept from an earlier
 // run or reset to 0 never shows. The pins are then read back through the echo
-// and the adapter is refused (left with every pin an input) on a mismatch.
-// False with why in error, the adapter closed.
+// and the adapter is refused on a mismatch. False with why in error, the
+// adapter given back as a serial port (ReturnAdapter).
 bool SetUpAdapter(FtdiBackend& backend, std::string& error);
+
+// Gives an open adapter back as a stranger expects to find it, a serial port:
+// every pin an input first (the board's pull-downs hold the lines off), then
+// the bit mode reset, so the serial port's outputs come back at its idle
+// levels, which the wiring makes harmless; then closes it. A program that
+// then writes to /dev/ttyUSBn drives TXD only, never a power line.
+void ReturnAdapter(FtdiBackend& backend);
 
 // The driver over a backend. The adapter is set up and closed once here, so a
 // missing adapter, permission, unsupported chip or wiring fault shows at once
@@ -46,13 +54,24 @@ std::unique_ptr<PortDriver> MakeFtdiDriver(std::unique_ptr<FtdiBackend> backend,
 // build without libftdi it always refuses and names the package to install.
 std::unique_ptr<PortDriver> OpenFtdi(const std::string& usb, std::string& error);
 
+// The adapter address names, through libftdi, timed on clock (nullptr: the
+// machine's); nullptr in a build without libftdi.
+std::unique_ptr<FtdiBackend> MakeLibFtdiBackend(const FtdiAddress& address,
+                                                HostClock* clock = nullptr);
+
+// True when no adapter that usb names is plugged in: its board, and the chip
+// on it, has no supply. False when it is there or cannot be looked for.
+bool FtdiAdapterGone(const std::string& usb);
+
 // Every FTDI adapter with the ids above that is plugged in, opening none of
 // them (reading a serial number needs permission to open: problem says so).
+// One without a serial number is named by its path.
 std::vector<PortCandidate> DiscoverFtdiPorts();
-// One listing entry: caption "FT232R A1B2C3D4", port text "ftdi:0403:6001:A1B2C3D4".
+// One listing entry: caption "FT232R A1B2C3D4" (or "FT232R at 1-2" without a
+// serial number), port text "ftdi:0403:6001:A1B2C3D4" (or "ftdi:0403:6001@1-2").
 PortCandidate FtdiCandidate(const std::string& model, std::uint16_t vendor, std::uint16_t product,
-                            const std::string& serial, const std::string& productText,
-                            const std::string& problem);
+                            const std::string& serial, const std::string& path,
+                            const std::string& productText, const std::string& problem);
 // Empty when USB adapters are supported by this build; otherwise why not and the fix.
 std::string FtdiUnavailableReason();
 

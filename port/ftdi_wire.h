@@ -110,18 +110,26 @@ std::uint8_t PowerPins();
 // "VPP on CTS# (D3), CLK on TXD (D0)": the lines whose pins are in mask.
 std::string PinNames(std::uint8_t mask);
 
-// The text after "ftdi:": "" (the first FT232R or FT232H found), "VID:PID" or
-// "VID:PID:SERIAL", ids in hexadecimal ("0403:6001:A1B2C3D4").
+// The text after "ftdi": "" (the first FT232R or FT232H found), ":VID:PID" or
+// ":VID:PID:SERIAL", ids in hexadecimal ("0403:6001:A1B2C3D4"), any of them
+// followed by "@PATH", the USB port the adapter is plugged into as the
+// kernel names it (bus 1, port 2 of the root hub, port 3 of the hub there:
+// "1-2.3"). The path names an adapter without a serial number, and the guard
+// gets both so that it can only ever switch the board the program used.
 struct FtdiAddress {
   bool anyDefault = true;
   std::uint16_t vendor = 0;
   std::uint16_t product = 0;
   std::string serial;  // "" for the first device with these ids
+  std::string path;    // "" for any port
 };
-// All or nothing: false with a sentence in error, address untouched.
+// All or nothing: false with a sentence in error, address untouched. text is
+// what follows "ftdi:" ("" for a bare "ftdi"); "@1-2" alone is accepted too.
 bool ParseFtdiAddress(const std::string& text, FtdiAddress& address, std::string& error);
-// "ftdi:0403:6001:A1B2C3D4" ("ftdi:0403:6001" without a serial number).
-std::string FtdiPortText(std::uint16_t vendor, std::uint16_t product, const std::string& serial);
+// "ftdi:0403:6001:A1B2C3D4" ("ftdi:0403:6001" without a serial number), with
+// "@1-2.3" after it for a path.
+std::string FtdiPortText(std::uint16_t vendor, std::uint16_t product, const std::string& serial,
+                         const std::string& path = "");
 
 // The status-register byte the pins stand for: bit 6 from the read-back pin;
 // the lines a USB adapter lacks read as a connected parallel adapter's, so
@@ -130,6 +138,17 @@ std::uint8_t StatusFromPins(std::uint8_t pins);
 
 // "USB adapter FT232R A1B2C3D4 is in use by another program".
 std::string FtdiInUseText(const std::string& name);
+
+// How long one transfer of bytes pin bytes (and their echo) may take before
+// it is given up: a latency period and the host's hiccups, and for every
+// byte five times what the slowest chip and bus take (a full-speed bus
+// shared by both directions, a pin clock a third slower than nominal).
+constexpr std::int64_t UsbTransferDeadlineNs(std::size_t bytes) {
+  return 250000000 + static_cast<std::int64_t>(bytes) * 10000;
+}
+// What a USB transfer's status (libusb_transfer_status: 1 error, 2 timed out,
+// 3 cancelled, 4 stall, 5 no device, 6 overflow) means, with libusb's name.
+std::string UsbTransferWords(int status);
 
 // The USB side of an adapter: libftdi on hardware, a simulated adapter in
 // tests. Each call is one libftdi call (or, for open and transfer, the few
@@ -167,6 +186,18 @@ class FtdiBackend {
   // A chip's sequence begins (PortDriver::sequenceStarts): nothing for a real
   // adapter; the simulated one hands it to its emulated chip.
   virtual void sequenceStarts() {}
+  // The echo bytes a full IN packet carries (the packet less its two status
+  // bytes): the chip sends a full packet at once, a shorter one only when its
+  // latency timer expires. 0 when not known.
+  virtual std::size_t packetPayload() const { return 0; }
+  // After a failed open(): no such adapter is plugged in.
+  virtual bool gone() const { return false; }
+  // The port text that names the adapter opened last and no other (ids,
+  // serial number, path); "" before the first open.
+  virtual std::string portText() const { return {}; }
+  // Empty normally; what goes wrong beyond the adapter (the simulated one's
+  // emulated chip cannot save its file).
+  virtual std::string problem() const { return {}; }
 };
 
 // Pin bytes waiting to go out, with the places where samples are wanted. It
@@ -197,8 +228,12 @@ class FtdiQueue {
   const std::string& problem() const { return problem_; }
   // The last data-register byte queued.
   std::uint8_t lastData() const { return lastData_; }
+  // Nothing waits to be sent: after a send, the pins are proven to show lastData().
+  bool idle() const { return out_.empty(); }
 
  private:
+  void transferChecked(const std::vector<std::uint8_t>& out);
+  void keepTimer(std::size_t bytes, std::size_t payload);
   bool checkEcho(const std::vector<std::uint8_t>& out);
   FtdiBackend& backend_;
   std::size_t limit_;

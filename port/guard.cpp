@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "port/ftdi_driver.h"
 #include "port/port.h"
 #include "port/protocol.h"
 #include "port/watch.h"
@@ -327,13 +328,24 @@ bool SwitchOffAfterProgram(const GuardTarget& target, std::uint8_t data, std::st
   if (pins) {
     port.setChoice(choice);
     port.setSystem(system);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     port.open(base);
+    // A USB adapter is claimed as it is opened, so the dead program's claim
+    // is waited out here. One that is gone took its board's supply with it.
+    while (choice.kind == PortChoice::Ftdi && !port.accessProblem().empty()) {
+      if (FtdiAdapterGone(choice.usb)) {
+        error = "the USB adapter is unplugged, so the chip has no supply";
+        return true;
+      }
+      if (Clock::now() >= deadline) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      port.open(base);
+    }
     base = port.base();
     if (!port.accessProblem().empty()) {
       error = port.accessProblem();
       return false;
     }
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!port.claim(error)) {
       if (Clock::now() >= deadline) return false;
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -427,9 +439,8 @@ int RunGuard(int argc, char** argv) {
                  error.c_str());
     return 1;
   }
-  std::fprintf(stderr,
-               "zk7-guard: the program ended with the programmer lines powered; they were "
-               "switched off.\n");
+  std::fprintf(stderr, "zk7-guard: the program ended with the programmer lines powered; %s.\n",
+               error.empty() ? "they were switched off" : error.c_str());
   return 0;
 }
 

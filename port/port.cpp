@@ -68,7 +68,8 @@ struct Port::Impl {
   int claims = 0;  // nesting depth of claim()
   PowerWatch watch;
   std::string tracePath;
-  PowerGuard guard;  // from claimGuarded to the outermost release
+  PowerGuard guard;               // from claimGuarded to the outermost release
+  bool driverKeepsGuard = false;  // the driver stores the guard's copy itself
 
   void closeTrace() {
     if (trace) std::fclose(trace);
@@ -78,7 +79,7 @@ struct Port::Impl {
   // Before a byte reaches the pins: a byte that powers the lines is watched
   // first, so a signal that comes while it is being written still finds it.
   void beforeWrite(std::uint16_t address, std::uint8_t value) {
-    if (watch.guardState && LinesPowered(value))
+    if (watch.guardState && !driverKeepsGuard && LinesPowered(value))
       watch.guardState->store(value, std::memory_order_relaxed);
     if (watch.powered || !LinesPowered(value)) return;
     watch.address = address;
@@ -88,7 +89,8 @@ struct Port::Impl {
   }
   // After it reached them: the watch follows, and ends once the lines are at rest.
   void noteWrite(std::uint16_t address, std::uint8_t value) {
-    if (watch.guardState) watch.guardState->store(value, std::memory_order_relaxed);
+    if (watch.guardState && !driverKeepsGuard)
+      watch.guardState->store(value, std::memory_order_relaxed);
     watch.address = address;
     watch.last = value;
     if (!watch.powered || LinesPowered(value)) return;
@@ -126,6 +128,7 @@ struct Port::Impl {
       case PortChoice::Device:
         return choice.device;
       case PortChoice::Ftdi:
+        if (std::string exact = driver->exactPortText(); !exact.empty()) return exact;
         return choice.usb.empty() ? "ftdi" : "ftdi:" + choice.usb;
       case PortChoice::Auto:
         break;
@@ -133,6 +136,8 @@ struct Port::Impl {
     return "auto";
   }
   void stopGuard() {
+    if (driverKeepsGuard && driver) driver->keepsGuardCopy(nullptr);
+    driverKeepsGuard = false;
     watch.guardState = nullptr;
     guard.stop();
   }
@@ -177,9 +182,9 @@ bool ParsePortChoice(const std::string& text, PortChoice& choice, std::uint16_t&
     choice = result;
     return true;
   }
-  if (text == "ftdi" || text.rfind("ftdi:", 0) == 0) {
+  if (text == "ftdi" || text.rfind("ftdi:", 0) == 0 || text.rfind("ftdi@", 0) == 0) {
     result.kind = PortChoice::Ftdi;
-    result.usb = text.size() > 5 ? text.substr(5) : std::string();
+    result.usb = text.size() > 4 ? text.substr(text[4] == ':' ? 5 : 4) : std::string();
     FtdiAddress address;
     if (!ParseFtdiAddress(result.usb, address, error)) return false;
     choice = result;
@@ -187,7 +192,7 @@ bool ParsePortChoice(const std::string& text, PortChoice& choice, std::uint16_t&
   }
   error = "unknown port '" + text +
           "' (use a base address in hex such as 378 or D010, /dev/parportN, "
-          "ftdi[:VID:PID[:SERIAL]] or emulator[:OPTIONS])";
+          "ftdi[:VID:PID[:SERIAL]][@PATH] or emulator[:OPTIONS])";
   return false;
 }
 
@@ -336,6 +341,7 @@ bool Port::claimGuarded(std::string& error, bool* guardFailed) {
       return false;
     }
     d_->watch.guardState = d_->guard.state();
+    d_->driverKeepsGuard = d_->driver && d_->driver->keepsGuardCopy(d_->guard.state());
   }
   if (guardFailed) *guardFailed = false;
   if (claim(error)) return true;

@@ -20,7 +20,7 @@ struct PortChoice {
   enum Kind { Auto, Device, Emulator, Ftdi } kind = Auto;
   std::string device;           // Device: "/dev/parportN" or a link to one
   std::string emulatorOptions;  // Emulator: text after "emulator:" (chip file, faults)
-  std::string usb;              // Ftdi: "VID:PID[:SERIAL]" after "ftdi:"; "" for the default ids
+  std::string usb;  // Ftdi: "VID:PID[:SERIAL][@PATH]" after "ftdi:"; "" for the default ids
   // Set when the choice could not be understood (e.g. a bad ZK7_PORT): open()
   // then reaches nothing and reports this as the access problem.
   std::string problem;
@@ -28,7 +28,7 @@ struct PortChoice {
 
 // Parses a base address in hexadecimal ("378", "0xD010", "D010"), a device
 // path ("/dev/parportN"; any absolute path here, but open() refuses one that
-// is no ppdev device), "ftdi[:VID:PID[:SERIAL]]",
+// is no ppdev device), "ftdi[:VID:PID[:SERIAL]][@PATH]",
 // "emulator[:OPTIONS]", "auto". Returns false and sets error for anything
 // else; base gets the address for the hexadecimal form and is left alone
 // otherwise.

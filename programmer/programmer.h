@@ -103,9 +103,9 @@ class Programmer {
   // Reads the status register once, holding the port's claim only for that
   // read; reports "LPT Cable Not Connected" or "Wrong LPT Address" under the
   // title "Check Parallel Port" through message. A port without the
-  // cable-check lines (a USB adapter) is not read; message then says the
-  // cable cannot be checked. When the port cannot be claimed (another program
-  // holds it) it reports why and returns false.
+  // cable-check lines (a USB adapter) is not read and nothing is reported.
+  // When the port cannot be claimed (another program holds it) it reports
+  // why and returns false.
   bool CheckLPT(
       const std::function<void(const std::string& title, const std::string& text)>& message);
   // The data-register byte last written (0xD0 before the first line change).

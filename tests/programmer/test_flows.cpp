@@ -1,6 +1,6 @@
 // The flows against the emulated chip, on the parallel port and behind the
-// simulated USB adapter; time passes only through the flows' waits or the
-// adapter's virtual clock.
+// simulated USB adapter through libftdi; time passes only through the flows'
+// waits or the simulated bus's virtual clock.
 #include <gtest/gtest.h>
 
 #include <tuple>
@@ -8,9 +8,8 @@
 #include "model/format.h"
 #include "model/image.h"
 #include "port/emulator.h"
-#include "port/ftdi_driver.h"
-#include "port/ftdi_sim.h"
 #include "programmer/programmer.h"
+#include "usb_rig.h"
 
 namespace zk7 {
 namespace {
@@ -22,10 +21,11 @@ class FlowTest : public ::testing::TestWithParam<bool> {
     auto emulator = std::make_unique<EmulatorDriver>();
     chip = emulator.get();
     if (GetParam()) {
-      auto sim = std::make_unique<SimulatedFtdi>(std::move(emulator));
-      usb = sim.get();
+      if (!FtdiUnavailableReason().empty()) GTEST_SKIP() << "built without libftdi";
+      usb = std::make_unique<UsbRig>(sim::kFtdiModels[0], sim::UsbBus::Time::Virtual,
+                                     std::move(emulator));
       std::string error;
-      auto driver = MakeFtdiDriver(std::move(sim), error);
+      auto driver = usb->driver(error);
       ASSERT_TRUE(driver) << error;
       port.setDriver(std::move(driver));
     } else {
@@ -46,10 +46,10 @@ class FlowTest : public ::testing::TestWithParam<bool> {
     return pos;
   }
 
+  std::unique_ptr<UsbRig> usb;  // the chip behind the simulated adapter, through libftdi
   Port port;
   Programmer prog{port};
   EmulatorDriver* chip = nullptr;
-  SimulatedFtdi* usb = nullptr;
   RegisterSet rs;
   MemoryImage image;
   FlowCallbacks cb;
@@ -77,7 +77,7 @@ TEST_P(FlowTest, ProgramsDefaultConfigurationAndReadsItBack) {
   const long required = 100 + 4 * pulsed + 110;
   EXPECT_EQ(waitedMs, required);
   if (usb) {
-    EXPECT_GE(usb->nowNs(), required * 1000000);
+    EXPECT_GE(usb->bus.nowNs(), required * 1000000);
   }
 
   MemoryImage back;
