@@ -71,7 +71,8 @@ class Port {
   // the outermost release. A guard that cannot be started refuses the claim
   // with why, and nothing is claimed. A driver handed in by setDriver gets no
   // guard: the guard could not reach it.
-  bool claimGuarded(std::string& error);
+  // guardFailed, when given, tells whether it was the guard that failed.
+  bool claimGuarded(std::string& error, bool* guardFailed = nullptr);
   // At the outermost release a port whose lines are still powered (VPP, VDD or
   // nPRG on) first leaves programming mode: VPP off, VDD off, nPRG off. The
   // destructor and the end of the process (exit) do the same.

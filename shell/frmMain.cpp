@@ -648,7 +648,8 @@ void frmMain::programDevice() {
     if (!outcome.noChip)
       for (const auto& line : zk7::UnfitWordLines(outcome.unfit)) words << Q(line);
     Seam::instance().detailedMessage(this, zk7::RefusalTitle(outcome.noChip),
-                                     Q(zk7::RefusalSummary(outcome.noChip, outcome.unfit.size())) +
+                                     Q(zk7::RefusalSummary(outcome.noChip, outcome.unfit.size(),
+                                                             outcome.noChipWord)) +
                                          "\r\n" + zk7::NothingBurntText(),
                                      words.join("\n"), Seam::Icon::Critical);
   }

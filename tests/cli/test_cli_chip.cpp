@@ -80,7 +80,11 @@ TEST_F(CliChip, PortsListsEveryPortAndAnyBaseAddressIsAPortText) {
   std::filesystem::create_directories(Path("proc/parport1/devices"));
   std::ofstream(Path("proc/parport1/base-addr")) << "53264\t53248\n";
   std::ofstream(Path("proc/parport1/devices/active")) << "ppdev0\n";
-  const auto ports = DiscoverParallelPorts(Path("proc"), Path("dev"));
+  PortSystem machine;
+  machine.procRoot = Path("proc");
+  machine.devRoot = Path("dev");
+  machine.sysRoot = Path("sys");
+  const auto ports = DiscoverParallelPorts(machine);
   std::ostringstream out, err;
   zk7cli::Io io{out, err, false, '.'};
   ASSERT_EQ(zk7cli::ReportPorts(ports, true, io), 0);

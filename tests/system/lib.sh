@@ -1,0 +1,108 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
+# What the guest's cases share: the case list, checks, waits for a state, the
+# ports found by their base address, and the programs run with their output
+# kept. A case runs in a shell of its own (run-case.sh); a check that fails
+# ends it with a message, which the runner prints under the case's name.
+
+CASES=""
+# Adds cases to the list, in the order they run.
+cases() { CASES="$CASES $*"; }
+
+say() { echo "systest: $*" >/dev/console; }
+fail() {
+  echo "FAILED: $*"
+  exit 1
+}
+
+# Runs every named case in a fresh machine state; a case has 240 s before it
+# counts as hung (a program waiting for ever), which is a failure too.
+run_cases() {
+  failed=""
+  for c in "$@"; do
+    reset_machine
+    say "case $c"
+    if timeout 240 sh /systest/run-case.sh "$c" >/tmp/case.log 2>&1; then
+      say "pass $c"
+    else
+      say "FAIL $c"
+      sed 's/^/systest:   | /' /tmp/case.log >/dev/console
+      failed="$failed $c"
+    fi
+  done
+  say "failed:${failed:- none}"
+}
+
+# Ends every process but this shell's ancestors and unloads the parallel-port
+# modules, so each case starts from the machine as the firmware left it.
+reset_machine() {
+  for p in /proc/[0-9]*; do
+    pid=${p#/proc/}
+    [ "$pid" -gt 1 ] && [ "$pid" != $$ ] && [ -s "$p/cmdline" ] && kill -9 "$pid" 2>/dev/null
+  done
+  for m in $MODULES_LOADED lp ppdev parport_pc parport; do modprobe -r "$m" 2>/dev/null; done
+  dmesg -c >/dev/null
+}
+
+load() { for m in "$@"; do modprobe "$m" || fail "modprobe $m"; done; }
+
+# The ppdev device of the port at BASE (hex), found by base-addr, never by number.
+port_dev() {
+  want=$(printf '%d' "0x$1")
+  for d in /proc/sys/dev/parport/parport*; do
+    [ -e "$d/base-addr" ] || continue
+    set -- $(cat "$d/base-addr")
+    [ "$1" = "$want" ] && echo "/dev/${d##*/}" && return 0
+  done
+  fail "no parallel port at $want in /proc/sys/dev/parport"
+}
+
+# The /dev/lpN the printer driver registered on the port at BASE.
+lp_dev() {
+  name=$(port_dev "$1")
+  name=${name#/dev/}
+  for d in /sys/bus/parport/devices/lp.*; do
+    [ "$(basename "$(dirname "$(readlink -f "$d")")")" = "$name" ] && echo "/dev/lp${d##*.}" && return 0
+  done
+  fail "lp is not registered on $name"
+}
+
+latch() { pptool latch "$1"; }
+expect_latch() {
+  v=$(latch "$1")
+  [ "$v" = "$2" ] || fail "${3:-the data register at $1} reads $v, expected $2"
+}
+
+# run NAME COMMAND...: runs it, keeping its stdout, stderr and exit status as
+# /tmp/NAME.out, /tmp/NAME.err and $NAME_rc (read with rc NAME).
+run() {
+  n=$1
+  shift
+  "$@" >"/tmp/$n.out" 2>"/tmp/$n.err"
+  echo $? >"/tmp/$n.rc"
+}
+rc() { cat "/tmp/$1.rc"; }
+expect_rc() {
+  [ "$(rc "$1")" = "$2" ] || fail "$1 exited with $(rc "$1"), expected $2; stdout: $(cat "/tmp/$1.out"); stderr: $(cat "/tmp/$1.err")"
+}
+# expect_has NAME.out|NAME.err TEXT / expect_lacks ...
+expect_has() { grep -qF -- "$2" "/tmp/$1" || fail "$1 lacks '$2': $(cat "/tmp/$1")"; }
+expect_lacks() { ! grep -qF -- "$2" "/tmp/$1" || fail "$1 has '$2': $(cat "/tmp/$1")"; }
+expect_no_kernel_error() {
+  ! dmesg | grep -qE "$1" || fail "the kernel logged: $(dmesg | grep -E "$1")"
+}
+
+# wait_for DESCRIPTION COMMAND...: until COMMAND succeeds (60 s at most).
+wait_for() {
+  what=$1
+  shift
+  i=0
+  until "$@" >/dev/null 2>&1; do
+    i=$((i + 1))
+    [ $i -lt 600 ] || fail "gave up waiting for $what"
+    usleep 100000
+  done
+}
+# True once the port at BASE is held by the kernel device NAME (devices/active).
+held_by() { [ "$(cat "/proc/sys/dev/parport/$(basename "$(port_dev "$1")")/devices/active")" = "$2" ]; }
+# True once FILE has TEXT.
+has() { grep -qF -- "$2" "$1"; }

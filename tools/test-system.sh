@@ -1,0 +1,133 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
+# System tests on a real Linux kernel: boots Debian's own kernel under QEMU
+# (TCG) with a busybox initramfs that holds the kernel modules of
+# tests/system/modules.list, zk7prog and zk7-guard laid out as the Debian
+# package installs them (with every library they need), and the static helper
+# programs tests/system/*.c. The guest runs the cases of tests/system/cases/
+# against the kernel's parport, parport_pc, ppdev and lp and two emulated
+# ports (0x378 and 0x278); each case starts from a fresh module state.
+#
+#   tools/test-system.sh [--build DIR] [CASE...]
+#
+# The kernel package is downloaded once into DIR/system-cache (delete it to
+# start cold). Exits 1 naming the failing cases; says "skipped: ..." and exits
+# 0 only when QEMU or the kernel package cannot be installed.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=build
+if [ "${1:-}" = --build ]; then
+  build=$2
+  shift 2
+fi
+cases=$(IFS=,; echo "$*")
+cache=$build/system-cache
+work=$build/system
+say() { echo "test-system: $*"; }
+skip() {
+  say "skipped: $*"
+  exit 0
+}
+fail() {
+  say "$*" >&2
+  exit 1
+}
+start=$(date +%s%N)
+elapsed() {
+  local ms=$((($(date +%s%N) - start) / 1000000))
+  printf '%d.%d s' $((ms / 1000)) $((ms % 1000 / 100))
+}
+
+# What the harness runs on, installed when missing (tools/install-deps.sh does it too).
+packages=(qemu-system-x86 busybox-static cpio kmod)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  { $SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"; } \
+    >/dev/null 2>&1 || skip "cannot install ${missing[*]}"
+fi
+
+# Debian's kernel: the package linux-image-amd64 depends on, kept in the cache.
+kernel_pkg=$(apt-cache depends linux-image-amd64 2>/dev/null | sed -n 's/^ *Depends: \(linux-image-[0-9].*\)/\1/p' | head -n 1)
+mkdir -p "$cache"
+if [ -n "$kernel_pkg" ] && [ ! -f "$cache/$kernel_pkg/ok" ]; then
+  rm -rf "$cache/$kernel_pkg" && mkdir -p "$cache/$kernel_pkg"
+  deb() { (cd "$cache/$kernel_pkg" && apt-get download -qq "$kernel_pkg" >/dev/null 2>&1); }
+  deb || { apt-get update -qq >/dev/null 2>&1 && deb; } || true
+  if ls "$cache/$kernel_pkg"/*.deb >/dev/null 2>&1; then
+    dpkg-deb -x "$cache/$kernel_pkg"/*.deb "$cache/$kernel_pkg/x"
+    rm -f "$cache/$kernel_pkg"/*.deb
+    touch "$cache/$kernel_pkg/ok"
+  fi
+fi
+# Offline, any kernel unpacked before will do.
+kdir=$(ls -d "$cache"/linux-image-*/ok 2>/dev/null | sort -V | tail -n 1)
+[ -n "$kdir" ] || skip "the kernel package ${kernel_pkg:-linux-image-amd64} cannot be downloaded"
+kdir=$(dirname "$kdir")/x
+kver=$(ls "$kdir/lib/modules" | head -n 1)
+vmlinuz=$kdir/boot/vmlinuz-$kver
+
+# The programs under test and the helpers.
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+cmake --build "$build" -j"$(nproc)" --target zk7prog zk7-guard >/dev/null
+rm -rf "$work" && mkdir -p "$work/root"
+root=$work/root
+for c in tests/system/*.c; do
+  gcc -static -O2 -Wall -Wextra -Werror -o "$work/$(basename "$c" .c)" "$c"
+done
+
+# The initramfs.
+mkdir -p "$root"/{bin,usr/bin,usr/libexec/zk7-programmer,proc,sys,dev,tmp,systest}
+cp /bin/busybox "$root/bin/busybox"
+cp tests/system/init "$root/init"
+cp -r tests/system/lib.sh tests/system/run-case.sh tests/system/cases "$root/systest/"
+for c in tests/system/*.c; do cp "$work/$(basename "$c" .c)" "$root/usr/bin/"; done
+strip -o "$root/usr/bin/zk7prog" "$build/zk7prog"
+strip -o "$root/usr/libexec/zk7-programmer/zk7-guard" "$build/zk7-guard"
+for lib in $(ldd "$build/zk7prog" "$build/zk7-guard" | awk '$2 == "=>" && $3 ~ /^\// {print $3} $1 ~ /^\// {print $1}' | sort -u); do
+  mkdir -p "$root$(dirname "$lib")"
+  cp -L "$lib" "$root$lib"
+done
+# Each module with the modules it depends on, then their map for modprobe.
+moddir=lib/modules/$kver
+add_module() {
+  local file
+  file=$(find "$kdir/$moddir" -name "$1.ko*" | head -n 1)
+  [ -n "$file" ] || fail "module $1 is not in $kver"
+  [ -e "$root/${file#"$kdir/"}" ] && return 0
+  mkdir -p "$root/$(dirname "${file#"$kdir/"}")"
+  cp "$file" "$root/${file#"$kdir/"}"
+  local dep
+  for dep in $(modinfo -F depends "$file" | tr , ' '); do add_module "$dep"; done
+}
+while read -r m; do
+  m=${m%%#*}
+  [ -n "${m// /}" ] && add_module $m
+done <tests/system/modules.list
+cp "$kdir/$moddir"/modules.{order,builtin,builtin.modinfo} "$root/$moddir/"
+depmod -b "$root" "$kver"
+(cd "$root" && find . | cpio -o -H newc --quiet) >"$work/initramfs.cpio"
+say "guest built in $(elapsed) ($kver, $(du -m "$work/initramfs.cpio" | cut -f1) MB)"
+
+# TCG, not KVM: the guest must behave the same on every machine CI runs on.
+console=$work/console.log
+timeout 1800 qemu-system-x86_64 -M pc -accel tcg -m 512 -smp 1 -nographic -no-reboot \
+  -kernel "$vmlinuz" -initrd "$work/initramfs.cpio" \
+  -append "console=ttyS0 quiet panic=-1 systest.cases=$cases" \
+  -parallel "file:$work/lpt-a.out" -parallel "file:$work/lpt-b.out" \
+  -monitor none </dev/null | tr -d '\r' >"$console" || true
+grep '^systest: ' "$console" | sed 's/^systest: /  /' || true
+grep -q '^systest: done' "$console" || {
+  tail -n 30 "$console" >&2
+  last=$(sed -n 's/^systest: case //p' "$console" | tail -n 1)
+  fail "the guest did not finish${last:+ (last case: $last)}; console in $console"
+}
+failed=$(sed -n 's/^systest: failed: *//p' "$console")
+[ "$failed" = none ] || fail "failed: $failed (console in $console)"
+say "all cases passed in $(elapsed)"
