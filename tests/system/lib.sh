@@ -21,25 +21,26 @@ run_cases() {
   for c in "$@"; do
     reset_machine
     say "case $c"
-    if timeout 240 sh /systest/run-case.sh "$c" >/tmp/case.log 2>&1; then
+    if timeout -s KILL 240 sh /systest/run-case.sh "$c" >/run/case.log 2>&1; then
       say "pass $c"
     else
       say "FAIL $c"
-      sed 's/^/systest:   | /' /tmp/case.log >/dev/console
+      sed 's/^/systest:   | /' /run/case.log >/dev/console
       failed="$failed $c"
     fi
   done
   say "failed:${failed:- none}"
 }
 
-# Ends every process but this shell's ancestors and unloads the parallel-port
-# modules, so each case starts from the machine as the firmware left it.
+# Ends every process but this shell's ancestors, empties /tmp and unloads the
+# parallel-port modules, so each case starts from the machine as it booted.
 reset_machine() {
   for p in /proc/[0-9]*; do
     pid=${p#/proc/}
     [ "$pid" -gt 1 ] && [ "$pid" != $$ ] && [ -s "$p/cmdline" ] && kill -9 "$pid" 2>/dev/null
   done
-  for m in $MODULES_LOADED lp ppdev parport_pc parport; do modprobe -r "$m" 2>/dev/null; done
+  rm -rf /tmp/*
+  for m in lp ppdev parport_pc parport; do modprobe -r "$m" 2>/dev/null; done
   dmesg -c >/dev/null
 }
 
@@ -102,7 +103,29 @@ wait_for() {
     usleep 100000
   done
 }
-# True once the port at BASE is held by the kernel device NAME (devices/active).
-held_by() { [ "$(cat "/proc/sys/dev/parport/$(basename "$(port_dev "$1")")/devices/active")" = "$2" ]; }
+# The kernel device a ppdev user of the port at BASE registers: ppdevN.
+ppdev_of() {
+  d=$(port_dev "$1")
+  echo "ppdev${d#/dev/parport}"
+}
+# True once the port at BASE is held by the kernel device NAME (devices/active),
+# by its ppdev user without NAME.
+held_by() {
+  [ "$(cat "/proc/sys/dev/parport/$(basename "$(port_dev "$1")")/devices/active")" = "${2:-$(ppdev_of "$1")}" ]
+}
 # True once FILE has TEXT.
 has() { grep -qF -- "$2" "$1"; }
+# Fails unless the data register at BASE has VPP, VDD and programming mode off.
+expect_unpowered() {
+  v=$(latch "$1")
+  [ $((0x$v & 0x08)) -eq 0 ] && [ $((0x$v & 0x10)) -ne 0 ] && [ $((0x$v & 0x80)) -ne 0 ] ||
+    fail "${2:-the lines at $1} were left powered: $v"
+}
+# True while no guard runs.
+no_guard() { ! pidof zk7-guard >/dev/null; }
+# Waits for the background program PID and keeps its exit status as NAME's
+# (its output went to /tmp/NAME.out and /tmp/NAME.err).
+finish() {
+  wait "$2"
+  echo $? >"/tmp/$1.rc"
+}

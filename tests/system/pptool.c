@@ -10,10 +10,13 @@
 //                              claim until SIGTERM or SIGINT
 //   claim DEV                  waits in PPCLAIM for DEV, prints "claimed" once
 //                              it has it, releases it and ends
+//   session COMMAND...         runs COMMAND in a session of its own with
+//                              SIGINT and SIGQUIT as a terminal leaves them
 //   stopwhen PID BASE SIG [group]
 //                              stops PID until its data register (at BASE)
 //                              shows the programmer lines powered, then sends
-//                              SIG to it (or its process group) and lets it go on
+//                              SIG to it (or its process group) and lets it go
+//                              on; SIG 19 (SIGSTOP) leaves it stopped there
 // Numbers are hexadecimal. Exit status 0 on success, 2 on a usage or system error.
 #define _GNU_SOURCE
 #include <errno.h>
@@ -82,6 +85,7 @@ static int StopWhenPowered(pid_t pid, unsigned base, int sig, int group) {
       return 2;
     }
     if (Powered(inb(base))) {
+      if (sig == SIGSTOP) return 0;  // left stopped
       const pid_t target = group ? -getpgid(pid) : pid;
       if (kill(target, sig) != 0) return Fail("kill");
       kill(target, SIGCONT);
@@ -140,11 +144,20 @@ int main(int argc, char** argv) {
     close(fd);
     return 0;
   }
+  if (!strcmp(cmd, "session") && argc >= 3) {
+    // A shell without job control starts background programs with SIGINT
+    // and SIGQUIT ignored; a program run from a terminal has them as usual.
+    signal(SIGINT, SIG_DFL);
+    signal(SIGQUIT, SIG_DFL);
+    setsid();
+    execvp(argv[2], argv + 2);
+    return Fail(argv[2]);
+  }
   if (!strcmp(cmd, "stopwhen") && (argc == 5 || argc == 6)) {
     const int group = argc == 6 && !strcmp(argv[5], "group");
     return StopWhenPowered((pid_t)atoi(argv[2]), Hex(argv[3]), atoi(argv[4]), group);
   }
   fprintf(stderr, "usage: pptool latch|status BASE | poke BASE VALUE | hold DEV [excl] [VALUE]\n"
-                  "       | claim DEV | stopwhen PID BASE SIGNAL [group]\n");
+                  "       | claim DEV | session COMMAND... | stopwhen PID BASE SIGNAL [group]\n");
   return 2;
 }
