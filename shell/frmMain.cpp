@@ -122,6 +122,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
   layOutPins();
   // 6. What the chip in the programmer holds goes into MemMap.
   App().programmer.ReadImageWords(App().image, GuiFlowCallbacks());
+  showChipAnswer(std::nullopt);
   // 7. Every window shows the register set (creating the editors, hidden).
   RefreshAll();
 }
@@ -512,6 +513,8 @@ void frmMain::readDevice() {
   if (flowRunning_ || App().programmer.busy()) return;  // the port is in use
   if (!Windows::instance().has(WindowId::MemoryMap) || !portReachable()) return;
   if (EditorWindow* w = Windows::instance().get(WindowId::MemoryMap)) openModal(w);
+  updatePortStatus();  // a claim sees the drivers registered on the port afresh
+  warnOfPortRisk();
 }
 
 void frmMain::portCheck() {
@@ -528,6 +531,23 @@ void frmMain::portCheck() {
     });
   }
   updatePortStatus();
+  warnOfPortRisk();
+}
+
+void frmMain::warnOfPortRisk() {
+  const zk7::PortDriver* driver = App().port.driver();
+  const std::string risk = driver ? driver->warning() : "";
+  if (risk.empty() || !portRisksSaid_.insert(App().port.description() + risk).second) return;
+  Seam::instance().message(this, "Check Parallel Port", Q(risk), Seam::Icon::Warning);
+}
+
+void frmMain::showChipAnswer(std::optional<std::uint16_t> configWord) {
+  const auto& words = App().programmer.lastImageWords();
+  const auto silent = words ? zk7::NoChipWord(*words, configWord) : std::nullopt;
+  if (silent)
+    StatusBar1->showMessage(Q(zk7::NoChipSummary(*silent)));
+  else
+    StatusBar1->clearMessage();
 }
 
 void frmMain::updatePortStatus() {
@@ -671,6 +691,8 @@ void frmMain::programDevice() {
   setFlowRunning(false);
   Progress->hide();
   Progress->setValue(0);
+  updatePortStatus();
+  warnOfPortRisk();
   if (closePending_) close();
 }
 

@@ -91,7 +91,8 @@ cp -r tests/system/lib.sh tests/system/run-case.sh tests/system/cases "$root/sys
 for c in tests/system/*.c; do cp "$work/$(basename "$c" .c)" "$root/usr/bin/"; done
 strip -o "$root/usr/bin/zk7prog" "$build/zk7prog"
 strip -o "$root/usr/libexec/zk7-programmer/zk7-guard" "$build/zk7-guard"
-for lib in $(ldd "$build/zk7prog" "$build/zk7-guard" | awk '$2 == "=>" && $3 ~ /^\// {print $3} $1 ~ /^\// {print $1}' | sort -u); do
+for lib in $( (ldd "$build/zk7prog" && ldd "$build/zk7-guard") |
+  awk '$2 == "=>" && $3 ~ /^\// {print $3} $1 ~ /^\// {print $1}' | sort -u); do
   mkdir -p "$root$(dirname "$lib")"
   cp -L "$lib" "$root$lib"
 done

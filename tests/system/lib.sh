@@ -19,29 +19,53 @@ fail() {
 run_cases() {
   failed=""
   for c in "$@"; do
-    reset_machine
     say "case $c"
-    if timeout -s KILL 240 sh /systest/run-case.sh "$c" >/run/case.log 2>&1; then
+    if ! reset_machine >/run/case.log 2>&1; then
+      :
+    elif timeout -s KILL 240 sh /systest/run-case.sh "$c" >/run/case.log 2>&1; then
       say "pass $c"
-    else
-      say "FAIL $c"
-      sed 's/^/systest:   | /' /run/case.log >/dev/console
-      failed="$failed $c"
+      continue
     fi
+    say "FAIL $c"
+    sed 's/^/systest:   | /' /run/case.log >/dev/console
+    failed="$failed $c"
   done
   say "failed:${failed:- none}"
 }
 
-# Ends every process but this shell's ancestors, empties /tmp and unloads the
-# parallel-port modules, so each case starts from the machine as it booted.
+# The state letter of process PID ("" once it is gone).
+state_of() { sed -n 's/^State:[[:space:]]*\(.\).*/\1/p' "/proc/$1/status" 2>/dev/null; }
+
+# Ends every process but this shell's ancestors (and waits until they are
+# gone), empties /tmp and unloads the parallel-port modules, so each case
+# starts from the machine as it booted. Returns 1 saying why when it cannot.
+# Runs in the runner's own shell, which it must not end.
 reset_machine() {
+  ended=""
   for p in /proc/[0-9]*; do
     pid=${p#/proc/}
-    [ "$pid" -gt 1 ] && [ "$pid" != $$ ] && [ -s "$p/cmdline" ] && kill -9 "$pid" 2>/dev/null
+    ppid=$(sed -n 's/^PPid:[[:space:]]*//p' "$p/status" 2>/dev/null)
+    # Not init, this shell, the kernel's thread daemon or its threads.
+    [ "$pid" -gt 2 ] && [ "$pid" != $$ ] && [ "$ppid" != 2 ] && kill -9 "$pid" 2>/dev/null &&
+      ended="$ended $pid"
+  done
+  for pid in $ended; do
+    i=0
+    while [ -n "$(state_of "$pid")" ] && [ "$(state_of "$pid")" != Z ] && [ $i -lt 1000 ]; do
+      usleep 10000
+      i=$((i + 1))
+    done
   done
   rm -rf /tmp/*
   for m in lp ppdev parport_pc parport; do modprobe -r "$m" 2>/dev/null; done
   dmesg -c >/dev/null
+  if grep -E '^(lp|ppdev|parport_pc|parport) ' /proc/modules; then
+    for f in /proc/[0-9]*/fd/*; do
+      case $(readlink "$f") in /dev/parport* | /dev/lp*) echo "${f%/fd/*}: $(state_of "$(echo "$f" | cut -d/ -f3)") $(cat "${f%/fd/*}/comm")" ;; esac
+    done
+    echo "FAILED: the machine could not be reset after the case before (modules still loaded)"
+    return 1
+  fi
 }
 
 load() { for m in "$@"; do modprobe "$m" || fail "modprobe $m"; done; }

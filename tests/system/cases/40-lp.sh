@@ -13,8 +13,8 @@ case_lp_loaded_first() {
   run ports zk7prog ports
   expect_lp_warned ports
   run read zk7prog read --port 0x378
-  expect_rc read 1
   expect_has read.err "warning: The printer driver lp is loaded on this port"
+  expect_rc read 1
   expect_no_kernel_error "cannot grant exclusive access"
 }
 
@@ -35,8 +35,8 @@ case_lp_loaded_while_a_program_has_the_port() {
   expect_lp_warned ports
   for cmd in read check; do
     run $cmd zk7prog $cmd --port 0x378
-    expect_rc $cmd 1
     expect_has $cmd.err "warning: The printer driver lp is loaded on this port"
+    expect_rc $cmd 1
   done
   expect_no_kernel_error "cannot grant exclusive access|failed to register device"
 }
@@ -55,8 +55,8 @@ case_a_print_job_queued_during_a_burn() {
   kill -CONT $burn
   finish burn $burn
   wait $job || fail "the print job failed"
-  expect_rc burn 1
   expect_has burn.err "warning: The printer driver lp is loaded on this port"
+  expect_rc burn 1
   expect_latch 378 0A "what the print job left on the programmer's lines"
 
   run line zk7prog program --port 0x378 --serial TXID0=std:100 --log /tmp/line.csv
