@@ -143,7 +143,7 @@ TEST_F(ShellTest, ACheckedRunOnABlankChipGainsOnlyTheChecksReads) {
 // with the details shown it still fits the screen (the test screen is 600 pixels high).
 TEST_F(ShellTest, TheRefusalMessageFitsTheScreenWithItsWordsInTheDetails) {
   createMain();
-  // A chip with every word burnt to 00: most words cannot be taken.
+  // A chip holding another configuration, every word burnt to 00: most cannot be taken.
   for (int i = 0; i < zk7::kImageSize; ++i) emulator->setImageWord(i, 0x3400);
   QTimer poll;
   QString text;
