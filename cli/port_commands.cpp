@@ -43,7 +43,8 @@ int RunPorts(const std::vector<std::string>& words, Io& io) {
   }
   std::vector<zk7::PortCandidate> ports = zk7::DiscoverPorts();
   zk7::SwitchOffFreeParallelPorts(ports, zk7::PortSystem());
-  return ReportPorts(ports, json, io, zk7::SwitchOffStandardPortsDirectly(ports, zk7::PortSystem()));
+  return ReportPorts(ports, json, io,
+                     zk7::SwitchOffStandardPortsDirectly(ports, zk7::PortSystem()));
 }
 
 int ReportPorts(const std::vector<zk7::PortCandidate>& ports, bool json, Io& io,

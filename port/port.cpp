@@ -301,8 +301,7 @@ void Port::open(std::uint16_t base) {
     case PortChoice::Auto: {
       d_->dropDriver(*this);
       std::string reasons;
-      const std::string device =
-          PpdevDeviceForBase(base, d_->system, error);
+      const std::string device = PpdevDeviceForBase(base, d_->system, error);
       if (!device.empty()) d_->takeDriver(OpenPpdev(device, base, d_->system, error));
       if (d_->driver) return;
       reasons = error;

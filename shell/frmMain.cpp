@@ -667,11 +667,11 @@ void frmMain::programDevice() {
     QStringList words;
     if (!outcome.noChip)
       for (const auto& line : zk7::UnfitWordLines(outcome.unfit)) words << Q(line);
-    Seam::instance().detailedMessage(this, zk7::RefusalTitle(outcome.noChip),
-                                     Q(zk7::RefusalSummary(outcome.noChip, outcome.unfit.size(),
-                                                             outcome.noChipWord)) +
-                                         "\r\n" + zk7::NothingBurntText(),
-                                     words.join("\n"), Seam::Icon::Critical);
+    Seam::instance().detailedMessage(
+        this, zk7::RefusalTitle(outcome.noChip),
+        Q(zk7::RefusalSummary(outcome.noChip, outcome.unfit.size(), outcome.noChipWord)) + "\r\n" +
+            zk7::NothingBurntText(),
+        words.join("\n"), Seam::Icon::Critical);
   }
 
   switch (refused ? zk7::FlowResult::Aborted : result.status) {

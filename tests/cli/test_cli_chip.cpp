@@ -113,8 +113,10 @@ TEST_F(CliChip, NoChipAndAFailedCableCheckAreSaidNotRunAgainst) {
   for (const auto& [fault, word] : {std::pair{"nochip-low", "0000"}, {"nochip-high", "3FFF"}}) {
     const std::string port = "emulator:fault=" + std::string(fault);
     for (const std::vector<std::string>& args :
-         {std::vector<std::string>{"read", "-o", Path("backup.dvs")}, {"verify", Path("default.dvs")},
-          {"check"}, {"program"}}) {
+         {std::vector<std::string>{"read", "-o", Path("backup.dvs")},
+          {"verify", Path("default.dvs")},
+          {"check"},
+          {"program"}}) {
       std::vector<std::string> words = args;
       words.insert(words.end(), {"--port", port});
       const auto r = RunCli(words);
@@ -126,8 +128,8 @@ TEST_F(CliChip, NoChipAndAFailedCableCheckAreSaidNotRunAgainst) {
   }
   EXPECT_FALSE(std::filesystem::exists(Path("backup.dvs")));
   std::filesystem::remove(trace);
-  for (const auto& [fault, said] : {std::pair{"nocable", "LPT Cable Not Connected"},
-                                    {"wrongaddr", "Wrong LPT Address"}})
+  for (const auto& [fault, said] :
+       {std::pair{"nocable", "LPT Cable Not Connected"}, {"wrongaddr", "Wrong LPT Address"}})
     for (const char* cmd : {"read", "check", "program"}) {
       const auto r = RunCli({cmd, "--port", "emulator:fault=" + std::string(fault)});
       EXPECT_TRUE(r.code == 2 && Contains(r.err, std::string(said) + " (nothing was powered)"))

@@ -190,9 +190,9 @@ class FakeParport : public PpdevCalls {
     Port& p = ports_[n];
     p.devices.push_back(name);
     std::error_code none;  // a machine without sysfs has no links
-    std::filesystem::create_symlink("../../../devices/parport" + std::to_string(n) + "/" + name +
-                                        "." + std::to_string(index),
-                                    sys_ + "/" + name + "." + std::to_string(index), none);
+    std::filesystem::create_symlink(
+        "../../../devices/parport" + std::to_string(n) + "/" + name + "." + std::to_string(index),
+        sys_ + "/" + name + "." + std::to_string(index), none);
     if (!p.inProc.empty()) return;
     p.inProc = name + "." + std::to_string(index);
     std::filesystem::create_directories(portDir(n) + "/devices/" + name);

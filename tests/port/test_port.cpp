@@ -182,8 +182,9 @@ TEST_F(PpdevTest, DiscoveryListsEveryPortWithItsHolderAccessAndWarning) {
   EXPECT_EXIT(exitWhetherOthersAreToldTheFix(), ::testing::ExitedWithCode(0), "");
   std::string error;
   EXPECT_EQ(PpdevDeviceForBase(0x3BC, system, error), "");
-  EXPECT_EQ(error,
-            "no /dev/parportN has the base address 0x3BC (the kernel's ports are at 0x378, 0xD010)");
+  EXPECT_EQ(
+      error,
+      "no /dev/parportN has the base address 0x3BC (the kernel's ports are at 0x378, 0xD010)");
   PortSystem none = system;
   none.procRoot = root + "/none";
   EXPECT_EQ(PpdevDeviceForBase(0x378, none, error), "");

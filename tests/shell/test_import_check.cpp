@@ -92,8 +92,7 @@ TEST_F(ShellTest, CheckingBeforeProgrammingIsOnAtStartAndRefusesAnUnfitChipWitho
     ASSERT_EQ(testSeam().messages.size(), 1u);
     const auto& none = testSeam().messages[0];
     EXPECT_TRUE(none.title == "No Chip" && none.text.contains(zk7::NoChipText()) &&
-                none.text.startsWith(QString("Every word read ") + said) &&
-                none.details.isEmpty())
+                none.text.startsWith(QString("Every word read ") + said) && none.details.isEmpty())
         << none.text.toStdString();
     EXPECT_EQ(emulator->totalPulses(), 0);
   }

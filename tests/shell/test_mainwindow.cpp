@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "child_process.h"
-#include "port/discovery.h"
-#include "programmer/check.h"
 #include "editors/frmAtoD.h"
 #include "editors/frmGPIO.h"
 #include "gui_support/controls.h"
+#include "port/discovery.h"
+#include "programmer/check.h"
 #include "shell/blockdiagram.h"
 #include "shell/frmAbout.h"
 #include "shell/frmSplash.h"

@@ -157,7 +157,8 @@ int main(int argc, char** argv) {
     const int group = argc == 6 && !strcmp(argv[5], "group");
     return StopWhenPowered((pid_t)atoi(argv[2]), Hex(argv[3]), atoi(argv[4]), group);
   }
-  fprintf(stderr, "usage: pptool latch|status BASE | poke BASE VALUE | hold DEV [excl] [VALUE]\n"
-                  "       | claim DEV | session COMMAND... | stopwhen PID BASE SIGNAL [group]\n");
+  fprintf(stderr,
+          "usage: pptool latch|status BASE | poke BASE VALUE | hold DEV [excl] [VALUE]\n"
+          "       | claim DEV | session COMMAND... | stopwhen PID BASE SIGNAL [group]\n");
   return 2;
 }
