@@ -125,7 +125,8 @@ say "guest built in $(elapsed) ($kver, $(du -m "$work/initramfs.cpio" | cut -f1)
 # The guest's lines are shown as they come; the whole console is kept.
 console=$work/console.log
 : >"$console"
-timeout 1800 qemu-system-x86_64 -M pc -accel tcg -m 512 -smp 1 -nographic -no-reboot \
+booting=$(date +%s%N)
+timeout 1800 qemu-system-x86_64 -M pc -accel tcg -m 512 -smp 1 -nographic -no-reboot -nic none \
   -kernel "$vmlinuz" -initrd "$work/initramfs.cpio" \
   -append "console=ttyS0 quiet panic=-1 pnpacpi=off systest.cases=$cases ${SYSTEST_APPEND:-}" \
   -parallel "file:$work/lpt-a.out" -parallel "file:$work/lpt-b.out" \
@@ -133,7 +134,9 @@ timeout 1800 qemu-system-x86_64 -M pc -accel tcg -m 512 -smp 1 -nographic -no-re
   while IFS= read -r line; do
     line=${line%$'\r'}
     printf '%s\n' "$line" >>"$console"
-    case $line in *"systest: "*) echo "  ${line#*systest: }" ;; esac
+    case $line in *"systest: guest up"*)
+      echo "  ${line#*systest: } (booted in $((($(date +%s%N) - booting) / 1000000)) ms)" ;;
+    *"systest: "*) echo "  ${line#*systest: }" ;; esac
   done
 grep -q 'systest: done' "$console" || {
   tail -n 30 "$console" >&2
