@@ -4,16 +4,18 @@
 # (TCG) with a busybox initramfs that holds the kernel modules of
 # tests/system/modules.list, zk7prog and zk7-guard laid out as the Debian
 # package installs them (with every library they need), and the static helper
-# programs tests/system/*.c. The guest runs the cases of tests/system/cases/
-# against the kernel's parport, parport_pc, ppdev and lp and two emulated
-# ports (0x378 and 0x278); each case starts from a fresh module state.
+# programs tests/system/*.c and *.cpp. The guest runs the cases of
+# tests/system/cases/ against the kernel's parport, parport_pc, ppdev and lp
+# and two emulated ports (0x378 and 0x278); each case starts from a fresh
+# module state.
 #
 #   tools/test-system.sh [--build DIR] [CASE...]
 #
 # The kernel package is downloaded once into DIR/system-cache (delete it to
 # start cold). SYSTEST_APPEND adds to the kernel's command line (e.g.
-# SYSTEST_LOGLEVEL=8 shows the kernel's messages on the console). Exits 1 naming the failing cases; says "skipped: ..." and exits
-# 0 only when QEMU or the kernel package cannot be installed.
+# SYSTEST_LOGLEVEL=8 shows the kernel's messages on the console). Exits 1
+# naming the failing cases; says "skipped: ..." and exits 0 only when QEMU or
+# the kernel package cannot be installed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=build
@@ -79,8 +81,15 @@ fi
 cmake --build "$build" -j"$(nproc)" --target zk7prog zk7-guard >/dev/null
 rm -rf "$work" && mkdir -p "$work/root"
 root=$work/root
-for c in tests/system/*.c; do
-  gcc -static -O2 -Wall -Wextra -Werror -o "$work/$(basename "$c" .c)" "$c"
+# Each tests/system/NAME.c or NAME.cpp becomes the guest's /usr/bin/NAME.
+shopt -s nullglob
+helpers=()
+for c in tests/system/*.c tests/system/*.cpp; do
+  name=$(basename "${c%.*}")
+  compiler=gcc
+  [ "${c##*.}" = cpp ] && compiler=g++
+  $compiler -static -O2 -Wall -Wextra -Werror -o "$work/$name" "$c"
+  helpers+=("$work/$name")
 done
 
 # The initramfs.
@@ -88,7 +97,7 @@ mkdir -p "$root"/{bin,usr/bin,usr/libexec/zk7-programmer,proc,sys,dev,tmp,systes
 cp /bin/busybox "$root/bin/busybox"
 cp tests/system/init "$root/init"
 cp -r tests/system/lib.sh tests/system/run-case.sh tests/system/cases "$root/systest/"
-for c in tests/system/*.c; do cp "$work/$(basename "$c" .c)" "$root/usr/bin/"; done
+cp "${helpers[@]}" "$root/usr/bin/"
 strip -o "$root/usr/bin/zk7prog" "$build/zk7prog"
 strip -o "$root/usr/libexec/zk7-programmer/zk7-guard" "$build/zk7-guard"
 for lib in $( (ldd "$build/zk7prog" && ldd "$build/zk7-guard") |
