@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
-# The chip commands on a port without an adapter: the status register reads
-# 0xD8 and every data bit 1, so every word reads 3FFF.
+# The chip commands on a port without an adapter: the cable check passes and
+# every data bit reads 1, so every word reads 3FFF.
 cases chip_commands_on_an_empty_port
 
 case_chip_commands_on_an_empty_port() {
