@@ -43,24 +43,30 @@ elapsed() {
 
 # What the harness runs on, installed when missing (tools/install-deps.sh does it too).
 packages=(qemu-system-x86 busybox-static cpio kmod)
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO=sudo
+update() { $SUDO apt-get update -qq >/dev/null 2>&1; }
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
 done
 if [ ${#missing[@]} -gt 0 ]; then
-  SUDO=""
-  [ "$(id -u)" -ne 0 ] && SUDO=sudo
-  { $SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"; } \
+  { update && DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "${missing[@]}"; } \
     >/dev/null 2>&1 || skip "cannot install ${missing[*]}"
 fi
 
 # Debian's kernel: the package linux-image-amd64 depends on, kept in the cache.
-kernel_pkg=$(apt-cache depends linux-image-amd64 2>/dev/null | sed -n 's/^ *Depends: \(linux-image-[0-9].*\)/\1/p' | head -n 1)
+kernel_package() {
+  apt-cache depends linux-image-amd64 2>/dev/null |
+    sed -n 's/^ *Depends: \(linux-image-[0-9].*\)/\1/p' | head -n 1
+}
+kernel_pkg=$(kernel_package)
+[ -n "$kernel_pkg" ] || { update && kernel_pkg=$(kernel_package); } || true
 mkdir -p "$cache"
 if [ -n "$kernel_pkg" ] && [ ! -f "$cache/$kernel_pkg/ok" ]; then
   rm -rf "$cache/$kernel_pkg" && mkdir -p "$cache/$kernel_pkg"
   deb() { (cd "$cache/$kernel_pkg" && apt-get download -qq "$kernel_pkg" >/dev/null 2>&1); }
-  deb || { apt-get update -qq >/dev/null 2>&1 && deb; } || true
+  deb || { update && deb; } || true
   if ls "$cache/$kernel_pkg"/*.deb >/dev/null 2>&1; then
     dpkg-deb -x "$cache/$kernel_pkg"/*.deb "$cache/$kernel_pkg/x"
     rm -f "$cache/$kernel_pkg"/*.deb
