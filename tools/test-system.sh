@@ -64,7 +64,7 @@ kernel_pkg=$(kernel_package)
 [ -n "$kernel_pkg" ] || { update && kernel_pkg=$(kernel_package); } || true
 mkdir -p "$cache"
 if [ -n "$kernel_pkg" ] && [ ! -f "$cache/$kernel_pkg/ok" ]; then
-  rm -rf "$cache/$kernel_pkg" && mkdir -p "$cache/$kernel_pkg"
+  rm -rf "${cache:?}/$kernel_pkg" && mkdir -p "$cache/$kernel_pkg"
   deb() { (cd "$cache/$kernel_pkg" && apt-get download -qq "$kernel_pkg" >/dev/null 2>&1); }
   deb || { update && deb; } || true
   if ls "$cache/$kernel_pkg"/*.deb >/dev/null 2>&1; then
@@ -125,7 +125,7 @@ add_module() {
 }
 while read -r m; do
   m=${m%%#*}
-  [ -n "${m// /}" ] && add_module $m
+  [ -n "${m// /}" ] && add_module "${m// /}"
 done <tests/system/modules.list
 cp "$kdir/$moddir"/modules.{order,builtin,builtin.modinfo} "$root/$moddir/"
 depmod -b "$root" "$kver"
