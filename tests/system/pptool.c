@@ -13,11 +13,11 @@
 //   session COMMAND...         runs COMMAND in a session of its own with
 //                              SIGINT and SIGQUIT as a terminal leaves them
 //   stopwhen PID BASE SIG [group]
-//                              stops PID until its data register (at BASE)
-//                              shows the programmer lines powered, then sends
-//                              SIG to it (or its process group) and lets it go
-//                              on; SIG 19 (SIGSTOP) leaves it stopped there
-// Numbers are hexadecimal. Exit status 0 on success, 2 on a usage or system error.
+//                              follows PID until it waits with the programmer
+//                              lines at BASE powered, then sends SIG to it (or
+//                              its process group); SIG 19 (SIGSTOP) leaves it
+//                              stopped there
+// Addresses and values are hexadecimal, PID and SIG decimal. Exit status 0 on success, 2 on a usage or system error.
 #define _GNU_SOURCE
 #include <errno.h>
 #include <fcntl.h>
@@ -29,7 +29,10 @@
 #include <string.h>
 #include <sys/io.h>
 #include <sys/ioctl.h>
-#include <time.h>
+#include <sys/ptrace.h>
+#include <sys/syscall.h>
+#include <sys/user.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 static int Fail(const char* what) {
@@ -56,43 +59,36 @@ static void OnStop(int sig) {
   stop = 1;
 }
 
-static void Sleep(long ms) {
-  struct timespec t = {ms / 1000, (ms % 1000) * 1000000L};
-  nanosleep(&t, NULL);
-}
-
-// The process's state letter from /proc/PID/stat; 0 once it is gone.
-static char State(pid_t pid) {
-  char path[64], text[512];
-  snprintf(path, sizeof path, "/proc/%d/stat", (int)pid);
-  FILE* f = fopen(path, "r");
-  if (!f) return 0;
-  const size_t n = fread(text, 1, sizeof text - 1, f);
-  fclose(f);
-  text[n] = 0;
-  const char* close = strrchr(text, ')');
-  return close && close[1] == ' ' ? close[2] : 0;
-}
-
+// Follows PID's system calls until it sleeps (a flow's wait) with the lines at
+// BASE powered, which it does in every check and every burn; then sends it
+// SIG (its process group with group) and lets it go. Sampling the lines from
+// outside instead could miss a powered stretch shorter than a time slice.
 static int StopWhenPowered(pid_t pid, unsigned base, int sig, int group) {
   if (Access(base) != 0) return 2;
+  if (ptrace(PTRACE_SEIZE, pid, 0, PTRACE_O_TRACESYSGOOD) != 0) return Fail("PTRACE_SEIZE");
+  if (ptrace(PTRACE_INTERRUPT, pid, 0, 0) != 0) return Fail("PTRACE_INTERRUPT");
   for (;;) {
-    if (kill(pid, SIGSTOP) != 0) return Fail("the program ended before its lines were powered");
-    char s;
-    while ((s = State(pid)) != 'T' && s != 't' && s != 'Z' && s != 0) Sleep(1);
-    if (s == 0 || s == 'Z') {
+    int status = 0;
+    if (waitpid(pid, &status, __WALL) != pid) return Fail("waitpid");
+    if (!WIFSTOPPED(status)) {
       fprintf(stderr, "pptool: the program ended before its lines were powered\n");
       return 2;
     }
-    if (Powered(inb(base))) {
-      if (sig == SIGSTOP) return 0;  // left stopped
-      const pid_t target = group ? -getpgid(pid) : pid;
-      if (kill(target, sig) != 0) return Fail("kill");
-      kill(target, SIGCONT);
-      return 0;
+    int deliver = 0;  // a signal meant for the program goes on to it
+    if (WSTOPSIG(status) == (SIGTRAP | 0x80)) {
+      struct user_regs_struct regs;
+      if (ptrace(PTRACE_GETREGS, pid, 0, &regs) != 0) return Fail("PTRACE_GETREGS");
+      const long call = (long)regs.orig_rax;
+      if ((call == SYS_nanosleep || call == SYS_clock_nanosleep) && Powered(inb(base))) {
+        const pid_t target = group ? -getpgid(pid) : pid;
+        if (kill(target, sig) != 0) return Fail("kill");
+        ptrace(PTRACE_DETACH, pid, 0, 0);
+        return 0;
+      }
+    } else if (status >> 16 != PTRACE_EVENT_STOP) {
+      deliver = WSTOPSIG(status);
     }
-    kill(pid, SIGCONT);
-    Sleep(2);
+    if (ptrace(PTRACE_SYSCALL, pid, 0, deliver) != 0) return Fail("PTRACE_SYSCALL");
   }
 }
 
