@@ -109,7 +109,8 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
   // 1. Fit into the desktop work area.
   fitIntoWorkArea();
   // 2-3. Port 0x378 and its check. Its lines are switched off first: until
-  // now they hold what the kernel's probe left, which means VDD (or VPP) on.
+  // now they hold what the firmware's port check (0xAA) or the kernel's probe
+  // (0x04) left, which means VDD (and VPP) on.
   App().programmer.InitLPTPort(0x378);
   std::string busy;  // a port another program holds is said by the check
   zk7::WriteLinesOff(App().port, busy);
