@@ -6,6 +6,7 @@
 #include "files/intelhex.h"
 #include "model/format.h"
 #include "model/named_fields.h"
+#include "programmer/check.h"
 
 namespace zk7cli {
 
@@ -39,7 +40,13 @@ bool ReadChip(Io& io, ChipAccess& chip, zk7::MemoryImage& image, std::uint16_t& 
   auto r = chip.programmer->ReadImageWords(image, cb);
   if (r.ok()) r = chip.programmer->ReadChipConfigWord(word, cb);
   code = AfterFlow(io, chip, r);
-  return code == kExitOk;
+  if (code != kExitOk) return false;
+  // Nothing answered: what was read is no chip's, and is neither shown nor saved.
+  if (const auto silent = zk7::NoChipWord(*chip.programmer->lastImageWords(), word)) {
+    code = Fail(io, zk7::NoChipSummary(*silent), kExitChip);
+    return false;
+  }
+  return true;
 }
 
 namespace {

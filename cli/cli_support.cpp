@@ -144,16 +144,24 @@ bool OpenChip(Io& io, const std::string& command, const std::string& portText, C
     code = Fail(io, chip.port.accessProblem(), kExitUsage);
     return false;
   }
-  std::string warning;
+  std::string title, text;
   const bool claimed =
-      chip.programmer->CheckLPT([&warning](const std::string& title, const std::string& text) {
-        warning = title + ": " + TerminalLines(text);
+      chip.programmer->CheckLPT([&](const std::string& checkTitle, const std::string& checkText) {
+        title = checkTitle;
+        text = TerminalLines(checkText);
       });
   if (!claimed) {
-    code = Fail(io, warning, kExitUsage);
+    code = Fail(io, title + ": " + text, kExitUsage);
     return false;
   }
-  if (!warning.empty()) io.err << kProgramName << ": warning: " << warning << "\n";
+  // No cable, or no port at this address: a run would read an invented chip.
+  if (!text.empty() && chip.port.capabilities().cableCheck) {
+    code = Fail(io, title + ": " + text + " (nothing was powered)", kExitUsage);
+    return false;
+  }
+  if (!text.empty()) io.err << kProgramName << ": warning: " << title << ": " << text << "\n";
+  if (const zk7::PortDriver* driver = chip.port.driver(); driver && !driver->warning().empty())
+    io.err << kProgramName << ": warning: " << driver->warning() << "\n";
   return true;
 }
 

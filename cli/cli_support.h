@@ -66,9 +66,11 @@ struct ChipAccess {
   zk7::Port port;
   std::unique_ptr<zk7::Programmer> programmer;
 };
-// Opens PORT text; on failure prints why and returns false with code set to
-// kExitUsage (a port text it cannot parse, a port that is not accessible or
-// that another program holds).
+// Opens PORT text and runs the cable check; on failure prints why and returns
+// false with code set to kExitUsage (a port text it cannot parse, a port that
+// is not accessible or that another program holds, a failed cable check).
+// What puts a chip at risk on a port that works (the printer driver lp
+// sharing it) is printed as a warning.
 bool OpenChip(Io& io, const std::string& command, const std::string& portText, ChipAccess& chip,
               int& code);
 
@@ -87,7 +89,8 @@ int FlowFailure(Io& io, const zk7::FlowResult& r);
 // whatever the flow reported (exit 2 with the port's problem).
 int AfterFlow(Io& io, ChipAccess& chip, const zk7::FlowResult& r);
 // Reads the chip's 70 image bytes and its configuration word (Ctrl-C stops the read);
-// false with code set after printing why.
+// false with code set after printing why. A read in which every word is 0000
+// or 3FFF is no chip (kExitChip).
 bool ReadChip(Io& io, ChipAccess& chip, zk7::MemoryImage& image, std::uint16_t& word, int& code);
 
 // "a\r\nb" -> "a\nb" for the terminal.

@@ -48,6 +48,7 @@ int RunSet(const std::vector<std::string>& args, Io& io);
 int RunDiff(const std::vector<std::string>& args, Io& io);
 int RunPorts(const std::vector<std::string>& args, Io& io);
 // The listing of 'zk7prog ports' for these ports (tests give it a fake machine's).
-int ReportPorts(const std::vector<zk7::PortCandidate>& ports, bool json, Io& io);
+int ReportPorts(const std::vector<zk7::PortCandidate>& ports, bool json, Io& io,
+                const std::vector<std::uint16_t>& directOff = {});
 
 }  // namespace zk7cli

@@ -8,6 +8,7 @@
 #include "port/discovery.h"
 #include "port/lines_off.h"
 #include "port/port.h"
+#include "port/protocol.h"
 
 namespace zk7cli {
 
@@ -31,7 +32,9 @@ int RunPorts(const std::vector<std::string>& words, Io& io) {
                 "the fix). --json prints the same as a JSON object.\n"
                 "Every parallel port nobody holds and you may open has its programmer lines\n"
                 "switched off (0xD0) on the way: until a program drives them, the lines hold\n"
-                "what the kernel's probe left, which means VDD on in programming mode.\n"
+                "what the firmware or the kernel's probe left (0xAA: VPP and VDD on). As root,\n"
+                "the standard addresses 0x378, 0x278 and 0x3BC that ppdev does not reach are\n"
+                "switched off by direct I/O where a port answers.\n"
                 "Example: zk7prog ports, then zk7prog program --port 0xD010\n";
       return kExitOk;
     }
@@ -40,10 +43,18 @@ int RunPorts(const std::vector<std::string>& words, Io& io) {
   }
   std::vector<zk7::PortCandidate> ports = zk7::DiscoverPorts();
   zk7::SwitchOffFreeParallelPorts(ports, zk7::PortSystem());
-  return ReportPorts(ports, json, io);
+  return ReportPorts(ports, json, io,
+                     zk7::SwitchOffStandardPortsDirectly(ports, zk7::PortSystem()));
 }
 
-int ReportPorts(const std::vector<zk7::PortCandidate>& ports, bool json, Io& io) {
+int ReportPorts(const std::vector<zk7::PortCandidate>& ports, bool json, Io& io,
+                const std::vector<std::uint16_t>& directOff) {
+  std::string direct;
+  nlohmann::json directList = nlohmann::json::array();
+  for (const std::uint16_t base : directOff) {
+    direct += (direct.empty() ? "" : ", ") + zk7::PortAddressText(base);
+    directList.push_back(zk7::PortAddressText(base));
+  }
   if (json) {
     nlohmann::json list = nlohmann::json::array();
     for (const auto& p : ports)
@@ -55,11 +66,14 @@ int ReportPorts(const std::vector<zk7::PortCandidate>& ports, bool json, Io& io)
                       {"problem", p.problem.empty() ? nlohmann::json() : nlohmann::json(p.problem)},
                       {"warning", p.warning.empty() ? nlohmann::json() : nlohmann::json(p.warning)},
                       {"linesOff", p.linesOff}});
-    io.out << nlohmann::json{{"ports", list}}.dump(2) << '\n';
+    io.out << nlohmann::json{{"ports", list}, {"linesOffByDirectIO", directList}}.dump(2) << '\n';
     return kExitOk;
   }
+  const std::string directLine =
+      direct.empty() ? "" : "Lines switched off (0xD0) by direct I/O on " + direct + ".\n";
   if (ports.empty()) {
-    io.out << "No port found. Load the parallel-port drivers (sudo modprobe parport_pc ppdev).\n";
+    io.out << "No port found. Load the parallel-port drivers (sudo modprobe parport_pc ppdev).\n"
+           << directLine;
     return kExitOk;
   }
   std::size_t portWidth = 4, descriptionWidth = 11, holderWidth = 7;
@@ -79,6 +93,7 @@ int ReportPorts(const std::vector<zk7::PortCandidate>& ports, bool json, Io& io)
     if (p.linesOff) off += (off.empty() ? "" : ", ") + p.portText;
   }
   if (!off.empty()) io.out << "Lines switched off (0xD0) on " << off << ".\n";
+  io.out << directLine;
   return kExitOk;
 }
 

@@ -22,9 +22,10 @@ namespace {
 constexpr int kMaxCount = 1000000;
 
 // Why a chip was refused: nothing answered, or the words it cannot take.
-void PrintUnfit(std::ostream& os, bool noChip, const std::vector<zk7::UnfitWord>& unfit) {
+void PrintUnfit(std::ostream& os, bool noChip, std::uint16_t noChipWord,
+                const std::vector<zk7::UnfitWord>& unfit) {
   if (noChip) {
-    os << zk7::RefusalSummary(true, 0) << '\n';
+    os << zk7::NoChipSummary(noChipWord) << '\n';
     return;
   }
   os << zk7::UnfitText() << '\n';
@@ -62,7 +63,7 @@ int ProgramOne(Io& io, const Args& args, Configuration& config, ChipAccess& chip
   EndProgress(io);
   if (outcome.record.result == zk7::ChipResult::Refused) {
     io.err << zk7::RefusalTitle(outcome.noChip) << '\n';
-    PrintUnfit(io.err, outcome.noChip, outcome.unfit);
+    PrintUnfit(io.err, outcome.noChip, outcome.noChipWord, outcome.unfit);
     io.err << zk7::NothingBurntText() << '\n';
     return kExitChip;
   }
@@ -96,6 +97,7 @@ bool BuildPlan(Io& io, const Args& args, zk7::ProductionPlan& plan, int& code) {
   plan.logPath = args.get("--log");
   plan.check = !args.flag("--no-check");
   plan.reuseFailed = args.flag("--reuse-failed");
+  plan.acceptPortWarning = args.flag("--allow-lp");
   return true;
 }
 
@@ -134,7 +136,7 @@ int ProgramMany(Io& io, const Args& args, const zk7::ProductionPlan& plan, Confi
                                                             : " at " + c.record.position);
     io.out << "  " << c.record.ms << " ms\n" << std::flush;
     if (c.record.result == zk7::ChipResult::Refused) {
-      PrintUnfit(io.err, c.noChip, c.unfit);
+      PrintUnfit(io.err, c.noChip, c.noChipWord, c.unfit);
       io.err << zk7::NothingBurntText() << '\n';
     } else if (!c.flow.ok()) {
       FlowFailure(io, c.flow);
@@ -158,12 +160,12 @@ int RunProgram(const std::vector<std::string>& words, Io& io) {
   Args args;
   std::string error;
   if (!ParseArgs(words, {"--port", "--serial", "--log", "--count"}, args, error,
-                 {"--no-check", "--reuse-failed"}))
+                 {"--no-check", "--reuse-failed", "--allow-lp"}))
     return UsageError(io, cmd, error);
   if (args.help) {
     io.out << "Usage: zk7prog program [FILE] --port PORT [--no-check]\n"
               "         [--serial NAME=START[:STEP][..LAST] --log LOG.csv] [--count N]\n"
-              "         [--reuse-failed]\n"
+              "         [--reuse-failed] [--allow-lp]\n"
               "Burns FILE (a device file or an Intel HEX file; the default configuration\n"
               "without it) into the chip: the configuration word, then the 70 image words,\n"
               "each verified as it is burnt. Prints PASSED, or the failure and exits with 1.\n"
@@ -181,6 +183,9 @@ int RunProgram(const std::vector<std::string>& words, Io& io) {
               "values it holds (a failed chip's value is used again only with\n"
               "--reuse-failed). --count N programs N chips, asking for each (Enter goes on;\n"
               "q, quit or exit quits).\n"
+              "A run with --serial, --log or --count does not start on a port the printer\n"
+              "driver lp shares (a print job would get the port between two chips and put\n"
+              "print data on the programmer's lines); --allow-lp starts it all the same.\n"
               "Exit status: 0 every chip passed, 1 a chip failed or was refused, 2 usage,\n"
               "file, log or port error.\n"
               "Examples:\n"
@@ -238,7 +243,7 @@ int RunCheck(const std::vector<std::string>& words, Io& io) {
     io.out << "The chip can take " << ConfigurationName(args) << ".\n";
     return kExitOk;
   }
-  PrintUnfit(io.out, check.noChip, check.unfit);
+  PrintUnfit(io.out, check.noChip, check.noChipWord, check.unfit);
   if (!check.noChip)
     io.out << "The chip cannot take " << ConfigurationName(args) << ": " << check.unfit.size()
            << (check.unfit.size() == 1 ? " word.\n" : " words.\n");

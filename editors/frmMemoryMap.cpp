@@ -12,6 +12,7 @@
 #include "model/format.h"
 #include "model/named_fields.h"
 #include "shell/app.h"
+#include "shell/frmMain.h"
 #include "shell/guiflow.h"
 #include "shell/refresh.h"
 #include "shell/seam.h"
@@ -143,6 +144,8 @@ void frmMemoryMap::readDevice() {
       App().ChipConfigWord = word;
       showConfigWord(word);
       readComplete_ = true;
+      // The boxes show what was read; the main window says if nothing answered.
+      if (frmMain* main = MainWindow()) main->showChipAnswer(word);
     }
   }
   reading_ = false;

@@ -3,19 +3,26 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <limits.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
+#include <set>
 
+#include "port/drivers.h"
 #include "port/protocol.h"
 
 namespace zk7 {
 namespace {
+
+constexpr unsigned kPpdevMajor = 99;
+constexpr unsigned kLpMajor = 6;
 
 // The N of "parportN", or -1 for any other name.
 int ParportNumber(const std::string& name) {
@@ -40,6 +47,63 @@ std::vector<std::string> ParportNames(const std::string& folder) {
     return ParportNumber(a) < ParportNumber(b);
   });
   return names;
+}
+
+// The entries of a folder (none when it cannot be read); "." and ".." left out.
+std::vector<std::string> Entries(const std::string& folder) {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (const dirent* entry = readdir(dir))
+      if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+        names.emplace_back(entry->d_name);
+    closedir(dir);
+  }
+  return names;
+}
+
+// The devices registered on the port NAME as sysRoot links them
+// ("lp.1" -> ../../../devices/parport1/lp.1): each device's name and index.
+std::vector<std::pair<std::string, int>> SysfsDevices(const std::string& sysRoot,
+                                                      const std::string& portName) {
+  std::vector<std::pair<std::string, int>> found;
+  for (const std::string& link : Entries(sysRoot)) {
+    char target[PATH_MAX];
+    const ssize_t n = readlink((sysRoot + "/" + link).c_str(), target, sizeof target - 1);
+    if (n <= 0) continue;
+    const std::string path(target, static_cast<std::size_t>(n));
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos || slash < portName.size() + 1 ||
+        path.compare(slash - portName.size() - 1, portName.size() + 1, "/" + portName) != 0)
+      continue;  // not in this port's folder (the port's own link is not)
+    const auto dot = link.rfind('.');
+    if (dot == std::string::npos || dot + 1 == link.size() ||
+        link.find_first_not_of("0123456789", dot + 1) != std::string::npos)
+      continue;
+    found.emplace_back(link.substr(0, dot), std::atoi(link.c_str() + dot + 1));
+  }
+  return found;
+}
+
+// The processes with the character device number open, as far as this user
+// may look: each pid and its command name.
+std::vector<std::pair<int, std::string>> ProcessesWithDeviceOpen(PpdevCalls& calls, dev_t device) {
+  std::vector<std::pair<int, std::string>> found;
+  for (const std::string& pid : Entries("/proc")) {
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    for (const std::string& fd : Entries("/proc/" + pid + "/fd")) {
+      struct stat st {};
+      if (calls.stat("/proc/" + pid + "/fd/" + fd, &st) != 0 || !S_ISCHR(st.st_mode) ||
+          st.st_rdev != device)
+        continue;
+      std::string command;
+      std::ifstream comm("/proc/" + pid + "/comm");
+      std::getline(comm, command);
+      found.emplace_back(std::stoi(pid), command);
+      break;
+    }
+  }
+  std::sort(found.begin(), found.end());
+  return found;
 }
 
 // Why this user cannot open device read-write, and the fix; "" when it can.
@@ -69,17 +133,36 @@ std::string ParallelPortHolder(const std::string& procRoot, const std::string& p
   return holder;
 }
 
-std::vector<std::string> RegisteredParallelDevices(const std::string& procRoot,
+std::vector<std::string> RegisteredParallelDevices(const PortSystem& system,
                                                    const std::string& portName) {
-  // The kernel gives each driver registered on the port a folder beside the
-  // file "active" (devices/lp/timeslice).
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (const auto& entry :
-       std::filesystem::directory_iterator(procRoot + "/" + portName + "/devices", ec))
-    if (entry.is_directory(ec)) names.push_back(entry.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
+  std::set<std::string> names;
+  for (const auto& [name, index] : SysfsDevices(system.sysRoot, portName)) names.insert(name);
+  // The kernel gives the first driver registered on the port a folder beside
+  // the file "active" (devices/lp/timeslice).
+  const std::string folder = system.procRoot + "/" + portName + "/devices";
+  for (const std::string& name : Entries(folder)) {
+    struct stat st {};
+    if (stat((folder + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) names.insert(name);
+  }
+  return {names.begin(), names.end()};
+}
+
+std::string DescribeParallelPortHolder(const PortSystem& system, const std::string& portName,
+                                       const std::string& holder) {
+  if (holder.empty()) return {};
+  std::string text = "kernel device " + holder;
+  // ppdev's minor number is the port's number; lp's is the N of its lp.N.
+  std::optional<dev_t> device;
+  if (holder.rfind("ppdev", 0) == 0 && ParportNumber(portName) >= 0)
+    device = makedev(kPpdevMajor, static_cast<unsigned>(ParportNumber(portName)));
+  for (const auto& [name, index] : SysfsDevices(system.sysRoot, portName))
+    if (name == holder && holder == "lp") device = makedev(kLpMajor, static_cast<unsigned>(index));
+  if (!device) return text;
+  PpdevCalls& calls = system.ppdev ? *system.ppdev : SystemPpdevCalls();
+  std::string programs;
+  for (const auto& [pid, command] : ProcessesWithDeviceOpen(calls, *device))
+    programs += (programs.empty() ? ": " : "; ") + command + ", pid " + std::to_string(pid);
+  return text + programs;
 }
 
 std::string PrinterDriverWarning() {
@@ -95,28 +178,28 @@ std::string UsbBridgeProblem() {
          "the programmer (not supported)";
 }
 
-std::vector<ParallelPort> ListParallelPorts(const std::string& procRoot,
-                                            const std::string& devRoot) {
+std::vector<ParallelPort> ListParallelPorts(const PortSystem& system) {
   std::vector<ParallelPort> ports;
-  for (const std::string& name : ParportNames(procRoot)) {
+  for (const std::string& name : ParportNames(system.procRoot)) {
     ParallelPort p;
     p.name = name;
-    p.device = devRoot + "/" + name;
-    std::ifstream in(procRoot + "/" + name + "/base-addr");
+    p.device = system.devRoot + "/" + name;
+    std::ifstream in(system.procRoot + "/" + name + "/base-addr");
     long value = -1;
     if (in >> value && value >= 0 && value < 0xFFFF) p.base = static_cast<std::uint16_t>(value);
-    p.holder = ParallelPortHolder(procRoot, name);
-    p.devices = RegisteredParallelDevices(procRoot, name);
+    p.holder = ParallelPortHolder(system.procRoot, name);
+    p.devices = RegisteredParallelDevices(system, name);
     ports.push_back(std::move(p));
   }
   return ports;
 }
 
-std::vector<PortCandidate> DiscoverParallelPorts(const std::string& procRoot,
-                                                 const std::string& devRoot) {
+std::vector<PortCandidate> DiscoverParallelPorts(const PortSystem& system) {
+  const std::string& procRoot = system.procRoot;
+  const std::string& devRoot = system.devRoot;
   std::vector<PortCandidate> found;
   std::vector<std::string> listed;
-  for (const ParallelPort& p : ListParallelPorts(procRoot, devRoot)) {
+  for (const ParallelPort& p : ListParallelPorts(system)) {
     PortCandidate c;
     if (p.base && *p.base != 0) {
       c.portText = PortAddressText(*p.base);

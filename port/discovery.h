@@ -43,15 +43,24 @@ struct ParallelPort {
   std::vector<std::string> devices;  // drivers registered on it: "lp", "ppdev0"
 };
 // Every procRoot/parportN, in the order of N; empty when the folder is missing.
-std::vector<ParallelPort> ListParallelPorts(const std::string& procRoot,
-                                            const std::string& devRoot);
+std::vector<ParallelPort> ListParallelPorts(const PortSystem& system);
 // The holder named by procRoot/NAME/devices/active for the port NAME
-// ("parport1"; of a path, its last part); "" when none or unknown.
+// ("parport1"; of a path, its last part): a kernel device ("ppdev1", "lp"),
+// never a program. "" when none or unknown.
 std::string ParallelPortHolder(const std::string& procRoot, const std::string& portName);
-// The drivers registered on the port NAME (the folders of
-// procRoot/NAME/devices: "lp", "ppdev0"), in name order.
-std::vector<std::string> RegisteredParallelDevices(const std::string& procRoot,
+// The drivers registered on the port NAME ("lp", "ppdev0"), in name order:
+// the links of sysRoot into the port's folder ("lp.1", "ppdev1.0"), and the
+// folders of procRoot/NAME/devices, where the kernel gives one only to the
+// first device registered on a port (a printer driver loaded while a program
+// has the port open has none).
+std::vector<std::string> RegisteredParallelDevices(const PortSystem& system,
                                                    const std::string& portName);
+// The holder of the port NAME as a message says it: "kernel device ppdev1",
+// followed by the programs that have its device open, where the processes'
+// open files show them ("kernel device ppdev1: pptool, pid 412"); for lp
+// those with its /dev/lpN open. "" when nobody holds the port.
+std::string DescribeParallelPortHolder(const PortSystem& system, const std::string& portName,
+                                       const std::string& holder);
 
 // What the printer driver lp on a port means for a chip, and the fix.
 std::string PrinterDriverWarning();
@@ -62,7 +71,6 @@ std::string UsbBridgeProblem();
 // Every parallel port of procRoot, plus any devRoot/parportN the kernel does
 // not list there, each with whether this user may open its device and, if
 // not, the fix (the group lp, loading ppdev).
-std::vector<PortCandidate> DiscoverParallelPorts(const std::string& procRoot,
-                                                 const std::string& devRoot);
+std::vector<PortCandidate> DiscoverParallelPorts(const PortSystem& system);
 
 }  // namespace zk7

@@ -113,6 +113,9 @@ struct PortSystem {
   // Shows whether the kernel's lockdown refuses direct I/O.
   std::string lockdownFile = "/sys/kernel/security/lockdown";
   DirectIOCalls* directIO = nullptr;  // nullptr: the real port instructions
+  // Every device registered on a port, as links NAME.N into the port's
+  // folder; procRoot lists only the first one registered on a port.
+  std::string sysRoot = "/sys/bus/parport/devices";
 };
 
 }  // namespace zk7

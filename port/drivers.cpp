@@ -106,7 +106,7 @@ class PpdevDriver : public PortDriver {
       : device_(std::move(device)),
         portName_(std::move(portName)),
         base_(base),
-        procRoot_(system.procRoot),
+        system_(system),
         timeoutMs_(system.claimTimeoutMs),
         calls_(system.ppdev ? *system.ppdev : SystemPpdevCalls()) {
     noteOthers();
@@ -121,7 +121,8 @@ class PpdevDriver : public PortDriver {
       // would stop every ppdev program for as long, the holder's release
       // included, so the wait could not even succeed.
       noteOthers();
-      if (const std::string holder = ParallelPortHolder(procRoot_, portName_); !holder.empty()) {
+      if (const std::string holder = ParallelPortHolder(system_.procRoot, portName_);
+          !holder.empty()) {
         error = inUse(holder);
         return false;
       }
@@ -153,7 +154,7 @@ class PpdevDriver : public PortDriver {
           SteadyClock::now() < deadline)
         continue;  // another signal came early (Ctrl-Z and fg, a debugger)
       if (why == EINTR)
-        error = inUse(ParallelPortHolder(procRoot_, portName_));
+        error = inUse(ParallelPortHolder(system_.procRoot, portName_));
       else if (why == ENXIO && !others_.empty())  // registered by another for itself alone
         error = inUse(Joined(others_));
       else
@@ -215,12 +216,15 @@ class PpdevDriver : public PortDriver {
   // The other drivers registered on the port (none of ours: between claims
   // the device is closed, which unregisters it).
   void noteOthers() {
-    others_ = RegisteredParallelDevices(procRoot_, portName_);
+    others_ = RegisteredParallelDevices(system_, portName_);
     lpShares_ = std::find(others_.begin(), others_.end(), "lp") != others_.end();
   }
+  // The holder is a kernel device ("ppdev1", "lp"), never a program: the
+  // programs that have its device open are named where they can be seen.
   std::string inUse(const std::string& holder) const {
     std::string text = PortAddressText(base_) + " (" + device_ + ") is in use by another program";
-    if (!holder.empty()) text += " (" + holder + ")";
+    if (!holder.empty())
+      text += " (" + DescribeParallelPortHolder(system_, portName_, holder) + ")";
     if (holder == "lp") text += ". " + PrinterDriverWarning();
     return text;
   }
@@ -231,7 +235,7 @@ class PpdevDriver : public PortDriver {
   std::string device_;
   std::string portName_;  // "parport0", from the device's number
   std::uint16_t base_;
-  std::string procRoot_;
+  PortSystem system_;
   int timeoutMs_;
   PpdevCalls& calls_;
   int fd_ = -1;
@@ -350,16 +354,19 @@ class DirectDriver : public PortDriver {
 
 }  // namespace
 
-std::string PpdevDeviceForBase(std::uint16_t base, std::string& error, const std::string& procRoot,
-                               const std::string& devRoot) {
-  const std::vector<ParallelPort> ports = ListParallelPorts(procRoot, devRoot);
+std::string PpdevDeviceForBase(std::uint16_t base, const PortSystem& system, std::string& error) {
+  const std::vector<ParallelPort> ports = ListParallelPorts(system);
   if (ports.empty()) {
-    error = "no parallel port is known to the kernel (nothing in " + procRoot + ")";
+    error = "no parallel port is known to the kernel (nothing in " + system.procRoot + ")";
     return {};
   }
-  for (const ParallelPort& p : ports)
+  std::string known;
+  for (const ParallelPort& p : ports) {
     if (p.base == base) return p.device;
+    if (p.base.value_or(0) != 0) known += (known.empty() ? "" : ", ") + PortAddressText(*p.base);
+  }
   error = "no /dev/parportN has the base address " + PortAddressText(base);
+  if (!known.empty()) error += " (the kernel's ports are at " + known + ")";
   return {};
 }
 
@@ -442,7 +449,7 @@ PpdevPort InspectPpdevDevice(const std::string& device, const PortSystem& system
   }
   // ppdev's minor number is the kernel's port number.
   port.name = "parport" + std::to_string(minor(st.st_rdev));
-  for (const ParallelPort& p : ListParallelPorts(system.procRoot, system.devRoot))
+  for (const ParallelPort& p : ListParallelPorts(system))
     if (p.name == port.name) port.base = p.base;
   if (port.base == 0) port.refusal = device + ": " + UsbBridgeProblem();
   return port;
@@ -492,7 +499,7 @@ std::unique_ptr<PortDriver> OpenDirectIO(std::uint16_t base, const PortSystem& s
 #endif
   // Writing past the kernel's driver would bypass its sharing: a printer job
   // would go out on the programmer's lines mid-run.
-  for (const ParallelPort& p : ListParallelPorts(system.procRoot, system.devRoot))
+  for (const ParallelPort& p : ListParallelPorts(system))
     if (p.base == base) {
       error = what + "the kernel drives this port (" + p.name +
               "), so it is reached through ppdev only: load it (sudo modprobe ppdev)";

@@ -47,10 +47,9 @@ class DirectIOCalls {
 DirectIOCalls& SystemDirectIOCalls();
 
 // The devRoot/parportN whose base address (from procRoot/parportN/base-addr,
-// decimal) is base, or "" with why in error.
-std::string PpdevDeviceForBase(std::uint16_t base, std::string& error,
-                               const std::string& procRoot = "/proc/sys/dev/parport",
-                               const std::string& devRoot = "/dev");
+// decimal) is base, or "" with why in error (naming the addresses the
+// kernel's ports have, when it has any).
+std::string PpdevDeviceForBase(std::uint16_t base, const PortSystem& system, std::string& error);
 
 // What a device path names, told by its device number, so that a link to a
 // /dev/parportN finds its port too.
@@ -70,7 +69,8 @@ PpdevPort InspectPpdevDevice(const std::string& device, const PortSystem& system
 // it can be opened, and returns its driver, which takes the port only between
 // claim() and release(). A port another program holds (by
 // procRoot/parportN/devices/active) is refused at once as "0x378
-// (/dev/parport0) is in use by another program (ppdev1)"; otherwise the claim
+// (/dev/parport0) is in use by another program (kernel device ppdev0: pptool,
+// pid 412)"; otherwise the claim
 // waits at most system.claimTimeoutMs (the kernel has no claim that does not
 // wait, and every ppdev program waits with it), reopening the device after an
 // early interruption. Exclusive access is asked for until the kernel refuses

@@ -352,6 +352,8 @@ bool SwitchOffAfterProgram(const GuardTarget& target, std::uint8_t data, std::st
     }
   }
   for (std::uint8_t b : PowerOffSequence(data)) port.DlPortWritePortUchar(base, b);
+  // Then clock, data and their enables off too: nothing drives the unpowered chip.
+  port.DlPortWritePortUchar(base, kLinesOff);
   if (pins) {
     port.flush();
     port.release();

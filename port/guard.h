@@ -89,10 +89,11 @@ class PowerGuard {
 
 // The guard's work once the program is gone and left the lines at data:
 // reaches the port target names through system and writes the sequence that
-// leaves programming mode, trying the claim (a USB adapter's open) again for
-// up to timeoutMs (the dead program's claim ends only as the kernel closes
-// its files). False with why; true with a note in error when there was
-// nothing to switch (a USB adapter unplugged: no supply).
+// leaves programming mode, then every line off (0xD0), trying the claim (a
+// USB adapter's open) again for up to timeoutMs (the dead program's claim
+// ends only as the kernel closes its files). False with why; true with a
+// note in error when there was nothing to switch (a USB adapter unplugged:
+// no supply).
 bool SwitchOffAfterProgram(const GuardTarget& target, std::uint8_t data, std::string& error,
                            const PortSystem& system = PortSystem(), int timeoutMs = 5000);
 

@@ -34,12 +34,12 @@ std::string FixHint(const std::string& reasons) {
   std::string hint;
   if (reasons.find(std::strerror(EACCES)) != std::string::npos)
     hint += " Add your user to the 'lp' group (sudo usermod -aG lp $USER) and log in again.";
-  if (reasons.find("no /dev/parportN") != std::string::npos ||
-      reasons.find("no parallel port") != std::string::npos ||
+  if (reasons.find("no parallel port") != std::string::npos ||
       reasons.find(std::strerror(ENOENT)) != std::string::npos)
-    hint +=
-        " Load the parallel-port drivers (sudo modprobe parport_pc ppdev), or choose the address "
-        "your port really has.";
+    hint += " Load the parallel-port drivers (sudo modprobe parport_pc ppdev).";
+  // Only where the kernel knows ports, none of them at this address.
+  if (reasons.find("no /dev/parportN has the base address") != std::string::npos)
+    hint += " Choose the address your port really has.";
   if (reasons.find(std::strerror(EPERM)) != std::string::npos) hint += " Direct I/O needs root.";
   if (reasons.find("lockdown") != std::string::npos)
     hint +=
@@ -306,8 +306,7 @@ void Port::open(std::uint16_t base) {
     case PortChoice::Auto: {
       d_->dropDriver(*this);
       std::string reasons;
-      const std::string device =
-          PpdevDeviceForBase(base, error, d_->system.procRoot, d_->system.devRoot);
+      const std::string device = PpdevDeviceForBase(base, d_->system, error);
       if (!device.empty()) d_->takeDriver(OpenPpdev(device, base, d_->system, error));
       if (d_->driver) return;
       reasons = error;
@@ -338,6 +337,7 @@ bool Port::claimGuarded(std::string& error, bool* guardFailed) {
           "The guard that switches the programmer lines off should this program die could "
           "not be started, so nothing was powered: " +
           error;
+      if (guardFailed) *guardFailed = true;
       return false;
     }
     d_->watch.guardState = d_->guard.state();
@@ -437,7 +437,7 @@ bool Port::setTraceFile(const std::string& path, std::string& error) {
 }
 
 std::vector<PortCandidate> DiscoverPorts(const PortSystem& system) {
-  std::vector<PortCandidate> ports = DiscoverParallelPorts(system.procRoot, system.devRoot);
+  std::vector<PortCandidate> ports = DiscoverParallelPorts(system);
   for (PortCandidate& usb : DiscoverFtdiPorts()) ports.push_back(std::move(usb));
   return ports;
 }

@@ -51,6 +51,7 @@ ChipOutcome ProgramChip(Programmer& programmer, RegisterSet& rs, MemoryImage& im
     out.flow = c.read;
     refused = out.flow.ok() && !c.fit();
     out.noChip = c.noChip;
+    out.noChipWord = c.noChipWord;
     out.unfit = std::move(c.unfit);
   }
   bool held = false;
@@ -111,6 +112,14 @@ ProductionSession::ProductionSession(Programmer& programmer, const RegisterSet& 
     : programmer_(programmer), configuration_(configuration), plan_(std::move(plan)) {}
 
 bool ProductionSession::open(std::string& error) {
+  // A print job waiting for a port lp shares gets it the moment a chip is
+  // done: over a line's worth of chips one will come.
+  const PortDriver* driver = programmer_.port().driver();
+  if (!plan_.acceptPortWarning && driver && !driver->warning().empty()) {
+    error = driver->warning() + " A production run does not start on this port (zk7prog program " +
+            "--allow-lp starts it all the same).";
+    return false;
+  }
   logged_ = !plan_.logPath.empty();
   if (logged_ &&
       !log_.open(plan_.logPath, plan_.serial ? RangeOf(*plan_.serial) : SerialRange{}, error))

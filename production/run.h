@@ -25,7 +25,8 @@ struct ChipOutcome {
   LogRecord record;              // its result record
   FlowResult flow;               // the flow that decided: the programming run, or the check's reads
   std::vector<UnfitWord> unfit;  // REFUSED: the words the chip cannot take
-  bool noChip = false;           // REFUSED: nothing answered (every word read 0000)
+  bool noChip = false;           // REFUSED: nothing answered (every word read 0000 or 3FFF)
+  std::uint16_t noChipWord = 0;  // what every word read then
   std::string error;             // why beforeBurn kept the chip from being burnt
 };
 
@@ -60,6 +61,9 @@ struct ProductionPlan {
   int count = 1;
   bool check = true;
   bool reuseFailed = false;
+  // Starts even on a port whose driver warns of a risk to the chip (the
+  // printer driver lp sharing it); otherwise such a run is refused.
+  bool acceptPortWarning = false;
 };
 
 struct ProductionSummary {
@@ -79,8 +83,10 @@ class ProductionSession {
  public:
   ProductionSession(Programmer& programmer, const RegisterSet& configuration, ProductionPlan plan);
 
-  // Locks and reads the log (when the plan has one) and, with a serial rule,
-  // its serial state (production/state.h). False with error.
+  // Refuses a port whose driver warns of a risk to the chip (lp sharing
+  // it) unless the plan accepts it, then locks and reads the log (when the
+  // plan has one) and, with a serial rule, its serial state
+  // (production/state.h). False with error.
   bool open(std::string& error);
   // The value the next chip gets; none without a rule or once used up.
   std::optional<std::uint64_t> nextSerial() const { return next_; }

@@ -35,13 +35,6 @@ std::vector<UnfitWord> FindUnfitWords(const std::array<std::uint16_t, kImageSize
   return unfit;
 }
 
-bool NoChipAnswered(const std::array<std::uint16_t, kImageSize>& chipWords,
-                    std::uint16_t chipConfigWord) {
-  for (std::uint16_t w : chipWords)
-    if (w != 0) return false;
-  return chipConfigWord == 0;
-}
-
 ChipCheck CheckChip(Programmer& programmer, RegisterSet& rs, MemoryImage& image,
                     const FlowCallbacks& cb) {
   BuildMemoryImage(rs, image);
@@ -62,7 +55,9 @@ ChipCheck CheckImage(Programmer& programmer, const MemoryImage& image, std::int1
   std::uint16_t config = 0;
   check.read = programmer.ReadChipConfigWord(config, cb);
   if (!check.read.ok()) return check;
-  check.noChip = NoChipAnswered(words, config);
+  const auto silent = NoChipWord(words, config);
+  check.noChip = silent.has_value();
+  check.noChipWord = silent.value_or(0);
   if (!check.noChip) check.unfit = FindUnfitWords(words, config, image, configWord);
   return check;
 }
@@ -75,8 +70,14 @@ const char* RefusalTitle(bool noChip) {
   return noChip ? "No Chip" : UnfitTitle();
 }
 
-std::string RefusalSummary(bool noChip, std::size_t unfitWords) {
-  if (noChip) return std::string("Every word read 0000: ") + NoChipText() + ".";
+std::string NoChipSummary(std::uint16_t word) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04X", word);
+  return std::string("Every word read ") + text + ": " + NoChipText() + ".";
+}
+
+std::string RefusalSummary(bool noChip, std::size_t unfitWords, std::uint16_t noChipWord) {
+  if (noChip) return NoChipSummary(noChipWord);
   return std::to_string(unfitWords) + (unfitWords == 1 ? " word" : " words") +
          " of the chip would need bits to rise from 0 to 1.";
 }

@@ -24,17 +24,13 @@ struct UnfitWord {
 
 struct ChipCheck {
   FlowResult read;  // the reads' outcome: Passed once the chip was read, else Busy or Aborted
-  // Every word read 0000, the configuration word included. A chip holds 34 or
-  // 3F in the high bits of every word, so nothing answered: an empty socket or
-  // an unpowered chip. unfit is then empty.
+  // Every word read 0000, or every word 3FFF, the configuration word
+  // included (NoChipWord): nothing answered. unfit is then empty.
   bool noChip = false;
+  std::uint16_t noChipWord = 0;  // what every word read then
   std::vector<UnfitWord> unfit;
   bool fit() const { return read.ok() && !noChip && unfit.empty(); }
 };
-
-// True when every image word and the configuration word read 0000.
-bool NoChipAnswered(const std::array<std::uint16_t, kImageSize>& chipWords,
-                    std::uint16_t chipConfigWord);
 
 // Compares what a chip holds with what ProgramDevice would burn for image
 // (built) and configWord, word by word, as the flow treats them: an image
@@ -75,10 +71,13 @@ inline const char* NoChipText() {
 inline const char* NoChipPosition() {
   return "nochip";
 }
-// A refusal's title, and its one sentence: why nothing answered, or how many
-// words cannot be taken (their list is UnfitWordLines).
+// A refusal's title, and its one sentence: why nothing answered (every word
+// read noChipWord), or how many words cannot be taken (their list is
+// UnfitWordLines).
 const char* RefusalTitle(bool noChip);
-std::string RefusalSummary(bool noChip, std::size_t unfitWords);
+std::string RefusalSummary(bool noChip, std::size_t unfitWords, std::uint16_t noChipWord = 0);
+// "Every word read 3FFF: no chip in the socket, or the chip is not powered."
+std::string NoChipSummary(std::uint16_t word);
 // The words as a table: a header line and one line per word (position,
 // register name, chip word, wanted word, in hex).
 std::vector<std::string> UnfitWordLines(const std::vector<UnfitWord>& unfit);

@@ -409,7 +409,8 @@ FlowResult Programmer::runFlow(const FlowCallbacks& cb, const char* abortedText,
   if (!port_.claimGuarded(why, &guardFailed)) {
     FlowResult r;
     r.status = FlowResult::Busy;
-    r.title = guardFailed ? GuardTitle() : PortTitle(port_);
+    // A missing guard is no fault of the port.
+    r.title = guardFailed ? GuardNotStartedTitle() : PortTitle(port_);
     r.text = why;
     r.guardFailed = guardFailed;
     return r;
@@ -518,13 +519,26 @@ FlowResult Programmer::programImage(const MemoryImage& image, std::int16_t confi
   return FlowResult{};
 }
 
+std::optional<std::uint16_t> NoChipWord(const std::array<std::uint16_t, kImageSize>& imageWords,
+                                        std::optional<std::uint16_t> configWord) {
+  constexpr std::uint16_t kLineLow = 0x0000, kLineHigh = 0x3FFF;
+  for (const std::uint16_t silent : {kLineLow, kLineHigh}) {
+    bool all = configWord.value_or(silent) == silent;
+    for (std::uint16_t w : imageWords) all = all && w == silent;
+    if (all) return silent;
+  }
+  return std::nullopt;
+}
+
 FlowResult Programmer::ReadImageWords(MemoryImage& image, const FlowCallbacks& cb) {
   const auto before = image.MemMap;
+  std::array<std::uint16_t, kImageSize> words{};
   FlowResult r = runFlow(cb, "Reading the chip was stopped; nothing was taken over.", [&] {
     EnterProgMode();
     IncAddress(kImageStartSteps);
     for (int i = 0; i < kImageSize; ++i) {
       const int word = ReadData();
+      words[static_cast<std::size_t>(i)] = static_cast<std::uint16_t>(word);
       const auto value = static_cast<std::uint8_t>(word & 0xFF);
       image.MemMap[static_cast<std::size_t>(i)] = value;
       if (cb_.byteArrived) cb_.byteArrived(i, value);
@@ -535,6 +549,7 @@ FlowResult Programmer::ReadImageWords(MemoryImage& image, const FlowCallbacks& c
     return FlowResult{};
   });
   if (r.status == FlowResult::Aborted) image.MemMap = before;
+  if (r.ok()) lastImageWords_ = words;
   return r;
 }
 

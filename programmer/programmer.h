@@ -82,6 +82,10 @@ void PlayResultBlink(FlowResult::Status status,
 // failed during a run): what to check, the emulated chip, the USB adapter or
 // the parallel port.
 const char* PortTitle(const Port& port);
+// Title of the refusal of a flow whose guard (port/guard.h) could not be started.
+inline const char* GuardNotStartedTitle() {
+  return "Programmer Guard Not Started";
+}
 
 // Title and text of the refusal a second flow gets while one runs.
 inline const char* BusyTitle() {
@@ -90,6 +94,14 @@ inline const char* BusyTitle() {
 inline const char* BusyText() {
   return "The programmer is busy with another operation.";
 }
+
+// What every word of a read gave when no chip answered: 0000 or 3FFF, the
+// read-back line stuck low or high (an empty socket, an unpowered chip, a
+// port without an adapter or at a wrong address). No chip gives either: an
+// image word holds 34 in its high bits (an unburnt one reads 34FF). The
+// configuration word, when given, must read the same. None when a chip answered.
+std::optional<std::uint16_t> NoChipWord(const std::array<std::uint16_t, kImageSize>& imageWords,
+                                        std::optional<std::uint16_t> configWord = std::nullopt);
 
 class Programmer {
  public:
@@ -165,6 +177,11 @@ class Programmer {
   // Reads the 70 image words into image.MemMap (low 8 bits), calling
   // cb.byteArrived for each. An aborted read puts the old MemMap back.
   FlowResult ReadImageWords(MemoryImage& image, const FlowCallbacks& cb);
+  // The image words of the last ReadImageWords that ran to its end (none
+  // before one did), for NoChipWord.
+  const std::optional<std::array<std::uint16_t, kImageSize>>& lastImageWords() const {
+    return lastImageWords_;
+  }
   // Reads the chip's configuration word into chipConfigWord (left alone when
   // the read is refused or aborted).
   FlowResult ReadChipConfigWord(std::uint16_t& chipConfigWord, const FlowCallbacks& cb);
@@ -194,6 +211,7 @@ class Programmer {
   PortBatch* batch_ = nullptr;      // set while ReadData gathers its frame
   std::string portProblemAtStart_;  // the port's problem when the running flow began
   int sequences_ = 0;               // open chip sequences
+  std::optional<std::array<std::uint16_t, kImageSize>> lastImageWords_;
 };
 
 // beginChipSequence and endChipSequence for a scope.

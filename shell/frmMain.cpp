@@ -110,7 +110,8 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
   // 1. Fit into the desktop work area.
   fitIntoWorkArea();
   // 2-3. Port 0x378 and its check. Its lines are switched off first: until
-  // now they hold what the kernel's probe left, which means VDD (or VPP) on.
+  // now they hold what the firmware's port check (0xAA) or the kernel's probe
+  // (0x04) left, which means VDD (and VPP) on.
   App().programmer.InitLPTPort(0x378);
   std::string busy;  // a port another program holds is said by the check
   zk7::WriteLinesOff(App().port, busy);
@@ -123,6 +124,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
   layOutPins();
   // 6. What the chip in the programmer holds goes into MemMap.
   App().programmer.ReadImageWords(App().image, GuiFlowCallbacks());
+  showChipAnswer(std::nullopt);
   // 7. Every window shows the register set (creating the editors, hidden).
   RefreshAll();
 }
@@ -513,6 +515,8 @@ void frmMain::readDevice() {
   if (flowRunning_ || App().programmer.busy()) return;  // the port is in use
   if (!Windows::instance().has(WindowId::MemoryMap) || !portReachable()) return;
   if (EditorWindow* w = Windows::instance().get(WindowId::MemoryMap)) openModal(w);
+  updatePortStatus();  // a claim sees the drivers registered on the port afresh
+  warnOfPortRisk();
 }
 
 void frmMain::portCheck() {
@@ -529,6 +533,23 @@ void frmMain::portCheck() {
     });
   }
   updatePortStatus();
+  warnOfPortRisk();
+}
+
+void frmMain::warnOfPortRisk() {
+  const zk7::PortDriver* driver = App().port.driver();
+  const std::string risk = driver ? driver->warning() : "";
+  if (risk.empty() || !portRisksSaid_.insert(App().port.description() + risk).second) return;
+  Seam::instance().message(this, "Check Parallel Port", Q(risk), Seam::Icon::Warning);
+}
+
+void frmMain::showChipAnswer(std::optional<std::uint16_t> configWord) {
+  const auto& words = App().programmer.lastImageWords();
+  const auto silent = words ? zk7::NoChipWord(*words, configWord) : std::nullopt;
+  if (silent)
+    StatusBar1->showMessage(Q(zk7::NoChipSummary(*silent)));
+  else
+    StatusBar1->clearMessage();
 }
 
 void frmMain::updatePortStatus() {
@@ -656,10 +677,11 @@ void frmMain::programDevice() {
     QStringList words;
     if (!outcome.noChip)
       for (const auto& line : zk7::UnfitWordLines(outcome.unfit)) words << Q(line);
-    Seam::instance().detailedMessage(this, zk7::RefusalTitle(outcome.noChip),
-                                     Q(zk7::RefusalSummary(outcome.noChip, outcome.unfit.size())) +
-                                         "\r\n" + zk7::NothingBurntText(),
-                                     words.join("\n"), Seam::Icon::Critical);
+    Seam::instance().detailedMessage(
+        this, zk7::RefusalTitle(outcome.noChip),
+        Q(zk7::RefusalSummary(outcome.noChip, outcome.unfit.size(), outcome.noChipWord)) + "\r\n" +
+            zk7::NothingBurntText(),
+        words.join("\n"), Seam::Icon::Critical);
   }
 
   switch (refused ? zk7::FlowResult::Aborted : result.status) {
@@ -679,6 +701,8 @@ void frmMain::programDevice() {
   setFlowRunning(false);
   Progress->hide();
   Progress->setValue(0);
+  updatePortStatus();
+  warnOfPortRisk();
   if (closePending_) close();
 }
 

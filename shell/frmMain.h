@@ -7,6 +7,8 @@
 #include <QRect>
 #include <QString>
 #include <array>
+#include <cstdint>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -79,6 +81,10 @@ class frmMain : public QMainWindow {
   // from the configuration in memory and the port in use.
   void openProduction();
   void showAbout();
+  // After a read of the chip: when every image word (and configWord, when
+  // given) read 0000 or 3FFF, the status bar says that no chip answered;
+  // otherwise it says nothing.
+  void showChipAnswer(std::optional<std::uint16_t> configWord);
   // Fits the window into this work area (the screen's at load and when first
   // active), its frame included (before it is framed, a title bar's height).
   void fitIntoWorkArea(const QRect& workArea);
@@ -159,6 +165,9 @@ class frmMain : public QMainWindow {
   void refreshPortItems();
   void checkPortItem();
   void updatePortStatus();
+  // Says once per port what puts a chip at risk on it (the printer driver lp
+  // sharing it), as zk7prog warns at each run.
+  void warnOfPortRisk();
   // Takes a loaded file's configuration over (and its frequency, when it has
   // one), rebuilds the image, refreshes every window and shows the file's path.
   void takeOverFile(const zk7::RegisterSet& registers, const double* foscHz, const QString& path);
@@ -177,6 +186,7 @@ class frmMain : public QMainWindow {
   bool closePending_ = false;
   bool committingFosc_ = false;
   std::set<std::string> accessProblemsSaid_;
+  std::set<std::string> portRisksSaid_;
   std::vector<QAction*> windowOpeners_;
   bool frameFitted_ = false;
   QWidget* focusBeforeRun_ = nullptr;  // a control of this window, disabled during a run

@@ -469,7 +469,7 @@ void frmProduction::showOutcome(const zk7::ChipOutcome& outcome) {
       showResult(word, kAmber, Qt::black, info(outcome.noChip ? "no chip" : "not burnt"));
       QStringList lines;
       if (outcome.noChip) {
-        lines << Q(zk7::RefusalSummary(true, 0));
+        lines << Q(zk7::NoChipSummary(outcome.noChipWord));
       } else {
         lines << zk7::UnfitText();
         for (const auto& line : zk7::UnfitWordLines(outcome.unfit)) lines << Q(line);

@@ -7,6 +7,7 @@ pkgs+=(nlohmann-json3-dev)                                           # JSON outp
 pkgs+=(pkg-config libftdi1-dev)                                      # USB adapter driver
 pkgs+=(desktop-file-utils appstream man-db groff-base dpkg-dev file lintian)  # tools/check-install.sh
 pkgs+=(clang libclang-rt-14-dev)                                    # tools/fuzz.sh
+pkgs+=(qemu-system-x86 busybox-static cpio kmod)                    # tools/test-system.sh
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test, then the
-# same tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Installs what is missing, builds everything and runs every test, the system
+# tests on a real kernel under QEMU, then the same tests again under
+# AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -10,6 +11,7 @@ jobs=$(nproc)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZK7_BUILD_BENCH=ON >/dev/null
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
+tools/test-system.sh --build build
 
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DZK7_SANITIZE=ON -DZK7_BUILD_BENCH=OFF >/dev/null
 cmake --build build-asan -j"$jobs"

@@ -81,7 +81,11 @@ TEST_F(CliChip, PortsListsEveryPortAndAnyBaseAddressIsAPortText) {
   std::filesystem::create_directories(Path("proc/parport1/devices"));
   std::ofstream(Path("proc/parport1/base-addr")) << "53264\t53248\n";
   std::ofstream(Path("proc/parport1/devices/active")) << "ppdev0\n";
-  const auto ports = DiscoverParallelPorts(Path("proc"), Path("dev"));
+  PortSystem machine;
+  machine.procRoot = Path("proc");
+  machine.devRoot = Path("dev");
+  machine.sysRoot = Path("sys");
+  const auto ports = DiscoverParallelPorts(machine);
   std::ostringstream out, err;
   zk7cli::Io io{out, err, false, '.'};
   ASSERT_EQ(zk7cli::ReportPorts(ports, true, io), 0);
@@ -99,6 +103,41 @@ TEST_F(CliChip, PortsListsEveryPortAndAnyBaseAddressIsAPortText) {
   EXPECT_TRUE(r.code == 2 && r.out.empty() && Contains(r.err, "parallel port at 0xD010")) << r.err;
   r = RunCli({"read", "--port", "/dev/null"});
   EXPECT_TRUE(r.code == 2 && Contains(r.err, "/dev/null is not a parallel port (ppdev)")) << r.err;
+}
+
+// A read-back line stuck low or high is no chip: every chip command says so
+// and exits 1, and nothing invented is shown or saved. A failed cable check
+// ends the command before anything is written to the port.
+TEST_F(CliChip, NoChipAndAFailedCableCheckAreSaidNotRunAgainst) {
+  const std::string trace = Path("trace.txt");
+  setenv("ZK7_PORT_TRACE", trace.c_str(), 1);
+  for (const auto& [fault, word] : {std::pair{"nochip-low", "0000"}, {"nochip-high", "3FFF"}}) {
+    const std::string port = "emulator:fault=" + std::string(fault);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"read", "-o", Path("backup.dvs")},
+          {"verify", Path("default.dvs")},
+          {"check"},
+          {"program"}}) {
+      std::vector<std::string> words = args;
+      words.insert(words.end(), {"--port", port});
+      const auto r = RunCli(words);
+      EXPECT_TRUE(r.code == 1 && Contains(r.out + r.err, "Every word read " + std::string(word) +
+                                                             ": no chip in the socket"))
+          << args[0] << " " << fault << ": " << r.out << r.err;
+      EXPECT_FALSE(Contains("\n" + r.out, "\n00: ")) << args[0] << ": no memory map";
+    }
+  }
+  EXPECT_FALSE(std::filesystem::exists(Path("backup.dvs")));
+  std::filesystem::remove(trace);
+  for (const auto& [fault, said] :
+       {std::pair{"nocable", "LPT Cable Not Connected"}, {"wrongaddr", "Wrong LPT Address"}})
+    for (const char* cmd : {"read", "check", "program"}) {
+      const auto r = RunCli({cmd, "--port", "emulator:fault=" + std::string(fault)});
+      EXPECT_TRUE(r.code == 2 && Contains(r.err, std::string(said) + " (nothing was powered)"))
+          << cmd << " " << fault << ": " << r.err;
+    }
+  EXPECT_FALSE(Contains(ReadText(trace), "W ")) << ReadText(trace);
+  unsetenv("ZK7_PORT_TRACE");
 }
 
 TEST_F(CliChip, AChipFileThatCannotBeWrittenOrReadFailsTheRun) {

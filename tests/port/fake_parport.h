@@ -1,16 +1,20 @@
 // The kernel's parallel-port layer as the port layer meets it, for tests:
-// ppdev over a fake /proc/sys/dev/parport tree that it keeps up to date as the
-// kernel does, and the I/O ports of a machine for direct I/O.
+// ppdev over a fake /proc/sys/dev/parport tree and /sys/bus/parport/devices
+// that it keeps up to date as the kernel does (as a QEMU guest running
+// Debian's kernel showed it), and the I/O ports of a machine for direct I/O.
 #pragma once
 
 #include <linux/parport.h>
 #include <linux/ppdev.h>
+#include <poll.h>
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <sys/ioctl.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
@@ -30,15 +34,24 @@ namespace zk7 {
 // ppdev as the kernel has it. Nodes devRoot/parportN are character devices
 // 99:N (links to them too), devRoot/usb/lpN are USB printers 180:N; other
 // paths are the real ones. Every ioctl runs under one lock for all ports and
-// programs, which a claim holds for as long as it waits. A device registers
-// on the port at its first PPCLAIM (exclusively after PPEXCL, which fails
-// while any other is registered, with two kernel log lines) and unregisters
-// when closed. A claim on a held port joins the port's wait list and sleeps
-// until a signal; an interrupted waiter stays on the list until its
-// descriptor is closed, so claiming again on it adds it twice.
+// programs (pp_do_mutex), which a claim holds for as long as it waits and
+// which open and close do not take. A device registers on the port at its
+// first PPCLAIM (exclusively after PPEXCL, which fails while any other is
+// registered, with two kernel log lines) and unregisters when closed. Each
+// registered device has its link NAME.N in sysRoot; only the first one
+// registered on a port while no other has one gets its folder in
+// procRoot/parportN/devices. A claim on a held port joins the port's wait
+// list and sleeps until the holder closes its device or a signal comes; an
+// interrupted waiter stays on the list until its descriptor is closed, so
+// claiming again on it adds it twice.
 class FakeParport : public PpdevCalls {
  public:
-  FakeParport(std::string proc, std::string dev) : proc_(std::move(proc)), dev_(std::move(dev)) {}
+  FakeParport(std::string proc, std::string dev, std::string sys)
+      : proc_(std::move(proc)), dev_(std::move(dev)), sys_(std::move(sys)) {
+    std::filesystem::create_directories(sys_);
+    wake_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  }
+  ~FakeParport() override { ::close(wake_); }
 
   std::string calls;  // " open EXCL CLAIM MODE256 DIR0 R W RELEASE close", of our descriptors
   std::vector<std::string> log;       // the kernel's error log
@@ -49,21 +62,26 @@ class FakeParport : public PpdevCalls {
 
   // The printer driver registers on port n, as it does on every port it finds.
   void loadLp(int n) {
-    std::lock_guard<std::mutex> hold(lock_);
-    ports_[n].devices.push_back("lp");
-    std::filesystem::create_directories(proc_ + "/parport" + std::to_string(n) + "/devices/lp");
+    std::lock_guard<std::mutex> hold(state_);
+    registerDevice(n, "lp", lpCount_++);
   }
-  // Another program claims port n through ppdev; returns its descriptor.
+  // Another program opens port n through ppdev and claims it (waiting while
+  // another holds it); returns its descriptor.
   int holdAsOtherProgram(int n) {
     const int fd = open(dev_ + "/parport" + std::to_string(n), 0);
-    files_.at(fd).other = true;
+    {
+      std::lock_guard<std::mutex> hold(state_);
+      files_.at(fd).other = true;
+    }
     ioctl(fd, PPCLAIM, nullptr);
     return fd;
   }
   std::size_t waiters(int n) {
-    std::lock_guard<std::mutex> hold(lock_);
+    std::lock_guard<std::mutex> hold(state_);
     return ports_[n].waiters.size();
   }
+  // Calls waiting for the ioctl lock.
+  int blockedOnLock() const { return blocked_; }
 
   int stat(const std::string& path, struct stat* st) override {
     std::error_code ec;
@@ -85,32 +103,37 @@ class FakeParport : public PpdevCalls {
   int open(const std::string& path, int) override {
     struct stat st {};
     if (stat(path, &st) != 0) return -1;
-    std::lock_guard<std::mutex> hold(lock_);
+    std::lock_guard<std::mutex> hold(state_);
     if (major(st.st_rdev) != 99) return fail(ENXIO);
     files_[nextFd_].port = static_cast<int>(minor(st.st_rdev));
     calls += " open";
     return nextFd_++;
   }
 
+  // Releases and unregisters without the ioctl lock, as the kernel's release does.
   int close(int fd) override {
-    std::lock_guard<std::mutex> hold(lock_);
+    std::lock_guard<std::mutex> hold(state_);
     File& f = files_.at(fd);
     Port& p = ports_[f.port];
     if (!f.other) calls += " close";
     if (f.claimed) setHolder(f.port, "");
     p.waiters.erase(std::remove(p.waiters.begin(), p.waiters.end(), fd), p.waiters.end());
     if (f.registered) {
-      p.devices.erase(std::find(p.devices.begin(), p.devices.end(), deviceName(f)));
-      if (std::count(p.devices.begin(), p.devices.end(), deviceName(f)) == 0)
-        std::filesystem::remove_all(portDir(f.port) + "/devices/" + deviceName(f));
+      unregisterDevice(f.port, deviceName(f), f.index);
+      ppdevIndices_.erase(f.index);
       if (f.excl) p.exclusive = false;
     }
     files_.erase(fd);
+    const std::uint64_t one = 1;
+    (void)::write(wake_, &one, sizeof one);
     return 0;
   }
 
   int ioctl(int fd, unsigned long request, void* arg) override {
-    std::unique_lock<std::mutex> hold(lock_);
+    ++blocked_;
+    std::lock_guard<std::mutex> serve(doMutex_);
+    --blocked_;
+    std::unique_lock<std::mutex> hold(state_);
     File& f = files_.at(fd);
     const std::pair<unsigned long, const char*> names[] = {
         {PPEXCL, "EXCL"}, {PPCLAIM, "CLAIM"}, {PPSETMODE, "MODE"},   {PPDATADIR, "DIR"},
@@ -122,7 +145,7 @@ class FakeParport : public PpdevCalls {
       f.excl = true;
       return 0;
     }
-    if (request == PPCLAIM) return claim(fd, f);
+    if (request == PPCLAIM) return claim(fd, hold);
     if (request == PPSETMODE) {
       calls += std::to_string(*static_cast<int*>(arg));
       return 0;
@@ -141,11 +164,13 @@ class FakeParport : public PpdevCalls {
  private:
   struct File {
     int port = 0;
+    int index = -1;  // of its registration: ppdevN.index
     bool excl = false, registered = false, claimed = false;
     bool other = false;  // another program's: its calls are not recorded
   };
   struct Port {
     std::vector<std::string> devices;  // registered, by name
+    std::string inProc;                // the one with a folder in procRoot ("lp.0"); "" for none
     bool exclusive = false;
     std::string holder;
     std::vector<int> waiters;
@@ -161,8 +186,30 @@ class FakeParport : public PpdevCalls {
     ports_[n].holder = name;
     std::ofstream(portDir(n) + "/devices/active") << (name.empty() ? "none" : name) << "\n";
   }
+  void registerDevice(int n, const std::string& name, int index) {
+    Port& p = ports_[n];
+    p.devices.push_back(name);
+    std::error_code none;  // a machine without sysfs has no links
+    std::filesystem::create_symlink(
+        "../../../devices/parport" + std::to_string(n) + "/" + name + "." + std::to_string(index),
+        sys_ + "/" + name + "." + std::to_string(index), none);
+    if (!p.inProc.empty()) return;
+    p.inProc = name + "." + std::to_string(index);
+    std::filesystem::create_directories(portDir(n) + "/devices/" + name);
+  }
+  void unregisterDevice(int n, const std::string& name, int index) {
+    Port& p = ports_[n];
+    p.devices.erase(std::find(p.devices.begin(), p.devices.end(), name));
+    std::error_code none;
+    std::filesystem::remove(sys_ + "/" + name + "." + std::to_string(index), none);
+    if (p.inProc != name + "." + std::to_string(index)) return;
+    p.inProc.clear();
+    std::filesystem::remove_all(portDir(n) + "/devices/" + name);
+  }
 
-  int claim(int fd, File& f) {
+  // PPCLAIM, under the ioctl lock and the state lock (hold).
+  int claim(int fd, std::unique_lock<std::mutex>& hold) {
+    File& f = files_.at(fd);
     Port& p = ports_[f.port];
     if (f.claimed) return fail(EINVAL);
     if (!f.registered) {
@@ -174,31 +221,47 @@ class FakeParport : public PpdevCalls {
         log.push_back(name + ": failed to register device!");
         return fail(ENXIO);
       }
-      p.devices.push_back(name);
-      std::filesystem::create_directories(portDir(f.port) + "/devices/" + name);
+      f.index = 0;  // the lowest index no ppdev device has
+      while (ppdevIndices_.count(f.index)) ++f.index;
+      ppdevIndices_.insert(f.index);
+      registerDevice(f.port, name, f.index);
       f.registered = true;
       p.exclusive = f.excl;
     }
-    if (p.holder.empty()) {
-      f.claimed = true;
-      setHolder(f.port, deviceName(f));
-      return 0;
-    }
     if (std::find(p.waiters.begin(), p.waiters.end(), fd) != p.waiters.end()) waitListBroken = true;
-    p.waiters.push_back(fd);
-    if (earlyInterrupts > 0) {
-      --earlyInterrupts;
-      return fail(EINTR);
+    if (!p.holder.empty()) p.waiters.push_back(fd);
+    // The ioctl lock stays held while this waits: every other ppdev call waits too.
+    for (;;) {
+      if (p.holder.empty()) {
+        p.waiters.erase(std::remove(p.waiters.begin(), p.waiters.end(), fd), p.waiters.end());
+        f.claimed = true;
+        setHolder(f.port, deviceName(f));
+        return 0;
+      }
+      if (earlyInterrupts > 0) {
+        --earlyInterrupts;
+        return fail(EINTR);
+      }
+      std::uint64_t drained;
+      (void)::read(wake_, &drained, sizeof drained);
+      hold.unlock();
+      pollfd woken{wake_, POLLIN, 0};
+      const int n = poll(&woken, 1, -1);  // a handled signal ends it with EINTR
+      hold.lock();
+      if (n < 0) return fail(EINTR);
     }
-    pause();  // the lock stays held: every other ppdev call waits too
-    return fail(EINTR);
   }
 
-  std::string proc_, dev_;
-  std::mutex lock_;
+  std::string proc_, dev_, sys_;
+  std::mutex doMutex_;  // the kernel's lock of every ppdev ioctl
+  std::atomic<int> blocked_{0};
+  std::mutex state_;
   std::map<int, Port> ports_;
   std::map<int, File> files_;
   int nextFd_ = 100;
+  int lpCount_ = 0;
+  std::set<int> ppdevIndices_;
+  int wake_ = -1;  // readable once a device was closed
 };
 
 // A machine's I/O ports for direct I/O. ioperm gives the calling thread

@@ -69,17 +69,17 @@ std::pair<std::string, std::string> RunAndKill(const Ending& e) {
 TEST(Guard, AProgramThatDiesPoweredIsSwitchedOffFromTheByteItLeft) {
   const std::vector<std::uint8_t> burning = {0x50, 0x6C};
   const Ending endings[] = {
-      {burning, 0, "W 378 64\nW 378 74\nW 378 F4\n"},
+      {burning, 0, "W 378 64\nW 378 74\nW 378 F4\nW 378 D0\n"},
       // Stopped between the last two writes of leaving: nPRG still on.
-      {{0x50, 0x6C, 0x64, 0x74}, 0, "W 378 74\nW 378 74\nW 378 F4\n"},
-      {{0x50}, 0, "W 378 50\nW 378 50\nW 378 D0\n"},
+      {{0x50, 0x6C, 0x64, 0x74}, 0, "W 378 74\nW 378 74\nW 378 F4\nW 378 D0\n"},
+      {{0x50}, 0, "W 378 50\nW 378 50\nW 378 D0\nW 378 D0\n"},
       {{0x50, 0x6C, 0x64, 0x74, 0xF4}, 0, ""},  // at rest: nothing to do
       // Ctrl-C, a hang-up, Ctrl-Z and a kill of the whole job reach the
       // program's group, not the guard.
-      {burning, SIGINT, "W 378 64\nW 378 74\nW 378 F4\n"},
-      {burning, SIGKILL, "W 378 64\nW 378 74\nW 378 F4\n"},
-      {burning, SIGHUP, "W 378 64\nW 378 74\nW 378 F4\n"},
-      {burning, SIGTSTP, "W 378 64\nW 378 74\nW 378 F4\n"},
+      {burning, SIGINT, "W 378 64\nW 378 74\nW 378 F4\nW 378 D0\n"},
+      {burning, SIGKILL, "W 378 64\nW 378 74\nW 378 F4\nW 378 D0\n"},
+      {burning, SIGHUP, "W 378 64\nW 378 74\nW 378 F4\nW 378 D0\n"},
+      {burning, SIGTSTP, "W 378 64\nW 378 74\nW 378 F4\nW 378 D0\n"},
   };
   for (const Ending& e : endings) {
     std::string program;
@@ -123,8 +123,8 @@ TEST(Guard, TakesThePortOnceTheDeadProgramsClaimIsGone) {
   std::remove(kTrace.c_str());
   ppdev.refusals = 5;
   ASSERT_TRUE(SwitchOffAfterProgram(target, 0x6C, error, system)) << error;
-  EXPECT_EQ(ppdev.writes, " 100 116 244");  // 64 74 F4
-  EXPECT_EQ(ReadText(kTrace), "W 278 64\nW 278 74\nW 278 F4\n");
+  EXPECT_EQ(ppdev.writes, " 100 116 244 208");  // 64 74 F4 D0
+  EXPECT_EQ(ReadText(kTrace), "W 278 64\nW 278 74\nW 278 F4\nW 278 D0\n");
   ppdev.refusals = 1 << 20;
   EXPECT_FALSE(SwitchOffAfterProgram(target, 0x6C, error, system, 200));
   EXPECT_NE(error.find("claiming the port failed"), std::string::npos) << error;

@@ -1,4 +1,5 @@
 // Port choice, access problems, descriptions and the port trace.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <linux/ppdev.h>
 #include <unistd.h>
@@ -113,6 +114,7 @@ class PpdevTest : public ::testing::Test {
     for (const char* node : {"parport0", "parport1", "parport3", "parport4"})
       std::ofstream(dev + "/" + node);
     system.procRoot = proc;
+    system.sysRoot = sys;
     system.devRoot = dev;
     system.ppdev = &fake;
     system.lockdownFile = root + "/lockdown";
@@ -147,14 +149,14 @@ class PpdevTest : public ::testing::Test {
   // Exits 0 when a user other than root is told how to get access to parport1.
   void exitWhetherOthersAreToldTheFix() {
     if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) std::exit(2);
-    std::exit(DiscoverParallelPorts(proc, dev)[1].problem.find(
+    std::exit(DiscoverParallelPorts(system)[1].problem.find(
                   "Permission denied. Add your user to the group lp (sudo usermod -aG lp $USER)") ==
               std::string::npos);
   }
 
   std::string root = ::testing::TempDir() + "zk7_machine_" + std::to_string(::getpid());
-  std::string proc = root + "/proc", dev = root + "/dev";
-  FakeParport fake{proc, dev};
+  std::string proc = root + "/proc", dev = root + "/dev", sys = root + "/sys/bus/parport/devices";
+  FakeParport fake{proc, dev, sys};
   FakePortIO io;
   PortSystem system;
   Port port;
@@ -164,7 +166,7 @@ class PpdevTest : public ::testing::Test {
 TEST_F(PpdevTest, DiscoveryListsEveryPortWithItsHolderAccessAndWarning) {
   setActive("parport1", "ppdev0");
   fake.loadLp(0);
-  const auto ports = DiscoverParallelPorts(proc, dev);
+  const auto ports = DiscoverParallelPorts(system);
   ASSERT_EQ(ports.size(), 5u);
   EXPECT_TRUE(ports[0].portText == "0x378" && ports[0].caption == "378 (" + dev + "/parport0)" &&
               ports[0].holder.empty() && ports[0].problem.empty());
@@ -179,9 +181,13 @@ TEST_F(PpdevTest, DiscoveryListsEveryPortWithItsHolderAccessAndWarning) {
   std::filesystem::permissions(dev + "/parport1", std::filesystem::perms::owner_read);
   EXPECT_EXIT(exitWhetherOthersAreToldTheFix(), ::testing::ExitedWithCode(0), "");
   std::string error;
-  EXPECT_EQ(PpdevDeviceForBase(0x3BC, error, proc, dev), "");
-  EXPECT_NE(error.find("no /dev/parportN has the base address 0x3BC"), std::string::npos);
-  EXPECT_EQ(PpdevDeviceForBase(0x378, error, root + "/none", dev), "");
+  EXPECT_EQ(PpdevDeviceForBase(0x3BC, system, error), "");
+  EXPECT_EQ(
+      error,
+      "no /dev/parportN has the base address 0x3BC (the kernel's ports are at 0x378, 0xD010)");
+  PortSystem none = system;
+  none.procRoot = root + "/none";
+  EXPECT_EQ(PpdevDeviceForBase(0x378, none, error), "");
   EXPECT_NE(error.find("no parallel port"), std::string::npos) << error;
 
   // Direct I/O refused by the kernel lockdown says so rather than asking for root.
@@ -220,8 +226,12 @@ TEST_F(PpdevTest, ACardIsClaimedOnlyWhileUsedAndTracedAtItsRealBase) {
 }
 
 TEST_F(PpdevTest, WithThePrinterDriverLoadedThePortIsSharedWithoutKernelErrorsAndSaysSo) {
+  // Loaded while another program had the port open, lp gets no folder in
+  // /proc, only its link in /sys: exclusive access is not even asked for.
+  const int other = fake.holdAsOtherProgram(0);
   fake.loadLp(0);
-  // The kernel lists lp on the port: exclusive access is not even asked for.
+  fake.close(other);
+  ASSERT_FALSE(std::filesystem::exists(proc + "/parport0/devices/lp"));
   for (int k = 0; k < 2; ++k) {
     EXPECT_EQ(check(), "");
     EXPECT_EQ(fake.calls, " open CLAIM MODE256 DIR0 R RELEASE close");
@@ -230,8 +240,10 @@ TEST_F(PpdevTest, WithThePrinterDriverLoadedThePortIsSharedWithoutKernelErrorsAn
             "0x378 \u00B7 " + dev + "/parport0 (shared with lp: sudo modprobe -r lp)");
   EXPECT_NE(port.driver()->warning().find("print data"), std::string::npos);
   EXPECT_TRUE(fake.log.empty());
-  // Where the kernel's list cannot be read, the first refusal is remembered.
-  std::filesystem::remove_all(proc + "/parport0/devices/lp");
+  EXPECT_NE(DiscoverParallelPorts(system)[0].warning.find("sudo modprobe -r lp"),
+            std::string::npos);
+  // Where neither lists it, the first refusal is remembered.
+  std::filesystem::remove_all(sys);
   choose("378");
   EXPECT_EQ(check(), "");
   EXPECT_EQ(fake.calls, " open EXCL CLAIM close open CLAIM MODE256 DIR0 R RELEASE close");
@@ -242,14 +254,14 @@ TEST_F(PpdevTest, WithThePrinterDriverLoadedThePortIsSharedWithoutKernelErrorsAn
             "0x378 \u00B7 " + dev + "/parport0 (shared: exclusive access refused)");
   // A print job that holds the port is refused at once, with the fix.
   setActive("parport0", "lp");
-  EXPECT_NE(check().find("in use by another program (lp). The printer driver lp"),
+  EXPECT_NE(check().find("in use by another program (kernel device lp). The printer driver lp"),
             std::string::npos);
 }
 
 TEST_F(PpdevTest, AnotherProgramsPortIsRefusedWithoutStandingItsRunStill) {
   const std::string inUse = "0x378 (" + dev + "/parport0) is in use by another program";
   const int other = fake.holdAsOtherProgram(0);
-  EXPECT_EQ(check(), inUse + " (ppdev0)");
+  EXPECT_EQ(check(), inUse + " (kernel device ppdev0)");
   EXPECT_EQ(fake.calls, "") << "the claim is not even tried";
 
   // A holder that came between the look and the claim: while our claim waits
@@ -295,12 +307,18 @@ TEST_F(PpdevTest, DevicesThatCannotDriveTheProgrammerAreRefusedWithTheReason) {
     EXPECT_EQ(port.driver(), nullptr) << device;
     EXPECT_NE(port.accessProblem().find(why), std::string::npos) << port.accessProblem();
   }
-  // A link to a port is known by the device's number: its holder is found.
+  // A link to a port is known by the device's number: its holder is found,
+  // and so is the program that has its device open (here, this one).
   std::filesystem::create_symlink(dev + "/parport1", dev + "/zk7port");
   fake.holdAsOtherProgram(1);
+  const int open = ::open((dev + "/parport1").c_str(), O_RDONLY | O_CLOEXEC);
   choose(dev + "/zk7port");
-  EXPECT_EQ(check(), "0xD010 (" + dev + "/zk7port) is in use by another program (ppdev1)");
+  EXPECT_EQ(check(), "0xD010 (" + dev +
+                         "/zk7port) is in use by another program (kernel device ppdev1: "
+                         "test_port, pid " +
+                         std::to_string(getpid()) + ")");
   EXPECT_EQ(fake.calls, "") << "refused before waiting in the kernel";
+  ::close(open);
 }
 
 TEST_F(PpdevTest, DirectIOLeavesKernelPortsAloneSetsTheModeAndSwitchesOffFromAnyThread) {
@@ -334,14 +352,45 @@ TEST_F(PpdevTest, DirectIOLeavesKernelPortsAloneSetsTheModeAndSwitchesOffFromAny
 }
 
 TEST_F(PpdevTest, PortsThatNobodyHoldsHaveTheirLinesSwitchedOff) {
-  fake.data[0] = fake.data[1] = 0x00;  // as the kernel's probe leaves them
+  fake.data[0] = fake.data[1] = 0x04;  // as the kernel's probe leaves them
   fake.holdAsOtherProgram(1);
-  std::vector<PortCandidate> ports = DiscoverParallelPorts(proc, dev);
+  std::vector<PortCandidate> ports = DiscoverParallelPorts(system);
   SwitchOffFreeParallelPorts(ports, system);
   EXPECT_TRUE(ports[0].linesOff && !ports[1].linesOff && !ports[2].linesOff && !ports[3].linesOff &&
               ports[4].linesOff);
   EXPECT_EQ(fake.data[0], kLinesOff);
-  EXPECT_EQ(fake.data[1], 0x00) << "another program's port is left alone";
+  EXPECT_EQ(fake.data[1], 0x04) << "another program's port is left alone";
+
+  // As root, the standard bases ppdev did not reach are written by direct
+  // I/O where a port answers (nothing at 0x3BC: it reads FF), the data
+  // register only; without parport_pc that is every one of them.
+  io.reg = {{0x279, 0xD8}, {0x278, 0xAA}, {0x379, 0xD8}, {0x378, 0xAA}};
+  EXPECT_EQ(SwitchOffStandardPortsDirectly(ports, system), std::vector<std::uint16_t>{0x278});
+  EXPECT_EQ(SwitchOffStandardPortsDirectly({}, system), (std::vector<std::uint16_t>{0x378, 0x278}));
+  EXPECT_EQ(io.reg, (std::map<unsigned, std::uint8_t>{
+                        {0x279, 0xD8}, {0x278, kLinesOff}, {0x379, 0xD8}, {0x378, kLinesOff}}));
+}
+
+TEST_F(PpdevTest, AProgramWaitingForAnyPortHoldsOurClaimUntilItGetsItsPort) {
+  // Another program waits in PPCLAIM for port 1, which a third one holds.
+  // The kernel serves every ppdev call under the lock the waiter holds, so
+  // our claim of the free port 0 waits as long, past its own time-out.
+  const int holder = fake.holdAsOtherProgram(1);
+  std::thread waiter([&] { fake.holdAsOtherProgram(1); });
+  while (fake.waiters(1) == 0) std::this_thread::yield();
+  std::atomic<bool> done{false};
+  std::string said = "nothing yet";
+  std::thread ours([&] {
+    said = check();
+    done = true;
+  });
+  while (fake.blockedOnLock() == 0) std::this_thread::yield();
+  EXPECT_FALSE(done);
+  fake.close(holder);  // the holder ends: the waiter gets port 1 and lets the lock go
+  waiter.join();
+  ours.join();
+  EXPECT_EQ(said, "");
+  EXPECT_EQ(fake.calls, " open EXCL CLAIM MODE256 DIR0 R RELEASE close");
 }
 
 }  // namespace

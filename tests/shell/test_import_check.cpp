@@ -84,15 +84,19 @@ TEST_F(ShellTest, CheckingBeforeProgrammingIsOnAtStartAndRefusesAnUnfitChipWitho
   EXPECT_EQ(emulator->totalPulses(), 0);
   EXPECT_TRUE(main->lblTestStatus->text().isEmpty() && main->cmdProgram->isEnabled());
 
-  // An empty socket reads all 0000: no chip, not words that cannot be taken.
-  testSeam().clear();
-  emulator->setFault(zk7::EmulatorOptions::NoChipLow);
-  QTest::mouseClick(main->cmdProgram, Qt::LeftButton);
-  ASSERT_EQ(testSeam().messages.size(), 1u);
-  const auto& none = testSeam().messages[0];
-  EXPECT_TRUE(none.title == "No Chip" && none.text.contains(zk7::NoChipText()) &&
-              none.details.isEmpty());
-  EXPECT_EQ(emulator->totalPulses(), 0);
+  // An empty socket reads all 0000 or all 3FFF: no chip, not words that cannot be taken.
+  for (const auto& [fault, said] : {std::pair{zk7::EmulatorOptions::NoChipLow, "0000"},
+                                    {zk7::EmulatorOptions::NoChipHigh, "3FFF"}}) {
+    testSeam().clear();
+    emulator->setFault(fault);
+    QTest::mouseClick(main->cmdProgram, Qt::LeftButton);
+    ASSERT_EQ(testSeam().messages.size(), 1u);
+    const auto& none = testSeam().messages[0];
+    EXPECT_TRUE(none.title == "No Chip" && none.text.contains(zk7::NoChipText()) &&
+                none.text.startsWith(QString("Every word read ") + said) && none.details.isEmpty())
+        << none.text.toStdString();
+    EXPECT_EQ(emulator->totalPulses(), 0);
+  }
   emulator->setFault(zk7::EmulatorOptions::None);
 
   // Unchecked for the session, Program Device is the flow it always was: it burns and fails.
@@ -139,7 +143,8 @@ TEST_F(ShellTest, ACheckedRunOnABlankChipGainsOnlyTheChecksReads) {
 // with the details shown it still fits the screen (the test screen is 600 pixels high).
 TEST_F(ShellTest, TheRefusalMessageFitsTheScreenWithItsWordsInTheDetails) {
   createMain();
-  emulator->setFault(zk7::EmulatorOptions::NoChipHigh);  // 45 words cannot be taken
+  // A chip holding another configuration, every word burnt to 00: most cannot be taken.
+  for (int i = 0; i < zk7::kImageSize; ++i) emulator->setImageWord(i, 0x3400);
   QTimer poll;
   QString text;
   bool fixedPitch = false;

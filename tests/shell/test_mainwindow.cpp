@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QStatusBar>
 #include <functional>
 #include <memory>
 #include <tuple>
@@ -18,6 +19,8 @@
 #include "editors/frmAtoD.h"
 #include "editors/frmGPIO.h"
 #include "gui_support/controls.h"
+#include "port/discovery.h"
+#include "programmer/check.h"
 #include "shell/blockdiagram.h"
 #include "shell/frmAbout.h"
 #include "shell/frmSplash.h"
@@ -156,6 +159,28 @@ TEST_F(ShellTest, PortCheckRunsBeforeFrequencyReadAndRefreshAndOnEachChoice) {
   expectMessage("Check Parallel Port", "Wrong LPT Address", Seam::Icon::Critical);
   main->p278->trigger();
   EXPECT_TRUE(main->p278->isChecked() && !card->isChecked());
+}
+
+// A start-up read in which nothing answered shows what was read (all FF) and
+// says why in the status bar; a port the printer driver shares is warned of once.
+TEST_F(ShellTest, ANoChipReadIsSaidInTheStatusBarAndAPrinterDriverIsWarnedOfOnce) {
+  struct SharedEmulator : zk7::EmulatorDriver {
+    std::string warning() const override { return zk7::PrinterDriverWarning(); }
+  };
+  auto shared = std::make_unique<SharedEmulator>();
+  shared->useWaitClock();
+  shared->setFault(zk7::EmulatorOptions::NoChipHigh);
+  App().port.setDriver(std::move(shared));
+  createMain();
+  EXPECT_EQ(main->StatusBar1->currentMessage().toStdString(), zk7::NoChipSummary(0x3FFF));
+  for (int i = 0; i < zk7::kImageSize; ++i) EXPECT_EQ(App().image.MemMap[i], 0xFF) << i;
+  expectMessage("Check Parallel Port", QString::fromStdString(zk7::PrinterDriverWarning()),
+                Seam::Icon::Warning);
+  testSeam().clear();
+  main->p378->trigger();  // the same port again: checked, not warned of again
+  EXPECT_TRUE(testSeam().messages.empty());
+  main->showChipAnswer(0x3FFE);  // a configuration word that answered: a chip is there
+  EXPECT_TRUE(main->StatusBar1->currentMessage().isEmpty());
 }
 
 // With no port reached, nothing runs: Program Device and Read Device say the problem and its fix,
