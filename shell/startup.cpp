@@ -1,5 +1,8 @@
 #include "shell/startup.h"
 
+#include <QApplication>
+#include <QIcon>
+
 #include "model/image.h"
 #include "model/registers.h"
 #include "shell/app.h"
@@ -9,7 +12,15 @@
 #include "shell/seam.h"
 #include "shell/windows.h"
 
+QIcon ApplicationIcon() {
+  QIcon icon;
+  for (const char* size : {"48", "256"})
+    icon.addFile(QString(":/icons/zk7-programmer-%1.png").arg(size));
+  return icon;
+}
+
 frmMain* StartApplication(const QString& file) {
+  QApplication::setWindowIcon(ApplicationIcon());
   RegisterAllWindows();
   zk7::SetDefaultRegisters(App().regs);
   zk7::BuildMemoryImage(App().regs, App().image);
@@ -26,6 +37,7 @@ frmMain* StartApplication(const QString& file) {
 }
 
 frmProduction* StartStation(const StationSettings& settings) {
+  QApplication::setWindowIcon(ApplicationIcon());
   auto* w = new frmProduction(frmProduction::Mode::Station, settings);
   w->setAttribute(Qt::WA_DeleteOnClose);
   w->show();

@@ -5,7 +5,7 @@ pkgs=(build-essential cmake ccache qt6-base-dev qt6-base-dev-tools libgl-dev lib
       googletest libbenchmark-dev xvfb xauth binutils)
 pkgs+=(nlohmann-json3-dev)                                           # JSON output of zk7prog
 pkgs+=(pkg-config libftdi1-dev)                                      # USB adapter driver
-pkgs+=(desktop-file-utils appstream man-db groff-base dpkg-dev file lintian)  # tools/check-install.sh
+pkgs+=(desktop-file-utils appstream shared-mime-info man-db groff-base dpkg-dev file lintian)  # tools/check-install.sh
 pkgs+=(clang libclang-rt-14-dev)                                    # tools/fuzz.sh
 missing=()
 for p in "${pkgs[@]}"; do

@@ -43,6 +43,7 @@ TEST_F(ShellTest, StartUpShowsSplashFirstThenLoadsTheMainWindow) {
   ASSERT_EQ(testSeam().modalsShown.size(), 1u);
   EXPECT_TRUE(!mainExistedDuringSplash && defaultsBeforeSplash);
   EXPECT_TRUE(MainWindow() == w && w->isVisible());
+  EXPECT_TRUE(w->windowIcon().availableSizes().contains(QSize(48, 48)));
   EXPECT_TRUE(w->p378->isChecked() && w->optXTAL[2]->isChecked());
   EXPECT_EQ(App().Fosc, 4000000.0);
   EXPECT_EQ(w->txtFosc->text(), "4000");
