@@ -61,6 +61,9 @@ constexpr int kPicTop = 4;
 constexpr int kContentWidth = 795;
 constexpr int kContentHeight = 613;
 
+// The result label's colour for a chip refused by the check (PASSED is green, FAILED red).
+const QColor kRefusedColour(230, 120, 0);
+
 // Oscillator option index -> mode bits: LP = 0, XT = 1, HS = 3.
 constexpr int kOscModes[3] = {zk7::OscLP, zk7::OscXT, zk7::OscHS};
 
@@ -651,6 +654,11 @@ void frmMain::programDevice() {
   const zk7::FlowResult& result = outcome.flow;
   const bool refused = outcome.record.result == zk7::ChipResult::Refused;
   if (refused) {
+    // The label says it until the next run, as it says PASSED.
+    QPalette refusedPal = lblTestStatus->palette();
+    refusedPal.setColor(QPalette::WindowText, kRefusedColour);
+    lblTestStatus->setPalette(refusedPal);
+    lblTestStatus->setText(zk7::ResultText(zk7::ChipResult::Refused));
     // What happened in two lines; the words, one per line, in the details.
     QStringList words;
     if (!outcome.noChip)
@@ -726,6 +734,10 @@ void frmMain::takeOverFile(const zk7::RegisterSet& registers, const double* fosc
   if (foscHz) App().Fosc = *foscHz;
   zk7::BuildMemoryImage(App().regs, App().image);
   RefreshAll();
+  showFilePath(path);
+}
+
+void frmMain::showFilePath(const QString& path) {
   statusPath->setText(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()));
 }
 
@@ -740,9 +752,12 @@ void frmMain::saveDeviceFile() {
   dialogPath_ = path;
   std::string error;
   if (!zk7::WriteDeviceFile(QFile::encodeName(path).toStdString(), App().image,
-                            App().regs.ConfigWord(), txtFosc->text().toStdString(), error))
+                            App().regs.ConfigWord(), txtFosc->text().toStdString(), error)) {
     Seam::instance().message(this, "Error Saving File", "Error! \r\n" + Q(error),
                              Seam::Icon::Critical);
+    return;
+  }
+  showFilePath(path);  // the file the configuration now lives in
 }
 
 void frmMain::exportHex() {

@@ -81,6 +81,7 @@ TEST_F(CommandTest, SaveWritesTheImageWordAndFrequencyTextLoadsBackAndExports) {
   zk7::BuildMemoryImage(regs(), img);
   EXPECT_EQ(ReadAll(file).toStdString(), zk7::FormatDeviceFile(img, 7, "4000.0"));
   EXPECT_TRUE(testSeam().messages.empty());
+  EXPECT_EQ(main->statusPath->text(), QDir::toNativeSeparators(file)) << "the file saved to";
 
   // Loading takes over registers, oscillator option and frequency, and rebuilds the image.
   zk7::RegisterSet rs = regs();
