@@ -129,6 +129,9 @@ class frmMain : public QMainWindow {
   QAction* mnuCAN = nullptr;
   QAction* mnuSTCON = nullptr;
   QAction* mnuUserReg = nullptr;
+  // Device: what the buttons below the diagram do (Ctrl+P, Ctrl+R).
+  QAction* mnuProgram = nullptr;
+  QAction* mnuReadDevice = nullptr;
   QAction* mnuAbout = nullptr;
 
  protected:

@@ -93,21 +93,33 @@ TEST_F(ShellTest, SplashClosesOnEachOfItsFourActionsAndAboutShowsTheRecord) {
 TEST_F(ShellTest, MenusCarryTheirAccessKeys) {
   const std::string dev = useMachineWithCard();
   createMain();
-  QStringList captions;
+  QStringList captions, shortcuts;
   for (QAction* top : main->menuBar()->actions()) {
     captions << top->text();
-    for (QAction* a : top->menu()->actions())
+    for (QAction* a : top->menu()->actions()) {
       if (!a->isSeparator()) captions << a->text();
+      if (!a->shortcut().isEmpty()) shortcuts << a->objectName() + "=" + a->shortcut().toString();
+    }
   }
   for (QAction* a : main->mnuPort->menu()->actions())
     captions << a->objectName() + "=" + (a->isSeparator() ? "-" : a->text());
   // Below the three addresses, the card the kernel lists elsewhere.
   EXPECT_EQ(captions.join("|"),
             "&File|&Port|&Load Default...|&Save Defaults...|Export &HEX...|&Import HEX...|"
-            "Check Chip Before Programming|&Production...|E&xit|&Peripherals|&GPIO...|"
-            "&A/D Converter...|PWM&1...|PWM&2...|&CAN...|&Scheduled TX...|&User Memory...|&Help|"
-            "&About|p278=278|p378=378|p3BC=3BC|=-|pD010=D010 (" +
+            "Check Chip Before Programming|P&roduction...|E&xit|&Peripherals|&GPIO...|"
+            "&A/D Converter...|PWM&1...|PWM&2...|&CAN...|&Scheduled TX...|&User Memory...|"
+            "&Device|&Program Device|&Read Device...|&Help|&About|p278=278|p378=378|p3BC=3BC|=-|"
+            "pD010=D010 (" +
                 QString::fromStdString(dev) + "/parport1)");
+  EXPECT_EQ(shortcuts.join(" ").toStdString(),
+            "mnuLoad=Ctrl+O mnuSave=Ctrl+S mnuExit=Ctrl+Q mnuGPIO=Ctrl+1 mnuAtoD=Ctrl+2 "
+            "mnuPWM1=Ctrl+3 mnuPWM2=Ctrl+4 mnuCAN=Ctrl+5 mnuSTCON=Ctrl+6 mnuUserReg=Ctrl+7 "
+            "mnuProgram=Ctrl+P mnuReadDevice=Ctrl+R mnuAbout=F1");
+  // The keys reach the items from anywhere in the window.
+  QTest::keyClick(main->txtFosc, Qt::Key_O, Qt::ControlModifier);
+  ASSERT_EQ(testSeam().fileDialogTitles.size(), size_t(1));
+  EXPECT_EQ(testSeam().fileDialogTitles[0], "Load Default...");
+  testSeam().clear();
   // Alt+F, S opens the save dialog.
   QMenu* file = main->menuBar()->actions()[0]->menu();
   QTest::keyClick(main.get(), Qt::Key_F, Qt::AltModifier);
