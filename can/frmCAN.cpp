@@ -13,6 +13,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QVBoxLayout>
+#include <vector>
 
 #include "can/frmBitTiming.h"
 #include "can/frmFilters.h"
@@ -106,19 +107,23 @@ frmCAN::frmCAN() {
   all->addLayout(buttons);
   all->setSizeConstraint(QLayout::SetFixedSize);
 
-  // The byte boxes take the focus first, in index order: transmit, then receive.
-  QWidget* prev = nullptr;
-  for (auto* arr : {&txtTXIDn, &txtRXFilter})
-    for (int k = 1; k <= 12; ++k) {
-      if (prev) setTabOrder(prev, (*arr)[k]);
-      prev = (*arr)[k];
-    }
-  for (QWidget* w :
-       std::initializer_list<QWidget*>{cmbSJW, sldrBRP, sldrSegment[0], sldrSegment[1],
-                                       sldrSegment[2], chkSamPoint, chkBTLMODE, chkWAKFIL}) {
-    setTabOrder(prev, w);
-    prev = w;
+  // Tab follows reading order, group by group: the bit timing, then the
+  // identifiers row by row (the byte boxes in index order, transmit before
+  // receive, each row's type box and entry after its bytes), the OPTREG2 bits
+  // from bit 7 at the left, Close and Cancel. The window opens on the first byte box.
+  std::vector<QWidget*> order = {cmbSJW,         sldrBRP,        sldrSegment[0],
+                                 sldrSegment[1], sldrSegment[2], chkSamPoint,
+                                 chkBTLMODE,     chkWAKFIL,      cmdBitTimingAssistant};
+  for (int id = 0; id < kCanIdCount; ++id) {
+    for (int b = 0; b < 4; ++b) order.push_back(byteBox(id, b));
+    order.push_back(chkIDType[id]);
+    order.push_back(txtIDValue[id]);
   }
+  order.push_back(cmdAcceptanceFilters);
+  for (int bit = 7; bit >= 0; --bit) order.push_back(chkOPTREG2[bit]);
+  order.push_back(cmdOK);
+  order.push_back(cmdCancel);
+  for (std::size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
   txtTXIDn[1]->setFocus();
 
   // The identifier boxes show the register set from the start, so leaving a

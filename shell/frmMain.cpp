@@ -37,6 +37,7 @@
 #include "programmer/check.h"
 #include "shell/app.h"
 #include "shell/blockdiagram.h"
+#include "shell/focus.h"
 #include "shell/frmAbout.h"
 #include "shell/frmProduction.h"
 #include "shell/guiflow.h"
@@ -105,6 +106,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
   g_main = this;
   setObjectName("frmMain");
   setWindowTitle(VersionRecord::Title);
+  InstallFocusRules();
   buildMenus();
   buildControls();
   SetMainRefreshSection([this] { showRegisterSection(); });

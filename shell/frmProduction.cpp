@@ -29,6 +29,7 @@
 #include "production/serial.h"
 #include "programmer/check.h"
 #include "shell/app.h"
+#include "shell/focus.h"
 #include "shell/guiflow.h"
 #include "shell/seam.h"
 #include "shell/uitext.h"
@@ -133,6 +134,7 @@ bool ReadStationSettings(const StationSettings& settings, const zk7::RegisterSet
 frmProduction::frmProduction(Mode mode, const StationSettings& settings, QWidget* parent)
     : QWidget(parent, Qt::Window), mode_(mode) {
   setObjectName("frmProduction");
+  InstallFocusRules();
   setWindowTitle(QString(VersionRecord::Title) + " \u2014 Production");
   buildControls();
   txtConfiguration->setText(settings.configuration);

@@ -8,7 +8,10 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "shell/focus.h"
+
 void EditorWindow::showEvent(QShowEvent* event) {
+  InstallFocusRules();
   QDialog::showEvent(event);
   if (QScreen* s = screen()) fitInto(s->availableGeometry());
 }

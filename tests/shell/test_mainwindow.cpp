@@ -19,6 +19,7 @@
 #include "editors/frmGPIO.h"
 #include "gui_support/controls.h"
 #include "shell/blockdiagram.h"
+#include "shell/focus.h"
 #include "shell/frmAbout.h"
 #include "shell/frmSplash.h"
 #include "shell/refresh.h"
@@ -458,6 +459,38 @@ TEST_F(ShellTest, TheDiagramIsUsableByKeyboard) {
   pic->setFocus();
   for (Qt::Key key : {Qt::Key_Down, Qt::Key_Right}) QTest::keyClick(pic, key);
   EXPECT_EQ(pic->focusedBlock(), B::PWM2);
+}
+
+// Tab enters a group of options on its checked option, from either side, so Space keeps the
+// choice; a box with colours of its own gets a ring around it while it has the keyboard focus.
+TEST_F(ShellTest, TabEntersOptionsOnTheCheckedOneAndColouredBoxesShowTheirFocus) {
+  createMain();
+  main->cmdDevice->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(main->cmdDevice, Qt::Key_Tab);
+  EXPECT_TRUE(main->optXTAL[2]->hasFocus());
+  QTest::keyClick(main->optXTAL[2], Qt::Key_Tab);
+  EXPECT_TRUE(main->txtFosc->hasFocus());
+  regs().setConfigWord(zk7::OscXT);
+  RefreshAll();
+  QTest::keyClick(main->txtFosc, Qt::Key_Backtab);
+  EXPECT_TRUE(main->optXTAL[1]->hasFocus());
+  QTest::keyClick(main->optXTAL[1], Qt::Key_Space);
+  EXPECT_EQ(regs().ConfigWord(), zk7::OscXT);
+
+  auto* gpio = window<frmGPIO>(WindowId::GPIO);
+  gpio->show();
+  gpio->activateWindow();
+  (void)QTest::qWaitForWindowActive(gpio);
+  gpio->cmdOK->setFocus(Qt::TabFocusReason);
+  EXPECT_EQ(FocusRingTarget(gpio), nullptr) << "the style's own frame on the style's colours";
+  gpio->optPinFunc0[0]->setFocus(Qt::TabFocusReason);
+  auto* option = qobject_cast<QRadioButton*>(gpio->focusWidget());
+  EXPECT_TRUE(option && option->isChecked()) << "GP0's function as it is chosen";
+  EXPECT_EQ(FocusRingTarget(gpio), option);
+  QTest::keyClick(option, Qt::Key_Tab);
+  EXPECT_EQ(gpio->focusWidget(), gpio->chkPinDir[0]);
+  EXPECT_EQ(FocusRingTarget(gpio), gpio->chkPinDir[0]);
+  gpio->hide();
 }
 
 // In a dark palette every text stays readable: where a background colour is fixed the text
