@@ -26,6 +26,7 @@
 #include "shell/app.h"
 #include "shell/refresh.h"
 #include "shell/seam.h"
+#include "shell/uitext.h"
 
 namespace {
 
@@ -241,6 +242,8 @@ frmPWM::frmPWM(int module) : module_(module == 2 ? 2 : 1) {
   auto valueRow = [&](int row, const char* name, const char* caption, const QString& unit) {
     auto* box = new QLineEdit(values);
     box->setObjectName(name);
+    box->setAccessibleName(unit.isEmpty() ? QString(caption)
+                                          : QString("%1 (%2)").arg(caption, unit));
     box->setReadOnly(true);
     box->setFocusPolicy(Qt::NoFocus);
     box->setAlignment(Qt::AlignRight);
@@ -266,6 +269,8 @@ frmPWM::frmPWM(int module) : module_(module == 2 ? 2 : 1) {
   auto* ol = new QVBoxLayout(outFrame);
   chkPWMEnable = new QCheckBox(outFrame);
   chkPWMEnable->setObjectName("chkPWMEnable");
+  chkPWMEnable->setAccessibleName(
+      BitControlName(QString("%1 output on").arg(twin.caption), m.con, 7));
   chkPWMEnable->setMinimumWidth(70);
   ol->addWidget(chkPWMEnable);
   ol->addStretch();
@@ -276,6 +281,7 @@ frmPWM::frmPWM(int module) : module_(module == 2 ? 2 : 1) {
   auto option = [&](const char* name, const char* text, int prescale) {
     auto* o = new QRadioButton(text, preFrame);
     o->setObjectName(name);
+    o->setAccessibleName(QString("Timer prescaler 1:%1").arg(text));
     pl->addWidget(o);
     connect(o, &QRadioButton::clicked, this, [this, prescale] { prescaleChosen(prescale); });
     return o;
@@ -298,6 +304,7 @@ frmPWM::frmPWM(int module) : module_(module == 2 ? 2 : 1) {
     lblAddr[i]->setAlignment(Qt::AlignCenter);
     txtPWMReg[i] = new QLineEdit(regFrame);
     txtPWMReg[i]->setObjectName(QStringLiteral("txtPWMReg_%1").arg(i));
+    txtPWMReg[i]->setAccessibleName(RegisterBoxName(zk7::RegisterName(regs[i])));
     txtPWMReg[i]->setReadOnly(true);
     txtPWMReg[i]->setAlignment(Qt::AlignCenter);
     txtPWMReg[i]->setFixedWidth(58);

@@ -168,6 +168,7 @@ void frmMain::buildControls() {
   cmdDevice->setObjectName("cmdDevice");
   cmdDevice->setGeometry(62, 7, 72, 26);
   cmdDevice->setToolTip("ZK7A has an A/D converter, ZK7B has none");
+  cmdDevice->setAccessibleName("Device type ZK7A");
   connect(cmdDevice, &QPushButton::clicked, this, &frmMain::toggleDevice);
 
   Line1 = new QFrame(Frame1);
@@ -182,6 +183,7 @@ void frmMain::buildControls() {
     o->setObjectName(QString("optXTAL_%1").arg(i));
     o->setGeometry(10 + i * 54, 46, 50, 24);
     o->setToolTip("Oscillator mode");
+    o->setAccessibleName(QString("%1 oscillator").arg(oscCaptions[i]));
     optXTAL[static_cast<std::size_t>(i)] = o;
     connect(o, &QRadioButton::toggled, this, [this, i](bool on) {
       if (on) oscillatorChosen(i);
@@ -199,6 +201,7 @@ void frmMain::buildControls() {
   txtFosc->setObjectName("txtFosc");
   txtFosc->setGeometry(62, 78, 72, 24);
   txtFosc->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  txtFosc->setAccessibleName("Oscillator frequency (kHz)");
   txtFosc->installEventFilter(this);
   // Text that arrives other than by typing (paste, drop) gets the same
   // treatment as keys: characters above "9" never appear.
@@ -417,6 +420,7 @@ void frmMain::toggleDevice() {
   if (caption != "ZK7A" && caption != "ZK7B") return;
   const bool toB = caption == "ZK7A";
   cmdDevice->setText(toB ? "ZK7B" : "ZK7A");
+  cmdDevice->setAccessibleName("Device type " + cmdDevice->text());
   lblAtoDMask->setVisible(toB);
   picBlkDgm->setBlockEnabled(BlockDiagram::AtoD, !toB);
   updateWindowOpeners();
