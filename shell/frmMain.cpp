@@ -314,7 +314,7 @@ void frmMain::buildControls() {
 
 void frmMain::fitIntoWorkArea() {
   QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-  if (screen) fitIntoWorkArea(screen->availableGeometry());
+  if (screen) fitIntoWorkArea(WorkArea(screen));
 }
 
 void frmMain::fitIntoWorkArea(const QRect& workArea) {

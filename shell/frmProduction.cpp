@@ -308,7 +308,7 @@ void frmProduction::buildControls() {
   // Roomy where the screen allows; on a small one, no larger than its work area.
   QSize size(960, 680);
   if (const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen())
-    size = size.boundedTo(s->availableGeometry().size().shrunkBy(WindowFrame(this)));
+    size = size.boundedTo(WorkArea(s).size().shrunkBy(WindowFrame(this)));
   resize(size.expandedTo(minimumSizeHint()));
 }
 

@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlatformSurfaceEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -372,8 +373,15 @@ TEST_F(ShellTest, OnlyAWindowThatDoesNotFitTheWorkAreaMoves) {
             QRect(14, 50, 792, 566));
   EXPECT_EQ(FitIntoWorkArea(QRect(100, 130, 500, 400), work, QMargins(4, 30, 4, 4)),
             QRect(100, 130, 500, 400));
-  createMain(false);  // the offscreen screen is smaller than the design size
-  EXPECT_LE(main->geometry().height(), main->screen()->availableGeometry().height());
+  // Where no panel is reported (Wayland), room for one is kept; where panels are reported, or
+  // the available area is smaller than the screen, it is the work area.
+  const QRect screen(0, 0, 1024, 600);
+  EXPECT_EQ(WorkAreaOf(screen, screen, false), QRect(0, 0, 1024, 600 - kUnknownPanelHeight));
+  EXPECT_EQ(WorkAreaOf(screen, screen, true), screen);
+  EXPECT_EQ(WorkAreaOf(QRect(0, 32, 1024, 568), screen, false), QRect(0, 32, 1024, 568));
+  createMain();  // the test screen is smaller than the design size
+  EXPECT_LE(main->frameGeometry().height(), WorkArea(main->screen()).height())
+      << "the status bar stays visible";
   // Made lower than its content, the window takes the vertical scroll bar's width too, so the
   // bar brings no horizontal one.
   main->show();
@@ -383,6 +391,38 @@ TEST_F(ShellTest, OnlyAWindowThatDoesNotFitTheWorkAreaMoves) {
   EXPECT_TRUE(scroll->verticalScrollBar()->isVisible());
   EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible());
   EXPECT_LE(main->frameGeometry().right(), 1000);
+}
+
+// A window's native surface is made at its laid-out size (fitted to the screen): made at the
+// default size and resized before its first frame, a Wayland surface can keep part of the old
+// width.
+TEST_F(ShellTest, EachWindowIsMadeAtItsOwnSize) {
+  struct SizeAtCreation : QObject {
+    QSize size;
+    bool eventFilter(QObject* o, QEvent* e) override {
+      if (e->type() == QEvent::PlatformSurface &&
+          static_cast<QPlatformSurfaceEvent*>(e)->surfaceEventType() ==
+              QPlatformSurfaceEvent::SurfaceCreated)
+        size = static_cast<QWidget*>(o)->size();
+      return false;
+    }
+  };
+  for (WindowId id :
+       {WindowId::GPIO, WindowId::CAN, WindowId::AtoD, WindowId::PWM1, WindowId::STCON,
+        WindowId::UserReg, WindowId::MemoryMap, WindowId::DCSlider}) {
+    EditorWindow* w = Windows::instance().get(id);
+    SizeAtCreation probe;
+    w->installEventFilter(&probe);
+    w->show();
+    QApplication::processEvents();
+    // Within a window frame: a window larger than the screen is fitted again once framed.
+    const QSize change = w->size() - probe.size;
+    EXPECT_TRUE(std::abs(change.width()) <= 8 && std::abs(change.height()) <= 40)
+        << w->objectName().toStdString() << " made at " << probe.size.width() << "x"
+        << probe.size.height();
+    w->hide();
+    w->removeEventFilter(&probe);
+  }
 }
 
 // Each Peripherals shortcut opens what the diagram's block or the button opens, with the same
