@@ -70,15 +70,17 @@ class DiagramInterface : public QAccessibleWidget {
  public:
   explicit DiagramInterface(BlockDiagram* diagram)
       : QAccessibleWidget(diagram, QAccessible::Graphic) {
+    std::vector<QAccessible::Id> ids;
     for (int i = 0; i < BlockDiagram::kBlockCount; ++i) {
       auto* block = new BlockInterface(diagram, i);
-      QAccessible::registerAccessibleInterface(block);
+      ids.push_back(QAccessible::registerAccessibleInterface(block));
       blocks_.push_back(block);
     }
-  }
-  ~DiagramInterface() override {
-    for (QAccessibleInterface* b : blocks_)
-      QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(b));
+    // The blocks go with the diagram; the accessibility cache takes what is
+    // left when the application ends.
+    QObject::connect(diagram, &QObject::destroyed, [ids] {
+      for (QAccessible::Id id : ids) QAccessible::deleteAccessibleInterface(id);
+    });
   }
   int childCount() const override { return static_cast<int>(blocks_.size()); }
   QAccessibleInterface* child(int index) const override {
