@@ -127,8 +127,9 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
   layOutPins();
   // 6. What the chip in the programmer holds goes into MemMap.
   App().programmer.ReadImageWords(App().image, GuiFlowCallbacks());
-  // 7. Every window shows the register set (creating the editors, hidden).
-  RefreshAll();
+  // 7. Every window shows the register set (creating the editors, hidden,
+  // once the window is on the screen).
+  RefreshAllAtLoad(this);
 }
 
 frmMain::~frmMain() {
@@ -411,6 +412,7 @@ void frmMain::showRegisterSection() {
 }
 
 void frmMain::oscillatorChosen(int index) {
+  FinishLoadRefresh();  // the editors are made from the register set as the load left it
   App().regs.setConfigWord(zk7::WithOscMode(App().regs.ConfigWord(), kOscModes[index]));
   RefreshAll();
 }
@@ -736,6 +738,7 @@ void frmMain::loadDeviceFileFrom(const QString& path) {
 
 void frmMain::takeOverFile(const zk7::RegisterSet& registers, const double* foscHz,
                            const QString& path) {
+  FinishLoadRefresh();  // the editors are made from the register set as the load left it
   App().regs = registers;
   if (foscHz) App().Fosc = *foscHz;
   zk7::BuildMemoryImage(App().regs, App().image);

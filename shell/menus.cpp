@@ -139,8 +139,9 @@ QMenu* frmMain::buildPortMenu(QMenu* file, const char* caption) {
   p3BC = addPort("p3BC", "3BC", 0x3BC);
   p378->setChecked(true);
   portSeparator_ = port->addSeparator();
-  refreshPortItems();
-  // Ports can come and go (USB adapters): the list is made again when it opens.
+  portSeparator_->setVisible(false);
+  // Ports can come and go (USB adapters): the list is made when the menu
+  // opens, each time, and not before (looking costs start-up time).
   connect(port, &QMenu::aboutToShow, this, [this] {
     refreshPortItems();
     checkPortItem();

@@ -13,10 +13,9 @@
 #include "shell/windows.h"
 
 QIcon ApplicationIcon() {
-  QIcon icon;
-  for (const char* size : {"48", "256"})
-    icon.addFile(QString(":/icons/zk7-programmer-%1.png").arg(size));
-  return icon;
+  // The 48-pixel picture: enough for a title bar and a task switcher, and
+  // quick to decode at start-up (the desktop's own icon is the theme's).
+  return QIcon(QStringLiteral(":/icons/zk7-programmer-48.png"));
 }
 
 frmMain* StartApplication(const QString& file) {

@@ -10,6 +10,7 @@
 #include <algorithm>
 
 #include "shell/focus.h"
+#include "shell/refresh.h"
 
 void EditorWindow::showEvent(QShowEvent* event) {
   InstallFocusRules();
@@ -110,6 +111,7 @@ void Windows::registerFactory(WindowId id, Factory factory) {
 }
 
 EditorWindow* Windows::get(WindowId id) {
+  FinishLoadRefresh();  // the editors the load's refresh makes come first, as at the load
   auto it = windows_.find(id);
   if (it != windows_.end()) return it->second;
   auto f = factories_.find(id);
