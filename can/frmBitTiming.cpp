@@ -46,6 +46,7 @@ frmBitTiming::frmBitTiming(QWidget* parent) : QDialog(parent) {
   for (int bps : kUsualBitRates) cmbBitRate->addItem(Q(BitRateText(bps)), bps);
   cmbBitRate->setCurrentText(Q(BitRateText(125000)));
   cmbBitRate->setToolTip("bit/s: choose a usual rate or type one, such as 83.3k or 33333");
+  cmbBitRate->lineEdit()->setAccessibleName("Target bit rate (bit/s)");
   lblFosc = new QLabel;
   lblFosc->setObjectName("lblFosc");
   txtSamplePoint = new QLineEdit;
@@ -65,6 +66,7 @@ frmBitTiming::frmBitTiming(QWidget* parent) : QDialog(parent) {
 
   tblSettings = new QTableWidget(0, static_cast<int>(kBitTimingFields.size()) + 2);
   tblSettings->setObjectName("tblSettings");
+  tblSettings->setAccessibleName("Settings for the target bit rate");
   QStringList headers{""};
   for (const auto& f : kBitTimingFields) headers << f.header;
   headers << "Rules broken";

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "model/bittiming.h"
+#include "shell/windows.h"
 
 class QComboBox;
 class QLabel;
@@ -19,6 +20,10 @@ class frmBitTiming : public QDialog {
   Q_OBJECT
  public:
   explicit frmBitTiming(QWidget* parent = nullptr);
+  void setVisible(bool visible) override {
+    if (visible) LayOutBeforeCreation(this);
+    QDialog::setVisible(visible);
+  }
   // Takes Fosc and the registers afresh and recomputes the table; called
   // each time the dialog is opened.
   void prepare();

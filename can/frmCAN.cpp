@@ -13,6 +13,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QVBoxLayout>
+#include <vector>
 
 #include "can/frmBitTiming.h"
 #include "can/frmFilters.h"
@@ -62,6 +63,10 @@ QLabel* ColourLabel(const QString& text, const char* colour) {
   return l;
 }
 
+// What each byte of an identifier's four holds, SIDH to EID0.
+const char* const kByteWhat[4] = {"high byte", "low bits and type", "extended middle byte",
+                                  "extended low byte"};
+
 QLineEdit* ReadOnlyBox(const QString& name, int width) {
   auto* t = Named(new QLineEdit, name);
   t->setReadOnly(true);
@@ -106,19 +111,23 @@ frmCAN::frmCAN() {
   all->addLayout(buttons);
   all->setSizeConstraint(QLayout::SetFixedSize);
 
-  // The byte boxes take the focus first, in index order: transmit, then receive.
-  QWidget* prev = nullptr;
-  for (auto* arr : {&txtTXIDn, &txtRXFilter})
-    for (int k = 1; k <= 12; ++k) {
-      if (prev) setTabOrder(prev, (*arr)[k]);
-      prev = (*arr)[k];
-    }
-  for (QWidget* w :
-       std::initializer_list<QWidget*>{cmbSJW, sldrBRP, sldrSegment[0], sldrSegment[1],
-                                       sldrSegment[2], chkSamPoint, chkBTLMODE, chkWAKFIL}) {
-    setTabOrder(prev, w);
-    prev = w;
+  // Tab follows reading order, group by group: the bit timing, then the
+  // identifiers row by row (the byte boxes in index order, transmit before
+  // receive, each row's type box and entry after its bytes), the OPTREG2 bits
+  // from bit 7 at the left, Close and Cancel. The window opens on the first byte box.
+  std::vector<QWidget*> order = {cmbSJW,         sldrBRP,        sldrSegment[0],
+                                 sldrSegment[1], sldrSegment[2], chkSamPoint,
+                                 chkBTLMODE,     chkWAKFIL,      cmdBitTimingAssistant};
+  for (int id = 0; id < kCanIdCount; ++id) {
+    for (int b = 0; b < 4; ++b) order.push_back(byteBox(id, b));
+    order.push_back(chkIDType[id]);
+    order.push_back(txtIDValue[id]);
   }
+  order.push_back(cmdAcceptanceFilters);
+  for (int bit = 7; bit >= 0; --bit) order.push_back(chkOPTREG2[bit]);
+  order.push_back(cmdOK);
+  order.push_back(cmdCancel);
+  for (std::size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
   txtTXIDn[1]->setFocus();
 
   // The identifier boxes show the register set from the start, so leaving a
@@ -152,6 +161,7 @@ QWidget* frmCAN::buildBitTiming() {
   cmbSJW = Named(new QComboBox, "cmbSJW");
   for (int i = 0; i < 4; ++i) cmbSJW->addItem(QString("%1 TQ").arg(i + 1), i * 64);
   cmbSJW->setToolTip("Synchronisation jump width");
+  cmbSJW->setAccessibleName("Synchronisation jump width (SJW)");
   g->addWidget(new QLabel("SJW"), row, 0);
   g->addWidget(cmbSJW, row, 1, Qt::AlignLeft);
   ++row;
@@ -161,6 +171,7 @@ QWidget* frmCAN::buildBitTiming() {
   sldrBRP->setSingleStep(1);
   sldrBRP->setPageStep(5);
   sldrBRP->setToolTip("Baud rate prescaler: TQ = 2 x prescaler / Fosc");
+  sldrBRP->setAccessibleName("Baud rate prescaler");
   lblNumBRP = Named(new QLabel("1"), "lblNumBRP");
   lblNumBRP->setMinimumWidth(36);
   g->addWidget(ColourLabel("Baud Rate Prescaler", kGrey), row, 0);
@@ -177,6 +188,7 @@ QWidget* frmCAN::buildBitTiming() {
     sldrSegment[i]->setPageStep(1);
     sldrSegment[i]->setValue(SegTQ[i + 1]);
     sldrSegment[i]->setToolTip(QString("%1 length in TQ").arg(segName[i]));
+    sldrSegment[i]->setAccessibleName(segName[i]);
     lblNumTQ[i] = Named(new QLabel(QString("%1TQ").arg(SegTQ[i + 1])), Indexed("lblNumTQ", i));
     g->addWidget(ColourLabel(segName[i], segColour[i]), row, 0);
     g->addWidget(sldrSegment[i], row, 1);
@@ -198,7 +210,10 @@ QWidget* frmCAN::buildBitTiming() {
   auto* modes = new QHBoxLayout;
   const std::pair<const char*, QCheckBox*> mode[3] = {
       {"SAM", chkSamPoint}, {"BTLMODE", chkBTLMODE}, {"WAKFIL", chkWAKFIL}};
+  const char* modeWhat[3] = {"SAM, samples per bit", "BTLMODE, phase segment 2 set by CNF3",
+                             "WAKFIL, wake-up filter"};
   for (int c = 0; c < 3; ++c) {
+    mode[c].second->setAccessibleName(modeWhat[c]);
     modes->addWidget(new QLabel(mode[c].first));
     modes->addWidget(mode[c].second);
     mode[c].second->setMinimumWidth(fontMetrics().horizontalAdvance("PS1 or IPT") + 28);
@@ -238,6 +253,10 @@ QWidget* frmCAN::buildBitTiming() {
   txtBitTime = ReadOnlyBox("txtBitTime", numberWidth);
   txtSamplePoint = ReadOnlyBox("txtSamplePoint", numberWidth);
   txtBitRate = ReadOnlyBox("txtBitRate", numberWidth);
+  txtNumTQ->setAccessibleName("TQ per bit");
+  txtBitTime->setAccessibleName("Bit time (us)");
+  txtSamplePoint->setAccessibleName("Sample point (%)");
+  txtBitRate->setAccessibleName("Bit rate (kbit/s)");
   auto* derived = new QGridLayout;
   derived->addWidget(new QLabel("#TQ"), 0, 0);
   derived->addWidget(txtNumTQ, 0, 1);
@@ -298,12 +317,16 @@ QWidget* frmCAN::buildIdentifiers() {
       for (int b = 0; b < 4; ++b) {
         const int k = r * 4 + b + 1;
         boxes[k] = Named(new HexByteEdit, Indexed(boxName, k));
+        boxes[k]->setAccessibleName(
+            QString("%1 identifier, %2 (%3)")
+                .arg(kCanIdName[id], kByteWhat[b], RegisterName(CanIdReg(id, b))));
         boxes[k]->setFixedWidth(boxWidth);
         connect(boxes[k], &HexByteEdit::left, this, [this, id, b] { byteBoxLeft(id, b); });
         g->addWidget(boxes[k], row, b + 1, Qt::AlignHCenter);
       }
       chkIDType[id] = Named(new QCheckBox("Ext ID"), Indexed("chkIDType", id));
       chkIDType[id]->setChecked(true);
+      chkIDType[id]->setAccessibleName(QString("%1 extended identifier").arg(kCanIdName[id]));
       connect(chkIDType[id], &QCheckBox::toggled, this, [this, id] { idTypeChanged(id); });
       g->addWidget(chkIDType[id], row, 5);
       QLabel* raw = rawLabels_[id];
@@ -315,6 +338,7 @@ QWidget* frmCAN::buildIdentifiers() {
       raw->setMinimumWidth(fontMetrics().horizontalAdvance("1FFFFFFF") + 16);
       g->addWidget(raw, row, 6);
       txtIDValue[id] = Named(new QLineEdit, Indexed("txtIDValue", id));
+      txtIDValue[id]->setAccessibleName(QString("%1 identifier (hex)").arg(kCanIdName[id]));
       txtIDValue[id]->setMaxLength(10);
       txtIDValue[id]->setFixedWidth(raw->minimumWidth());
       txtIDValue[id]->setToolTip(
@@ -343,6 +367,7 @@ QWidget* frmCAN::buildOptReg2() {
     const int col = 7 - bit;  // bit 7 at the left
     lblOPTREG2bit[bit] = Named(new QLabel("0"), Indexed("lblOPTREG2bit", bit));
     chkOPTREG2[bit] = Named(new QCheckBox(caption[bit]), Indexed("chkOPTREG2", bit));
+    chkOPTREG2[bit]->setAccessibleName(BitControlName(caption[bit], OPTREG2, bit));
     lblOPTREG2bit[bit]->setIndent(3);  // over the box's indicator
     g->addWidget(lblOPTREG2bit[bit], 0, col, Qt::AlignLeft);
     g->addWidget(chkOPTREG2[bit], 1, col);
@@ -360,6 +385,7 @@ QWidget* frmCAN::buildRegisterTable() {
     const int r = (k - 1) / 7, c = (k - 1) % 7;
     lblAddr[k] = Named(new QLabel(RegisterName(kCanTable[k - 1])), Indexed("lblAddr", k));
     txtCANReg[k] = ReadOnlyBox(Indexed("txtCANReg", k), boxWidth);
+    txtCANReg[k]->setAccessibleName(RegisterBoxName(RegisterName(kCanTable[k - 1])));
     txtCANReg[k]->setMaxLength(2);
     g->addWidget(lblAddr[k], 2 * r, c, Qt::AlignHCenter | Qt::AlignBottom);
     g->addWidget(txtCANReg[k], 2 * r + 1, c, Qt::AlignHCenter);

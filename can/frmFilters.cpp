@@ -50,6 +50,8 @@ frmFilters::frmFilters(QWidget* parent) : QDialog(parent) {
   txtTestID->setFixedWidth(idWidth);
   txtTestID->setPlaceholderText("hex ID");
   chkTestExt = named(new QCheckBox("Ext ID"), "chkTestExt");
+  txtTestID->setAccessibleName("Received identifier (hex)");
+  chkTestExt->setAccessibleName("Received identifier is extended");
   lblTestResult = named(new QLabel, "lblTestResult");
   lblTestResult->setWordWrap(true);  // an error is a sentence
   auto* testRow = new QHBoxLayout;
@@ -65,6 +67,8 @@ frmFilters::frmFilters(QWidget* parent) : QDialog(parent) {
   txtDesignIDs = named(new QLineEdit, "txtDesignIDs");
   txtDesignIDs->setPlaceholderText("identifiers to take, for example 120 121 12A");
   chkDesignExt = named(new QCheckBox("Ext ID"), "chkDesignExt");
+  txtDesignIDs->setAccessibleName("Identifiers to take (hex)");
+  chkDesignExt->setAccessibleName("Identifiers to take are extended");
   lblDesign = named(new QLabel, "lblDesign");
   lblDesign->setWordWrap(true);
   lblDesign->setTextInteractionFlags(Qt::TextSelectableByMouse);

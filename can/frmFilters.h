@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "model/acceptance.h"
+#include "shell/windows.h"
 
 class QCheckBox;
 class QLabel;
@@ -18,6 +19,10 @@ class frmFilters : public QDialog {
   Q_OBJECT
  public:
   explicit frmFilters(QWidget* parent = nullptr);
+  void setVisible(bool visible) override {
+    if (visible) LayOutBeforeCreation(this);
+    QDialog::setVisible(visible);
+  }
   // Takes the registers afresh; called each time the dialog is opened.
   void prepare();
   const std::optional<zk7::FilterDesign>& design() const { return design_; }

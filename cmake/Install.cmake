@@ -1,5 +1,5 @@
 # The version header both programs print, the install rules (programs, desktop
-# entry, icons, AppStream metainfo, man pages, bash completion, the udev rule
+# entry, MIME type, icons, AppStream metainfo, man pages, bash completion, the udev rule
 # for USB adapters) and the Debian package made by `cpack -G DEB`.
 include(GNUInstallDirs)
 
@@ -57,6 +57,9 @@ if(ZK7_BUILD_GUI)
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
   install(FILES ${ZK7_DATA}/${ZK7_APP_ID}.metainfo.xml
     DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+  # The device file's MIME type (application/x-zk7-dvs, *.dvs), which the
+  # desktop entry names; the package's trigger runs update-mime-database.
+  install(FILES ${ZK7_DATA}/${ZK7_APP_ID}.xml DESTINATION ${CMAKE_INSTALL_DATADIR}/mime/packages)
   # The PNGs are rendered from the SVG once and kept in the tree:
   #   rsvg-convert -w N -h N data/zk7-programmer.svg -o data/zk7-programmer-N.png
   set(icons ${CMAKE_INSTALL_DATADIR}/icons/hicolor)

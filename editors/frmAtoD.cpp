@@ -108,6 +108,7 @@ QWidget* frmAtoD::buildConverter() {
 
   chkADON = new ColourBox(col);
   chkADON->setObjectName("chkADON");
+  chkADON->setAccessibleName(BitControlName("A/D converter on", zk7::ADCON0, 7));
   chkADON->setMinimumHeight(28);
   QFont f = chkADON->font();
   f.setBold(true);
@@ -131,6 +132,7 @@ QWidget* frmAtoD::buildConverter() {
     b->setObjectName(QString("chkAtoDEnable_%1").arg(n));
     b->setFixedWidth(60);
     b->setToolTip(QString("AN%1 is an analog input (ADCON1 bit %1 = 0)").arg(n));
+    b->setAccessibleName(BitControlName(QString("AN%1 analog input").arg(n), zk7::ADCON1, n));
     eg->addWidget(b, 1, n, Qt::AlignCenter);
     chkAtoDEnable[n] = b;
     connect(b, &QCheckBox::clicked, this, [this, n](bool on) {
@@ -153,7 +155,11 @@ QWidget* frmAtoD::buildConverter() {
     pin = new QRadioButton(pinText, g);
     pin->setObjectName(pinText == "Vref+" ? "optVrefP" : "optVrefM");
     supply->setChecked(true);
+    const QString end = bit == 4 ? "Upper" : "Lower";
+    supply->setAccessibleName(end + " reference " + supplyText);
+    pin->setAccessibleName(BitControlName(end + " reference pin " + pinText, zk7::ADCON1, bit));
     box = referenceBox(boxName, boxText);
+    box->setAccessibleName(pinText + " voltage (V)");
     h->addWidget(supply);
     h->addSpacing(8);
     h->addWidget(pin);
@@ -198,6 +204,8 @@ QWidget* frmAtoD::buildConverter() {
       {"Auto Conversion Time", "Time Between Conversions", cmbAutoConv, txtAutoConv, "ms"},
   };
   for (int r = 0; r < 3; ++r) {
+    rows[r].list->setAccessibleName(rows[r].caption);
+    rows[r].box->setAccessibleName(QString("%1 (%2)").arg(rows[r].result, rows[r].unit));
     tg->addWidget(new QLabel(rows[r].caption, timing), r, 0);
     tg->addWidget(rows[r].list, r, 1);
     auto* res = new QLabel(rows[r].result, timing);
@@ -241,6 +249,8 @@ QWidget* frmAtoD::buildThresholds() {
     on->setObjectName(QString("chkVcmpON_%1").arg(n));
     on->setFixedWidth(60);
     on->setToolTip(QString("Threshold detection of AN%1 (IOINTEN bit %1)").arg(n));
+    on->setAccessibleName(
+        BitControlName(QString("AN%1 threshold detection").arg(n), zk7::IOINTEN, n));
     grid->addWidget(on, 1, n * 2, 1, 2, Qt::AlignCenter);
     chkVcmpON[n] = on;
     connect(on, &QCheckBox::clicked, this, [this, n](bool c) {
@@ -252,6 +262,8 @@ QWidget* frmAtoD::buildThresholds() {
     pol->setObjectName(QString("chkThreshPol_%1").arg(n));
     pol->setIconSize(QSize(28, 18));
     pol->setToolTip(QString("Threshold polarity of AN%1 (IOINTPO bit %1)").arg(n));
+    pol->setAccessibleName(
+        BitControlName(QString("AN%1 threshold polarity").arg(n), zk7::IOINTPO, n));
     grid->addWidget(pol, 2, n * 2, 1, 2, Qt::AlignCenter);
     chkThreshPol[n] = pol;
     connect(pol, &QCheckBox::clicked, this, [this, n](bool c) {
@@ -262,6 +274,7 @@ QWidget* frmAtoD::buildThresholds() {
     // Position 0 at the top is the highest code.
     auto* s = new QSlider(Qt::Vertical, g);
     s->setObjectName(QString("CMPSlider_%1").arg(n));
+    s->setAccessibleName(QString("AN%1 threshold (ADCMP%1H, ADCMP%1L)").arg(n));
     s->setRange(0, zk7::kThresholdMax);
     s->setSingleStep(1);
     s->setPageStep(64);
@@ -279,6 +292,7 @@ QWidget* frmAtoD::buildThresholds() {
 
     auto* t = new QLineEdit(g);
     t->setObjectName(QString("txtVcmp_%1").arg(n));
+    t->setAccessibleName(QString("AN%1 threshold voltage (V)").arg(n));
     t->setReadOnly(true);
     t->setFocusPolicy(Qt::NoFocus);
     t->setFixedWidth(110);

@@ -20,6 +20,7 @@
 #include "model/format.h"
 #include "shell/app.h"
 #include "shell/refresh.h"
+#include "shell/uitext.h"
 
 using zk7::PinFunc;
 
@@ -124,6 +125,7 @@ RegisterDisplay::RegisterDisplay(const QString& title, const QString& boxName,
       box->setAlignment(tmplBox->alignment());
       box->setFixedSize(tmplBox->size());
       box->setFocusPolicy(tmplBox->focusPolicy());
+      box->setAccessibleName(RegisterBoxName(names[i - 1]));
       box->move(k * step, r * rowHeight + label->height());
       if (prev) QWidget::setTabOrder(prev, box);
       prev = box;
@@ -285,6 +287,10 @@ QWidget* frmGPIO::buildPins() {
       if (!caption) continue;
       auto* o = new ColourOption(caption, frame);
       o->setObjectName(QString("optPinFunc%1_%2").arg(f).arg(n));
+      o->setAccessibleName(QString("GP%1 %2").arg(n).arg(f == 0 ? QString("digital I/O")
+                                                         : f == 1
+                                                             ? QString("analog input ") + caption
+                                                             : QString(caption)));
       o->setFixedSize(68, kRowHeight - 2);
       SetBackColour(o, funcColour[f]);
       funcGroup_[n]->addButton(o, f);
@@ -301,6 +307,7 @@ QWidget* frmGPIO::buildPins() {
     d->setFixedSize(64, kRowHeight - 2);
     d->setChecked(true);
     d->setToolTip(QString("GP%1 direction (GPDDR bit %1): checked = input").arg(n));
+    d->setAccessibleName(BitControlName(QString("GP%1 input").arg(n), zk7::GPDDR, n));
     dir->addWidget(d, n, 0);
     chkPinDir[n] = d;
     connect(d, &QCheckBox::clicked, this, [this, n](bool input) {
@@ -312,6 +319,7 @@ QWidget* frmGPIO::buildPins() {
       auto* b = new ColourBox("0", frame);
       b->setObjectName(QString("chkGPLAT_%1").arg(n));
       b->setToolTip(QString("GP%1 output latch (GPLAT bit %1)").arg(n));
+      b->setAccessibleName(BitControlName(QString("GP%1 output high").arg(n), zk7::GPLAT, n));
       lat->addWidget(b, n, 0);
       chkGPLAT[n] = b;
       connect(b, &QCheckBox::clicked, this, [this, n](bool on) {
@@ -324,6 +332,7 @@ QWidget* frmGPIO::buildPins() {
     e->setObjectName(QString("chkTXonCng_%1").arg(n));
     e->setFixedSize(104, kRowHeight - 2);
     e->setToolTip(QString("Detect a change on GP%1 (IOINTEN bit %1)").arg(n));
+    e->setAccessibleName(BitControlName(QString("GP%1 change detection").arg(n), zk7::IOINTEN, n));
     cng->addWidget(e, n, 0);
     chkTXonCng[n] = e;
     connect(e, &QCheckBox::clicked, this, [this, n](bool on) {
@@ -335,6 +344,7 @@ QWidget* frmGPIO::buildPins() {
     p->setObjectName(QString("chkPolarity_%1").arg(n));
     p->setIconSize(QSize(28, 18));
     p->setToolTip(QString("Polarity of the change detection of GP%1 (IOINTPO bit %1)").arg(n));
+    p->setAccessibleName(BitControlName(QString("GP%1 change polarity").arg(n), zk7::IOINTPO, n));
     cng->addWidget(p, n, 1);
     chkPolarity[n] = p;
     connect(p, &QCheckBox::clicked, this, [this, n](bool on) {
@@ -348,6 +358,7 @@ QWidget* frmGPIO::buildPins() {
   const char* pre[] = {"Fosc / 1", "Fosc / 2", "Fosc / 4", "Fosc / 8"};
   for (int i = 0; i < 4; ++i) cmbCLKPre->addItem(pre[i], i * 16);
   cmbCLKPre->setToolTip("Clock output prescaler (OPTREG1 bits 5:4)");
+  cmbCLKPre->setAccessibleName("Clock output prescaler (OPTREG1 bits 5:4)");
   QSizePolicy sp = cmbCLKPre->sizePolicy();
   sp.setRetainSizeWhenHidden(true);
   cmbCLKPre->setSizePolicy(sp);
@@ -369,6 +380,7 @@ QWidget* frmGPIO::buildPullup() {
   chkPullup = new ColourBox("R", pic);
   chkPullup->setObjectName("chkPullup");
   chkPullup->setToolTip("Pull-up bit (OPTREG1 bit 7)");
+  chkPullup->setAccessibleName(BitControlName("Weak pull-ups on", zk7::OPTREG1, 7));
   chkPullup->move(PullupPicture::at(6540, 2100).toPoint());
   connect(chkPullup, &QCheckBox::clicked, this, [this](bool on) {
     zk7::SetRegisterBit(App().regs, zk7::OPTREG1, 7, on);

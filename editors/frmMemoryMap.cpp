@@ -16,6 +16,7 @@
 #include "shell/guiflow.h"
 #include "shell/refresh.h"
 #include "shell/seam.h"
+#include "shell/uitext.h"
 
 namespace {
 constexpr int kColumns = 8;
@@ -44,6 +45,14 @@ frmMemoryMap::frmMemoryMap(QWidget* parent) : EditorWindow(parent) {
     label->setContentsMargins(0, row == 0 ? 0 : 5, 0, 0);  // keeps each row with its labels
     auto* box = new QLineEdit("--");
     box->setObjectName(QString("txtUserMemReg_%1").arg(k));
+    const int position = k - 1;
+    box->setAccessibleName(
+        QString("Image byte %1 (%2)")
+            .arg(QString::fromStdString(zk7::HexNoPad(position)),
+                 position < zk7::kUserMemoryFirstEntry ? QString(zk7::RegisterName(position))
+                 : position < zk7::kUserMemoryFirstEntry + zk7::kUserMemorySize
+                     ? QString("user memory byte %1").arg(position - zk7::kUserMemoryFirstEntry)
+                     : QString("checksum")));
     box->setReadOnly(true);
     box->setFocusPolicy(Qt::NoFocus);
     box->setAlignment(Qt::AlignCenter);

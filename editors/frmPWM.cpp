@@ -1,9 +1,11 @@
 #include "editors/frmPWM.h"
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -24,6 +26,7 @@
 #include "shell/app.h"
 #include "shell/refresh.h"
 #include "shell/seam.h"
+#include "shell/uitext.h"
 
 namespace {
 
@@ -152,6 +155,36 @@ class PwmPicture : public QWidget {
   int module_;
 };
 
+// A label of the waveform as a Tab stop: Enter or Space opens its dialog, as a
+// click on the label does. The mouse goes through to the picture, whose
+// bounds decide what a click opens.
+class WaveformLabel : public QAbstractButton {
+ public:
+  WaveformLabel(const QString& text, const QRect& area, QWidget* picture)
+      : QAbstractButton(picture) {
+    setText(text);
+    setGeometry(area);
+    setFocusPolicy(Qt::TabFocus);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    if (!hasFocus()) return;
+    // On the picture's fixed light colours.
+    QPainter p(this);
+    p.setPen(QPen(QColor(20, 20, 20), 2, Qt::DashLine));
+    p.drawRect(QRectF(rect()).adjusted(1, 1, -1, -1));
+  }
+  void keyPressEvent(QKeyEvent* e) override {
+    if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) && !e->isAutoRepeat()) {
+      click();
+      return;
+    }
+    QAbstractButton::keyPressEvent(e);  // Space clicks when it is released
+  }
+};
+
 bool frmPWM::InPeriodLabel(QPointF t) {
   return t.x() > 690 && t.x() < 3870 && t.y() > 255 && t.y() < 450;
 }
@@ -188,6 +221,20 @@ frmPWM::frmPWM(int module) : module_(module == 2 ? 2 : 1) {
   picture->setObjectName(twin.picture);
   picture->onPress = [this](QPointF t) { picturePressed(t); };
   picPWM = picture;
+  // The labels' areas, a little larger than the picture's label boxes, in pixels;
+  // their centres lie inside the areas that open the dialogs.
+  cmdPeriod =
+      new WaveformLabel(QString("%1 period (%2)").arg(twin.caption, zk7::RegisterName(m.pr)),
+                        QRect(44, 14, 216, 18), picture);
+  cmdPeriod->setObjectName("cmdPeriod");
+  cmdDuty =
+      new WaveformLabel(QString("%1 duty cycle (%2 : %3<1:0>)")
+                            .arg(twin.caption, zk7::RegisterName(m.dch), zk7::RegisterName(m.con)),
+                        QRect(44, 145, 146, 36), picture);
+  cmdDuty->setObjectName("cmdDuty");
+  for (QAbstractButton* label : {cmdPeriod, cmdDuty})
+    connect(label, &QAbstractButton::clicked, this,
+            [this, label] { picturePressed(QRectF(label->geometry()).center() * kTwipsPerPixel); });
   middle->addWidget(picPWM, 0, Qt::AlignTop);
 
   auto* values = new QGroupBox("PWM Figures", this);
@@ -195,6 +242,8 @@ frmPWM::frmPWM(int module) : module_(module == 2 ? 2 : 1) {
   auto valueRow = [&](int row, const char* name, const char* caption, const QString& unit) {
     auto* box = new QLineEdit(values);
     box->setObjectName(name);
+    box->setAccessibleName(unit.isEmpty() ? QString(caption)
+                                          : QString("%1 (%2)").arg(caption, unit));
     box->setReadOnly(true);
     box->setFocusPolicy(Qt::NoFocus);
     box->setAlignment(Qt::AlignRight);
@@ -220,6 +269,8 @@ frmPWM::frmPWM(int module) : module_(module == 2 ? 2 : 1) {
   auto* ol = new QVBoxLayout(outFrame);
   chkPWMEnable = new QCheckBox(outFrame);
   chkPWMEnable->setObjectName("chkPWMEnable");
+  chkPWMEnable->setAccessibleName(
+      BitControlName(QString("%1 output on").arg(twin.caption), m.con, 7));
   chkPWMEnable->setMinimumWidth(70);
   ol->addWidget(chkPWMEnable);
   ol->addStretch();
@@ -230,6 +281,7 @@ frmPWM::frmPWM(int module) : module_(module == 2 ? 2 : 1) {
   auto option = [&](const char* name, const char* text, int prescale) {
     auto* o = new QRadioButton(text, preFrame);
     o->setObjectName(name);
+    o->setAccessibleName(QString("Timer prescaler 1:%1").arg(text));
     pl->addWidget(o);
     connect(o, &QRadioButton::clicked, this, [this, prescale] { prescaleChosen(prescale); });
     return o;
@@ -252,6 +304,7 @@ frmPWM::frmPWM(int module) : module_(module == 2 ? 2 : 1) {
     lblAddr[i]->setAlignment(Qt::AlignCenter);
     txtPWMReg[i] = new QLineEdit(regFrame);
     txtPWMReg[i]->setObjectName(QStringLiteral("txtPWMReg_%1").arg(i));
+    txtPWMReg[i]->setAccessibleName(RegisterBoxName(zk7::RegisterName(regs[i])));
     txtPWMReg[i]->setReadOnly(true);
     txtPWMReg[i]->setAlignment(Qt::AlignCenter);
     txtPWMReg[i]->setFixedWidth(58);

@@ -7,6 +7,7 @@
 #include "shell/uitext.h"
 #include "shell/windows.h"
 
+class QAbstractButton;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -53,7 +54,10 @@ class frmPWM : public EditorWindow {
   QLineEdit* txtDCPeriod;
   QLineEdit* txtPWMResolution;
   QLineEdit* txtDC;
-  QWidget* picPWM;          // the waveform picture, objectName picPWM1 / picPWM2
+  QWidget* picPWM;  // the waveform picture, objectName picPWM1 / picPWM2
+  // Its period and duty-cycle labels as Tab stops (Enter or Space opens their dialogs).
+  QAbstractButton* cmdPeriod;
+  QAbstractButton* cmdDuty;
   QLineEdit* txtPWMReg[4];  // 0 is the hidden template
   QLabel* lblAddr[4];
   QPushButton* cmdOK;

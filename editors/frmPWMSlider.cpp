@@ -30,6 +30,7 @@ PwmSliderDialog::PwmSliderDialog(const char* name, const QString& title, const c
   slider_->setTickInterval(pageStep);
   slider_->setMinimumWidth(360);
   slider_->setToolTip(what);
+  slider_->setAccessibleName(what);
   top->addWidget(slider_);
   auto* scale = new QHBoxLayout;
   scale->addWidget(new QLabel("0", this));

@@ -19,6 +19,7 @@
 #include "model/format.h"
 #include "model/stcon.h"
 #include "shell/app.h"
+#include "shell/uitext.h"
 
 frmSTCON::frmSTCON() {
   setObjectName("frmSTCON");
@@ -33,6 +34,7 @@ frmSTCON::frmSTCON() {
   grid->addWidget(new QLabel("Base Frequency", this), 0, 0);
   cmbBaseFreq = new QComboBox(this);
   cmbBaseFreq->setObjectName("cmbBaseFreq");
+  cmbBaseFreq->setAccessibleName("Base frequency");
   for (int i = 0; i < zk7::kSTCONBaseCount; ++i)
     cmbBaseFreq->addItem(zk7::STCONBaseOf(i).text, zk7::STCONBaseOf(i).bits);
   grid->addWidget(cmbBaseFreq, 1, 0);
@@ -40,6 +42,7 @@ frmSTCON::frmSTCON() {
   grid->addWidget(new QLabel("Scheduled TX (ms)", this), 0, 1);
   txtSTCONRate = new QLineEdit(this);
   txtSTCONRate->setObjectName("txtSTCONRate");
+  txtSTCONRate->setAccessibleName("Scheduled TX period (ms)");
   txtSTCONRate->setReadOnly(true);
   txtSTCONRate->setAlignment(Qt::AlignRight);
   grid->addWidget(txtSTCONRate, 1, 1);
@@ -47,6 +50,7 @@ frmSTCON::frmSTCON() {
   grid->addWidget(new QLabel("Scheduled Transmission Multiplier", this), 2, 0, 1, 2);
   sldrTxMult = new QSlider(Qt::Horizontal, this);
   sldrTxMult->setObjectName("sldrTxMult");
+  sldrTxMult->setAccessibleName("Scheduled transmission multiplier");
   sldrTxMult->setRange(1, 16);
   sldrTxMult->setPageStep(4);
   sldrTxMult->setTickPosition(QSlider::TicksBelow);
@@ -78,6 +82,7 @@ frmSTCON::frmSTCON() {
   lblAddr->setAlignment(Qt::AlignCenter);
   txtSTCON = new QLineEdit(regFrame);
   txtSTCON->setObjectName("txtSTCON_0");
+  txtSTCON->setAccessibleName(RegisterBoxName("STCON"));
   txtSTCON->setReadOnly(true);
   txtSTCON->setAlignment(Qt::AlignCenter);
   txtSTCON->setFixedWidth(58);

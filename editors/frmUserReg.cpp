@@ -51,6 +51,7 @@ frmUserReg::frmUserReg(QWidget* parent) : EditorWindow(parent) {
     label->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
     auto* box = new QLineEdit;
     box->setObjectName(QString("txtUserReg_%1").arg(k));
+    box->setAccessibleName(QString("User memory byte %1").arg(k - 1));
     box->setAlignment(Qt::AlignCenter);
     box->setFixedWidth(boxWidth);
     // No maximum length on the box: it would cut a pasted "123" to "12", a

@@ -11,6 +11,8 @@
 #include <initializer_list>
 #include <vector>
 
+#include "shell/accessible.h"
+
 namespace {
 
 // Blocks that only explain the chip; they open nothing.
@@ -188,6 +190,7 @@ BlockDiagram::BlockDiagram(QWidget* parent) : QWidget(parent), cursor_(MakeBlock
   // Clicking the picture takes the focus, so a frequency being typed is
   // committed before an editor opens; Tab reaches it for the keyboard.
   setFocusPolicy(Qt::StrongFocus);
+  InstallAccessibleFactories();
   setAccessibleName("Block diagram");
   setAccessibleDescription("Arrow keys choose a block, Enter or Space opens its editor");
   renderPicture();
@@ -319,6 +322,7 @@ void BlockDiagram::focusBlock(int block) {
   if (block < 0) return;
   focused_ = block;
   update();
+  if (hasFocus()) AnnounceDiagramFocus(this, block);
 }
 
 void BlockDiagram::keyPressEvent(QKeyEvent* e) {
@@ -350,6 +354,7 @@ void BlockDiagram::focusInEvent(QFocusEvent* e) {
   keyboardFocus_ = e->reason() == Qt::TabFocusReason || e->reason() == Qt::BacktabFocusReason ||
                    e->reason() == Qt::ShortcutFocusReason;
   update();
+  AnnounceDiagramFocus(this, focused_);
 }
 
 void BlockDiagram::focusOutEvent(QFocusEvent* e) {

@@ -38,6 +38,7 @@
 #include "programmer/check.h"
 #include "shell/app.h"
 #include "shell/blockdiagram.h"
+#include "shell/focus.h"
 #include "shell/frmAbout.h"
 #include "shell/frmProduction.h"
 #include "shell/guiflow.h"
@@ -61,6 +62,9 @@ constexpr int kPicLeft = 150;
 constexpr int kPicTop = 4;
 constexpr int kContentWidth = 795;
 constexpr int kContentHeight = 613;
+
+// The result label's colour for a chip refused by the check (PASSED is green, FAILED red).
+const QColor kRefusedColour(230, 120, 0);
 
 // Oscillator option index -> mode bits: LP = 0, XT = 1, HS = 3.
 constexpr int kOscModes[3] = {zk7::OscLP, zk7::OscXT, zk7::OscHS};
@@ -103,6 +107,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
   g_main = this;
   setObjectName("frmMain");
   setWindowTitle(VersionRecord::Title);
+  InstallFocusRules();
   buildMenus();
   buildControls();
   SetMainRefreshSection([this] { showRegisterSection(); });
@@ -125,8 +130,9 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
   // 6. What the chip in the programmer holds goes into MemMap.
   App().programmer.ReadImageWords(App().image, GuiFlowCallbacks());
   showChipAnswer(std::nullopt);
-  // 7. Every window shows the register set (creating the editors, hidden).
-  RefreshAll();
+  // 7. Every window shows the register set (creating the editors, hidden,
+  // once the window is on the screen).
+  RefreshAllAtLoad(this);
 }
 
 frmMain::~frmMain() {
@@ -166,6 +172,7 @@ void frmMain::buildControls() {
   cmdDevice->setObjectName("cmdDevice");
   cmdDevice->setGeometry(62, 7, 72, 26);
   cmdDevice->setToolTip("ZK7A has an A/D converter, ZK7B has none");
+  cmdDevice->setAccessibleName("Device type ZK7A");
   connect(cmdDevice, &QPushButton::clicked, this, &frmMain::toggleDevice);
 
   Line1 = new QFrame(Frame1);
@@ -180,6 +187,7 @@ void frmMain::buildControls() {
     o->setObjectName(QString("optXTAL_%1").arg(i));
     o->setGeometry(10 + i * 54, 46, 50, 24);
     o->setToolTip("Oscillator mode");
+    o->setAccessibleName(QString("%1 oscillator").arg(oscCaptions[i]));
     optXTAL[static_cast<std::size_t>(i)] = o;
     connect(o, &QRadioButton::toggled, this, [this, i](bool on) {
       if (on) oscillatorChosen(i);
@@ -197,6 +205,7 @@ void frmMain::buildControls() {
   txtFosc->setObjectName("txtFosc");
   txtFosc->setGeometry(62, 78, 72, 24);
   txtFosc->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  txtFosc->setAccessibleName("Oscillator frequency (kHz)");
   txtFosc->installEventFilter(this);
   // Text that arrives other than by typing (paste, drop) gets the same
   // treatment as keys: characters above "9" never appear.
@@ -309,7 +318,7 @@ void frmMain::buildControls() {
 
 void frmMain::fitIntoWorkArea() {
   QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-  if (screen) fitIntoWorkArea(screen->availableGeometry());
+  if (screen) fitIntoWorkArea(WorkArea(screen));
 }
 
 void frmMain::fitIntoWorkArea(const QRect& workArea) {
@@ -406,6 +415,7 @@ void frmMain::showRegisterSection() {
 }
 
 void frmMain::oscillatorChosen(int index) {
+  FinishLoadRefresh();  // the editors are made from the register set as the load left it
   App().regs.setConfigWord(zk7::WithOscMode(App().regs.ConfigWord(), kOscModes[index]));
   RefreshAll();
 }
@@ -415,6 +425,7 @@ void frmMain::toggleDevice() {
   if (caption != "ZK7A" && caption != "ZK7B") return;
   const bool toB = caption == "ZK7A";
   cmdDevice->setText(toB ? "ZK7B" : "ZK7A");
+  cmdDevice->setAccessibleName("Device type " + cmdDevice->text());
   lblAtoDMask->setVisible(toB);
   picBlkDgm->setBlockEnabled(BlockDiagram::AtoD, !toB);
   updateWindowOpeners();
@@ -673,6 +684,11 @@ void frmMain::programDevice() {
   const zk7::FlowResult& result = outcome.flow;
   const bool refused = outcome.record.result == zk7::ChipResult::Refused;
   if (refused) {
+    // The label says it until the next run, as it says PASSED.
+    QPalette refusedPal = lblTestStatus->palette();
+    refusedPal.setColor(QPalette::WindowText, kRefusedColour);
+    lblTestStatus->setPalette(refusedPal);
+    lblTestStatus->setText(zk7::ResultText(zk7::ChipResult::Refused));
     // What happened in two lines; the words, one per line, in the details.
     QStringList words;
     if (!outcome.noChip)
@@ -748,10 +764,15 @@ void frmMain::loadDeviceFileFrom(const QString& path) {
 
 void frmMain::takeOverFile(const zk7::RegisterSet& registers, const double* foscHz,
                            const QString& path) {
+  FinishLoadRefresh();  // the editors are made from the register set as the load left it
   App().regs = registers;
   if (foscHz) App().Fosc = *foscHz;
   zk7::BuildMemoryImage(App().regs, App().image);
   RefreshAll();
+  showFilePath(path);
+}
+
+void frmMain::showFilePath(const QString& path) {
   statusPath->setText(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()));
 }
 
@@ -766,11 +787,13 @@ void frmMain::saveDeviceFile() {
   dialogPath_ = path;
   std::string error;
   if (!zk7::WriteDeviceFile(QFile::encodeName(path).toStdString(), App().image,
-                            App().regs.ConfigWord(), txtFosc->text().toStdString(), error))
+                            App().regs.ConfigWord(), txtFosc->text().toStdString(), error)) {
     Seam::instance().message(this, "Error Saving File", "Error! \r\n" + Q(error),
                              Seam::Icon::Critical);
-  else
-    sayInterruptedWrite(path);
+    return;
+  }
+  showFilePath(path);  // the file the configuration now lives in
+  sayInterruptedWrite(path);
 }
 
 void frmMain::sayInterruptedWrite(const QString& path) {

@@ -135,6 +135,9 @@ class frmMain : public QMainWindow {
   QAction* mnuCAN = nullptr;
   QAction* mnuSTCON = nullptr;
   QAction* mnuUserReg = nullptr;
+  // Device: what the buttons below the diagram do (Ctrl+P, Ctrl+R).
+  QAction* mnuProgram = nullptr;
+  QAction* mnuReadDevice = nullptr;
   QAction* mnuAbout = nullptr;
 
  protected:
@@ -171,6 +174,8 @@ class frmMain : public QMainWindow {
   // Takes a loaded file's configuration over (and its frequency, when it has
   // one), rebuilds the image, refreshes every window and shows the file's path.
   void takeOverFile(const zk7::RegisterSet& registers, const double* foscHz, const QString& path);
+  // The status bar's first panel: the device file the configuration came from or went to.
+  void showFilePath(const QString& path);
   void oscillatorChosen(int index);
   void toggleDevice();
   void commitFosc();

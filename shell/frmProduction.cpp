@@ -28,7 +28,9 @@
 #include "model/named_fields.h"
 #include "production/serial.h"
 #include "programmer/check.h"
+#include "shell/accessible.h"
 #include "shell/app.h"
+#include "shell/focus.h"
 #include "shell/guiflow.h"
 #include "shell/seam.h"
 #include "shell/uitext.h"
@@ -134,6 +136,8 @@ bool ReadStationSettings(const StationSettings& settings, const zk7::RegisterSet
 frmProduction::frmProduction(Mode mode, const StationSettings& settings, QWidget* parent)
     : QWidget(parent, Qt::Window), mode_(mode) {
   setObjectName("frmProduction");
+  InstallFocusRules();
+  InstallAccessibleFactories();
   setWindowTitle(QString(VersionRecord::Title) + " \u2014 Production");
   buildControls();
   txtConfiguration->setText(settings.configuration);
@@ -168,8 +172,10 @@ void frmProduction::buildControls() {
   auto* grid = new QGridLayout(settingsBox);
   auto row = [&](int r, const char* caption, QLineEdit*& edit, const char* name, QLabel*& info,
                  const char* infoName, const QString& placeholder) {
-    grid->addWidget(new QLabel(caption), r, 0);
+    auto* label = new QLabel(caption);
+    grid->addWidget(label, r, 0);
     edit = new QLineEdit;
+    label->setBuddy(edit);  // its name for a screen reader
     edit->setObjectName(name);
     edit->setPlaceholderText(placeholder);
     grid->addWidget(edit, r, 1);
@@ -205,6 +211,7 @@ void frmProduction::buildControls() {
   fraResult->setFrameShape(QFrame::Box);
   fraResult->setAutoFillBackground(true);
   fraResult->setMinimumHeight(150);
+  fraResult->setAccessibleName("Result");
   auto* resultLayout = new QVBoxLayout(fraResult);
   lblResult = new QLabel;
   lblResult->setObjectName("lblResult");
@@ -254,6 +261,7 @@ void frmProduction::buildControls() {
   txtDetails->setReadOnly(true);
   txtDetails->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   txtDetails->setPlaceholderText("Why a chip was refused or failed, and notes on the log");
+  txtDetails->setAccessibleName("Details");
 
   lblSessionCounts = new QLabel;
   lblSessionCounts->setObjectName("lblSessionCounts");
@@ -262,6 +270,7 @@ void frmProduction::buildControls() {
   grdRecent = new QTableWidget(0, 5);
   grdRecent->setObjectName("grdRecent");
   grdRecent->setHorizontalHeaderLabels({"Time", "Serial", "Result", "Position", "ms"});
+  grdRecent->setAccessibleName("Last records of the log");
   grdRecent->verticalHeader()->hide();
   grdRecent->setEditTriggers(QAbstractItemView::NoEditTriggers);
   grdRecent->setSelectionMode(QAbstractItemView::NoSelection);
@@ -300,7 +309,7 @@ void frmProduction::buildControls() {
   // Roomy where the screen allows; on a small one, no larger than its work area.
   QSize size(960, 680);
   if (const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen())
-    size = size.boundedTo(s->availableGeometry().size().shrunkBy(WindowFrame(this)));
+    size = size.boundedTo(WorkArea(s).size().shrunkBy(WindowFrame(this)));
   resize(size.expandedTo(minimumSizeHint()));
 }
 
@@ -408,6 +417,10 @@ void frmProduction::programNext() {
   txtDetails->clear();
   Progress->setValue(0);
   Progress->show();
+  // The button is off during the chip: the focus waits on the result (where
+  // a screen reader is told the outcome) rather than moving on into the details.
+  const bool focusWaits = cmdProgramNext->hasFocus();
+  if (focusWaits) fraResult->setFocus(Qt::OtherFocusReason);
   updateControls();
   showState();
 
@@ -436,6 +449,8 @@ void frmProduction::programNext() {
   showCounts();
   showState();
   updateControls();
+  if (focusWaits && fraResult->hasFocus() && cmdProgramNext->isEnabled())
+    cmdProgramNext->setFocus(Qt::OtherFocusReason);
   if (closePending_) close();
 }
 
@@ -507,8 +522,10 @@ void frmProduction::showResult(const QString& word, const QColor& background, co
   fraResult->setPalette(pal);
   lblResult->setPalette(pal);
   lblResultInfo->setPalette(pal);
+  const bool changed = lblResult->text() != word || lblResultInfo->text() != info;
   lblResult->setText(word);
   lblResultInfo->setText(info);
+  if (changed && !word.isEmpty()) AnnounceResult(lblResult);
 }
 
 void frmProduction::addNotes() {

@@ -22,18 +22,10 @@ std::vector<MenuSpec> frmMain::MenuTable() {
        "&File",
        {
            {"mnuPort", "&Port", {}, nullptr, &frmMain::mnuPort, F::PortSubmenu},
-           {"mnuLoad",
-            "&Load Default...",
-            {},
-            &frmMain::loadDeviceFile,
-            &frmMain::mnuLoad,
-            F::SeparatorBefore | F::OpensWindow},
-           {"mnuSave",
-            "&Save Defaults...",
-            {},
-            &frmMain::saveDeviceFile,
-            &frmMain::mnuSave,
-            F::OpensWindow},
+           {"mnuLoad", "&Load Default...", QKeySequence::Open, &frmMain::loadDeviceFile,
+            &frmMain::mnuLoad, F::SeparatorBefore | F::OpensWindow},
+           {"mnuSave", "&Save Defaults...", QKeySequence::Save, &frmMain::saveDeviceFile,
+            &frmMain::mnuSave, F::OpensWindow},
            {"mnuCreateHEX",
             "Export &HEX...",
             {},
@@ -53,17 +45,13 @@ std::vector<MenuSpec> frmMain::MenuTable() {
             &frmMain::mnuCheckChip,
             F::SeparatorBefore | F::Checkable | F::Checked},
            {"mnuProduction",
-            "&Production...",
+            "P&roduction...",
             {},
             &frmMain::openProduction,
             &frmMain::mnuProduction,
             F::OpensWindow},
-           {"mnuExit",
-            "E&xit",
-            {},
-            [](frmMain& w) { w.close(); },
-            &frmMain::mnuExit,
-            F::SeparatorBefore},
+           {"mnuExit", "E&xit", QKeySequence(Qt::CTRL | Qt::Key_Q), [](frmMain& w) { w.close(); },
+            &frmMain::mnuExit, F::SeparatorBefore},
        }},
       {"mnuPeripherals",
        "&Peripherals",
@@ -83,10 +71,19 @@ std::vector<MenuSpec> frmMain::MenuTable() {
            {"mnuUserReg", "&User Memory...", key(7), opens(BlockDiagram::UserMemory),
             &frmMain::mnuUserReg, F::OpensWindow, BlockDiagram::UserMemory},
        }},
+      {"mnuDevice",
+       "&Device",
+       {
+           {"mnuProgram", "&Program Device", QKeySequence(Qt::CTRL | Qt::Key_P),
+            &frmMain::programDevice, &frmMain::mnuProgram, F::OpensWindow},
+           {"mnuReadDevice", "&Read Device...", QKeySequence(Qt::CTRL | Qt::Key_R),
+            &frmMain::readDevice, &frmMain::mnuReadDevice, F::OpensWindow},
+       }},
       {"mnuHelp",
        "&Help",
        {
-           {"mnuAbout", "&About", {}, &frmMain::showAbout, &frmMain::mnuAbout, F::OpensWindow},
+           {"mnuAbout", "&About", QKeySequence::HelpContents, &frmMain::showAbout,
+            &frmMain::mnuAbout, F::OpensWindow},
        }},
   };
 }
@@ -142,8 +139,9 @@ QMenu* frmMain::buildPortMenu(QMenu* file, const char* caption) {
   p3BC = addPort("p3BC", "3BC", 0x3BC);
   p378->setChecked(true);
   portSeparator_ = port->addSeparator();
-  refreshPortItems();
-  // Ports can come and go (USB adapters): the list is made again when it opens.
+  portSeparator_->setVisible(false);
+  // Ports can come and go (USB adapters): the list is made when the menu
+  // opens, each time, and not before (looking costs start-up time).
   connect(port, &QMenu::aboutToShow, this, [this] {
     refreshPortItems();
     checkPortItem();

@@ -14,8 +14,8 @@ struct MenuItem {
   enum Flag : unsigned {
     SeparatorBefore = 1,
     Checkable = 2,
-    Checked = 4,       // checked at every start (nothing is kept between runs)
-    OpensWindow = 8,   // refused while a flow runs: a modal window would hold the flow
+    Checked = 4,      // checked at every start (nothing is kept between runs)
+    OpensWindow = 8,  // off while a flow runs: a modal window would hold the flow (or a second run)
     PortSubmenu = 16,  // the Port submenu, filled from the ports found
   };
   const char* name;                     // objectName, the same as the member's name

@@ -1,5 +1,8 @@
 #include "shell/startup.h"
 
+#include <QApplication>
+#include <QIcon>
+
 #include "model/image.h"
 #include "model/registers.h"
 #include "shell/app.h"
@@ -9,7 +12,14 @@
 #include "shell/seam.h"
 #include "shell/windows.h"
 
+QIcon ApplicationIcon() {
+  // The 48-pixel picture: enough for a title bar and a task switcher, and
+  // quick to decode at start-up (the desktop's own icon is the theme's).
+  return QIcon(QStringLiteral(":/icons/zk7-programmer-48.png"));
+}
+
 frmMain* StartApplication(const QString& file) {
+  QApplication::setWindowIcon(ApplicationIcon());
   RegisterAllWindows();
   zk7::SetDefaultRegisters(App().regs);
   zk7::BuildMemoryImage(App().regs, App().image);
@@ -26,6 +36,7 @@ frmMain* StartApplication(const QString& file) {
 }
 
 frmProduction* StartStation(const StationSettings& settings) {
+  QApplication::setWindowIcon(ApplicationIcon());
   auto* w = new frmProduction(frmProduction::Mode::Station, settings);
   w->setAttribute(Qt::WA_DeleteOnClose);
   w->show();

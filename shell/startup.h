@@ -4,7 +4,12 @@
 
 #include <QString>
 
+class QIcon;
 class frmMain;
+
+// The program's icon, which every window carries (the desktop's is the
+// installed theme icon of the same pictures).
+QIcon ApplicationIcon();
 
 frmMain* StartApplication(const QString& file = QString());
 

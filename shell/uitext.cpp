@@ -7,6 +7,7 @@
 #include <QPushButton>
 
 #include "model/format.h"
+#include "model/registers.h"
 
 char LocaleDecimalPoint() {
   const QString dp = QLocale().decimalPoint();
@@ -15,6 +16,14 @@ char LocaleDecimalPoint() {
 
 QString DecimalText(double value) {
   return Q(zk7::FormatNumber(value, LocaleDecimalPoint()));
+}
+
+QString RegisterBoxName(const QString& registerName) {
+  return registerName + " register";
+}
+
+QString BitControlName(const QString& what, int reg, int bit) {
+  return QString("%1 (%2 bit %3)").arg(what, zk7::RegisterName(reg)).arg(bit);
 }
 
 QColor WarningColour(const QPalette& palette) {

@@ -26,6 +26,12 @@ class QColor;
 // A red for warning text on the palette's window colour, light or dark.
 QColor WarningColour(const QPalette& palette);
 
+// Accessible names, so a screen reader says what a control sets, built from
+// the register table's names: "GPDDR register" for a register's box,
+// "GP3 input (GPDDR bit 3)" for a control of one bit.
+QString RegisterBoxName(const QString& registerName);
+QString BitControlName(const QString& what, int reg, int bit);
+
 // The buttons at a window's foot, kept to the right; none is an auto default,
 // so Enter in an entry box never presses one.
 QHBoxLayout* ButtonRow(std::initializer_list<QPushButton*> buttons);

@@ -1,5 +1,6 @@
 #include "shell/windows.h"
 
+#include <QGuiApplication>
 #include <QLayout>
 #include <QScreen>
 #include <QScrollArea>
@@ -8,9 +9,39 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "shell/focus.h"
+#include "shell/refresh.h"
+
 void EditorWindow::showEvent(QShowEvent* event) {
+  InstallFocusRules();
   QDialog::showEvent(event);
-  if (QScreen* s = screen()) fitInto(s->availableGeometry());
+  if (QScreen* s = screen()) fitInto(WorkArea(s));
+}
+
+void LayOutBeforeCreation(QWidget* window) {
+  if (window->testAttribute(Qt::WA_WState_Created)) return;
+  window->ensurePolished();
+  if (QLayout* l = window->layout()) l->activate();
+}
+
+void EditorWindow::setVisible(bool visible) {
+  if (visible && !testAttribute(Qt::WA_WState_Created)) {
+    LayOutBeforeCreation(this);
+    if (QScreen* s = screen()) fitInto(WorkArea(s));  // the frame's real size is fitted at the show
+  }
+  QDialog::setVisible(visible);
+}
+
+QRect WorkAreaOf(const QRect& available, const QRect& screen, bool panelsReported) {
+  if (panelsReported || available != screen) return available;
+  return available.adjusted(0, 0, 0, -kUnknownPanelHeight);
+}
+
+QRect WorkArea(const QScreen* screen) {
+  // X11 window managers report their panels (_NET_WORKAREA); Wayland
+  // compositors do not.
+  const bool reported = !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+  return WorkAreaOf(screen->availableGeometry(), screen->geometry(), reported);
 }
 
 QMargins WindowFrame(const QWidget* window) {
@@ -80,6 +111,7 @@ void Windows::registerFactory(WindowId id, Factory factory) {
 }
 
 EditorWindow* Windows::get(WindowId id) {
+  FinishLoadRefresh();  // the editors the load's refresh makes come first, as at the load
   auto it = windows_.find(id);
   if (it != windows_.end()) return it->second;
   auto f = factories_.find(id);

@@ -20,11 +20,27 @@ enum class WindowId {
   MemoryMap,
 };
 
+class QScreen;
 class QScrollArea;
+
+// The area a window of ours may take on a screen: its available geometry.
+// Where the window system reports the whole output as available although a
+// panel may cover part of it (Wayland tells clients nothing of panels),
+// kUnknownPanelHeight is kept free, so a window's foot (its status bar, its
+// buttons) stays visible wherever the compositor puts the window.
+constexpr int kUnknownPanelHeight = 48;
+QRect WorkAreaOf(const QRect& available, const QRect& screen, bool panelsReported);
+QRect WorkArea(const QScreen* screen);
 
 // The window frame around a top-level window's inside, as the window system
 // drew it; before the window is framed, a title bar's height at the top.
 QMargins WindowFrame(const QWidget* window);
+
+// Before a window's first showing: polishes it and activates its layout, so
+// its native window is made at the laid-out size. Made at the default size and
+// resized before its first frame, a Wayland surface can keep part of the old
+// size (a band of stale pixels beside the contents).
+void LayOutBeforeCreation(QWidget* window);
 
 // Base of every editor window.
 class EditorWindow : public QDialog {
@@ -44,6 +60,7 @@ class EditorWindow : public QDialog {
   void fitInto(const QRect& area);
   // The scroll area, once the window needed one.
   QScrollArea* scrollArea() const { return scroll_; }
+  void setVisible(bool visible) override;
 
  protected:
   void showEvent(QShowEvent* event) override;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks what an install delivers, from a configured and built build folder
 # (default build/): installs into a temporary prefix and checks the file list,
-# validates the desktop entry and the AppStream metainfo, renders the man pages,
+# validates the desktop entry, the AppStream metainfo and the MIME type, renders the man pages,
 # runs --version and the bash completion, then builds the Debian package, lists
 # it, runs lintian on it, and (as root) installs it with apt-get, runs zk7prog from PATH and removes
 # it again.
@@ -29,6 +29,7 @@ expected=(bin/zk7prog libexec/zk7-programmer/zk7-guard share/man/man1/zk7prog.1.
 if [ "$gui" = ON ]; then
   expected+=(bin/zk7-programmer share/man/man1/zk7-programmer.1.gz
     "share/applications/$app_id.desktop" "share/metainfo/$app_id.metainfo.xml"
+    "share/mime/packages/$app_id.xml"
     share/icons/hicolor/scalable/apps/zk7-programmer.svg
     share/icons/hicolor/48x48/apps/zk7-programmer.png
     share/icons/hicolor/256x256/apps/zk7-programmer.png)
@@ -40,6 +41,13 @@ diff -u <(printf '%s\n' "${expected[@]}" | sort) <(cd "$prefix" && find . -type 
 if [ "$gui" = ON ]; then
   desktop-file-validate "$prefix/share/applications/$app_id.desktop"
   appstreamcli validate --no-net "$prefix/share/metainfo/$app_id.metainfo.xml"
+  # The device file's MIME type: *.dvs is application/x-zk7-dvs, and the desktop entry opens it.
+  mime=$work/mime
+  mkdir -p "$mime/packages" && cp "$prefix/share/mime/packages/$app_id.xml" "$mime/packages/"
+  update-mime-database "$mime" >/dev/null 2>&1 || fail "update-mime-database refuses $app_id.xml"
+  grep -qx 'application/x-zk7-dvs:\*\.dvs' "$mime/globs" || fail "*.dvs is not application/x-zk7-dvs"
+  grep -qx 'MimeType=application/x-zk7-dvs;' "$prefix/share/applications/$app_id.desktop" ||
+    fail "the desktop entry does not open application/x-zk7-dvs"
   for size in 48 256; do
     file "$prefix/share/icons/hicolor/${size}x${size}/apps/zk7-programmer.png" |
       grep -q "PNG image data, $size x $size" || fail "the ${size} px icon is not ${size} x ${size}"

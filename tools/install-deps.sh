@@ -3,9 +3,10 @@
 set -euo pipefail
 pkgs=(build-essential cmake ccache qt6-base-dev qt6-base-dev-tools libgl-dev libgtest-dev libgmock-dev
       googletest libbenchmark-dev xvfb xauth binutils)
+pkgs+=(weston qt6-wayland)                                           # the GUI tests on Wayland
 pkgs+=(nlohmann-json3-dev)                                           # JSON output of zk7prog
 pkgs+=(pkg-config libftdi1-dev)                                      # USB adapter driver
-pkgs+=(desktop-file-utils appstream man-db groff-base dpkg-dev file lintian)  # tools/check-install.sh
+pkgs+=(desktop-file-utils appstream shared-mime-info man-db groff-base dpkg-dev file lintian)  # tools/check-install.sh
 pkgs+=(clang libclang-rt-14-dev)                                    # tools/fuzz.sh
 pkgs+=(qemu-system-x86 busybox-static cpio kmod)                    # tools/test-system.sh
 missing=()

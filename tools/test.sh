@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds everything and runs every test, the system
-# tests on a real kernel under QEMU, then the same tests again under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# Installs what is missing, builds everything and runs every test (the GUI
+# tests also on Wayland), the system tests on a real kernel under QEMU, then
+# the same tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -12,6 +12,20 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZK7_BUILD_BENCH=ON >/dev
 cmake --build build -j"$jobs"
 ctest --test-dir build --output-on-failure -j"$jobs"
 tools/test-system.sh --build build
+
+# The GUI tests once more on Wayland, in a headless weston of their own.
+wayland=$(mktemp -d)
+XDG_RUNTIME_DIR=$wayland weston --backend=headless-backend.so --socket=zk7-tests --width=1024 \
+  --height=600 --idle-time=0 >"$wayland/weston.log" 2>&1 &
+weston=$!
+for _ in $(seq 100); do [ -S "$wayland/zk7-tests" ] && break; sleep 0.1; done
+for t in test_shell test_editors test_can; do
+  XDG_RUNTIME_DIR=$wayland WAYLAND_DISPLAY=zk7-tests QT_QPA_PLATFORM=wayland \
+    ZK7_TEST_DATA="$PWD/tests" "build/$t" --gtest_brief=1 || { kill "$weston"; exit 1; }
+done
+kill "$weston"
+wait "$weston" 2>/dev/null || true
+rm -rf "$wayland"
 
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DZK7_SANITIZE=ON -DZK7_BUILD_BENCH=OFF >/dev/null
 cmake --build build-asan -j"$jobs"

@@ -189,15 +189,23 @@ TEST_F(CanWindow, IdentifierBytesTakeOnlyHexTypedOrPastedAndShowTheRawIds) {
   EXPECT_EQ(regs()[TXID0EID0], 0x3C);
 }
 
-TEST_F(CanWindow, TabOrderRunsThroughTheByteBoxes) {
+// Tab follows reading order group by group.
+TEST_F(CanWindow, TabOrderFollowsTheGroupsInReadingOrder) {
   show();  // before any summary refresh: leaving a box must store what it shows
-  Find(w, "txtTXIDn_1")->setFocus(Qt::TabFocusReason);
+  Find(w, "cmbSJW")->setFocus(Qt::TabFocusReason);
   QStringList order;
-  for (int i = 0; i < 24; ++i) {
+  for (int i = 0; i < 56; ++i) {
     order << QApplication::focusWidget()->objectName();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
   }
-  EXPECT_EQ(order[11] + order[12] + order[23], "txtTXIDn_12txtRXFilter_1txtRXFilter_12");
+  EXPECT_EQ(order.mid(0, 11).join(" "),
+            "cmbSJW sldrBRP sldrSegment_0 sldrSegment_1 sldrSegment_2 chkSamPoint chkBTLMODE "
+            "chkWAKFIL cmdBitTimingAssistant txtTXIDn_1 txtTXIDn_2");
+  EXPECT_EQ(order.mid(13, 4).join(" "), "chkIDType_0 txtIDValue_0 txtTXIDn_5 txtTXIDn_6");
+  EXPECT_EQ(order.mid(39, 6).join(" "),
+            "txtRXFilter_9 txtRXFilter_10 txtRXFilter_11 txtRXFilter_12 chkIDType_5 txtIDValue_5");
+  EXPECT_EQ(order.mid(45, 3).join(" "), "cmdAcceptanceFilters chkOPTREG2_7 chkOPTREG2_6");
+  EXPECT_EQ(order.mid(53).join(" "), "chkOPTREG2_0 cmdOK cmdCancel");
   EXPECT_EQ(regs()[TXID0SIDL], 0xEB);
 }
 

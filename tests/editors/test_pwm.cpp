@@ -1,3 +1,4 @@
+#include <QAbstractButton>
 #include <QLabel>
 #include <QRadioButton>
 #include <QSlider>
@@ -128,6 +129,19 @@ TEST_F(PwmEditor, PictureLabelsOpenTheirDialogsInsideOpenBounds) {
   EXPECT_EQ(testSeam().modalsShown,
             (std::vector<QDialog*>{Windows::instance().get(WindowId::PWMSlider),
                                    Windows::instance().get(WindowId::DCSlider)}));
+
+  // Without a mouse: the labels are Tab stops, Enter and Space open their dialogs.
+  testSeam().clear();
+  PwmState().PWMSelect = 1;
+  w->cmdPeriod->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(w->cmdPeriod, Qt::Key_Return);
+  QTest::keyClick(w->cmdPeriod, Qt::Key_Tab);
+  ASSERT_EQ(w->focusWidget(), w->cmdDuty);
+  QTest::keyClick(w->cmdDuty, Qt::Key_Space);
+  EXPECT_EQ(testSeam().modalsShown,
+            (std::vector<QDialog*>{Windows::instance().get(WindowId::PWMSlider),
+                                   Windows::instance().get(WindowId::DCSlider)}));
+  EXPECT_EQ(PwmState().PWMSelect, 2);
 }
 
 TEST_F(PwmEditor, ActivationRunsTheSummaryRefreshInPwm1Only) {

@@ -1,5 +1,7 @@
 // The main window's file, export and programming commands.
 #include <QAbstractButton>
+#include <QAbstractSlider>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -81,6 +83,7 @@ TEST_F(CommandTest, SaveWritesTheImageWordAndFrequencyTextLoadsBackAndExports) {
   zk7::BuildMemoryImage(regs(), img);
   EXPECT_EQ(ReadAll(file).toStdString(), zk7::FormatDeviceFile(img, 7, "4000.0"));
   EXPECT_TRUE(testSeam().messages.empty());
+  EXPECT_EQ(main->statusPath->text(), QDir::toNativeSeparators(file)) << "the file saved to";
 
   // Loading takes over registers, oscillator option and frequency, and rebuilds the image.
   zk7::RegisterSet rs = regs();
@@ -281,6 +284,59 @@ TEST_F(CommandTest, LoadSaveRoundTripOfRandomFiles) {
                                            : rs.ConfigWord())
         << round;
   }
+}
+
+// The editors are made once the main window is on the screen, not during its load: nothing a
+// user can see differs. The same file, oscillator choice and device toggle, with the editors made
+// during the load and made only when first needed, leave the same registers, messages and controls.
+TEST_F(CommandTest, EditorsMadeAfterTheLoadShowWhatEditorsMadeDuringItShow) {
+  zk7::RegisterSet file = regs();
+  file.set(zk7::GPDDR, 0x30);      // the A/D editor's load makes GP0..GP3 inputs
+  file.set(zk7::TXID1SIDL, 0xFC);  // extended, bits 4 and 2 set: a type change stores it cleared
+  file.set(zk7::T2CON, 0x86);
+  file.setConfigWord(0x1201);
+  WriteAll(path("file.dvs"), DeviceFileOf(file, "3686.4"));
+  const auto run = [&](bool editorsAtLoad) {
+    Windows::instance().destroyAll();
+    zk7::SetDefaultRegisters(regs());
+    App().Fosc = 4000000.0;
+    testSeam().clear();
+    createMain(false);
+    if (editorsAtLoad) FinishLoadRefresh();
+    main->openFile(path("file.dvs"));
+    main->optXTAL[0]->click();
+    main->cmdDevice->click();
+    QStringList seen;
+    for (WindowId id :
+         {WindowId::GPIO, WindowId::CAN, WindowId::AtoD, WindowId::PWM1, WindowId::PWM2}) {
+      EditorWindow* w = Windows::instance().get(id);
+      w->show();
+      QApplication::processEvents();
+      for (QWidget* c : w->findChildren<QWidget*>()) {
+        QString state = c->objectName() + (c->isVisibleTo(w) ? "" : " hidden");
+        if (auto* e = qobject_cast<QLineEdit*>(c)) state += " " + e->text();
+        if (auto* b = qobject_cast<QAbstractButton*>(c))
+          state += QString(" %1 %2").arg(b->text()).arg(b->isChecked());
+        if (auto* l = qobject_cast<QLabel*>(c)) state += " " + l->text();
+        if (auto* list = qobject_cast<QComboBox*>(c)) state += " " + list->currentText();
+        if (auto* slider = qobject_cast<QAbstractSlider*>(c))
+          state += QString(" %1").arg(slider->value());
+        seen << state;
+      }
+      w->hide();
+    }
+    for (const auto& m : testSeam().messages) seen << m.title + ": " + m.text;
+    std::vector<std::uint8_t> bytes(regs().registers().begin(), regs().registers().end());
+    main.reset();
+    return std::make_tuple(bytes, regs().ConfigWord(), seen);
+  };
+  const auto atLoad = run(true);
+  const auto later = run(false);
+  EXPECT_EQ(std::get<0>(atLoad), std::get<0>(later));
+  EXPECT_EQ(std::get<1>(atLoad), std::get<1>(later));
+  EXPECT_EQ(std::get<2>(atLoad).join("\n").toStdString(),
+            std::get<2>(later).join("\n").toStdString());
+  EXPECT_EQ(std::get<0>(atLoad)[zk7::GPDDR], 0x30) << "GP0..GP3 as the file has them";
 }
 
 TEST_F(CommandTest, ProgramDevicePassesAndBurnsTheImage) {

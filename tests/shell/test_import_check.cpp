@@ -82,7 +82,7 @@ TEST_F(ShellTest, CheckingBeforeProgrammingIsOnAtStartAndRefusesAnUnfitChipWitho
                         QString(zk7::NothingBurntText()));
   EXPECT_TRUE(m.details.endsWith("\n  02      GPLAT       3400  345A")) << m.details.toStdString();
   EXPECT_EQ(emulator->totalPulses(), 0);
-  EXPECT_TRUE(main->lblTestStatus->text().isEmpty() && main->cmdProgram->isEnabled());
+  EXPECT_TRUE(main->lblTestStatus->text() == "REFUSED" && main->cmdProgram->isEnabled());
 
   // An empty socket reads all 0000 or all 3FFF: no chip, not words that cannot be taken.
   for (const auto& [fault, said] : {std::pair{zk7::EmulatorOptions::NoChipLow, "0000"},

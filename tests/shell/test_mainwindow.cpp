@@ -4,6 +4,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPlatformSurfaceEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -22,6 +23,7 @@
 #include "port/discovery.h"
 #include "programmer/check.h"
 #include "shell/blockdiagram.h"
+#include "shell/focus.h"
 #include "shell/frmAbout.h"
 #include "shell/frmSplash.h"
 #include "shell/refresh.h"
@@ -46,6 +48,7 @@ TEST_F(ShellTest, StartUpShowsSplashFirstThenLoadsTheMainWindow) {
   ASSERT_EQ(testSeam().modalsShown.size(), 1u);
   EXPECT_TRUE(!mainExistedDuringSplash && defaultsBeforeSplash);
   EXPECT_TRUE(MainWindow() == w && w->isVisible());
+  EXPECT_TRUE(w->windowIcon().availableSizes().contains(QSize(48, 48)));
   EXPECT_TRUE(w->p378->isChecked() && w->optXTAL[2]->isChecked());
   EXPECT_EQ(App().Fosc, 4000000.0);
   EXPECT_EQ(w->txtFosc->text(), "4000");
@@ -95,21 +98,34 @@ TEST_F(ShellTest, SplashClosesOnEachOfItsFourActionsAndAboutShowsTheRecord) {
 TEST_F(ShellTest, MenusCarryTheirAccessKeys) {
   const std::string dev = useMachineWithCard();
   createMain();
-  QStringList captions;
+  main->mnuPort->menu()->aboutToShow();  // the ports found are listed as the menu opens
+  QStringList captions, shortcuts;
   for (QAction* top : main->menuBar()->actions()) {
     captions << top->text();
-    for (QAction* a : top->menu()->actions())
+    for (QAction* a : top->menu()->actions()) {
       if (!a->isSeparator()) captions << a->text();
+      if (!a->shortcut().isEmpty()) shortcuts << a->objectName() + "=" + a->shortcut().toString();
+    }
   }
   for (QAction* a : main->mnuPort->menu()->actions())
     captions << a->objectName() + "=" + (a->isSeparator() ? "-" : a->text());
   // Below the three addresses, the card the kernel lists elsewhere.
   EXPECT_EQ(captions.join("|"),
             "&File|&Port|&Load Default...|&Save Defaults...|Export &HEX...|&Import HEX...|"
-            "Check Chip Before Programming|&Production...|E&xit|&Peripherals|&GPIO...|"
-            "&A/D Converter...|PWM&1...|PWM&2...|&CAN...|&Scheduled TX...|&User Memory...|&Help|"
-            "&About|p278=278|p378=378|p3BC=3BC|=-|pD010=D010 (" +
+            "Check Chip Before Programming|P&roduction...|E&xit|&Peripherals|&GPIO...|"
+            "&A/D Converter...|PWM&1...|PWM&2...|&CAN...|&Scheduled TX...|&User Memory...|"
+            "&Device|&Program Device|&Read Device...|&Help|&About|p278=278|p378=378|p3BC=3BC|=-|"
+            "pD010=D010 (" +
                 QString::fromStdString(dev) + "/parport1)");
+  EXPECT_EQ(shortcuts.join(" ").toStdString(),
+            "mnuLoad=Ctrl+O mnuSave=Ctrl+S mnuExit=Ctrl+Q mnuGPIO=Ctrl+1 mnuAtoD=Ctrl+2 "
+            "mnuPWM1=Ctrl+3 mnuPWM2=Ctrl+4 mnuCAN=Ctrl+5 mnuSTCON=Ctrl+6 mnuUserReg=Ctrl+7 "
+            "mnuProgram=Ctrl+P mnuReadDevice=Ctrl+R mnuAbout=F1");
+  // The keys reach the items from anywhere in the window.
+  QTest::keyClick(main->txtFosc, Qt::Key_O, Qt::ControlModifier);
+  ASSERT_EQ(testSeam().fileDialogTitles.size(), size_t(1));
+  EXPECT_EQ(testSeam().fileDialogTitles[0], "Load Default...");
+  testSeam().clear();
   // Alt+F, S opens the save dialog.
   QMenu* file = main->menuBar()->actions()[0]->menu();
   QTest::keyClick(main.get(), Qt::Key_F, Qt::AltModifier);
@@ -383,8 +399,15 @@ TEST_F(ShellTest, OnlyAWindowThatDoesNotFitTheWorkAreaMoves) {
             QRect(14, 50, 792, 566));
   EXPECT_EQ(FitIntoWorkArea(QRect(100, 130, 500, 400), work, QMargins(4, 30, 4, 4)),
             QRect(100, 130, 500, 400));
-  createMain(false);  // the offscreen screen is smaller than the design size
-  EXPECT_LE(main->geometry().height(), main->screen()->availableGeometry().height());
+  // Where no panel is reported (Wayland), room for one is kept; where panels are reported, or
+  // the available area is smaller than the screen, it is the work area.
+  const QRect screen(0, 0, 1024, 600);
+  EXPECT_EQ(WorkAreaOf(screen, screen, false), QRect(0, 0, 1024, 600 - kUnknownPanelHeight));
+  EXPECT_EQ(WorkAreaOf(screen, screen, true), screen);
+  EXPECT_EQ(WorkAreaOf(QRect(0, 32, 1024, 568), screen, false), QRect(0, 32, 1024, 568));
+  createMain();  // the test screen is smaller than the design size
+  EXPECT_LE(main->frameGeometry().height(), WorkArea(main->screen()).height())
+      << "the status bar stays visible";
   // Made lower than its content, the window takes the vertical scroll bar's width too, so the
   // bar brings no horizontal one.
   main->show();
@@ -394,6 +417,38 @@ TEST_F(ShellTest, OnlyAWindowThatDoesNotFitTheWorkAreaMoves) {
   EXPECT_TRUE(scroll->verticalScrollBar()->isVisible());
   EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible());
   EXPECT_LE(main->frameGeometry().right(), 1000);
+}
+
+// A window's native surface is made at its laid-out size (fitted to the screen): made at the
+// default size and resized before its first frame, a Wayland surface can keep part of the old
+// width.
+TEST_F(ShellTest, EachWindowIsMadeAtItsOwnSize) {
+  struct SizeAtCreation : QObject {
+    QSize size;
+    bool eventFilter(QObject* o, QEvent* e) override {
+      if (e->type() == QEvent::PlatformSurface &&
+          static_cast<QPlatformSurfaceEvent*>(e)->surfaceEventType() ==
+              QPlatformSurfaceEvent::SurfaceCreated)
+        size = static_cast<QWidget*>(o)->size();
+      return false;
+    }
+  };
+  for (WindowId id :
+       {WindowId::GPIO, WindowId::CAN, WindowId::AtoD, WindowId::PWM1, WindowId::STCON,
+        WindowId::UserReg, WindowId::MemoryMap, WindowId::DCSlider}) {
+    EditorWindow* w = Windows::instance().get(id);
+    SizeAtCreation probe;
+    w->installEventFilter(&probe);
+    w->show();
+    QApplication::processEvents();
+    // Within a window frame: a window larger than the screen is fitted again once framed.
+    const QSize change = w->size() - probe.size;
+    EXPECT_TRUE(std::abs(change.width()) <= 8 && std::abs(change.height()) <= 40)
+        << w->objectName().toStdString() << " made at " << probe.size.width() << "x"
+        << probe.size.height();
+    w->hide();
+    w->removeEventFilter(&probe);
+  }
 }
 
 // Each Peripherals shortcut opens what the diagram's block or the button opens, with the same
@@ -470,6 +525,38 @@ TEST_F(ShellTest, TheDiagramIsUsableByKeyboard) {
   pic->setFocus();
   for (Qt::Key key : {Qt::Key_Down, Qt::Key_Right}) QTest::keyClick(pic, key);
   EXPECT_EQ(pic->focusedBlock(), B::PWM2);
+}
+
+// Tab enters a group of options on its checked option, from either side, so Space keeps the
+// choice; a box with colours of its own gets a ring around it while it has the keyboard focus.
+TEST_F(ShellTest, TabEntersOptionsOnTheCheckedOneAndColouredBoxesShowTheirFocus) {
+  createMain();
+  main->cmdDevice->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(main->cmdDevice, Qt::Key_Tab);
+  EXPECT_TRUE(main->optXTAL[2]->hasFocus());
+  QTest::keyClick(main->optXTAL[2], Qt::Key_Tab);
+  EXPECT_TRUE(main->txtFosc->hasFocus());
+  regs().setConfigWord(zk7::OscXT);
+  RefreshAll();
+  QTest::keyClick(main->txtFosc, Qt::Key_Backtab);
+  EXPECT_TRUE(main->optXTAL[1]->hasFocus());
+  QTest::keyClick(main->optXTAL[1], Qt::Key_Space);
+  EXPECT_EQ(regs().ConfigWord(), zk7::OscXT);
+
+  auto* gpio = window<frmGPIO>(WindowId::GPIO);
+  gpio->show();
+  gpio->activateWindow();
+  (void)QTest::qWaitForWindowActive(gpio);
+  gpio->cmdOK->setFocus(Qt::TabFocusReason);
+  EXPECT_EQ(FocusRingTarget(gpio), nullptr) << "the style's own frame on the style's colours";
+  gpio->optPinFunc0[0]->setFocus(Qt::TabFocusReason);
+  auto* option = qobject_cast<QRadioButton*>(gpio->focusWidget());
+  EXPECT_TRUE(option && option->isChecked()) << "GP0's function as it is chosen";
+  EXPECT_EQ(FocusRingTarget(gpio), option);
+  QTest::keyClick(option, Qt::Key_Tab);
+  EXPECT_EQ(gpio->focusWidget(), gpio->chkPinDir[0]);
+  EXPECT_EQ(FocusRingTarget(gpio), gpio->chkPinDir[0]);
+  gpio->hide();
 }
 
 // In a dark palette every text stays readable: where a background colour is fixed the text
