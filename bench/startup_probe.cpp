@@ -13,6 +13,7 @@
 #include "shell/version.h"
 
 int main(int argc, char** argv) {
+  const FontWarmUp fonts;
   QApplication app(argc, argv);
   QApplication::setApplicationName(VersionRecord::Title);
   AutoSeam seam;

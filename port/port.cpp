@@ -124,7 +124,9 @@ struct Port::Impl {
     if (!driver || fixedDriver) return {};
     switch (choice.kind) {
       case PortChoice::Emulator:
-        return "emulator:" + emulatorOptions;
+        // The emulated chip dies with the program: its guard would only
+        // append the switching off to the trace, so without one it has no work.
+        return tracePath.empty() ? std::string() : "emulator:" + emulatorOptions;
       case PortChoice::Device:
         return choice.device;
       case PortChoice::Ftdi:

@@ -70,7 +70,8 @@ class Port {
   // should this program die with them powered (kill -9 included); it ends at
   // the outermost release. A guard that cannot be started refuses the claim
   // with why, and nothing is claimed. A driver handed in by setDriver gets no
-  // guard: the guard could not reach it. A nested claimGuarded asks the
+  // guard: the guard could not reach it, nor does the emulated chip without
+  // a port trace (the guard would have nothing to do). A nested claimGuarded asks the
   // running guard whether it is still there. guardFailed, when given, tells
   // a refusal of the guard's from a port another program holds.
   bool claimGuarded(std::string& error, bool* guardFailed = nullptr);

@@ -16,6 +16,7 @@
 int main(int argc, char** argv) {
   // --help and --version are answered before any window or display connection exists.
   if (const int status = AnswerWithoutDisplay(argc, argv); status >= 0) return status;
+  const FontWarmUp fonts;
   QApplication app(argc, argv);
   QApplication::setApplicationName(VersionRecord::Title);
   QApplication::setApplicationVersion(ZK7_VERSION);

@@ -1,5 +1,7 @@
 #include "shell/startup.h"
 
+#include <fontconfig/fontconfig.h>
+
 #include <QApplication>
 #include <QIcon>
 
@@ -16,6 +18,12 @@ QIcon ApplicationIcon() {
   // The 48-pixel picture: enough for a title bar and a task switcher, and
   // quick to decode at start-up (the desktop's own icon is the theme's).
   return QIcon(QStringLiteral(":/icons/zk7-programmer-48.png"));
+}
+
+FontWarmUp::FontWarmUp() : thread_([] { FcInit(); }) {}
+
+FontWarmUp::~FontWarmUp() {
+  thread_.join();
 }
 
 frmMain* StartApplication(const QString& file) {

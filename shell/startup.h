@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <thread>
 
 class QIcon;
 class frmMain;
@@ -12,6 +13,21 @@ class frmMain;
 QIcon ApplicationIcon();
 
 frmMain* StartApplication(const QString& file = QString());
+
+// Reads the system's font configuration on a thread of its own while the
+// process connects to the display: the first window needs it, and reading it
+// (tens of files) takes about as long as the rest of that window. Made before
+// the QApplication; the thread is joined when the object goes.
+class FontWarmUp {
+ public:
+  FontWarmUp();
+  ~FontWarmUp();
+  FontWarmUp(const FontWarmUp&) = delete;
+  FontWarmUp& operator=(const FontWarmUp&) = delete;
+
+ private:
+  std::thread thread_;
+};
 
 class frmProduction;
 struct StationSettings;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building, running and testing need on Debian 12 (skips what is there).
 set -euo pipefail
-pkgs=(build-essential cmake ccache qt6-base-dev qt6-base-dev-tools libgl-dev libgtest-dev libgmock-dev
+pkgs=(build-essential cmake ccache qt6-base-dev qt6-base-dev-tools libgl-dev libfontconfig-dev libgtest-dev libgmock-dev
       googletest libbenchmark-dev xvfb xauth binutils)
 pkgs+=(weston qt6-wayland)                                           # the GUI tests on Wayland
 pkgs+=(nlohmann-json3-dev)                                           # JSON output of zk7prog

@@ -184,10 +184,12 @@ TEST_F(CliChip, WithoutAGuardThatProvesItselfNoRunStartsAndNothingIsPowered) {
   EXPECT_NE(std::system("pgrep -f 'slee[p] 31.25' >/dev/null"), 0) << "the hanging guard's child";
   // A production chip without its guard got nothing, for its own reason, and the run ends.
   setenv("ZK7_GUARD", "/bin/true", 1);
+  setenv("ZK7_PORT_TRACE", Path("trace.txt").c_str(), 1);
   const auto r = RunCli({"program", "--port", port_, "--serial", "TXID0=std:100", "--log",
                          Path("log.csv"), "--count", "2"},
                         '.', "\n\n");
   unsetenv("ZK7_GUARD");
+  unsetenv("ZK7_PORT_TRACE");
   EXPECT_TRUE(r.code == 2 && Contains(r.out, "chip 1/2  TXID0=100  UNUSED (guard)") &&
               !Contains(r.out, "chip 2/2"))
       << r.out << r.err;
