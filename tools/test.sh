@@ -4,16 +4,23 @@
 # the same tests again under AddressSanitizer and UndefinedBehaviorSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# Each step says when it starts, so a slow one shows in the log.
+phase() { echo "test.sh: $1 (at $((SECONDS / 60)) min $((SECONDS % 60)) s)"; }
+phase "installing what is missing"
 tools/install-deps.sh
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
 
+phase "building"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZK7_BUILD_BENCH=ON >/dev/null
 cmake --build build -j"$jobs"
+phase "testing"
 ctest --test-dir build --output-on-failure -j"$jobs"
+phase "system tests on a real kernel"
 tools/test-system.sh --build build
 
 # The GUI tests once more on Wayland, in a headless weston of their own.
+phase "GUI tests on Wayland"
 wayland=$(mktemp -d)
 XDG_RUNTIME_DIR=$wayland weston --backend=headless-backend.so --socket=zk7-tests --width=1024 \
   --height=600 --idle-time=0 >"$wayland/weston.log" 2>&1 &
@@ -27,9 +34,13 @@ kill "$weston"
 wait "$weston" 2>/dev/null || true
 rm -rf "$wayland"
 
+phase "building and testing under AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DZK7_SANITIZE=ON -DZK7_BUILD_BENCH=OFF >/dev/null
 cmake --build build-asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan --output-on-failure -j"$jobs"
+phase "checking the install and the package"
 tools/check-install.sh build
+phase "fuzzing"
 tools/fuzz.sh
+phase "done"
