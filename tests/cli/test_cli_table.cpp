@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The command table against what is written from it by hand: each row's
 // synopsis names exactly its options, and the man page, the bash completion
-// and the command-line reference say what the rows say.
+// and the command-line reference (docs/cli.md) say what the rows say.
 #include <cstdlib>
 #include <regex>
 #include <set>
@@ -116,6 +116,15 @@ TEST(CommandTable, RequiredOptionsAndWordCountsAreUsageErrors) {
     EXPECT_EQ(r.code, 2) << said;
     EXPECT_EQ(r.err, said + "Try 'zk7prog " + args[0] + " --help'.\n");
   }
+}
+
+// The command-line reference shows each command's usage lines as a code block.
+TEST(CommandTable, TheReferenceShowsEveryUsage) {
+  const std::string page = SourceFile("docs/cli.md");
+  for (const auto* c : Commands())
+    EXPECT_NE(page.find("\n" + zk7cli::UsageLines(*c, "    ") + "\n"), std::string::npos)
+        << "docs/cli.md lacks\n"
+        << zk7cli::UsageLines(*c, "    ");
 }
 
 // The tags of the man page's COMMANDS section are the table's forms, in its order.
