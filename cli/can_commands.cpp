@@ -9,7 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
-#include "cli/cli_support.h"
+#include "cli/configuration.h"
 #include "files/devicefile.h"
 #include "model/acceptance.h"
 #include "model/bittiming.h"
@@ -108,60 +108,26 @@ void PrintSettingsTable(Io& io, const std::vector<zk7::BitTimingSetting>& rows) 
   }
 }
 
-}  // namespace
-
-int RunBitTiming(const std::vector<std::string>& words, Io& io) {
-  const char* cmd = "bittiming";
-  Args args;
+int RunBitTiming(const Args& args, Io& io) {
   std::string error;
-  if (!ParseArgs(words, {"--fosc-khz", "--bitrate", "--sample-point", "--sjw", "--tolerance"}, args,
-                 error, {"--json"}))
-    return UsageError(io, cmd, error);
-  if (args.help) {
-    io.out << "Usage: zk7prog bittiming --fosc-khz F --bitrate B [--sample-point P] [--sjw N]\n"
-              "                         [--tolerance PCT] [--json]\n"
-              "Recommends CAN bit timing for bit rate B (125000, 125k, 1M) from an oscillator of\n"
-              "F kHz: the setting the Linux kernel computes for this chip's limits, so that the\n"
-              "node agrees with SocketCAN nodes, and the table of every setting whose bit rate is\n"
-              "within PCT percent (default 0.5), recommended first (marked *), then by distance\n"
-              "from the nominal sample point P (percent; default 87.5, 80 above 500k, 75 above\n"
-              "800k) and by more TQ per bit. N is the synchronisation jump width, 1 to 4\n"
-              "(default: the larger of 1 and the smaller of PS1 and PS2 / 2).\n"
-              "CNF1..CNF3 are shown with BTLMODE set, SAM 0 and CNF3 bits 7:3 clear.\n"
-              "--json prints one object: fosc_hz, bitrate, sample_point_nominal_percent,\n"
-              "tolerance_percent, note, recommended (null when none is possible) and settings;\n"
-              "each setting has brp (prescaler 1..64), prop, ps1, ps2, sjw, quanta,\n"
-              "sample_point_percent, bitrate, error_percent, cnf1, cnf2, cnf3, recommended and\n"
-              "rules_broken (ps2_below_2, ps2_not_above_sjw, seg1_below_ps2).\n"
-              "Exit status: 0 a setting exists, 1 none is possible, 2 usage error.\n"
-              "Examples:\n"
-              "  zk7prog bittiming --fosc-khz 4000 --bitrate 125k\n"
-              "  zk7prog bittiming --fosc-khz 20000 --bitrate 500k --sample-point 80 --sjw 1\n"
-              "  zk7prog bittiming --fosc-khz 7372.8 --bitrate 250000 --tolerance 1 --json\n";
-    return kExitOk;
-  }
-  int code = kExitOk;
-  if (!CheckPositionals(io, cmd, args, 0, 0, code)) return code;
-  if (!args.has("--fosc-khz") || !args.has("--bitrate"))
-    return UsageError(io, cmd, "--fosc-khz and --bitrate are required");
   zk7::BitTimingRequest rq;
   double kHz = 0;
   if (!zk7::ParseFrequencyKHz(args.get("--fosc-khz"), kHz, io.decimalSeparator) || kHz < 0)
-    return UsageError(io, cmd,
+    return UsageError(io, args.command,
                       "--fosc-khz '" + args.get("--fosc-khz") + "' is not a frequency in kHz");
   rq.foscHz = kHz * 1000.0;
   const auto rate = zk7::ParseBitRate(args.get("--bitrate"), error);
-  if (!rate) return UsageError(io, cmd, error);
+  if (!rate) return UsageError(io, args.command, error);
   rq.bitrate = *rate;
   if (args.has("--sample-point")) {
     rq.samplePointPermille =
         zk7::ParseSamplePoint(Dotted(args.get("--sample-point"), io.decimalSeparator), error);
-    if (!rq.samplePointPermille) return UsageError(io, cmd, error);
+    if (!rq.samplePointPermille) return UsageError(io, args.command, error);
   }
   if (args.has("--sjw")) {
     const std::string t = args.get("--sjw");
     if (t.size() != 1 || t[0] < '1' || t[0] > '4')
-      return UsageError(io, cmd, "--sjw takes 1, 2, 3 or 4");
+      return UsageError(io, args.command, "--sjw takes 1, 2, 3 or 4");
     rq.sjw = t[0] - '0';
   }
   double tolerance = 0.5;
@@ -171,7 +137,8 @@ int RunBitTiming(const std::vector<std::string>& words, Io& io) {
     const auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), tolerance);
     if (t.empty() || ec != std::errc() || end != t.data() + t.size() || !(tolerance >= 0) ||
         tolerance > 100)
-      return UsageError(io, cmd, "--tolerance takes a percentage from 0 to 100, such as 0.5");
+      return UsageError(io, args.command,
+                        "--tolerance takes a percentage from 0 to 100, such as 0.5");
   }
   rq.tolerancePpm = std::llround(tolerance * 10000);
 
@@ -218,37 +185,13 @@ int RunBitTiming(const std::vector<std::string>& words, Io& io) {
   return result;
 }
 
-int RunFilter(const std::vector<std::string>& words, Io& io) {
-  const char* cmd = "filter";
-  Args args;
+int RunFilter(const Args& args, Io& io) {
   std::string error;
-  if (!ParseArgs(words, {"--test", "--filters"}, args, error, {"--ext"}))
-    return UsageError(io, cmd, error);
-  if (args.help) {
-    io.out << "Usage: zk7prog filter [FILE] --test ID [--ext] [--filters ID:MASK[,ID:MASK]]\n"
-              "Says whether the receive mask and filters of FILE (the default\n"
-              "configuration without it) take a frame with identifier ID (hexadecimal; a\n"
-              "standard identifier, extended with --ext), which filters take it, and how many\n"
-              "standard and extended identifiers they take in all.\n"
-              "Filters are shown as ID:MASK in hexadecimal; eight ID digits mean an extended\n"
-              "identifier. --filters tests such filters (from filter-design) instead of the\n"
-              "file's; the two share the chip's one mask, and one filter alone is used twice.\n"
-              "Exit status: 0 the frame is taken, 1 it is not, 2 usage or file error.\n"
-              "Examples:\n"
-              "  zk7prog filter node.dvs --test 123\n"
-              "  zk7prog filter node.dvs --test 18FF1001 --ext\n"
-              "  zk7prog filter --filters 120:7F0,130:7F0 --test 12A\n";
-    return kExitOk;
-  }
-  int code = kExitOk;
-  if (!CheckPositionals(io, cmd, args, 0, 1, code)) return code;
-  if (!args.has("--test")) return UsageError(io, cmd, "--test ID is required");
   const bool extended = args.flag("--ext");
   const auto id = zk7::ParseCanId(args.get("--test"), extended, error);
-  if (!id) return UsageError(io, cmd, error);
+  if (!id) return UsageError(io, args.command, error);
   Configuration config;
-  if (!LoadConfiguration(io, args.positional.empty() ? "" : args.positional[0], config))
-    return kExitUsage;
+  if (!LoadConfiguration(io, args.file(), config)) return kExitUsage;
   zk7::ReceiveFilters filters = zk7::ReadReceiveFilters(config.regs);
   if (args.has("--filters")) {
     const std::string text = args.get("--filters");
@@ -256,7 +199,7 @@ int RunFilter(const std::vector<std::string>& words, Io& io) {
     const auto f0 = zk7::ParseFilter(text.substr(0, comma), error);
     const auto f1 =
         comma == std::string::npos ? f0 : zk7::ParseFilter(text.substr(comma + 1), error);
-    if (!f0 || !f1) return UsageError(io, cmd, "--filters: " + error);
+    if (!f0 || !f1) return UsageError(io, args.command, "--filters: " + error);
     // Written into the registers the chip has and read back: what cannot be
     // held with one mask does not come back the same.
     zk7::RegisterSet rs = config.regs;
@@ -268,7 +211,8 @@ int RunFilter(const std::vector<std::string>& words, Io& io) {
     zk7::SetCanId(rs, 5, f1->id, f1->extended);
     filters = {*f0, *f1};
     if (zk7::ReadReceiveFilters(rs) != filters)
-      return UsageError(io, cmd, "--filters: the two filters need one mask, as the chip has one");
+      return UsageError(io, args.command,
+                        "--filters: the two filters need one mask, as the chip has one");
   }
   for (int n = 0; n < 2; ++n)
     io.out << "RXF" << n << " " << std::left << std::setw(18) << zk7::FormatFilter(filters[n])
@@ -285,34 +229,17 @@ int RunFilter(const std::vector<std::string>& words, Io& io) {
   return kExitOk;
 }
 
-int RunFilterDesign(const std::vector<std::string>& words, Io& io) {
-  const char* cmd = "filter-design";
-  Args args;
+int RunFilterDesign(const Args& args, Io& io) {
   std::string error;
-  if (!ParseArgs(words, {}, args, error, {"--ext", "--json"})) return UsageError(io, cmd, error);
-  if (args.help) {
-    io.out << "Usage: zk7prog filter-design ID... [--ext] [--json]\n"
-              "Computes the receive mask and two filters that take every listed identifier\n"
-              "(hexadecimal; standard, or extended with --ext) and as few other identifiers of\n"
-              "that type as possible, and says how many they take beyond the list.\n"
-              "The filters are printed as ID:MASK, the form 'zk7prog filter --filters' reads.\n"
-              "--json prints one object: extended, mask, filter0, filter1 (identifier values as\n"
-              "integers), accepted_count (identifiers of that type taken, the listed ones\n"
-              "included) and beyond_list.\n"
-              "Examples:\n"
-              "  zk7prog filter-design 120 121 12A\n"
-              "  zk7prog filter-design --ext 18FF1001 18FF1002 18FE1001 --json\n";
-    return kExitOk;
-  }
   const bool extended = args.flag("--ext");
   std::vector<std::uint32_t> ids;
   for (const std::string& w : args.positional) {
     const auto id = zk7::ParseCanId(w, extended, error);
-    if (!id) return UsageError(io, cmd, error);
+    if (!id) return UsageError(io, args.command, error);
     ids.push_back(*id);
   }
   const auto design = zk7::DesignFilters(ids, extended);
-  if (!design) return UsageError(io, cmd, "list one or more identifiers");
+  if (!design) return UsageError(io, args.command, "list one or more identifiers");
   if (args.flag("--json")) {
     Json j;
     j["extended"] = design->extended;
@@ -331,5 +258,82 @@ int RunFilterDesign(const std::vector<std::string>& words, Io& io) {
          << design->takesText() << '\n';
   return kExitOk;
 }
+
+}  // namespace
+
+extern const Command kBitTimingCommand = {
+    "bittiming",
+    {"--fosc-khz F --bitrate B [--sample-point P] [--sjw N] [--tolerance PCT] [--json]"},
+    "CAN bit timing for a bit rate",
+    {{"--fosc-khz", "F", true},
+     {"--bitrate", "B", true},
+     {"--sample-point", "P"},
+     {"--sjw", "N"},
+     {"--tolerance", "PCT"},
+     {"--json", nullptr}},
+    0,
+    0,
+    "Recommends CAN bit timing for bit rate B (125000, 125k, 1M) from an oscillator of\n"
+    "F kHz: the setting the Linux kernel computes for this chip's limits, so that the\n"
+    "node agrees with SocketCAN nodes, and the table of every setting whose bit rate is\n"
+    "within PCT percent (default 0.5), recommended first (marked *), then by distance\n"
+    "from the nominal sample point P (percent; default 87.5, 80 above 500k, 75 above\n"
+    "800k) and by more TQ per bit. N is the synchronisation jump width, 1 to 4\n"
+    "(default: the larger of 1 and the smaller of PS1 and PS2 / 2).\n"
+    "CNF1..CNF3 are shown with BTLMODE set, SAM 0 and CNF3 bits 7:3 clear.\n"
+    "--json prints one object: fosc_hz, bitrate, sample_point_nominal_percent,\n"
+    "tolerance_percent, note, recommended (null when none is possible) and settings;\n"
+    "each setting has brp (prescaler 1..64), prop, ps1, ps2, sjw, quanta,\n"
+    "sample_point_percent, bitrate, error_percent, cnf1, cnf2, cnf3, recommended and\n"
+    "rules_broken (ps2_below_2, ps2_not_above_sjw, seg1_below_ps2).\n"
+    "Exit status: 0 a setting exists, 1 none is possible, 2 usage error.\n"
+    "Examples:\n"
+    "  zk7prog bittiming --fosc-khz 4000 --bitrate 125k\n"
+    "  zk7prog bittiming --fosc-khz 20000 --bitrate 500k --sample-point 80 --sjw 1\n"
+    "  zk7prog bittiming --fosc-khz 7372.8 --bitrate 250000 --tolerance 1 --json\n",
+    false,
+    RunBitTiming};
+
+extern const Command kFilterCommand = {
+    "filter",
+    {"[FILE] --test ID [--ext] [--filters ID:MASK[,ID:MASK]]"},
+    "does the chip take this CAN identifier?",
+    {{"--test", "ID", true}, {"--ext", nullptr}, {"--filters", "ID:MASK[,ID:MASK]"}},
+    0,
+    1,
+    "Says whether the receive mask and filters of FILE (the default\n"
+    "configuration without it) take a frame with identifier ID (hexadecimal; a\n"
+    "standard identifier, extended with --ext), which filters take it, and how many\n"
+    "standard and extended identifiers they take in all.\n"
+    "Filters are shown as ID:MASK in hexadecimal; eight ID digits mean an extended\n"
+    "identifier. --filters tests such filters (from filter-design) instead of the\n"
+    "file's; the two share the chip's one mask, and one filter alone is used twice.\n"
+    "Exit status: 0 the frame is taken, 1 it is not, 2 usage or file error.\n"
+    "Examples:\n"
+    "  zk7prog filter node.dvs --test 123\n"
+    "  zk7prog filter node.dvs --test 18FF1001 --ext\n"
+    "  zk7prog filter --filters 120:7F0,130:7F0 --test 12A\n",
+    false,
+    RunFilter};
+
+extern const Command kFilterDesignCommand = {
+    "filter-design",
+    {"ID... [--ext] [--json]"},
+    "mask and filters for a list of identifiers",
+    {{"--ext", nullptr}, {"--json", nullptr}},
+    0,
+    kAnyNumber,
+    "Computes the receive mask and two filters that take every listed identifier\n"
+    "(hexadecimal; standard, or extended with --ext) and as few other identifiers of\n"
+    "that type as possible, and says how many they take beyond the list.\n"
+    "The filters are printed as ID:MASK, the form 'zk7prog filter --filters' reads.\n"
+    "--json prints one object: extended, mask, filter0, filter1 (identifier values as\n"
+    "integers), accepted_count (identifiers of that type taken, the listed ones\n"
+    "included) and beyond_list.\n"
+    "Examples:\n"
+    "  zk7prog filter-design 120 121 12A\n"
+    "  zk7prog filter-design --ext 18FF1001 18FF1002 18FE1001 --json\n",
+    false,
+    RunFilterDesign};
 
 }  // namespace zk7cli

@@ -1,7 +1,9 @@
-// The commands that reach a chip: read, verify (program is with the production commands).
+// The commands that read a chip: read and verify (check and program are with
+// the commands that burn).
 #include <ostream>
 
-#include "cli/cli_support.h"
+#include "cli/chip_access.h"
+#include "cli/configuration.h"
 #include "files/devicefile.h"
 #include "files/intelhex.h"
 #include "model/format.h"
@@ -9,45 +11,6 @@
 #include "programmer/check.h"
 
 namespace zk7cli {
-
-const char* const kPortHelp =
-    "PORT is a base address in hex (278, 378, 3BC, D010, ...), /dev/parportN,\n"
-    "  ftdi[:VID:PID[:SERIAL]][@USBPATH] or emulator[:OPTIONS] (see 'zk7prog --help');\n"
-    "  'zk7prog ports' lists the ports found.\n";
-
-int FlowFailure(Io& io, const zk7::FlowResult& r) {
-  if (r.status == zk7::FlowResult::Aborted)
-    io.err << "Interrupted: the chip left programming mode.\n";
-  if (!r.title.empty()) io.err << r.title << "\n";
-  if (!r.text.empty()) io.err << TerminalLines(r.text) << "\n";
-  return r.status == zk7::FlowResult::Busy || r.guardFailed ? kExitUsage : kExitChip;
-}
-
-// The exit code after a flow. A port that failed during the run (a driver
-// error, an emulated chip whose file could not be written) spoils whatever
-// the flow reported: the chip does not hold what was said.
-int AfterFlow(Io& io, ChipAccess& chip, const zk7::FlowResult& r) {
-  if (r.status != zk7::FlowResult::Aborted && !chip.port.accessProblem().empty()) {
-    if (!r.ok() && r.text != chip.port.accessProblem()) FlowFailure(io, r);
-    return Fail(io, chip.port.accessProblem(), kExitUsage);
-  }
-  return r.ok() ? kExitOk : FlowFailure(io, r);
-}
-
-// Reads the 70 image bytes and the configuration word.
-bool ReadChip(Io& io, ChipAccess& chip, zk7::MemoryImage& image, std::uint16_t& word, int& code) {
-  const auto cb = TerminalCallbacks(io, *chip.programmer, false);
-  auto r = chip.programmer->ReadImageWords(image, cb);
-  if (r.ok()) r = chip.programmer->ReadChipConfigWord(word, cb);
-  code = AfterFlow(io, chip, r);
-  if (code != kExitOk) return false;
-  // Nothing answered: what was read is no chip's, and is neither shown nor saved.
-  if (const auto silent = zk7::NoChipWord(*chip.programmer->lastImageWords(), word)) {
-    code = Fail(io, zk7::NoChipSummary(*silent), kExitChip);
-    return false;
-  }
-  return true;
-}
 
 namespace {
 
@@ -66,30 +29,13 @@ void PrintMemoryMap(Io& io, const zk7::MemoryImage& image, std::uint16_t word) {
          << "Configuration word read = " << zk7::HexNoPad(word) << '\n';
 }
 
-}  // namespace
-
-int RunRead(const std::vector<std::string>& words, Io& io) {
-  const char* cmd = "read";
-  Args args;
-  std::string error;
-  if (!ParseArgs(words, {"--port", "-o"}, args, error)) return UsageError(io, cmd, error);
-  if (args.help) {
-    io.out << "Usage: zk7prog read --port PORT [-o OUT.dvs | -o OUT.hex]\n"
-              "Reads the chip's 70 image bytes (shown 8 to a row, the row's first position\n"
-              "in front) and its configuration word. -o takes what was read over as the\n"
-              "configuration and saves it (checksum recomputed), as a device file with the\n"
-              "frequency 4000 kHz or as an Intel HEX export, by the file's extension.\n"
-           << kPortHelp;
-    return kExitOk;
-  }
-  int code = kExitOk;
-  if (!CheckPositionals(io, cmd, args, 0, 0, code)) return code;
+int RunRead(const Args& args, Io& io) {
   const std::string out = args.get("-o");
-  const std::string ext = Extension(out);
-  if (args.has("-o") && ext != "dvs" && ext != "hex")
-    return UsageError(io, cmd, "-o needs a file ending in .dvs or .hex");
+  if (args.has("-o") && !HasConfigurationExtension(out))
+    return UsageError(io, args.command, "-o needs a file ending in .dvs or .hex");
+  int code = kExitOk;
   ChipAccess chip;
-  if (!OpenChip(io, cmd, args.get("--port"), chip, code)) return code;
+  if (!OpenChip(io, args.command, args.get("--port"), chip, code)) return code;
   zk7::MemoryImage image;
   std::uint16_t word = 0;
   if (!ReadChip(io, chip, image, word, code)) return code;
@@ -108,25 +54,12 @@ int RunRead(const std::vector<std::string>& words, Io& io) {
   return WriteConfigurationAs(io, out, image, rs.ConfigWord(), kDefaultFoscText);
 }
 
-int RunVerify(const std::vector<std::string>& words, Io& io) {
-  const char* cmd = "verify";
-  Args args;
-  std::string error;
-  if (!ParseArgs(words, {"--port"}, args, error)) return UsageError(io, cmd, error);
-  if (args.help) {
-    io.out << "Usage: zk7prog verify FILE --port PORT\n"
-              "Reads the chip and lists every image byte that differs from FILE\n"
-              "(position, expected, read), and the configuration word when its bits 2:0\n"
-              "differ. Exits with 1 on any difference.\n"
-           << kPortHelp;
-    return kExitOk;
-  }
-  int code = kExitOk;
-  if (!CheckPositionals(io, cmd, args, 1, 1, code)) return code;
+int RunVerify(const Args& args, Io& io) {
   Configuration config;
   if (!LoadConfiguration(io, args.positional[0], config)) return kExitUsage;
+  int code = kExitOk;
   ChipAccess chip;
-  if (!OpenChip(io, cmd, args.get("--port"), chip, code)) return code;
+  if (!OpenChip(io, args.command, args.get("--port"), chip, code)) return code;
   zk7::MemoryImage read;
   std::uint16_t word = 0;
   if (!ReadChip(io, chip, read, word, code)) return code;
@@ -154,5 +87,34 @@ int RunVerify(const std::vector<std::string>& words, Io& io) {
   io.out << "Verified: the chip matches " << args.positional[0] << '\n';
   return kExitOk;
 }
+
+}  // namespace
+
+extern const Command kReadCommand = {
+    "read",
+    {"--port PORT [-o OUT.dvs | -o OUT.hex]"},
+    "read a chip back",
+    {{"--port", "PORT", true}, {"-o", "OUT.dvs"}},
+    0,
+    0,
+    "Reads the chip's 70 image bytes (shown 8 to a row, the row's first position\n"
+    "in front) and its configuration word. -o takes what was read over as the\n"
+    "configuration and saves it (checksum recomputed), as a device file with the\n"
+    "frequency 4000 kHz or as an Intel HEX export, by the file's extension.\n",
+    true,
+    RunRead};
+
+extern const Command kVerifyCommand = {
+    "verify",
+    {"FILE --port PORT"},
+    "compare a chip with a configuration",
+    {{"--port", "PORT", true}},
+    1,
+    1,
+    "Reads the chip and lists every image byte that differs from FILE\n"
+    "(position, expected, read), and the configuration word when its bits 2:0\n"
+    "differ. Exits with 1 on any difference.\n",
+    true,
+    RunVerify};
 
 }  // namespace zk7cli

@@ -2,6 +2,7 @@
 // streams of an Io, so tests can call it directly.
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -32,21 +33,9 @@ struct Io {
 };
 
 // Whole command line without the program name: "program", "x.dvs", "--port", "378".
+// The commands are the rows of cli/command_table.h.
 int Run(const std::vector<std::string>& args, Io& io);
 
-int RunShow(const std::vector<std::string>& args, Io& io);
-int RunExportHex(const std::vector<std::string>& args, Io& io);
-int RunWriteDvs(const std::vector<std::string>& args, Io& io);
-int RunProgram(const std::vector<std::string>& args, Io& io);
-int RunRead(const std::vector<std::string>& args, Io& io);
-int RunVerify(const std::vector<std::string>& args, Io& io);
-int RunBitTiming(const std::vector<std::string>& args, Io& io);
-int RunFilter(const std::vector<std::string>& args, Io& io);
-int RunFilterDesign(const std::vector<std::string>& args, Io& io);
-int RunCheck(const std::vector<std::string>& args, Io& io);
-int RunSet(const std::vector<std::string>& args, Io& io);
-int RunDiff(const std::vector<std::string>& args, Io& io);
-int RunPorts(const std::vector<std::string>& args, Io& io);
 // The listing of 'zk7prog ports' for these ports (tests give it a fake machine's).
 int ReportPorts(const std::vector<zk7::PortCandidate>& ports, bool json, Io& io,
                 const std::vector<std::uint16_t>& directOff = {});

@@ -4,7 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 
-#include "cli/cli_support.h"
+#include "cli/command_table.h"
 #include "port/discovery.h"
 #include "port/lines_off.h"
 #include "port/port.h"
@@ -19,33 +19,33 @@ std::string Pad(const std::string& text, std::size_t width) {
   return text.size() >= width ? text + "  " : text + std::string(width + 2 - text.size(), ' ');
 }
 
-}  // namespace
-
-int RunPorts(const std::vector<std::string>& words, Io& io) {
-  const char* cmd = "ports";
-  bool json = false;
-  for (const std::string& w : words) {
-    if (w == "--help" || w == "-h") {
-      io.out << "Usage: zk7prog ports [--json]\n"
-                "Lists every port found: the text to give as --port, the device and its base\n"
-                "address, the program that holds it now, and whether you may open it (if not,\n"
-                "the fix). --json prints the same as a JSON object.\n"
-                "Every parallel port nobody holds and you may open has its programmer lines\n"
-                "switched off (0xD0) on the way: until a program drives them, the lines hold\n"
-                "what the firmware or the kernel's probe left (0xAA: VPP and VDD on). As root,\n"
-                "the standard addresses 0x378, 0x278 and 0x3BC that ppdev does not reach are\n"
-                "switched off by direct I/O where a port answers.\n"
-                "Example: zk7prog ports, then zk7prog program --port 0xD010\n";
-      return kExitOk;
-    }
-    if (w != "--json") return UsageError(io, cmd, "unexpected argument '" + w + "'");
-    json = true;
-  }
+int RunPorts(const Args& args, Io& io) {
   std::vector<zk7::PortCandidate> ports = zk7::DiscoverPorts();
   zk7::SwitchOffFreeParallelPorts(ports, zk7::PortSystem());
-  return ReportPorts(ports, json, io,
+  return ReportPorts(ports, args.flag("--json"), io,
                      zk7::SwitchOffStandardPortsDirectly(ports, zk7::PortSystem()));
 }
+
+}  // namespace
+
+extern const Command kPortsCommand = {
+    "ports",
+    {"[--json]"},
+    "every port found, its holder and access",
+    {{"--json", nullptr}},
+    0,
+    0,
+    "Lists every port found: the text to give as --port, the device and its base\n"
+    "address, the program that holds it now, and whether you may open it (if not,\n"
+    "the fix). --json prints the same as a JSON object.\n"
+    "Every parallel port nobody holds and you may open has its programmer lines\n"
+    "switched off (0xD0) on the way: until a program drives them, the lines hold\n"
+    "what the firmware or the kernel's probe left (0xAA: VPP and VDD on). As root,\n"
+    "the standard addresses 0x378, 0x278 and 0x3BC that ppdev does not reach are\n"
+    "switched off by direct I/O where a port answers.\n"
+    "Example: zk7prog ports, then zk7prog program --port 0xD010\n",
+    false,
+    RunPorts};
 
 int ReportPorts(const std::vector<zk7::PortCandidate>& ports, bool json, Io& io,
                 const std::vector<std::uint16_t>& directOff) {

@@ -3,7 +3,7 @@
 // Report that renders either form.
 #include <ostream>
 
-#include "cli/cli_support.h"
+#include "cli/configuration.h"
 #include "cli/report.h"
 #include "model/atod.h"
 #include "model/can_timing.h"
@@ -154,38 +154,18 @@ void ReportScheduled(Report& r, const zk7::RegisterSet& rs, double fosc) {
   r.end();
 }
 
-}  // namespace
-
-int RunShow(const std::vector<std::string>& words, Io& io) {
-  const char* cmd = "show";
-  Args args;
-  std::string error;
-  if (!ParseArgs(words, {"--vref-plus", "--vref-minus"}, args, error, {"--json"}))
-    return UsageError(io, cmd, error);
-  if (args.help) {
-    io.out << "Usage: zk7prog show [FILE] [--vref-plus V] [--vref-minus V] [--json]\n"
-              "Shows every register of FILE (a device file or an Intel HEX file; the default\n"
-              "configuration at 4000 kHz without it) in hexadecimal, the user memory, the\n"
-              "checksum, the configuration word, the CAN identifiers, and the values that\n"
-              "follow from them at the file's frequency. Threshold voltages use the\n"
-              "references given (5 and 0 V unless given). --json writes one JSON object.\n"
-              "Examples:\n"
-              "  zk7prog show node.dvs\n"
-              "  zk7prog show node.hex --json | jq .identifiers.TXID0\n";
-    return kExitOk;
-  }
-  int code = kExitOk;
-  if (!CheckPositionals(io, cmd, args, 0, 1, code)) return code;
+int RunShow(const Args& args, Io& io) {
   double vref[2] = {5.0, 0.0};
   const char* vrefOption[2] = {"--vref-plus", "--vref-minus"};
   for (int k = 0; k < 2; ++k) {
     if (!args.has(vrefOption[k])) continue;
     const auto v = zk7::ParseReferenceVoltage(args.get(vrefOption[k]));
-    if (!v) return UsageError(io, cmd, std::string(vrefOption[k]) + " needs a voltage like 3.3");
+    if (!v)
+      return UsageError(io, args.command, std::string(vrefOption[k]) + " needs a voltage like 3.3");
     vref[k] = *v;
   }
   Configuration config;
-  const std::string path = args.positional.empty() ? "" : args.positional[0];
+  const std::string path = args.file();
   if (!LoadConfiguration(io, path, config)) return kExitUsage;
 
   Report r(args.flag("--json"));
@@ -203,5 +183,25 @@ int RunShow(const std::vector<std::string>& words, Io& io) {
   r.write(io.out);
   return kExitOk;
 }
+
+}  // namespace
+
+extern const Command kShowCommand = {
+    "show",
+    {"[FILE] [--vref-plus V] [--vref-minus V] [--json]"},
+    "registers, configuration word and derived values",
+    {{"--vref-plus", "V"}, {"--vref-minus", "V"}, {"--json", nullptr}},
+    0,
+    1,
+    "Shows every register of FILE (a device file or an Intel HEX file; the default\n"
+    "configuration at 4000 kHz without it) in hexadecimal, the user memory, the\n"
+    "checksum, the configuration word, the CAN identifiers, and the values that\n"
+    "follow from them at the file's frequency. Threshold voltages use the\n"
+    "references given (5 and 0 V unless given). --json writes one JSON object.\n"
+    "Examples:\n"
+    "  zk7prog show node.dvs\n"
+    "  zk7prog show node.hex --json | jq .identifiers.TXID0\n",
+    false,
+    RunShow};
 
 }  // namespace zk7cli
