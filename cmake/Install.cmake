@@ -47,6 +47,9 @@ set_source_files_properties(${CMAKE_SOURCE_DIR}/port/guard.cpp PROPERTIES COMPIL
 install(FILES ${ZK7_DATA}/zk7prog.bash-completion
   DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME zk7prog)
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${ZK7_DOCDIR})
+# The manual the README links to, with its pictures, so its links work installed too.
+file(GLOB ZK7_MANUAL CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/*.md ${CMAKE_SOURCE_DIR}/docs/*.png)
+install(FILES ${ZK7_MANUAL} DESTINATION ${ZK7_DOCDIR}/docs)
 # udev reads rules from /usr/lib/udev/rules.d (the package's prefix is /usr) and
 # /etc/udev/rules.d; from another prefix, copy the file to the latter.
 install(FILES ${ZK7_DATA}/60-zk7-programmer.rules DESTINATION lib/udev/rules.d)

@@ -209,13 +209,14 @@ bool SetUpAdapter(FtdiBackend& b, std::string& error) {
   const SendResult sent =
       SendChecked(b, {kLinesOff, kLinesOff}, showsOff ? -1 : offPins, kUsbOutputPins, why);
   if (sent != SendResult::Ok)
-    return Refuse(b,
-                  sent == SendResult::Failed
-                      ? "setting up bit-bang mode failed: " + why
-                      : "the pins do not read back what was sent (" + why +
-                            "): a shorted pin, a pin inverted in the adapter's EEPROM, or wiring "
-                            "other than the README's table; the adapter is not used.",
-                  error);
+    return Refuse(
+        b,
+        sent == SendResult::Failed
+            ? "setting up bit-bang mode failed: " + why
+            : "the pins do not read back what was sent (" + why +
+                  "): a shorted pin, a pin inverted in the adapter's EEPROM, or wiring "
+                  "other than the documented table (docs/usb-adapter.md); the adapter is not used.",
+        error);
   return true;
 }
 

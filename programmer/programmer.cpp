@@ -225,7 +225,7 @@ const char* PortTitle(const Port& port) {
 
 bool Programmer::CheckLPT(
     const std::function<void(const std::string& title, const std::string& text)>& message) {
-  // A USB adapter has no cable-check lines; the README says so, once, rather
+  // A USB adapter has no cable-check lines; the documentation says so, once, rather
   // than every run.
   if (!port_.capabilities().cableCheck) return true;
   std::string why;

@@ -36,7 +36,7 @@ std::string FtdiModelKeys() {
 
 namespace {
 
-// The README's wiring table, as the board is built: each line's
+// The wiring table of docs/usb-adapter.md, as the board is built: each line's
 // data-register bit, whether the line is on while that bit is set, the pin
 // (ADBUS number; TXD, RXD, RTS#, CTS#, DTR#, DSR#, DCD#, RI# on the FT232R)
 // and the board's pull-down. A line is on while its pin is high.

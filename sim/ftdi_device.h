@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A model of an FTDI USB chip (FT232R, FT232H, FT2232D, FT2232H first
-// channel) on the programmer adapter board the README's wiring table
+// channel) on the programmer adapter board the wiring table of docs/usb-adapter.md
 // describes, with the emulated ZK7 chip on the board's lines. It is the
 // silicon as the USB host meets it: descriptors, vendor requests on endpoint
 // 0, bulk OUT packets into endpoint 0x02 and IN packets out of 0x81, each at

@@ -26,6 +26,7 @@ expected=(bin/zk7prog libexec/zk7-programmer/zk7-guard share/man/man1/zk7prog.1.
   share/bash-completion/completions/zk7prog share/doc/zk7-programmer/README.md
   share/doc/zk7-programmer/copyright share/doc/zk7-programmer/changelog.gz
   lib/udev/rules.d/60-zk7-programmer.rules)
+for page in docs/*.md docs/*.png; do expected+=("share/doc/zk7-programmer/$page"); done
 if [ "$gui" = ON ]; then
   expected+=(bin/zk7-programmer share/man/man1/zk7-programmer.1.gz
     "share/applications/$app_id.desktop" "share/metainfo/$app_id.metainfo.xml"

@@ -47,7 +47,7 @@ inline QString Text(const QObject* parent, const QString& name) {
 }
 
 // Saves a picture of w as NAME.png into ZK7_SCREENSHOT_DIR when it is set:
-// the README's screenshots come from these test runs.
+// the screenshots in docs/ come from these test runs.
 // With popup (an open menu), the popup is drawn over w where it stands.
 inline void Screenshot(QWidget* w, const QString& name, QWidget* popup = nullptr) {
   const QString dir = qEnvironmentVariable("ZK7_SCREENSHOT_DIR");

@@ -394,7 +394,7 @@ TEST(Ftdi, TheEmulatorsUsbOptionPutsTheChipBehindTheSimulatedAdapterAndTracesIts
   unsetenv("ZK7_PIN_TRACE");
   ASSERT_EQ(port.accessProblem(), "");
   EXPECT_EQ(port.description(), "USB \u00B7 FT232H SIMULATED");
-  // The README says a USB adapter has no cable-check lines; no run says it again.
+  // The documentation says a USB adapter has no cable-check lines; no run says it again.
   std::string text;
   prog.CheckLPT([&](const std::string&, const std::string& x) { text = x; });
   EXPECT_EQ(text, "");

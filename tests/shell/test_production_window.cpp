@@ -60,7 +60,7 @@ class ProductionWindowTest : public ShellTest {
 };
 
 TEST_F(ProductionWindowTest, EnterProgramsSuccessiveValuesUntilTheRangeEndsWithNothingBurnt) {
-  // Pictures for the README show the time a chip really takes.
+  // The pictures in docs/ show the time a chip really takes.
   if (!qEnvironmentVariableIsEmpty("ZK7_SCREENSHOT_DIR")) SetGuiWait(nullptr);
   frmProduction* w = station("TXID0=std:100..std:102");
   EXPECT_TRUE(w->inProduction() && w->windowTitle().contains("Production"));
