@@ -227,7 +227,7 @@ int Run(const std::vector<std::string>& args, Io& io) {
     return kExitOk;
   }
   if (name == "--version") {
-    io.out << kProgramName << " " ZK7_VERSION "\n";
+    io.out << kProgramName << " " ZK7_VERSION "\n" ZK7_VERSION_NOTICE;
     return kExitOk;
   }
   if (const Command* c = FindCommand(name))

@@ -116,7 +116,7 @@ int AnswerWithoutDisplay(int argc, char** argv) {
     return 0;
   }
   if (parser.isSet("version")) {
-    std::printf("%s %s\n", kProgram, ZK7_VERSION);
+    std::printf("%s %s\n%s", kProgram, ZK7_VERSION, ZK7_VERSION_NOTICE);
     return 0;
   }
   // A mistyped option is said before any display is needed, too.

@@ -9,6 +9,7 @@
 #include "files/devicefile.h"
 #include "files/intelhex.h"
 #include "shell/commandline.h"
+#include "zk7_version.h"
 #include "shell/frmSplash.h"
 #include "shell/startup.h"
 #include "tests/shell/shell_fixture.h"
@@ -66,7 +67,7 @@ TEST(WindowCommandLineTest, HelpAndVersionNeedNoDisplayAndUnknownOptionsAreError
           << name.toStdString();
     }
   EXPECT_EQ(run({"--version"}, nullptr),
-            std::tuple(0, QString("zk7-programmer 1.1.0\n"), QString()));
+            std::tuple(0, QString("zk7-programmer 1.1.0\n" ZK7_VERSION_NOTICE), QString()));
   const auto [code, out, err] = run({"-style", "Fusion", "--bogus", "node.dvs"}, nullptr);
   EXPECT_TRUE(code == 2 && out.isEmpty());
   EXPECT_TRUE(err.contains("Unknown option 'bogus'") && !err.contains("style"))
