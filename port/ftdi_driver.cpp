@@ -486,22 +486,32 @@ class LibFtdiBackend : public FtdiBackend {
   // Handles libusb's events, sleeping in its poll of the USB file
   // descriptors, until tc completed; false once the deadline passed first.
   bool waitDone(ftdi_transfer_control* tc, std::int64_t deadline) {
-    while (!tc->completed) {
-      const std::int64_t left = std::max<std::int64_t>(0, deadline - clock_.nowNs());
-      timeval tv{static_cast<time_t>(left / 1000000000),
-                 static_cast<suseconds_t>(left % 1000000000 / 1000)};
-      const int rc = libusb_handle_events_timeout_completed(ctx_->usb_ctx, &tv, &tc->completed);
-      if (rc < 0 && rc != LIBUSB_ERROR_INTERRUPTED) return tc->completed != 0;
-      if (left == 0) return tc->completed != 0;
-    }
+    while (!tc->completed)
+      if (!handleEvents(tc, deadline)) return tc->completed != 0;
     return true;
   }
-  // Cancels what has not completed and waits until libusb hands it back.
+  // One round of libusb's events (callbacks included), until tc completed or
+  // the deadline; false once nothing more can be waited for.
+  bool handleEvents(ftdi_transfer_control* tc, std::int64_t deadline) {
+    const std::int64_t left = std::max<std::int64_t>(0, deadline - clock_.nowNs());
+    timeval tv{static_cast<time_t>(left / 1000000000),
+               static_cast<suseconds_t>(left % 1000000000 / 1000)};
+    const int rc = libusb_handle_events_timeout_completed(ctx_->usb_ctx, &tv, &tc->completed);
+    return left > 0 && (rc >= 0 || rc == LIBUSB_ERROR_INTERRUPTED);
+  }
+  // Cancels what has not completed and waits until libusb hands it back. A
+  // transfer whose packet arrived just before the cancel ends as completed
+  // (the cancel finds nothing to cancel) and libftdi's callback submits it
+  // again, so it is cancelled again after every round of events.
   bool cancelAndWait(InFlight& io) {
-    for (ftdi_transfer_control* tc : {io.wr, io.rd})
-      if (tc && !tc->completed && tc->transfer) libusb_cancel_transfer(tc->transfer);
     const std::int64_t limit = clock_.nowNs() + kCancelNs;
-    return (!io.wr || waitDone(io.wr, limit)) && (!io.rd || waitDone(io.rd, limit));
+    for (ftdi_transfer_control* tc : {io.wr, io.rd}) {
+      while (tc && !tc->completed) {
+        if (tc->transfer) libusb_cancel_transfer(tc->transfer);
+        if (!handleEvents(tc, limit)) return tc->completed != 0;
+      }
+    }
+    return true;
   }
   // A completed transfer's outcome; frees it.
   static Outcome finish(ftdi_transfer_control* tc) {
