@@ -6,8 +6,9 @@
 # package installs them (with every library they need), and the static helper
 # programs tests/system/*.c and *.cpp. The guest runs the cases of
 # tests/system/cases/ against the kernel's parport, parport_pc, ppdev and lp
-# and two emulated ports (0x378 and 0x278); each case starts from a fresh
-# module state.
+# and two emulated ports (0x378 and 0x278), and against its USB stack
+# (dummy_hcd, gadgetfs, usbfs, ftdi_sio) with the FTDI model as a gadget
+# (tests/system/ftdi_gadget.cpp); each case starts from a fresh module state.
 #
 #   tools/test-system.sh [--build DIR] [CASE...]
 #

@@ -6,17 +6,18 @@
 // (sim/ftdi_device.h); this program is only its transport, on the machine's
 // monotonic clock.
 //
-//   ftdi_gadget ft232r|ft232h [--serial TEXT] [--chip EMULATOR-OPTIONS] [--trace FILE]
+//   ftdi_gadget ft232r|ft232h [--serial TEXT] [--trace FILE]
 //
-// gadgetfs must be mounted at /dev/gadget. --trace appends the lines as the
+// gadgetfs must be mounted at /dev/gadget. --serial "" makes an adapter
+// without a serial number (no EEPROM); --trace appends the lines as the
 // chip sees them (ZK7_PIN_TRACE's format). SIGUSR1 or SIGTERM unplugs the
 // adapter: its board loses the supply, and the program ends, which takes the
 // device off the bus. SIGUSR2 makes the chip lose its bit mode (a serial port
 // again, so no echo comes).
 //
 // The model is the main thread's alone. Each bulk endpoint has a thread that
-// only moves one packet at a time between its file and the main thread, with
-// blocking reads and writes: gadgetfs's asynchronous writes deadlock the
+// only moves bytes between its file and the main thread, one blocking read or
+// write at a time: gadgetfs's asynchronous writes deadlock the
 // kernel on dummy_hcd, whose IN endpoints complete a short packet while
 // gadgetfs still holds the lock its completion takes.
 #include <dirent.h>
@@ -348,21 +349,16 @@ class Gadget {
 int main(int argc, char** argv) {
   const zk7::sim::FtdiModel* model = argc > 1 ? zk7::sim::FindFtdiModel(argv[1]) : nullptr;
   if (!model || model->interfaces != 1)
-    Die("usage: ftdi_gadget ft232r|ft232h [--serial TEXT] [--chip OPTIONS] [--trace FILE]");
-  std::string serial = "ZK7GADGET", chip, trace;
+    Die("usage: ftdi_gadget ft232r|ft232h [--serial TEXT] [--trace FILE]");
+  std::string serial = "ZK7GADGET", trace;
   for (int i = 2; i < argc; i += 2) {
     const std::string option = argv[i];
-    std::string* value = option == "--serial"  ? &serial
-                         : option == "--chip"  ? &chip
-                         : option == "--trace" ? &trace
-                                               : nullptr;
+    std::string* value = option == "--serial" ? &serial : option == "--trace" ? &trace : nullptr;
     if (!value || i + 1 >= argc) Die("unknown option " + option);
     *value = argv[i + 1];
   }
   std::string error;
-  auto emulated = zk7::EmulatorDriver::create(chip, error);
-  if (!emulated) Die(error);
-  FtdiDevice device(*model, std::move(emulated), serial);
+  FtdiDevice device(*model, std::make_unique<zk7::EmulatorDriver>(), serial);
   if (!trace.empty() && !device.setPinTrace(trace, error)) Die(error);
   Gadget gadget(device);
   gadget.plugIn();

@@ -157,15 +157,15 @@ finish() {
   echo $? >"/tmp/$1.rc"
 }
 
-# The gadget adapter: MODEL (ft232r or ft232h) plugged into dummy_hcd through
-# gadgetfs with the emulated chip on its board, its pins traced to
-# /tmp/pins.trace; its pid in $gadget. Waits until the kernel's serial driver
-# has bound to it.
+# The gadget adapter: MODEL (ft232r or ft232h) with serial number SERIAL
+# (ZK7GADGET; "" for none) plugged into dummy_hcd through gadgetfs with the
+# emulated chip on its board, its pins traced to /tmp/pins.trace; its pid in
+# $gadget. Waits until the kernel's serial driver has bound to it.
 plug_adapter() {
   load dummy_hcd gadgetfs ftdi_sio
   mkdir -p /dev/gadget
   grep -q ' /dev/gadget ' /proc/mounts || mount -t gadgetfs gadgetfs /dev/gadget || fail "cannot mount gadgetfs"
-  ftdi_gadget "$1" --serial "${2:-ZK7GADGET}" --trace /tmp/pins.trace >/dev/null &
+  ftdi_gadget "$1" --serial "${2-ZK7GADGET}" --trace /tmp/pins.trace >/dev/null &
   gadget=$!
   wait_for "the serial driver to bind to the $1" test -c /dev/ttyUSB0
 }

@@ -22,6 +22,12 @@ expect_serial_port_harmless() {
   trace_since "$n" | grep -q ' D[01]$' || fail "$1: nothing written to /dev/ttyUSB0 reached TXD"
 }
 
+unplug_adapter() {
+  kill -USR1 "$gadget"
+  wait "$gadget"
+  wait_for "the adapter to leave the bus" test ! -e /dev/ttyUSB0
+}
+
 # zk7prog program in the background ($burn), returning once it powered the chip.
 start_burn() {
   n=$(wc -l </tmp/pins.trace)
@@ -29,9 +35,10 @@ start_burn() {
   burn=$!
   wait_for "the burn to power the chip" powered_since "$n"
 }
+# Fails unless the lines the trace ends with match the pattern.
 expect_last_lines() {
-  last=$(tail -n 1 /tmp/pins.trace)
-  case "${last##* }" in $2) ;; *) fail "$1: the chip was left with the lines at ${last##* }" ;; esac
+  tail -n 1 /tmp/pins.trace | grep -q " $2\$" ||
+    fail "$1: the chip was left with the lines at $(tail -n 1 /tmp/pins.trace)"
 }
 
 case_usb_adapter_lists_reads_and_programs() {
@@ -51,10 +58,16 @@ case_usb_adapter_lists_reads_and_programs() {
     run verify zk7prog verify /tmp/node.dvs --port ftdi
     expect_rc verify 0
     expect_serial_port_harmless "$name after a run"
-    kill -USR1 "$gadget"
-    wait "$gadget"
-    wait_for "the $name to leave the bus" test ! -e /dev/ttyUSB0
+    unplug_adapter
   done
+
+  # Without a serial number (no EEPROM): named by the USB port it is plugged into.
+  plug_adapter ft232r ""
+  run ports zk7prog ports
+  expect_has ports.out "ftdi:0403:6001@1-1  FT232R USB adapter 0403:6001, no serial number, at USB port 1-1"
+  run bare zk7prog read --port ftdi
+  expect_rc bare 0
+  unplug_adapter
 }
 
 case_usb_burn_ended_by_kill_unplug_or_lost_echo() {
@@ -83,8 +96,7 @@ case_usb_burn_ended_by_kill_unplug_or_lost_echo() {
 
   # Unplugged: the board, and the chip, lose the supply.
   start_burn
-  kill -USR1 "$gadget"
-  wait "$gadget"
+  unplug_adapter
   finish burn "$burn"
   expect_rc burn 2
   expect_has burn.err "the adapter is unplugged, so the chip has no supply."
