@@ -37,8 +37,8 @@ run_cases() {
 state_of() { sed -n 's/^State:[[:space:]]*\(.\).*/\1/p' "/proc/$1/status" 2>/dev/null; }
 
 # Ends every process but this shell's ancestors (and waits until they are
-# gone), empties /tmp and unloads the parallel-port and USB modules, so each case
-# starts from the machine as it booted. Returns 1 saying why when it cannot.
+# gone), empties /tmp and unloads the parallel-port and USB modules, so each
+# case starts from the machine as it booted. Returns 1 saying why when it cannot.
 # Runs in the runner's own shell, which it must not end.
 reset_machine() {
   ended=""
