@@ -34,6 +34,18 @@ std::vector<std::uint8_t> OffBytes(std::uint8_t data) {
   return bytes;
 }
 
+// An adapter that stopped answering may be on its way off the bus: the
+// kernel takes it off only once its hub has reported the port's change, so
+// it is looked for again for up to a second before it counts as plugged in.
+bool Unplugged(FtdiBackend& b) {
+  const std::int64_t until = b.nowNs() + 1000000000;
+  while (!b.gone()) {
+    if (b.nowNs() >= until) return false;
+    b.sleepUntilNs(b.nowNs() + 20000000);
+  }
+  return true;
+}
+
 // Holds the USB device only while the port is claimed, so other programs can
 // use the adapter in between.
 class FtdiDriver : public PortDriver {
@@ -130,9 +142,9 @@ class FtdiDriver : public PortDriver {
     }
     if (off && guard_) guard_->store(kLinesOff);
     problem_ = backend_->name() + ": " + queue_.problem() +
-               (off                ? "; the chip was switched off."
-                : backend_->gone() ? "; the adapter is unplugged, so the chip has no supply."
-                                   : "; the chip may still be powered: unplug the adapter.");
+               (off                    ? "; the chip was switched off."
+                : Unplugged(*backend_) ? "; the adapter is unplugged, so the chip has no supply."
+                                       : "; the chip may still be powered: unplug the adapter.");
   }
 
   std::unique_ptr<FtdiBackend> backend_;
@@ -284,6 +296,42 @@ std::vector<std::pair<std::uint16_t, std::uint16_t>> WantedIds(const FtdiAddress
   return ids;
 }
 
+// Calls found(dev, desc) for every adapter plugged in with the ids usb wants.
+template <typename Found>
+bool ForEachFtdi(ftdi_context* ctx, const FtdiAddress& address, Found found) {
+  for (const auto& [vendor, product] : WantedIds(address)) {
+    ftdi_device_list* list = nullptr;
+    if (ftdi_usb_find_all(ctx, &list, vendor, product) < 0) return false;
+    for (ftdi_device_list* d = list; d; d = d->next) {
+      libusb_device_descriptor desc{};
+      libusb_get_device_descriptor(d->dev, &desc);  // read without opening the device
+      found(d->dev, desc);
+    }
+    ftdi_list_free(&list);
+  }
+  return true;
+}
+
+// True when no adapter that address names is plugged in, looked for
+// afresh (a libusb context keeps the devices it has seen until it is told
+// of their removal); false when it is there or cannot be looked for.
+bool AdapterGone(const FtdiAddress& address) {
+  ftdi_context* ctx = ftdi_new();
+  if (!ctx) return false;
+  bool present = false;
+  const bool looked = ForEachFtdi(ctx, address, [&](libusb_device* dev, const auto& desc) {
+    char serial[128] = "";
+    // Without a path the serial number tells; one that cannot be read may be it.
+    present |= !address.path.empty() ? UsbPath(dev) == address.path
+                                     : address.serial.empty() || desc.iSerialNumber == 0 ||
+                                           ftdi_usb_get_strings2(ctx, dev, nullptr, 0, nullptr, 0,
+                                                                 serial, sizeof serial) < 0 ||
+                                           address.serial == serial;
+  });
+  ftdi_free(ctx);
+  return looked && !present;
+}
+
 class LibFtdiBackend : public FtdiBackend {
  public:
   LibFtdiBackend(const FtdiAddress& address, HostClock& clock)
@@ -346,7 +394,7 @@ class LibFtdiBackend : public FtdiBackend {
     if (!address_.serial.empty()) return model + " " + address_.serial;
     return path_.empty() ? model : model + " at " + path_;
   }
-  bool gone() const override { return gone_; }
+  bool gone() const override { return gone_ || (release_ && AdapterGone(address_)); }
   std::size_t packetPayload() const override {
     return opened_ && ctx_->max_packet_size > 2 ? ctx_->max_packet_size - 2 : 0;
   }
@@ -439,22 +487,32 @@ class LibFtdiBackend : public FtdiBackend {
   // Handles libusb's events, sleeping in its poll of the USB file
   // descriptors, until tc completed; false once the deadline passed first.
   bool waitDone(ftdi_transfer_control* tc, std::int64_t deadline) {
-    while (!tc->completed) {
-      const std::int64_t left = std::max<std::int64_t>(0, deadline - clock_.nowNs());
-      timeval tv{static_cast<time_t>(left / 1000000000),
-                 static_cast<suseconds_t>(left % 1000000000 / 1000)};
-      const int rc = libusb_handle_events_timeout_completed(ctx_->usb_ctx, &tv, &tc->completed);
-      if (rc < 0 && rc != LIBUSB_ERROR_INTERRUPTED) return tc->completed != 0;
-      if (left == 0) return tc->completed != 0;
-    }
+    while (!tc->completed)
+      if (!handleEvents(tc, deadline)) return tc->completed != 0;
     return true;
   }
-  // Cancels what has not completed and waits until libusb hands it back.
+  // One round of libusb's events (callbacks included), until tc completed or
+  // the deadline; false once nothing more can be waited for.
+  bool handleEvents(ftdi_transfer_control* tc, std::int64_t deadline) {
+    const std::int64_t left = std::max<std::int64_t>(0, deadline - clock_.nowNs());
+    timeval tv{static_cast<time_t>(left / 1000000000),
+               static_cast<suseconds_t>(left % 1000000000 / 1000)};
+    const int rc = libusb_handle_events_timeout_completed(ctx_->usb_ctx, &tv, &tc->completed);
+    return left > 0 && (rc >= 0 || rc == LIBUSB_ERROR_INTERRUPTED);
+  }
+  // Cancels what has not completed and waits until libusb hands it back. A
+  // transfer whose packet arrived just before the cancel ends as completed
+  // (the cancel finds nothing to cancel) and libftdi's callback submits it
+  // again, so it is cancelled again after every round of events.
   bool cancelAndWait(InFlight& io) {
-    for (ftdi_transfer_control* tc : {io.wr, io.rd})
-      if (tc && !tc->completed && tc->transfer) libusb_cancel_transfer(tc->transfer);
     const std::int64_t limit = clock_.nowNs() + kCancelNs;
-    return (!io.wr || waitDone(io.wr, limit)) && (!io.rd || waitDone(io.rd, limit));
+    for (ftdi_transfer_control* tc : {io.wr, io.rd}) {
+      while (tc && !tc->completed) {
+        if (tc->transfer) libusb_cancel_transfer(tc->transfer);
+        if (!handleEvents(tc, limit)) return tc->completed != 0;
+      }
+    }
+    return true;
   }
   // A completed transfer's outcome; frees it.
   static Outcome finish(ftdi_transfer_control* tc) {
@@ -582,46 +640,11 @@ PortCandidate FtdiCandidate(const std::string& model, std::uint16_t vendor, std:
   return c;
 }
 
-#ifdef ZK7_HAVE_LIBFTDI
-namespace {
-
-// Calls found(dev, desc) for every adapter plugged in with the ids usb wants.
-template <typename Found>
-bool ForEachFtdi(ftdi_context* ctx, const FtdiAddress& address, Found found) {
-  for (const auto& [vendor, product] : WantedIds(address)) {
-    ftdi_device_list* list = nullptr;
-    if (ftdi_usb_find_all(ctx, &list, vendor, product) < 0) return false;
-    for (ftdi_device_list* d = list; d; d = d->next) {
-      libusb_device_descriptor desc{};
-      libusb_get_device_descriptor(d->dev, &desc);  // read without opening the device
-      found(d->dev, desc);
-    }
-    ftdi_list_free(&list);
-  }
-  return true;
-}
-
-}  // namespace
-#endif
-
 bool FtdiAdapterGone(const std::string& usb) {
 #ifdef ZK7_HAVE_LIBFTDI
   FtdiAddress address;
   std::string error;
-  ftdi_context* ctx = ParseFtdiAddress(usb, address, error) ? ftdi_new() : nullptr;
-  if (!ctx) return false;
-  bool present = false;
-  const bool looked = ForEachFtdi(ctx, address, [&](libusb_device* dev, const auto& desc) {
-    char serial[128] = "";
-    // Without a path the serial number tells; one that cannot be read may be it.
-    present |= !address.path.empty() ? UsbPath(dev) == address.path
-                                     : address.serial.empty() || desc.iSerialNumber == 0 ||
-                                           ftdi_usb_get_strings2(ctx, dev, nullptr, 0, nullptr, 0,
-                                                                 serial, sizeof serial) < 0 ||
-                                           address.serial == serial;
-  });
-  ftdi_free(ctx);
-  return looked && !present;
+  return ParseFtdiAddress(usb, address, error) && AdapterGone(address);
 #else
   (void)usb;
   return false;

@@ -190,7 +190,7 @@ class FtdiBackend {
   // bytes): the chip sends a full packet at once, a shorter one only when its
   // latency timer expires. 0 when not known.
   virtual std::size_t packetPayload() const { return 0; }
-  // After a failed open(): no such adapter is plugged in.
+  // After a failed open(): no such adapter is plugged in, looked for afresh.
   virtual bool gone() const { return false; }
   // The port text that names the adapter opened last and no other (ids,
   // serial number, path); "" before the first open.

@@ -272,6 +272,15 @@ std::uint8_t FtdiDevice::modemStatus() const {
   return s;
 }
 
+// The line status (AN232B-04): the transmit holding register empty (bit 5)
+// once the OUT FIFO is, the transmitter empty (bit 6) once the serial port's
+// last stop bit has left TXD too. The kernel's serial driver waits for the
+// latter before it closes the port.
+std::uint8_t FtdiDevice::lineStatus() const {
+  if (!out_.empty()) return 0x00;
+  return mode_ == Mode::Serial && pinNow_ < pinFree_ ? 0x20 : 0x60;
+}
+
 int FtdiDevice::control(std::int64_t t, const UsbSetup& s, std::uint8_t* data) {
   if (!plugged_) return -1;
   run(static_cast<double>(t));
@@ -351,7 +360,7 @@ int FtdiDevice::vendor(double t, const UsbSetup& s, std::uint8_t* data) {
     case kPollModemStatus:
       if (s.length < 2) return -1;
       data[0] = modemStatus();
-      data[1] = out_.empty() ? 0x60 : 0x00;
+      data[1] = lineStatus();
       return 2;
     case kSetLatencyTimer:
       latencyMs_ = std::max(1, s.value & 0xFF);
@@ -397,7 +406,7 @@ bool FtdiDevice::bulkIn(std::int64_t t, std::vector<std::uint8_t>& packet, bool 
   const std::size_t payload = static_cast<std::size_t>(bulkPacket(highSpeedBus) - 2);
   const bool full = in_.size() >= payload;
   if (!full && now < expiry()) return false;
-  packet = {modemStatus(), static_cast<std::uint8_t>(out_.empty() ? 0x60 : 0x00)};
+  packet = {modemStatus(), lineStatus()};
   const std::size_t n = std::min(payload, in_.size());
   packet.insert(packet.end(), in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(n));
   in_.erase(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(n));

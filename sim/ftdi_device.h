@@ -168,6 +168,7 @@ class FtdiDevice {
   double byteNs();
   double expiry() const;  // of the latency timer
   std::uint8_t modemStatus() const;
+  std::uint8_t lineStatus() const;
   int vendor(double t, const UsbSetup& s, std::uint8_t* data);
   void setBaud(std::uint16_t value, std::uint16_t index);
 

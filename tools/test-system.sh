@@ -6,8 +6,9 @@
 # package installs them (with every library they need), and the static helper
 # programs tests/system/*.c and *.cpp. The guest runs the cases of
 # tests/system/cases/ against the kernel's parport, parport_pc, ppdev and lp
-# and two emulated ports (0x378 and 0x278); each case starts from a fresh
-# module state.
+# and two emulated ports (0x378 and 0x278), and against its USB stack
+# (dummy_hcd, gadgetfs, usbfs, ftdi_sio) with the FTDI model as a gadget
+# (tests/system/ftdi_gadget.cpp); each case starts from a fresh module state.
 #
 #   tools/test-system.sh [--build DIR] [CASE...]
 #
@@ -84,17 +85,21 @@ vmlinuz=$kdir/boot/vmlinuz-$kver
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-cmake --build "$build" -j"$(nproc)" --target zk7prog zk7-guard >/dev/null
+cmake --build "$build" -j"$(nproc)" --target zk7prog zk7-guard zk7core >/dev/null
 rm -rf "$work" && mkdir -p "$work/root"
 root=$work/root
-# Each tests/system/NAME.c or NAME.cpp becomes the guest's /usr/bin/NAME.
+# Each tests/system/NAME.c or NAME.cpp becomes the guest's /usr/bin/NAME,
+# linked statically; a C++ one may use the core library (the models in sim/).
 shopt -s nullglob
 helpers=()
 for c in tests/system/*.c tests/system/*.cpp; do
   name=$(basename "${c%.*}")
-  compiler=gcc
-  [ "${c##*.}" = cpp ] && compiler=g++
-  $compiler -static -O2 -Wall -Wextra -Werror -o "$work/$name" "$c"
+  if [ "${c##*.}" = cpp ]; then
+    g++ -std=c++17 -static -O2 -Wall -Wextra -Werror -I. -o "$work/$name" "$c" "$build/libzk7core.a"
+  else
+    gcc -static -O2 -Wall -Wextra -Werror -o "$work/$name" "$c"
+  fi
+  strip "$work/$name"
   helpers+=("$work/$name")
 done
 

@@ -201,6 +201,10 @@ TEST(Ftdi, AFailedTransferAnUnplugOrABadEchoStopsTheRunAndSaysWhetherTheChipIsOf
       {"usb-echo=stuck:60", false, "CLK on TXD (D0) read high", off, 1, false},
       // No echo at all, the adapter still there: the transfer's deadline ends it.
       {"usb-echo=lost:60", false, "USB read failed: no answer within", off, 2, true},
+      // A status packet came in just before the cancel, so the read ends as
+      // completed and libftdi submits it again (the host's share sets the phase).
+      {"usb-rtt=0.25,usb-echo=lost:60", false, "no answer within", off, 2, true},
+      {"usb-rtt=1,usb-echo=lost:60", false, "no answer within", off, 2, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.options);
@@ -211,6 +215,8 @@ TEST(Ftdi, AFailedTransferAnUnplugOrABadEchoStopsTheRunAndSaysWhetherTheChipIsOf
     sim::UsbBus::Faults faults = sim::UsbBus::FaultsOf(options.usb);
     if (c.secondFailure) faults.failAt.push_back(kAt + 1);
     b.bus.setFaults(b.id, faults);
+    const auto half = static_cast<std::int64_t>(options.usb.roundTripMs * 500000);
+    if (half > 0) b.bus.setHostLatency(half, half);
     const int claims = b.bus.claims(b.id);
     const std::int64_t start = b.bus.nowNs();
     const std::string trace = TempPath("ftdi_fault");

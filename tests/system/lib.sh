@@ -37,8 +37,8 @@ run_cases() {
 state_of() { sed -n 's/^State:[[:space:]]*\(.\).*/\1/p' "/proc/$1/status" 2>/dev/null; }
 
 # Ends every process but this shell's ancestors (and waits until they are
-# gone), empties /tmp and unloads the parallel-port modules, so each case
-# starts from the machine as it booted. Returns 1 saying why when it cannot.
+# gone), empties /tmp and unloads the parallel-port and USB modules, so each
+# case starts from the machine as it booted. Returns 1 saying why when it cannot.
 # Runs in the runner's own shell, which it must not end.
 reset_machine() {
   ended=""
@@ -57,9 +57,12 @@ reset_machine() {
     done
   done
   rm -rf /tmp/*
-  for m in lp ppdev parport_pc parport; do modprobe -r "$m" 2>/dev/null; done
+  umount /dev/gadget 2>/dev/null
+  for m in lp ppdev parport_pc parport ftdi_sio usbserial gadgetfs dummy_hcd; do
+    modprobe -r "$m" 2>/dev/null
+  done
   dmesg -c >/dev/null
-  if grep -E '^(lp|ppdev|parport_pc|parport) ' /proc/modules; then
+  if grep -E '^(lp|ppdev|parport_pc|parport|ftdi_sio|gadgetfs|dummy_hcd) ' /proc/modules; then
     for f in /proc/[0-9]*/fd/*; do
       case $(readlink "$f") in /dev/parport* | /dev/lp*) echo "${f%/fd/*}: $(state_of "$(echo "$f" | cut -d/ -f3)") $(cat "${f%/fd/*}/comm")" ;; esac
     done
@@ -152,4 +155,17 @@ no_guard() { ! pidof zk7-guard >/dev/null; }
 finish() {
   wait "$2"
   echo $? >"/tmp/$1.rc"
+}
+
+# The gadget adapter: MODEL (ft232r or ft232h) with serial number SERIAL
+# (ZK7GADGET; "" for none) plugged into dummy_hcd through gadgetfs with the
+# emulated chip on its board, its pins traced to /tmp/pins.trace; its pid in
+# $gadget. Waits until the kernel's serial driver has bound to it.
+plug_adapter() {
+  load dummy_hcd gadgetfs ftdi_sio
+  mkdir -p /dev/gadget
+  grep -q ' /dev/gadget ' /proc/mounts || mount -t gadgetfs gadgetfs /dev/gadget || fail "cannot mount gadgetfs"
+  ftdi_gadget "$1" --serial "${2-ZK7GADGET}" --trace /tmp/pins.trace >/dev/null &
+  gadget=$!
+  wait_for "the serial driver to bind to the $1" test -c /dev/ttyUSB0
 }
