@@ -60,10 +60,12 @@ for page in "$prefix"/share/man/man1/*.1.gz; do
   [ -z "$warnings" ] || fail "man warns on $page: $warnings"
 done
 
-# --version from the installed programs; the application must not need a display.
-[ "$("$prefix/bin/zk7prog" --version)" = "zk7prog $version" ] || fail "zk7prog --version"
+# --version from the installed programs (its first line; the licence notice follows);
+# the application must not need a display.
+first_line() { "$@" | head -n 1; }
+[ "$(first_line "$prefix/bin/zk7prog" --version)" = "zk7prog $version" ] || fail "zk7prog --version"
 if [ "$gui" = ON ]; then
-  [ "$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/zk7-programmer" --version)" = \
+  [ "$(first_line env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/zk7-programmer" --version)" = \
     "zk7-programmer $version" ] || fail "zk7-programmer --version"
 fi
 
@@ -107,11 +109,11 @@ else
     fail "apt-get install"
   }
   dpkg -L zk7-programmer >"$work/files.list"
-  [ "$(zk7prog --version)" = "zk7prog $version" ] || fail "zk7prog --version from PATH"
+  [ "$(first_line zk7prog --version)" = "zk7prog $version" ] || fail "zk7prog --version from PATH"
   [ "$(command -v zk7prog)" = /usr/bin/zk7prog ] || fail "PATH finds $(command -v zk7prog) first"
   env -u ZK7_GUARD zk7prog read --port emulator >/dev/null || fail "zk7prog from PATH cannot run its guard"
   if [ "$gui" = ON ]; then
-    [ "$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM zk7-programmer --version)" = \
+    [ "$(first_line env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM zk7-programmer --version)" = \
       "zk7-programmer $version" ] || fail "zk7-programmer --version from PATH"
   fi
   DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq zk7-programmer >"$work/apt.log" 2>&1 || {
