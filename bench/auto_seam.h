@@ -5,7 +5,7 @@
 #include <QApplication>
 #include <QDialog>
 
-#include "shell/seam.h"
+#include "gui/seam.h"
 
 class AutoSeam : public Seam {
  public:

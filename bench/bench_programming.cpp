@@ -10,8 +10,8 @@
 
 #include "model/image.h"
 #include "model/registers.h"
-#include "port/emulator.h"
 #include "programmer/programmer.h"
+#include "sim/emulator.h"
 
 namespace {
 

@@ -21,11 +21,11 @@
 #include <vector>
 
 #include "bench/auto_seam.h"
+#include "gui/refresh.h"
+#include "gui/seam.h"
+#include "gui/windows.h"
 #include "shell/frmMain.h"
-#include "shell/refresh.h"
-#include "shell/seam.h"
 #include "shell/startup.h"
-#include "shell/windows.h"
 
 extern char** environ;
 

@@ -7,8 +7,8 @@
 #include <QWindow>
 
 #include "bench/auto_seam.h"
+#include "gui/seam.h"
 #include "shell/frmMain.h"
-#include "shell/seam.h"
 #include "shell/startup.h"
 #include "shell/version.h"
 

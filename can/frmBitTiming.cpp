@@ -11,9 +11,9 @@
 #include <QVBoxLayout>
 #include <cmath>
 
+#include "gui/app.h"
+#include "gui/uitext.h"
 #include "model/format.h"
-#include "shell/app.h"
-#include "shell/uitext.h"
 
 using namespace zk7;
 

@@ -7,8 +7,8 @@
 #include <optional>
 #include <vector>
 
+#include "gui/windows.h"
 #include "model/bittiming.h"
-#include "shell/windows.h"
 
 class QComboBox;
 class QLabel;

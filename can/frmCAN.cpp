@@ -18,13 +18,13 @@
 #include "can/frmBitTiming.h"
 #include "can/frmFilters.h"
 #include "can/hexbyteedit.h"
+#include "gui/app.h"
+#include "gui/seam.h"
+#include "gui/uitext.h"
 #include "model/can_timing.h"
 #include "model/format.h"
 #include "model/hex.h"
 #include "model/identifiers.h"
-#include "shell/app.h"
-#include "shell/seam.h"
-#include "shell/uitext.h"
 
 using namespace zk7;
 

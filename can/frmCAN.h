@@ -5,7 +5,7 @@
 
 #include <array>
 
-#include "shell/windows.h"
+#include "gui/windows.h"
 
 class HexByteEdit;
 class frmBitTiming;

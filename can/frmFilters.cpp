@@ -8,9 +8,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "gui/app.h"
+#include "gui/uitext.h"
 #include "model/format.h"
-#include "shell/app.h"
-#include "shell/uitext.h"
 
 using namespace zk7;
 

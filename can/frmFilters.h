@@ -7,8 +7,8 @@
 #include <QDialog>
 #include <optional>
 
+#include "gui/windows.h"
 #include "model/acceptance.h"
-#include "shell/windows.h"
 
 class QCheckBox;
 class QLabel;

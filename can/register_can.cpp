@@ -1,5 +1,5 @@
 #include "can/frmCAN.h"
-#include "shell/windows.h"
+#include "gui/windows.h"
 
 void RegisterCanWindow(Windows& w) {
   w.registerFactory(WindowId::CAN, [] { return new frmCAN; });

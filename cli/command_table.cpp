@@ -3,7 +3,7 @@
 
 #include <ostream>
 
-#include "port/emulator.h"
+#include "sim/emulator.h"
 #include "zk7_version.h"
 
 namespace zk7cli {

@@ -3,12 +3,6 @@
 # for USB adapters) and the Debian package made by `cpack -G DEB`.
 include(GNUInstallDirs)
 
-# One source for the version: the project version above. Both programs and the
-# version record of the windows include the generated header.
-set(ZK7_APP_ID "org.example.zk7programmer")
-configure_file(${CMAKE_CURRENT_LIST_DIR}/zk7_version.h.in
-  ${CMAKE_BINARY_DIR}/generated/zk7_version.h @ONLY)
-target_include_directories(zk7core PUBLIC ${CMAKE_BINARY_DIR}/generated)
 
 set(ZK7_DATA ${CMAKE_SOURCE_DIR}/data)
 set(ZK7_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/zk7-programmer)

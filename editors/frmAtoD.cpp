@@ -17,11 +17,11 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "gui/app.h"
+#include "gui/refresh.h"
+#include "gui/uitext.h"
 #include "model/format.h"
 #include "model/gpio.h"
-#include "shell/app.h"
-#include "shell/refresh.h"
-#include "shell/uitext.h"
 
 using namespace editor_ui;
 

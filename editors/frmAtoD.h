@@ -6,8 +6,8 @@
 #include <array>
 
 #include "editors/frmGPIO.h"
+#include "gui/windows.h"
 #include "model/atod.h"
-#include "shell/windows.h"
 
 class QCheckBox;
 class QComboBox;

@@ -1,7 +1,7 @@
 #include "editors/frmDCSlider.h"
 
+#include "gui/app.h"
 #include "model/pwm.h"
-#include "shell/app.h"
 
 frmDCSlider::frmDCSlider()
     : PwmSliderDialog("frmDCSlider", "Set Duty Cycle", "DCSlider", 1023, 64, "lblDCRegVal",

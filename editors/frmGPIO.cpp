@@ -17,10 +17,10 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "gui/app.h"
+#include "gui/refresh.h"
+#include "gui/uitext.h"
 #include "model/format.h"
-#include "shell/app.h"
-#include "shell/refresh.h"
-#include "shell/uitext.h"
 
 using zk7::PinFunc;
 

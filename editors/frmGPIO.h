@@ -12,8 +12,8 @@
 #include <QWidget>
 #include <array>
 
+#include "gui/windows.h"
 #include "model/gpio.h"
-#include "shell/windows.h"
 
 class QButtonGroup;
 class QComboBox;

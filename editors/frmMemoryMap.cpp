@@ -9,14 +9,13 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include "gui/app.h"
+#include "gui/guiflow.h"
+#include "gui/refresh.h"
+#include "gui/seam.h"
+#include "gui/uitext.h"
 #include "model/format.h"
 #include "model/named_fields.h"
-#include "shell/app.h"
-#include "shell/frmMain.h"
-#include "shell/guiflow.h"
-#include "shell/refresh.h"
-#include "shell/seam.h"
-#include "shell/uitext.h"
 
 namespace {
 constexpr int kColumns = 8;
@@ -154,7 +153,7 @@ void frmMemoryMap::readDevice() {
       showConfigWord(word);
       readComplete_ = true;
       // The boxes show what was read; the main window says if nothing answered.
-      if (frmMain* main = MainWindow()) main->showChipAnswer(word);
+      if (App().chipAnswered) App().chipAnswered(word);
     }
   }
   reading_ = false;

@@ -6,8 +6,8 @@
 #include <array>
 #include <cstdint>
 
+#include "gui/windows.h"
 #include "model/registers.h"
-#include "shell/windows.h"
 
 class QLabel;
 class QLineEdit;

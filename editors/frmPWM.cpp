@@ -21,12 +21,12 @@
 
 #include "editors/frmDCSlider.h"
 #include "editors/frmPWMSlider.h"
+#include "gui/app.h"
+#include "gui/refresh.h"
+#include "gui/seam.h"
+#include "gui/uitext.h"
 #include "model/format.h"
 #include "model/pwm.h"
-#include "shell/app.h"
-#include "shell/refresh.h"
-#include "shell/seam.h"
-#include "shell/uitext.h"
 
 namespace {
 

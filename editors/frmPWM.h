@@ -4,8 +4,8 @@
 #include <QPointF>
 #include <QString>
 
-#include "shell/uitext.h"
-#include "shell/windows.h"
+#include "gui/uitext.h"
+#include "gui/windows.h"
 
 class QAbstractButton;
 class QCheckBox;

@@ -10,9 +10,9 @@
 #include <QVBoxLayout>
 
 #include "editors/frmPWM.h"
+#include "gui/app.h"
 #include "model/format.h"
 #include "model/pwm.h"
-#include "shell/app.h"
 
 PwmSliderDialog::PwmSliderDialog(const char* name, const QString& title, const char* sliderName,
                                  int maximum, int pageStep, const char* valueName,

@@ -3,7 +3,7 @@
 // which module they act on.
 #pragma once
 
-#include "shell/windows.h"
+#include "gui/windows.h"
 
 class QLabel;
 class QPushButton;

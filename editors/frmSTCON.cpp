@@ -16,10 +16,10 @@
 #include <QVBoxLayout>
 
 #include "editors/frmPWM.h"
+#include "gui/app.h"
+#include "gui/uitext.h"
 #include "model/format.h"
 #include "model/stcon.h"
-#include "shell/app.h"
-#include "shell/uitext.h"
 
 frmSTCON::frmSTCON() {
   setObjectName("frmSTCON");

@@ -2,7 +2,7 @@
 // it gives. Every time the window comes up it reloads its controls from STCON.
 #pragma once
 
-#include "shell/windows.h"
+#include "gui/windows.h"
 
 class QCheckBox;
 class QComboBox;

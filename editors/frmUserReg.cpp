@@ -12,10 +12,10 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
+#include "gui/app.h"
 #include "model/format.h"
 #include "model/hex.h"
 #include "model/registers.h"
-#include "shell/app.h"
 
 namespace {
 constexpr int kColumns = 8;

@@ -3,7 +3,7 @@
 
 #include <array>
 
-#include "shell/windows.h"
+#include "gui/windows.h"
 
 class QLabel;
 class QLineEdit;

@@ -1,6 +1,6 @@
 #include "editors/frmAtoD.h"
 #include "editors/frmGPIO.h"
-#include "shell/windows.h"
+#include "gui/windows.h"
 
 void RegisterGpioAtoDWindows(Windows& w) {
   w.registerFactory(WindowId::GPIO, [] { return new frmGPIO; });

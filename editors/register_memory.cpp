@@ -1,6 +1,6 @@
 #include "editors/frmMemoryMap.h"
 #include "editors/frmUserReg.h"
-#include "shell/windows.h"
+#include "gui/windows.h"
 
 void RegisterMemoryWindows(Windows& w) {
   w.registerFactory(WindowId::UserReg, [] { return new frmUserReg; });

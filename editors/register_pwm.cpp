@@ -2,7 +2,7 @@
 #include "editors/frmPWM.h"
 #include "editors/frmPWMSlider.h"
 #include "editors/frmSTCON.h"
-#include "shell/windows.h"
+#include "gui/windows.h"
 
 void RegisterPwmWindows(Windows& w) {
   w.registerFactory(WindowId::PWM1, [] { return new frmPWM(1); });

@@ -36,6 +36,8 @@ struct PortCapabilities {
   bool cableCheck = true;
   // The port sits at the chosen I/O address (a USB adapter has none).
   bool ioAddress = true;
+  // The chip is the emulated one, so checks are titled for it.
+  bool emulated = false;
 };
 
 class PortDriver {

@@ -10,15 +10,18 @@
 
 #include "port/discovery.h"
 #include "port/drivers.h"
-#include "port/emulator.h"
 #include "port/ftdi_driver.h"
-#include "port/ftdi_sim.h"
 #include "port/guard.h"
 #include "port/protocol.h"
 #include "port/watch.h"
 
 namespace zk7 {
 namespace {
+
+EmulatedPorts& Emulated() {
+  static EmulatedPorts ports;
+  return ports;
+}
 
 bool EqualsIgnoreCase(const std::string& a, const char* b) {
   if (a.size() != std::strlen(b)) return false;
@@ -149,6 +152,10 @@ struct Port::Impl {
   }
 };
 
+void SetEmulatedPorts(const EmulatedPorts& ports) {
+  Emulated() = ports;
+}
+
 bool ParsePortChoice(const std::string& text, PortChoice& choice, std::uint16_t& base,
                      std::string& error) {
   PortChoice result;
@@ -179,8 +186,8 @@ bool ParsePortChoice(const std::string& text, PortChoice& choice, std::uint16_t&
   if (text == "emulator" || text.rfind("emulator:", 0) == 0) {
     result.kind = PortChoice::Emulator;
     result.emulatorOptions = text.size() > 9 ? text.substr(9) : std::string();
-    EmulatorOptions options;
-    if (!ParseEmulatorOptions(result.emulatorOptions, options, error)) return false;
+    if (Emulated().checkOptions && !Emulated().checkOptions(result.emulatorOptions, error))
+      return false;
     choice = result;
     return true;
   }
@@ -278,7 +285,10 @@ void Port::open(std::uint16_t base) {
       // across address changes.
       if (d_->emulated && d_->emulatorOptions == c.emulatorOptions) return;
       d_->dropDriver(*this);
-      d_->takeDriver(OpenEmulatedPort(c.emulatorOptions, error));
+      if (Emulated().open)
+        d_->takeDriver(Emulated().open(c.emulatorOptions, error));
+      else
+        error = "this program has no emulated chip";
       d_->emulated = d_->driver != nullptr;
       d_->emulatorOptions = c.emulatorOptions;
       if (!d_->driver) d_->problem = error;

@@ -37,6 +37,16 @@ bool ParsePortChoice(const std::string& text, PortChoice& choice, std::uint16_t&
 // The choice named by the environment variable ZK7_PORT (Auto when unset).
 PortChoice PortChoiceFromEnvironment();
 
+// The emulated adapter and chip live in sim/, a room above this one. A
+// program that offers "--port emulator" links the zk7_sim_ports object,
+// which hands these in before main. Without them the choice still parses
+// (the guard only needs the kind) but reaches nothing.
+struct EmulatedPorts {
+  bool (*checkOptions)(const std::string& options, std::string& error) = nullptr;
+  std::unique_ptr<PortDriver> (*open)(const std::string& options, std::string& error) = nullptr;
+};
+void SetEmulatedPorts(const EmulatedPorts& ports);
+
 class Port {
  public:
   Port();

@@ -7,7 +7,6 @@
 #include <thread>
 
 #include "model/format.h"
-#include "port/emulator.h"
 #include "port/protocol.h"
 #include "port/signals.h"
 
@@ -217,7 +216,7 @@ void Programmer::SetProgLine(std::string_view name) {
 }
 
 const char* PortTitle(const Port& port) {
-  if (dynamic_cast<const EmulatorDriver*>(port.driver()) ||
+  if (port.capabilities().emulated ||
       (!port.driver() && port.choice().kind == PortChoice::Emulator))
     return "Check Emulated Chip";
   return port.capabilities().ioAddress ? "Check Parallel Port" : "Check USB Adapter";

@@ -9,7 +9,7 @@
 #include <QWidget>
 #include <array>
 
-#include "shell/windows.h"
+#include "gui/windows.h"
 
 struct DiagramBlock {
   const char* name;

@@ -4,8 +4,8 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "gui/seam.h"
 #include "shell/frmSplash.h"
-#include "shell/seam.h"
 #include "shell/version.h"
 
 frmAbout::frmAbout(QWidget* parent) : QDialog(parent) {

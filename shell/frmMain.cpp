@@ -30,21 +30,21 @@
 #include "files/configfile.h"
 #include "files/devicefile.h"
 #include "files/intelhex.h"
+#include "gui/app.h"
+#include "gui/focus.h"
+#include "gui/guiflow.h"
+#include "gui/refresh.h"
+#include "gui/seam.h"
+#include "gui/uitext.h"
 #include "model/format.h"
 #include "model/registers.h"
 #include "port/discovery.h"
 #include "port/lines_off.h"
 #include "production/run.h"
 #include "programmer/check.h"
-#include "shell/app.h"
 #include "shell/blockdiagram.h"
-#include "shell/focus.h"
 #include "shell/frmAbout.h"
 #include "shell/frmProduction.h"
-#include "shell/guiflow.h"
-#include "shell/refresh.h"
-#include "shell/seam.h"
-#include "shell/uitext.h"
 #include "shell/version.h"
 
 namespace {
@@ -111,6 +111,7 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
   buildMenus();
   buildControls();
   SetMainRefreshSection([this] { showRegisterSection(); });
+  App().chipAnswered = [this](std::optional<std::uint16_t> word) { showChipAnswer(word); };
 
   // 1. Fit into the desktop work area.
   fitIntoWorkArea();
@@ -137,7 +138,10 @@ frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
 
 frmMain::~frmMain() {
   SetMainRefreshSection(nullptr);
-  if (g_main == this) g_main = nullptr;
+  if (g_main == this) {
+    g_main = nullptr;
+    App().chipAnswered = nullptr;
+  }
 }
 
 void frmMain::buildControls() {

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "gui/windows.h"
 #include "model/registers.h"
-#include "shell/windows.h"
 
 class BlockDiagram;
 class QAction;

@@ -23,19 +23,19 @@
 #include <cstdio>
 
 #include "files/configfile.h"
+#include "gui/app.h"
+#include "gui/focus.h"
+#include "gui/guiflow.h"
+#include "gui/seam.h"
+#include "gui/uitext.h"
+#include "gui/windows.h"
 #include "model/format.h"
 #include "model/image.h"
 #include "model/named_fields.h"
 #include "production/serial.h"
 #include "programmer/check.h"
 #include "shell/accessible.h"
-#include "shell/app.h"
-#include "shell/focus.h"
-#include "shell/guiflow.h"
-#include "shell/seam.h"
-#include "shell/uitext.h"
 #include "shell/version.h"
-#include "shell/windows.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <QPainter>
 #include <QPushButton>
 
-#include "shell/uitext.h"
+#include "gui/uitext.h"
 #include "shell/version.h"
 
 QPixmap ProjectLogo(int size, qreal devicePixelRatio) {

@@ -5,13 +5,13 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "gui/guiflow.h"
+#include "gui/windows.h"
 #include "shell/commandline.h"
 #include "shell/frmMain.h"
 #include "shell/frmProduction.h"
-#include "shell/guiflow.h"
 #include "shell/startup.h"
 #include "shell/version.h"
-#include "shell/windows.h"
 
 int main(int argc, char** argv) {
   // --help and --version are answered before any window or display connection exists.

@@ -6,12 +6,12 @@
 #include <QMenu>
 #include <QMenuBar>
 
+#include "gui/app.h"
+#include "gui/uitext.h"
 #include "port/discovery.h"
 #include "port/port.h"
-#include "shell/app.h"
 #include "shell/blockdiagram.h"
 #include "shell/frmMain.h"
-#include "shell/uitext.h"
 
 std::vector<MenuSpec> frmMain::MenuTable() {
   using F = MenuItem;

@@ -1,4 +1,4 @@
-#include "shell/windows.h"
+#include "gui/windows.h"
 
 // Each group of windows registers its factories in its own folder.
 void RegisterGpioAtoDWindows(Windows& w);  // editors/: GPIO, A/D

@@ -5,14 +5,14 @@
 #include <QApplication>
 #include <QIcon>
 
+#include "gui/app.h"
+#include "gui/seam.h"
+#include "gui/windows.h"
 #include "model/image.h"
 #include "model/registers.h"
-#include "shell/app.h"
 #include "shell/frmMain.h"
 #include "shell/frmProduction.h"
 #include "shell/frmSplash.h"
-#include "shell/seam.h"
-#include "shell/windows.h"
 
 QIcon ApplicationIcon() {
   // The 48-pixel picture: enough for a title bar and a task switcher, and

@@ -39,7 +39,7 @@
 #include <string>
 #include <vector>
 
-#include "port/emulator.h"
+#include "sim/emulator.h"
 
 namespace zk7::sim {
 

@@ -27,8 +27,8 @@
 #include <string>
 #include <vector>
 
-#include "port/emulator.h"
 #include "port/ftdi_clock.h"
+#include "sim/emulator.h"
 #include "sim/ftdi_device.h"
 
 namespace zk7::sim {

@@ -85,7 +85,7 @@ vmlinuz=$kdir/boot/vmlinuz-$kver
 if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-cmake --build "$build" -j"$(nproc)" --target zk7prog zk7-guard zk7core >/dev/null
+cmake --build "$build" -j"$(nproc)" --target zk7prog zk7-guard zk7_sim >/dev/null
 rm -rf "$work" && mkdir -p "$work/root"
 root=$work/root
 # Each tests/system/NAME.c or NAME.cpp becomes the guest's /usr/bin/NAME,
@@ -95,7 +95,7 @@ helpers=()
 for c in tests/system/*.c tests/system/*.cpp; do
   name=$(basename "${c%.*}")
   if [ "${c##*.}" = cpp ]; then
-    g++ -std=c++17 -static -O2 -Wall -Wextra -Werror -I. -o "$work/$name" "$c" "$build/libzk7core.a"
+    g++ -std=c++17 -static -O2 -Wall -Wextra -Werror -I. -o "$work/$name" "$c" "$build"/libzk7_{sim,port,files,model}.a
   else
     gcc -static -O2 -Wall -Wextra -Werror -o "$work/$name" "$c"
   fi

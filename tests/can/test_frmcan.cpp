@@ -12,12 +12,12 @@
 
 #include "can/frmBitTiming.h"
 #include "can/frmCAN.h"
+#include "gui/refresh.h"
 #include "gui_support/controls.h"
 #include "gui_support/fixture.h"
 #include "model/bittiming.h"
 #include "model/can_timing.h"
 #include "model/format.h"
-#include "shell/refresh.h"
 
 using namespace zk7;
 

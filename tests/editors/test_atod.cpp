@@ -5,10 +5,10 @@
 
 #include "editors/frmAtoD.h"
 #include "editors/frmGPIO.h"
+#include "gui/refresh.h"
 #include "gui_support/controls.h"
 #include "gui_support/fixture.h"
 #include "model/atod.h"
-#include "shell/refresh.h"
 
 using namespace zk7;
 

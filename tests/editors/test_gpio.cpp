@@ -4,9 +4,9 @@
 #include <QRadioButton>
 
 #include "editors/frmGPIO.h"
+#include "gui/refresh.h"
 #include "gui_support/controls.h"
 #include "gui_support/fixture.h"
-#include "shell/refresh.h"
 
 using namespace zk7;
 using editor_ui::BackColour;

@@ -9,10 +9,10 @@
 #include <tuple>
 
 #include "editors/frmMemoryMap.h"
+#include "gui/guiflow.h"
 #include "gui_support/controls.h"
 #include "gui_support/fixture.h"
-#include "port/emulator.h"
-#include "shell/guiflow.h"
+#include "sim/emulator.h"
 
 namespace {
 

@@ -6,10 +6,10 @@
 #include "editors/frmDCSlider.h"
 #include "editors/frmPWM.h"
 #include "editors/frmPWMSlider.h"
+#include "gui/refresh.h"
 #include "gui_support/controls.h"
 #include "gui_support/fixture.h"
 #include "model/pwm.h"
-#include "shell/refresh.h"
 
 using namespace zk7;
 

@@ -18,10 +18,10 @@
 #include <sstream>
 #include <string>
 
+#include "gui/refresh.h"
 #include "gui_support/fixture.h"
 #include "model/format.h"
 #include "shell/frmMain.h"
-#include "shell/refresh.h"
 
 namespace {
 

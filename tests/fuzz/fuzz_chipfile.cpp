@@ -2,7 +2,7 @@
 // is written back to a file that reads to the same memory.
 #include <cassert>
 
-#include "port/emulator.h"
+#include "sim/emulator.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > zk7::kMaxChipFileBytes) return 0;  // refused before parsing

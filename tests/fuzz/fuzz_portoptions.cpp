@@ -3,9 +3,9 @@
 #include <cassert>
 
 #include "model/image.h"
-#include "port/emulator.h"
 #include "port/ftdi_wire.h"
 #include "port/port.h"
+#include "sim/emulator.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);

@@ -6,11 +6,11 @@
 
 #include <QApplication>
 
+#include "gui/app.h"
+#include "gui/windows.h"
 #include "gui_support/test_seam.h"
 #include "model/image.h"
 #include "model/registers.h"
-#include "shell/app.h"
-#include "shell/windows.h"
 
 class GuiTest : public ::testing::Test {
  protected:

@@ -8,7 +8,7 @@
 #include <functional>
 #include <vector>
 
-#include "shell/seam.h"
+#include "gui/seam.h"
 
 struct RecordedMessage {
   QString title;

@@ -2,8 +2,8 @@
 // operations, and the chip file format.
 #include <gtest/gtest.h>
 
-#include "port/emulator.h"
 #include "programmer/programmer.h"
+#include "sim/emulator.h"
 
 namespace zk7 {
 namespace {

@@ -19,9 +19,9 @@
 #include <sstream>
 
 #include "child_process.h"
-#include "port/ftdi_sim.h"
 #include "port/guard.h"
 #include "programmer/programmer.h"
+#include "sim/ftdi_sim.h"
 #include "usb_rig.h"
 
 namespace zk7 {

@@ -17,11 +17,11 @@
 #include "fake_parport.h"
 #include "port/discovery.h"
 #include "port/drivers.h"
-#include "port/emulator.h"
 #include "port/lines_off.h"
 #include "port/protocol.h"
 #include "port/watch.h"
 #include "programmer/programmer.h"
+#include "sim/emulator.h"
 
 namespace zk7 {
 namespace {

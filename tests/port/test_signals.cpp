@@ -9,9 +9,9 @@
 #include <stdexcept>
 
 #include "child_process.h"
-#include "port/emulator.h"
 #include "port/signals.h"
 #include "programmer/programmer.h"
+#include "sim/emulator.h"
 
 namespace zk7 {
 namespace {

@@ -7,8 +7,8 @@
 
 #include "files/atomicfile.h"
 #include "model/named_fields.h"
-#include "port/emulator.h"
 #include "production/run.h"
+#include "sim/emulator.h"
 
 namespace zk7 {
 namespace {

@@ -7,8 +7,8 @@
 
 #include "model/format.h"
 #include "model/image.h"
-#include "port/emulator.h"
 #include "programmer/programmer.h"
+#include "sim/emulator.h"
 #include "usb_rig.h"
 
 namespace zk7 {

@@ -10,10 +10,10 @@
 #include <memory>
 #include <vector>
 
+#include "gui/guiflow.h"
 #include "gui_support/fixture.h"
-#include "port/emulator.h"
 #include "shell/frmMain.h"
-#include "shell/guiflow.h"
+#include "sim/emulator.h"
 
 class ShellTest : public GuiTest {
  protected:

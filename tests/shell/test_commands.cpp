@@ -16,12 +16,12 @@
 #include "child_process.h"
 #include "files/devicefile.h"
 #include "files/intelhex.h"
+#include "gui/refresh.h"
 #include "gui_support/controls.h"
 #include "model/format.h"
 #include "open_fifo.h"
 #include "port/signals.h"
 #include "shell/blockdiagram.h"
-#include "shell/refresh.h"
 #include "tests/shell/shell_fixture.h"
 
 namespace {

@@ -16,9 +16,9 @@
 #include "files/intelhex.h"
 #include "gui_support/controls.h"
 #include "model/format.h"
-#include "port/emulator.h"
 #include "programmer/check.h"
 #include "shell/version.h"
+#include "sim/emulator.h"
 #include "tests/shell/shell_fixture.h"
 
 TEST_F(ShellTest, ImportHexTakesTheFileOverWholeOrNotAtAll) {

@@ -12,8 +12,8 @@
 #include <memory>
 #include <string>
 
-#include "port/emulator.h"
 #include "port/ftdi_wire.h"
+#include "sim/emulator.h"
 #include "sim/ftdi_device.h"
 #include "sim/usb_bus.h"
 

@@ -1,4 +1,4 @@
-#include "port/ftdi_sim.h"
+#include "sim/ftdi_sim.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "shell/uitext.h"
+#include "gui/uitext.h"
 
 #include <QColor>
 #include <QHBoxLayout>

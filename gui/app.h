@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 
 #include "model/image.h"
 #include "model/registers.h"
@@ -15,6 +17,9 @@ struct AppState {
   std::uint16_t ChipConfigWord = 0;  // configuration word last read from a chip
   zk7::Port port;
   zk7::Programmer programmer{port};
+  // Set by the main window while it exists: a read made in another window
+  // (the memory map) tells it whether a chip answered, for its status bar.
+  std::function<void(std::optional<std::uint16_t> configWord)> chipAnswered;
 };
 
 AppState& App();

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "shell/focus.h"
+#include "gui/focus.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "shell/guiflow.h"
+#include "gui/guiflow.h"
 
 #include <QApplication>
 #include <QSocketNotifier>

@@ -1,4 +1,4 @@
-#include "shell/app.h"
+#include "gui/app.h"
 
 AppState& App() {
   static AppState state;

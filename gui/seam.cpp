@@ -1,4 +1,4 @@
-#include "shell/seam.h"
+#include "gui/seam.h"
 
 #include <QDialog>
 #include <QFileDialog>

@@ -1,4 +1,4 @@
-#include "shell/refresh.h"
+#include "gui/refresh.h"
 
 #include <QApplication>
 #include <QPointer>
@@ -6,7 +6,7 @@
 #include <QWidget>
 #include <QWindow>
 
-#include "shell/windows.h"
+#include "gui/windows.h"
 
 namespace {
 std::function<void()>& mainSection() {

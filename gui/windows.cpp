@@ -1,4 +1,4 @@
-#include "shell/windows.h"
+#include "gui/windows.h"
 
 #include <QGuiApplication>
 #include <QLayout>
@@ -9,8 +9,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "shell/focus.h"
-#include "shell/refresh.h"
+#include "gui/focus.h"
+#include "gui/refresh.h"
 
 void EditorWindow::showEvent(QShowEvent* event) {
   InstallFocusRules();

@@ -1,4 +1,4 @@
-#include "port/emulator.h"
+#include "sim/emulator.h"
 
 #include <cctype>
 #include <cerrno>

@@ -111,6 +111,11 @@ class EmulatorDriver : public PortDriver {
   std::uint8_t read(std::uint16_t address) override;
   void write(std::uint16_t address, std::uint8_t value) override;
   std::string name() const override { return "emulated chip"; }
+  PortCapabilities capabilities() const override {
+    PortCapabilities c;
+    c.emulated = true;
+    return c;
+  }
   void waited(int ms) override;
   // With a chip file: takes the chip now in the socket, read from the file
   // (a missing file is a blank chip). A file that cannot be read or parsed is
