@@ -3,10 +3,23 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <thread>
 
 class QIcon;
+class QWidget;
 class frmMain;
+
+// What a test program adds to the window program; zk7-programmer adds nothing.
+struct WindowProgramHooks {
+  // Just before the first window is made (station: the production window's).
+  std::function<void(bool station)> beforeFirstWindow;
+  // Once the first window is made, before the event loop runs.
+  std::function<void(QWidget* first)> firstWindow;
+};
+// The whole of zk7-programmer: the command line, the QApplication, the first
+// window, the event loop; returns the exit status.
+int RunWindowProgram(int argc, char** argv, const WindowProgramHooks& hooks = {});
 
 // The program's icon, which every window carries (the desktop's is the
 // installed theme icon of the same pictures).

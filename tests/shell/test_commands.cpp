@@ -508,22 +508,22 @@ TEST(ProgramDeviceSignals, ASignalStopsTheBurnOrEndsTheIdleApplicationByThatSign
   for (int sig : {SIGHUP, SIGTERM, SIGINT, SIGSEGV}) {
     // The check's reads come first; the wait after the configuration word starts the burn.
     const auto end =
-        RunUntilSignalled({ZK7_PROGRAMMER_BIN}, env("cmdProgram"), trace, "D 100", sig);
+        RunUntilSignalled({ZK7_CLICKING_BIN}, env("cmdProgram"), trace, "D 100", sig);
     EXPECT_TRUE(end.unpoweredAfter(sig)) << sig << ": " << end.lastWrite << end.err;
     EXPECT_NE(end.err.find(std::string("zk7-programmer: ") + zk7::SignalName(sig) + " received"),
               std::string::npos);
   }
   // kill -9 cannot be caught: the run's guard switches the lines off.
   const auto killed =
-      RunUntilSignalled({ZK7_PROGRAMMER_BIN}, env("cmdProgram"), trace, "D 1", SIGKILL, 0, 5000);
+      RunUntilSignalled({ZK7_CLICKING_BIN}, env("cmdProgram"), trace, "D 1", SIGKILL, 0, 5000);
   EXPECT_TRUE(killed.unpoweredAfter(SIGKILL)) << killed.lastWrite << killed.err;
   // Idle after the start-up read, the event loop ends the application.
   const auto end =
-      RunUntilSignalled({ZK7_PROGRAMMER_BIN}, env("-"), trace, "W 378 F4", SIGTERM, 300);
+      RunUntilSignalled({ZK7_CLICKING_BIN}, env("-"), trace, "W 378 F4", SIGTERM, 300);
   EXPECT_TRUE(WIFSIGNALED(end.status) && WTERMSIG(end.status) == SIGTERM) << end.err;
   EXPECT_NE(end.err.find("zk7-programmer: SIGTERM received; ending."), std::string::npos);
   // Ctrl-Z in the burn stops the window only once the chip is unpowered and the burn is done.
-  const auto stop = StopAndContinue({ZK7_PROGRAMMER_BIN}, env("cmdProgram"), trace, "\nD 100\n", "",
+  const auto stop = StopAndContinue({ZK7_CLICKING_BIN}, env("cmdProgram"), trace, "\nD 100\n", "",
                                     false, SIGTERM);
   EXPECT_TRUE(stop.unpoweredAtStop()) << stop.err;
   EXPECT_EQ(stop.traceAtStop, stop.traceAtEnd);

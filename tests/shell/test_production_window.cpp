@@ -229,7 +229,7 @@ TEST(ProductionStation, ASignalMidChipAbortsItUnpoweredAndStopEndsTheProgram) {
   const std::string log = base + ".csv", trace = base + ".trace";
   std::remove(log.c_str());
   auto run = [&](const char* click, const std::string& when, int sig) {
-    return RunUntilSignalled({ZK7_PROGRAMMER_BIN, "--production", "--port", "emulator", "--serial",
+    return RunUntilSignalled({ZK7_CLICKING_BIN, "--production", "--port", "emulator", "--serial",
                               "TXID0=std:100..std:1FF", "--log", log},
                              {"QT_QPA_PLATFORM=offscreen", std::string("ZK7_TEST_CLICK=") + click},
                              trace, when, sig);
