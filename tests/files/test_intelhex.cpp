@@ -98,8 +98,10 @@ TEST(IntelHexReader, OurExportAndOtherLayoutsReadBackExactly) {
     ConfigurationFile file;
     std::string error;
     ASSERT_TRUE(ParseConfigurationFile(ours, file, error)) << error;
-    EXPECT_TRUE(file.format == ConfigurationFile::IntelHex && file.registers == rs &&
-                !file.configWordDefaulted && !file.foscText);
+    EXPECT_EQ(file.format, ConfigurationFile::IntelHex);
+    EXPECT_EQ(file.registers, rs);
+    EXPECT_FALSE(file.configWordDefaulted);
+    EXPECT_FALSE(file.foscText);
     MemoryImage again;
     BuildMemoryImage(file.registers, again);
     EXPECT_EQ(WriteIntelHex(again.ProgramImage, file.registers.ConfigWord()), ours);
@@ -130,7 +132,8 @@ TEST(IntelHexReader, OurExportAndOtherLayoutsReadBackExactly) {
   for (const auto& r : DataRecords(image, 0, 16)) text += r + "\n";
   text.erase(text.rfind(":02400E"));
   ASSERT_TRUE(ParseConfigurationFile("\n  " + text + ":00000001FF\n", file, error)) << error;
-  EXPECT_TRUE(file.configWordDefaulted && file.registers.ConfigWord() == 7);
+  EXPECT_TRUE(file.configWordDefaulted);
+  EXPECT_EQ(file.registers.ConfigWord(), 7);
   EXPECT_EQ(ChecksumNote(file), "");
 
   // A checksum word that disagrees with the words before it is named beside the one burnt.

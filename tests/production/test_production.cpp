@@ -48,14 +48,16 @@ TEST_F(ProductionTest, AChipHoldingAnotherConfigurationIsRefusedWithoutAPulse) {
   EXPECT_EQ(refused.record.result, ChipResult::Refused);
   EXPECT_EQ(chip->totalPulses(), 0);
   ASSERT_GE(refused.unfit.size(), 3u);  // GPLAT, the checksum, the configuration word
-  EXPECT_TRUE(refused.unfit[0].position == GPLAT && refused.unfit[0].chip == 0x3400 &&
-              refused.unfit[0].wanted == 0x345A);
+  EXPECT_EQ(refused.unfit[0].position, GPLAT);
+  EXPECT_EQ(refused.unfit[0].chip, 0x3400);
+  EXPECT_EQ(refused.unfit[0].wanted, 0x345A);
   EXPECT_EQ(refused.unfit.back().position, kConfigWordPosition);
   EXPECT_EQ(refused.record.position, "02");
 
   // Unchecked, the run burns the configuration word and fails there.
   const auto failed = ProgramChip(prog, other, image, false, cb);
-  EXPECT_TRUE(failed.record.result == ChipResult::Failed && failed.record.position == "config");
+  EXPECT_EQ(failed.record.result, ChipResult::Failed);
+  EXPECT_EQ(failed.record.position, "config");
   EXPECT_GT(chip->totalPulses(), 0);
 }
 
@@ -124,7 +126,8 @@ TEST_F(ProductionTest, SerialRulesAndTheirContinuationFromTheLog) {
                  "the serial range TXID2 std:7FF..std:7FF is used up (1 value)"},
        }) {
     ASSERT_TRUE(ParseSerialRule(r.text, rule, error)) << r.text << error;
-    EXPECT_TRUE(rule.step == r.step && rule.end() == r.last) << r.text;
+    EXPECT_EQ(rule.step, r.step) << r.text;
+    EXPECT_EQ(rule.end(), r.last) << r.text;
     EXPECT_EQ(SerialValuesFrom(rule, rule.start), r.size) << r.text;
     EXPECT_EQ(SerialUsedUpText(rule), r.usedUp);
   }
@@ -139,7 +142,9 @@ TEST_F(ProductionTest, SerialRulesAndTheirContinuationFromTheLog) {
   EXPECT_FALSE(ApplySerial(rule, 0x800, rs, error));
   ASSERT_TRUE(ParseSerialRule("USER2-4=00FFFF:2", rule, error));
   ASSERT_TRUE(ApplySerial(rule, 0x010203, rs, error));
-  EXPECT_TRUE(rs.user(2) == 1 && rs.user(3) == 2 && rs.user(4) == 3);
+  EXPECT_EQ(rs.user(2), 1);
+  EXPECT_EQ(rs.user(3), 2);
+  EXPECT_EQ(rs.user(4), 3);
 
   // The log is the state: the next value follows every value a chip may hold
   // and (unless reused) every FAILED one; REFUSED and UNUSED values are free.
@@ -231,9 +236,9 @@ TEST_F(ProductionTest, NothingIsBurntWhenTheReservationCannotBeWritten) {
   LogContents contents;
   ASSERT_TRUE(ParseLog(text, contents, error));
   ASSERT_EQ(contents.recent.size(), 3u);
-  EXPECT_TRUE(contents.recent[1].result == ChipResult::Reserved &&
-              contents.recent[2].result == ChipResult::Passed && contents.recent[2].serial == 3u)
-      << "after the torn line's value";
+  EXPECT_EQ(contents.recent[1].result, ChipResult::Reserved) << "after the torn line's value";
+  EXPECT_EQ(contents.recent[2].result, ChipResult::Passed) << "after the torn line's value";
+  EXPECT_EQ(contents.recent[2].serial, 3u) << "after the torn line's value";
   EXPECT_EQ(contents.damagedCount, 1);
 }
 

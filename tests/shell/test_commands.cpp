@@ -33,7 +33,8 @@ QByteArray ReadAll(const QString& path) {
 
 void WriteAll(const QString& path, const QByteArray& data) {
   QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(data) == data.size());
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  ASSERT_EQ(f.write(data), data.size());
 }
 
 QByteArray DeviceFileOf(const zk7::RegisterSet& rs, const std::string& fosc) {
@@ -63,9 +64,12 @@ class CommandTest : public ShellTest {
   QString path(const char* name) { return dir.filePath(name); }
   // After a run: every port command back, progress hidden at 0, chip out of programming mode.
   void expectIdle() {
-    EXPECT_TRUE(main->cmdProgram->isEnabled() && main->cmdReadDevice->isEnabled() &&
-                main->p278->isEnabled() && main->mnuLoad->isEnabled());
-    EXPECT_TRUE(!main->Progress->isVisible() && main->Progress->value() == 0);
+    EXPECT_TRUE(main->cmdProgram->isEnabled());
+    EXPECT_TRUE(main->cmdReadDevice->isEnabled());
+    EXPECT_TRUE(main->p278->isEnabled());
+    EXPECT_TRUE(main->mnuLoad->isEnabled());
+    EXPECT_FALSE(main->Progress->isVisible());
+    EXPECT_EQ(main->Progress->value(), 0);
     EXPECT_FALSE(emulator->inProgrammingMode());
   }
 };
@@ -220,7 +224,8 @@ TEST_F(CommandTest, FailedSaveAndExportSaySo) {
   OpenFifo fifo(path("fifo").toStdString());
   testSeam().fileAnswers.push_back(path("fifo"));
   main->mnuSave->trigger();
-  EXPECT_TRUE(testSeam().messages.empty() && fifo.stillFifo());
+  EXPECT_TRUE(testSeam().messages.empty());
+  EXPECT_TRUE(fifo.stillFifo());
   EXPECT_EQ(fifo.drain(), zk7::FormatDeviceFile(App().image, 7, "4000"));
 }
 
@@ -348,9 +353,12 @@ TEST_F(CommandTest, ProgramDevicePassesAndBurnsTheImage) {
   onWait = [&](int) {
     if (!checkedDuringRun) {
       checkedDuringRun = true;
-      EXPECT_FALSE(main->cmdProgram->isEnabled() || main->cmdReadDevice->isEnabled() ||
-                   main->p278->isEnabled() || main->mnuLoad->isEnabled() ||
-                   main->mnuGPIO->isEnabled() || main->txtFosc->isEnabled());
+      EXPECT_FALSE(main->cmdProgram->isEnabled());
+      EXPECT_FALSE(main->cmdReadDevice->isEnabled());
+      EXPECT_FALSE(main->p278->isEnabled());
+      EXPECT_FALSE(main->mnuLoad->isEnabled());
+      EXPECT_FALSE(main->mnuGPIO->isEnabled());
+      EXPECT_FALSE(main->txtFosc->isEnabled());
       EXPECT_TRUE(main->Progress->isVisible());
       EXPECT_EQ(main->lblTestStatus->text(), "");
       // A second run, a read, or a window that would hold the flow is refused meanwhile.
@@ -520,7 +528,8 @@ TEST(ProgramDeviceSignals, ASignalStopsTheBurnOrEndsTheIdleApplicationByThatSign
   // Idle after the start-up read, the event loop ends the application.
   const auto end =
       RunUntilSignalled({ZK7_PROGRAMMER_BIN}, env("-"), trace, "W 378 F4", SIGTERM, 300);
-  EXPECT_TRUE(WIFSIGNALED(end.status) && WTERMSIG(end.status) == SIGTERM) << end.err;
+  EXPECT_TRUE(WIFSIGNALED(end.status)) << end.err;
+  EXPECT_EQ(WTERMSIG(end.status), SIGTERM) << end.err;
   EXPECT_NE(end.err.find("zk7-programmer: SIGTERM received; ending."), std::string::npos);
   // Ctrl-Z in the burn stops the window only once the chip is unpowered and the burn is done.
   const auto stop = StopAndContinue({ZK7_PROGRAMMER_BIN}, env("cmdProgram"), trace, "\nD 100\n", "",
