@@ -11,8 +11,8 @@
 #include "editors/frmMemoryMap.h"
 #include "gui_support/controls.h"
 #include "gui_support/fixture.h"
-#include "port/emulator.h"
 #include "shell/guiflow.h"
+#include "support/emulated_chip.h"
 
 namespace {
 
@@ -20,9 +20,7 @@ class MemoryMapTest : public GuiTest {
  protected:
   void SetUp() override {
     GuiTest::SetUp();
-    auto emu = std::make_unique<zk7::EmulatorDriver>();
-    chip = emu.get();
-    App().port.setDriver(std::move(emu));
+    chip = UseEmulatedChip(App().port);
     w = window<frmMemoryMap>(WindowId::MemoryMap);
     ASSERT_NE(w, nullptr);
   }

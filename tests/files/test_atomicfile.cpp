@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -13,6 +12,8 @@
 #include "files/atomicfile.h"
 #include "open_fifo.h"
 #include "port/signals.h"
+#include "support/file_size_limit.h"
+#include "support/temp_dir.h"
 
 using namespace zk7;
 
@@ -20,33 +21,22 @@ namespace {
 
 class AtomicFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/zk7_atomic_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
   long Entries() const {  // a leftover temporary shows here
     return std::distance(std::filesystem::directory_iterator(dir_), {});
   }
   // A write of 4 KiB while files may not grow past 1 KiB.
   bool WriteOverSizeLimit(const std::string& path) {
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    auto oldHandler = signal(SIGXFSZ, SIG_IGN);
-    const rlimit small{1024, saved.rlim_max};
-    EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool ok = AtomicWriteFile(path, std::string(4096, 'x'), error_);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, oldHandler);
-    return ok;
+    FileSizeLimit limit;
+    EXPECT_TRUE(limit.set(1024));
+    return AtomicWriteFile(path, std::string(4096, 'x'), error_);
   }
   std::string Read(const std::string& path) const {
     std::string content, error;
     EXPECT_TRUE(ReadWholeFile(path, 1 << 20, content, error)) << error;
     return content;
   }
-  std::string dir_;
+  TempDir tmp_;
+  const std::string dir_ = tmp_.path();
   std::string error_;
 };
 

@@ -14,6 +14,7 @@
 #include "files/intelhex_reader.h"
 #include "model/format.h"
 #include "model/hex.h"
+#include "support/temp_dir.h"
 
 using namespace zk7;
 
@@ -144,7 +145,8 @@ TEST(IntelHexReader, OurExportAndOtherLayoutsReadBackExactly) {
             "the file's checksum word 34F3 does not match its contents; 34FC will be burnt");
 
   // objcopy's rewrite of our export imports as well.
-  const std::string path = ::testing::TempDir() + "zk7_import.hex";
+  const TempDir tmp;
+  const std::string path = tmp.path("import.hex");
   ASSERT_TRUE(WriteIntelHexFile(path, image.ProgramImage, 4, error));
   if (std::system(("objcopy -I ihex -O ihex " + path + " " + path + ".o 2>/dev/null").c_str()) != 0)
     GTEST_SKIP() << "no objcopy";
@@ -198,7 +200,8 @@ TEST(IntelHexReader, EveryMalformedFileIsRefusedNamingTheLine) {
     EXPECT_EQ(hex.configLow, 0x55) << "nothing taken over";
   }
   // The reader is bounded and a device file is not taken for HEX.
-  const std::string big = ::testing::TempDir() + "zk7_big.hex";
+  const TempDir tmp;
+  const std::string big = tmp.path("big.hex");
   std::string error;
   ASSERT_TRUE(AtomicWriteFile(big, std::string(kMaxIntelHexBytes + 1, '\n'), error));
   IntelHexContents hex;

@@ -21,7 +21,8 @@
 #include "child_process.h"
 #include "port/ftdi_sim.h"
 #include "port/guard.h"
-#include "programmer/programmer.h"
+#include "support/emulated_chip.h"
+#include "support/temp_dir.h"
 #include "usb_rig.h"
 
 namespace zk7 {
@@ -34,14 +35,15 @@ bool Unpowered(std::uint8_t lines) {
 }
 
 std::string TempPath(const std::string& name) {
-  const std::string path = ::testing::TempDir() + "zk7_" + name + "_" + std::to_string(::getpid());
+  static const TempDir dir("zk7_ftdi");
+  const std::string path = dir.path(name);
   std::remove(path.c_str());
   return path;
 }
 
 // A port over a simulated adapter through libftdi. The flows' own waits take
 // no time: every wait must be proven by the driver on the bus's clock.
-struct UsbBench : UsbRig {
+struct UsbBench : UsbRig, ChipBench {
   explicit UsbBench(const sim::FtdiModel& model = kFtdiModels[0],
                     const std::function<void(UsbBench&)>& atPlugIn = {})
       : UsbRig(model) {
@@ -50,17 +52,9 @@ struct UsbBench : UsbRig {
     auto d = driver(error, FtdiPortText(0x0403, model.product, "").substr(5));
     if (!d) throw std::runtime_error(error);
     port.setDriver(std::move(d));
-    prog.InitLPTPort(0x378);
-    cb.wait = [](int) {};
-    SetDefaultRegisters(rs);
+    chip = &device.emulator();
   }
-  FlowResult program() { return prog.ProgramDevice(rs, image, cb); }
 
-  Port port;
-  Programmer prog{port};
-  FlowCallbacks cb;
-  RegisterSet rs;
-  MemoryImage image;
   std::string error;
 };
 
@@ -82,12 +76,7 @@ TEST(Ftdi, TraceEqualsTheParallelPortsAndAFrameIsOneRoundTrip) {
   int readTransfers = 0;
   for (int usb = 0; usb < 2; ++usb) {
     UsbBench b;
-    if (!usb) {  // the parallel port's bench: the emulated chip alone, on its wait clock
-      auto chip = std::make_unique<EmulatorDriver>();
-      chip->useWaitClock();
-      b.port.setDriver(std::move(chip));
-      b.prog.InitLPTPort(0x378);
-    }
+    if (!usb) b.chip = UseEmulatedChip(b.port);  // the parallel port's bench: the chip alone
     const std::string path = TempPath("ftdi_trace");
     ASSERT_TRUE(b.port.setTraceFile(path, b.error)) << b.error;
     b.rs.setConfigWord(5);
@@ -99,7 +88,6 @@ TEST(Ftdi, TraceEqualsTheParallelPortsAndAFrameIsOneRoundTrip) {
     ASSERT_TRUE(b.prog.ReadChipConfigWord(word, b.cb).ok());
     b.port.setTraceFile("", b.error);
     traces[usb] = ReadText(path);
-    std::remove(path.c_str());
     if (!usb) continue;
     // Through the board's wiring, the lines take every state written, in order.
     std::vector<std::uint8_t> lines;
@@ -429,7 +417,6 @@ TEST(Ftdi, TheEmulatorsUsbOptionPutsTheChipBehindTheSimulatedAdapterAndTracesIts
   }
   EXPECT_TRUE(programming);
   EXPECT_EQ(lines.back().substr(lines.back().rfind(' ')), " D3");  // a serial port again
-  std::remove(trace.c_str());
 }
 
 TEST(Ftdi, TheAdapterIsOpenOnlyDuringAFlowAndABusyOneIsNamedAndSentNothing) {

@@ -22,6 +22,7 @@
 #include "port/protocol.h"
 #include "port/watch.h"
 #include "programmer/programmer.h"
+#include "support/temp_dir.h"
 
 namespace zk7 {
 namespace {
@@ -103,6 +104,8 @@ TEST(Port, EmulatorIsKeptAcrossAddressChanges) {
 class PpdevTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    namespace fs = std::filesystem;  // a user other than root looks into this machine too
+    fs::permissions(root, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
     std::filesystem::create_directories(dev);
     for (const auto& [name, base] : {std::pair{"parport0", "888\t1912\n"},
                                      {"parport1", "53264\t53248\n"},
@@ -123,7 +126,6 @@ class PpdevTest : public ::testing::Test {
     port.setSystem(system);
     prog.InitLPTPort(0x378);
   }
-  void TearDown() override { std::filesystem::remove_all(root); }
   void setActive(const std::string& name, const char* holder) {
     std::ofstream(proc + "/" + name + "/devices/active") << holder << "\n";
   }
@@ -155,7 +157,8 @@ class PpdevTest : public ::testing::Test {
               std::string::npos);
   }
 
-  std::string root = ::testing::TempDir() + "zk7_machine_" + std::to_string(::getpid());
+  TempDir tmp{"zk7_machine"};
+  std::string root = tmp.path();
   std::string proc = root + "/proc", dev = root + "/dev", sys = root + "/sys/bus/parport/devices";
   FakeParport fake{proc, dev, sys};
   FakePortIO io;

@@ -1,38 +1,22 @@
 // The pre-burn check, serial numbers, the log and the run loop, on the emulated chip.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "files/atomicfile.h"
 #include "model/named_fields.h"
 #include "port/emulator.h"
 #include "production/run.h"
+#include "support/emulated_chip.h"
+#include "support/file_size_limit.h"
+#include "support/temp_dir.h"
 
 namespace zk7 {
 namespace {
 
-class ProductionTest : public ::testing::Test {
+class ProductionTest : public ::testing::Test, protected ChipBench {
  protected:
-  void SetUp() override {
-    auto driver = std::make_unique<EmulatorDriver>();
-    chip = driver.get();
-    chip->useWaitClock();
-    port.setDriver(std::move(driver));
-    prog.InitLPTPort(0x378);
-    SetDefaultRegisters(rs);
-    cb.wait = [](int) {};
-    log = ::testing::TempDir() + "zk7_log_" + std::to_string(getpid()) + ".csv";
-    std::remove(log.c_str());
-  }
-  Port port;
-  Programmer prog{port};
-  EmulatorDriver* chip = nullptr;
-  RegisterSet rs;
-  MemoryImage image;
-  FlowCallbacks cb;
-  std::string log;
+  TempDir tmp{"zk7_production"};
+  const std::string log = tmp.path("log.csv");
 };
 
 TEST_F(ProductionTest, AChipHoldingAnotherConfigurationIsRefusedWithoutAPulse) {
@@ -62,13 +46,11 @@ TEST_F(ProductionTest, AChipHoldingAnotherConfigurationIsRefusedWithoutAPulse) {
 }
 
 TEST_F(ProductionTest, TheEmulatedSocketTakesTheChipInItsFileAtEachChipsStartOnly) {
-  const std::string file = log + ".chip";
+  const std::string file = tmp.path("chip.txt");  // no file yet: a blank chip
+  EmulatorOptions socket;
+  socket.chipFile = file;
+  chip = UseEmulatedChip(port, socket);
   std::string error;
-  auto driver = EmulatorDriver::create(file, error);  // no file yet: a blank chip
-  ASSERT_TRUE(driver) << error;
-  driver->useWaitClock();
-  chip = driver.get();
-  port.setDriver(std::move(driver));
   RegisterSet other = rs;
   other.set(GPLAT, 0x5A);
   ASSERT_EQ(ProgramChip(prog, rs, image, true, cb).record.result, ChipResult::Passed);
@@ -98,7 +80,6 @@ TEST_F(ProductionTest, TheEmulatedSocketTakesTheChipInItsFileAtEachChipsStartOnl
   ASSERT_TRUE(AtomicWriteFile(file, FormatChipFile(burnt), error));
   EXPECT_EQ(ProgramChip(prog, other, image, true, cb).record.result, ChipResult::Refused);
   EXPECT_EQ(port.accessProblem(), "") << "a chip again";
-  std::remove(file.c_str());
 }
 
 TEST_F(ProductionTest, SerialRulesAndTheirContinuationFromTheLog) {
@@ -195,7 +176,7 @@ TEST_F(ProductionTest, SerialRulesAndTheirContinuationFromTheLog) {
 TEST_F(ProductionTest, NothingIsBurntWhenTheReservationCannotBeWritten) {
   ProductionPlan plan;
   plan.count = 3;
-  plan.logPath = ::testing::TempDir();  // a folder: refused before any chip
+  plan.logPath = tmp.path();  // a folder: refused before any chip
   ProductionHooks hooks;
   hooks.flow = cb;
   int asked = 0;
@@ -212,22 +193,18 @@ TEST_F(ProductionTest, NothingIsBurntWhenTheReservationCannotBeWritten) {
   plan.check = false;  // the same emulated chip stands for every chip
   // The second chip's reservation cannot be written (the file may grow by 10 bytes only): it
   // gets no pulse, and the part that fitted is cut off again.
-  rlimit saved{};
-  getrlimit(RLIMIT_FSIZE, &saved);
-  signal(SIGXFSZ, SIG_IGN);
+  FileSizeLimit limit;
   int pulsesBefore2 = -1;
   hooks.nextChip = [&](int n) {
     ++asked;
     struct stat st {};
     if (n == 2 && ::stat(log.c_str(), &st) == 0) {
       pulsesBefore2 = chip->totalPulses();
-      const rlimit limit{static_cast<rlim_t>(st.st_size) + 10, saved.rlim_max};
-      setrlimit(RLIMIT_FSIZE, &limit);
+      limit.set(static_cast<rlim_t>(st.st_size) + 10);
     }
     return true;
   };
   const auto s = RunProduction(prog, rs, plan, hooks);
-  setrlimit(RLIMIT_FSIZE, &saved);
   EXPECT_EQ(asked, 2);
   EXPECT_EQ(chip->totalPulses(), pulsesBefore2);
   EXPECT_NE(s.error.find("nothing was burnt"), std::string::npos) << s.error;

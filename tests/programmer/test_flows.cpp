@@ -7,38 +7,29 @@
 
 #include "model/format.h"
 #include "model/image.h"
-#include "port/emulator.h"
-#include "programmer/programmer.h"
+#include "support/emulated_chip.h"
 #include "usb_rig.h"
 
 namespace zk7 {
 namespace {
 
 // The parameter says whether the chip sits behind the simulated USB adapter.
-class FlowTest : public ::testing::TestWithParam<bool> {
+class FlowTest : public ::testing::TestWithParam<bool>, protected ChipBench {
  protected:
   void SetUp() override {
-    auto emulator = std::make_unique<EmulatorDriver>();
-    chip = emulator.get();
     if (GetParam()) {
       if (!FtdiUnavailableReason().empty()) GTEST_SKIP() << "built without libftdi";
-      usb = std::make_unique<UsbRig>(sim::kFtdiModels[0], sim::UsbBus::Time::Virtual,
-                                     std::move(emulator));
+      usb = std::make_unique<UsbRig>();
       std::string error;
       auto driver = usb->driver(error);
       ASSERT_TRUE(driver) << error;
       port.setDriver(std::move(driver));
-    } else {
-      chip->useWaitClock();
-      port.setDriver(std::move(emulator));
+      chip = &usb->device.emulator();
     }
-    prog.InitLPTPort(0x378);
-    SetDefaultRegisters(rs);
     cb.wait = [this](int ms) { waitedMs += ms; };
     cb.progress = [this](int i) { lastProgress = i; };
   }
 
-  FlowResult program() { return prog.ProgramDevice(rs, image, cb); }
   int firstWordNotFF() {
     BuildMemoryImage(rs, image);
     int pos = 0;
@@ -47,12 +38,6 @@ class FlowTest : public ::testing::TestWithParam<bool> {
   }
 
   std::unique_ptr<UsbRig> usb;  // the chip behind the simulated adapter, through libftdi
-  Port port;
-  Programmer prog{port};
-  EmulatorDriver* chip = nullptr;
-  RegisterSet rs;
-  MemoryImage image;
-  FlowCallbacks cb;
   long waitedMs = 0;
   int lastProgress = -1;
 };

@@ -11,18 +11,15 @@
 #include <vector>
 
 #include "gui_support/fixture.h"
-#include "port/emulator.h"
 #include "shell/frmMain.h"
 #include "shell/guiflow.h"
+#include "support/emulated_chip.h"
 
 class ShellTest : public GuiTest {
  protected:
   void SetUp() override {
     GuiTest::SetUp();
-    auto emu = std::make_unique<zk7::EmulatorDriver>();
-    emu->useWaitClock();
-    emulator = emu.get();
-    App().port.setDriver(std::move(emu));
+    emulator = UseEmulatedChip(App().port);
     waits.clear();
     SetGuiWait([this](int ms) {
       waits.push_back(ms);

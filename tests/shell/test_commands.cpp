@@ -22,6 +22,7 @@
 #include "port/signals.h"
 #include "shell/blockdiagram.h"
 #include "shell/refresh.h"
+#include "support/temp_dir.h"
 #include "tests/shell/shell_fixture.h"
 
 namespace {
@@ -408,10 +409,7 @@ TEST_F(CommandTest, EditsDuringARunChangeOnlyTheNextRun) {
   for (const auto& [what, edit] : edits) {
     for (const bool inBurn : {false, true}) {
       SCOPED_TRACE(std::string(what) + (inBurn ? " during the burn" : " during the check"));
-      auto blank = std::make_unique<zk7::EmulatorDriver>();
-      blank->useWaitClock();
-      emulator = blank.get();
-      App().port.setDriver(std::move(blank));
+      emulator = UseEmulatedChip(App().port);
       if (main->isZK7B()) main->cmdDevice->click();
       zk7::SetDefaultRegisters(regs());
       regs().set(zk7::ADCMP0H, 0x5A);  // the device type clears it
@@ -472,9 +470,7 @@ TEST_F(CommandTest, ProgramDeviceFailureShowsTheMessageAfterBlinking) {
 TEST_F(CommandTest, ProgramDeviceFailsWhenTheChipFileCannotBeWritten) {
   zk7::EmulatorOptions options;
   options.chipFile = path("none/chip.txt").toStdString();
-  auto chip = std::make_unique<zk7::EmulatorDriver>(options);
-  chip->useWaitClock();
-  App().port.setDriver(std::move(chip));
+  UseEmulatedChip(App().port, options);
   createMain();
   QTest::mouseClick(main->cmdProgram, Qt::LeftButton);
   expectMessage("Check Emulated Chip", "emulator: cannot write chip file ", Seam::Icon::Critical,
@@ -507,8 +503,8 @@ TEST_F(CommandTest, ClosingDuringARunLeavesProgrammingModeFirst) {
 }
 
 TEST(ProgramDeviceSignals, ASignalStopsTheBurnOrEndsTheIdleApplicationByThatSignal) {
-  const std::string trace = QDir::tempPath().toStdString() + "/zk7_gui_trace_" +
-                            std::to_string(QCoreApplication::applicationPid());
+  const TempDir tmp("zk7_gui");
+  const std::string trace = tmp.path("trace");
   auto env = [](const char* click) -> std::vector<std::string> {
     return {"ZK7_PORT=emulator", "QT_QPA_PLATFORM=offscreen",
             std::string("ZK7_TEST_CLICK=") + click};

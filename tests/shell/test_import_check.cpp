@@ -100,6 +100,7 @@ TEST_F(ShellTest, CheckingBeforeProgrammingIsOnAtStartAndRefusesAnUnfitChipWitho
     EXPECT_TRUE(none.text.contains(zk7::NoChipText())) << none.text.toStdString();
     EXPECT_TRUE(none.text.startsWith(QString("Every word read ") + said))
         << none.text.toStdString();
+    EXPECT_TRUE(none.details.isEmpty()) << none.text.toStdString();
     EXPECT_EQ(emulator->totalPulses(), 0);
   }
   emulator->setFault(zk7::EmulatorOptions::None);
@@ -122,10 +123,7 @@ TEST_F(ShellTest, ACheckedRunOnABlankChipGainsOnlyTheChecksReads) {
     EXPECT_TRUE(App().port.setTraceFile(path, error)) << error;
     run();
     App().port.setTraceFile("", error);
-    auto blank = std::make_unique<zk7::EmulatorDriver>();
-    blank->useWaitClock();
-    emulator = blank.get();
-    App().port.setDriver(std::move(blank));
+    emulator = UseEmulatedChip(App().port);
     return ReadText(path);
   };
   const std::string reads = traceOf("check.txt", [&] {

@@ -1,7 +1,5 @@
 // The production window on an emulated socket: one Enter per chip, serial
 // ranges, refusals without a click, and ending a chip when the window closes.
-#include <QCoreApplication>
-#include <QDir>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableWidget>
@@ -11,6 +9,7 @@
 #include "gui_support/controls.h"
 #include "production/log.h"
 #include "shell/frmProduction.h"
+#include "support/temp_dir.h"
 #include "tests/shell/shell_fixture.h"
 
 namespace {
@@ -22,10 +21,7 @@ class ProductionWindowTest : public ShellTest {
     // A socket: the chip file is read as each chip starts.
     zk7::EmulatorOptions options;
     options.chipFile = path("socket.txt");
-    auto chip = std::make_unique<zk7::EmulatorDriver>(options);
-    chip->useWaitClock();
-    emulator = chip.get();
-    App().port.setDriver(std::move(chip));
+    emulator = UseEmulatedChip(App().port, options);
   }
   void TearDown() override {
     window.reset();
@@ -214,9 +210,7 @@ TEST_F(ProductionWindowTest, FileProductionOpensAWindowThatSaysWhyItCannotStartA
   // A chip file that cannot be saved fails the chip at no word, and says what to check.
   zk7::EmulatorOptions unsaved;
   unsaved.chipFile = path("none/socket.txt");
-  auto chip = std::make_unique<zk7::EmulatorDriver>(unsaved);
-  chip->useWaitClock();
-  App().port.setDriver(std::move(chip));
+  UseEmulatedChip(App().port, unsaved);
   settle();
   enter(w);
   EXPECT_EQ(w->lblResult->text(), "FAILED");
@@ -235,10 +229,8 @@ TEST_F(ProductionWindowTest, FileProductionOpensAWindowThatSaysWhyItCannotStartA
 
 // The station as its own program: a signal during a chip, and Stop.
 TEST(ProductionStation, ASignalMidChipAbortsItUnpoweredAndStopEndsTheProgram) {
-  const std::string base = QDir::tempPath().toStdString() + "/zk7_station_" +
-                           std::to_string(QCoreApplication::applicationPid());
-  const std::string log = base + ".csv", trace = base + ".trace";
-  std::remove(log.c_str());
+  const TempDir tmp("zk7_station");
+  const std::string log = tmp.path("log.csv"), trace = tmp.path("trace");
   auto run = [&](const char* click, const std::string& when, int sig) {
     return RunUntilSignalled({ZK7_PROGRAMMER_BIN, "--production", "--port", "emulator", "--serial",
                               "TXID0=std:100..std:1FF", "--log", log},
