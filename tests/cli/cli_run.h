@@ -32,6 +32,19 @@ inline bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+// The run ended with code and text (its out, err or both) holds part; a
+// failure says which of the two was wrong and shows both streams.
+inline ::testing::AssertionResult ExitsSaying(const CliResult& r, int code, const std::string& text,
+                                              const std::string& part) {
+  if (r.code != code)
+    return ::testing::AssertionFailure() << "exit code " << r.code << ", not " << code
+                                         << "\nout: " << r.out << "\nerr: " << r.err;
+  if (!Contains(text, part))
+    return ::testing::AssertionFailure()
+           << "'" << part << "' not said\nout: " << r.out << "\nerr: " << r.err;
+  return ::testing::AssertionSuccess();
+}
+
 class CliTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -62,8 +62,7 @@ TEST_F(CliChip, DifferencesOnABurntChip) {
   WriteDvs("other.dvs", other);
 
   auto r = RunCli({"verify", Path("other.dvs"), "--port", port_});
-  EXPECT_EQ(r.code, 1);
-  EXPECT_TRUE(Contains(r.out, "  02        5A      00\n")) << r.out;
+  EXPECT_TRUE(ExitsSaying(r, 1, r.out, "  02        5A      00\n"));
   EXPECT_TRUE(Contains(r.out, "  45        A2      FC\n")) << "the checksum differs too";
   EXPECT_TRUE(Contains(r.out, "Config word bits 2:0: expected 4, read 7"));
   EXPECT_TRUE(Contains(r.out, "FAILED: 3 differences"));
@@ -106,8 +105,7 @@ TEST_F(CliChip, PortsListsEveryPortAndAnyBaseAddressIsAPortText) {
   EXPECT_TRUE(r.out.empty()) << r.err;
   EXPECT_TRUE(Contains(r.err, "parallel port at 0xD010")) << r.err;
   r = RunCli({"read", "--port", "/dev/null"});
-  EXPECT_EQ(r.code, 2) << r.err;
-  EXPECT_TRUE(Contains(r.err, "/dev/null is not a parallel port (ppdev)")) << r.err;
+  EXPECT_TRUE(ExitsSaying(r, 2, r.err, "/dev/null is not a parallel port (ppdev)"));
 }
 
 // A read-back line stuck low or high is no chip: every chip command says so
@@ -126,10 +124,9 @@ TEST_F(CliChip, NoChipAndAFailedCableCheckAreSaidNotRunAgainst) {
       std::vector<std::string> words = args;
       words.insert(words.end(), {"--port", port});
       const auto r = RunCli(words);
-      EXPECT_EQ(r.code, 1) << args[0] << " " << fault << ": " << r.out << r.err;
-      EXPECT_TRUE(Contains(r.out + r.err,
-                           "Every word read " + std::string(word) + ": no chip in the socket"))
-          << args[0] << " " << fault << ": " << r.out << r.err;
+      EXPECT_TRUE(ExitsSaying(r, 1, r.out + r.err,
+                              "Every word read " + std::string(word) + ": no chip in the socket"))
+          << args[0] << " " << fault;
       EXPECT_FALSE(Contains("\n" + r.out, "\n00: ")) << args[0] << ": no memory map";
     }
   }
@@ -139,9 +136,8 @@ TEST_F(CliChip, NoChipAndAFailedCableCheckAreSaidNotRunAgainst) {
        {std::pair{"nocable", "LPT Cable Not Connected"}, {"wrongaddr", "Wrong LPT Address"}})
     for (const char* cmd : {"read", "check", "program"}) {
       const auto r = RunCli({cmd, "--port", "emulator:fault=" + std::string(fault)});
-      EXPECT_EQ(r.code, 2) << cmd << " " << fault << ": " << r.err;
-      EXPECT_TRUE(Contains(r.err, std::string(said) + " (nothing was powered)"))
-          << cmd << " " << fault << ": " << r.err;
+      EXPECT_TRUE(ExitsSaying(r, 2, r.err, std::string(said) + " (nothing was powered)"))
+          << cmd << " " << fault;
     }
   EXPECT_FALSE(Contains(ReadText(trace), "W ")) << ReadText(trace);
   unsetenv("ZK7_PORT_TRACE");
@@ -153,8 +149,7 @@ TEST_F(CliChip, AChipFileThatCannotBeWrittenOrReadFailsTheRun) {
   EXPECT_TRUE(r.out.empty()) << r.err;
   EXPECT_TRUE(Contains(r.err, "cannot write chip file")) << r.err;
   r = RunCli({"read", "--port", "emulator:/dev/zero"});
-  EXPECT_EQ(r.code, 2) << r.err;
-  EXPECT_TRUE(Contains(r.err, "larger than")) << r.err;
+  EXPECT_TRUE(ExitsSaying(r, 2, r.err, "larger than"));
 }
 
 TEST_F(CliChip, EverySignalThatEndsTheProcessStopsABurnWithTheChipUnpowered) {
@@ -186,8 +181,7 @@ TEST_F(CliChip, WithoutAGuardThatProvesItselfNoRunStartsAndNothingIsPowered) {
     const auto took = std::chrono::steady_clock::now() - started;
     unsetenv("ZK7_GUARD");
     unsetenv("ZK7_PORT_TRACE");
-    EXPECT_EQ(r.code, 2) << guard;
-    EXPECT_TRUE(Contains(r.err, "could not be started, so nothing was powered")) << r.err;
+    EXPECT_TRUE(ExitsSaying(r, 2, r.err, "could not be started, so nothing was powered")) << guard;
     EXPECT_FALSE(Contains(ReadText(Path("trace.txt")), "W ")) << guard;
     EXPECT_LT(took, std::chrono::seconds(4)) << guard;
   }
@@ -200,8 +194,7 @@ TEST_F(CliChip, WithoutAGuardThatProvesItselfNoRunStartsAndNothingIsPowered) {
                         '.', "\n\n");
   unsetenv("ZK7_GUARD");
   unsetenv("ZK7_PORT_TRACE");
-  EXPECT_EQ(r.code, 2) << r.out << r.err;
-  EXPECT_TRUE(Contains(r.out, "chip 1/2  TXID0=100  UNUSED (guard)")) << r.out << r.err;
+  EXPECT_TRUE(ExitsSaying(r, 2, r.out, "chip 1/2  TXID0=100  UNUSED (guard)"));
   EXPECT_FALSE(Contains(r.out, "chip 2/2")) << r.out << r.err;
 }
 

@@ -7,11 +7,9 @@ using namespace zk7;
 
 TEST_F(CliTest, HelpAndUsageErrors) {
   auto r = RunCli({});
-  EXPECT_EQ(r.code, 2);
-  EXPECT_TRUE(Contains(r.err, "Usage: zk7prog COMMAND"));
+  EXPECT_TRUE(ExitsSaying(r, 2, r.err, "Usage: zk7prog COMMAND"));
   r = RunCli({"--help"});
-  EXPECT_EQ(r.code, 0);
-  EXPECT_TRUE(Contains(r.out, "emulator"));
+  EXPECT_TRUE(ExitsSaying(r, 0, r.out, "emulator"));
   r = RunCli({"--version"});
   EXPECT_EQ(r.code, 0);
   EXPECT_EQ(r.out.rfind("zk7prog 1.1.0\n", 0), 0);
@@ -63,17 +61,14 @@ TEST_F(CliTest, FileErrorsExitTwoAndKeepTheOldOutput) {
   Write("x.hex", "old");
   Write("bad.dvs", " 1 \r\n 256 \r\n");
   auto r = RunCli({"export-hex", Path("bad.dvs"), "-o", Path("x.hex")});
-  EXPECT_EQ(r.code, 2) << r.err;
-  EXPECT_TRUE(Contains(r.err, "bad.dvs")) << r.err;
+  EXPECT_TRUE(ExitsSaying(r, 2, r.err, "bad.dvs"));
   EXPECT_EQ(Read("x.hex"), "old");
   EXPECT_TRUE(Contains(RunCli({"show", Path("missing.dvs")}).err, "No such file or directory"));
   r = RunCli({"write-dvs", "-o", dir_});
-  EXPECT_EQ(r.code, 2) << r.err;
-  EXPECT_TRUE(Contains(r.err, "Is a directory")) << r.err;
+  EXPECT_TRUE(ExitsSaying(r, 2, r.err, "Is a directory"));
   // Oversized input is refused at once; a FIFO or a device is written through, never replaced.
   r = RunCli({"show", "/dev/zero"});
-  EXPECT_EQ(r.code, 2) << r.err;
-  EXPECT_TRUE(Contains(r.err, "larger than")) << r.err;
+  EXPECT_TRUE(ExitsSaying(r, 2, r.err, "larger than"));
   OpenFifo fifo(Path("fifo"));
   EXPECT_EQ(RunCli({"export-hex", "-o", fifo.path}).code, 0);
   EXPECT_TRUE(fifo.stillFifo());
@@ -89,19 +84,16 @@ TEST_F(CliTest, AnInterruptedWriteInPlaceIsSaidWithWhereTheOldContentsAre) {
   Write(".x.hex.k3j9x0aa.orig", old);
   Write("x.hex", ":00000001FF\n" + old.substr(12));
   auto r = RunCli({"show", Path("x.hex")});
-  EXPECT_EQ(r.code, 2) << r.err;
-  EXPECT_TRUE(Contains(r.err, "an earlier write of " + Path("x.hex") +
-                                  " was interrupted; what it held before that "
-                                  "write is kept in " +
-                                  copy))
-      << r.err;
+  EXPECT_TRUE(ExitsSaying(r, 2, r.err,
+                          "an earlier write of " + Path("x.hex") +
+                              " was interrupted; what it held before that "
+                              "write is kept in " +
+                              copy));
   r = RunCli({"export-hex", "-o", Path("x.hex")});
-  EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_TRUE(Contains(r.err, "warning: an earlier write")) << r.err;
+  EXPECT_TRUE(ExitsSaying(r, 0, r.err, "warning: an earlier write"));
   EXPECT_TRUE(Contains(r.err, copy)) << r.err;
   r = RunCli({"show", Path("x.hex")});
-  EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_TRUE(Contains(r.err, copy)) << r.err;
+  EXPECT_TRUE(ExitsSaying(r, 0, r.err, copy));
   std::remove(copy.c_str());
   EXPECT_EQ(RunCli({"show", Path("x.hex")}).err, "");
 }
@@ -143,8 +135,7 @@ TEST_F(CliTest, ShowRegistersAndDerivedValues) {
   std::string old = FormatDeviceFile(image_, 5, "");
   Write("old.dvs", old.substr(0, old.size() - 2));
   r = RunCli({"show", Path("old.dvs")});
-  EXPECT_EQ(r.code, 0);
-  EXPECT_TRUE(Contains(r.err, "old version"));
+  EXPECT_TRUE(ExitsSaying(r, 0, r.err, "old version"));
   EXPECT_TRUE(Contains(r.out, "Fosc: 4000 kHz"));
   EXPECT_TRUE(Contains(r.out, "OSC Setting = XT\n    GP7 = RESET Pin\n"));
 }
