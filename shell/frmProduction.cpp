@@ -20,6 +20,7 @@
 #include <QScreen>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <chrono>
 #include <cstdio>
 
 #include "files/configfile.h"
@@ -80,7 +81,19 @@ QString CountsText(long long passed, long long failed, long long refused, long l
   return text;
 }
 
+std::function<qint64()> settleClock;
+
+qint64 SettleNowMs() {
+  if (settleClock) return settleClock();
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
 }  // namespace
+
+void SetSettleClock(std::function<qint64()> nowMs) {
+  settleClock = std::move(nowMs);
+}
 
 bool ReadStationSettings(const StationSettings& settings, const zk7::RegisterSet& withoutFile,
                          const QString& withoutFileName, StationSetup& out, QString& error,
@@ -357,7 +370,7 @@ bool frmProduction::start() {
   setup_ = std::move(setup);
   startProblem_.clear();
   recent_.clear();
-  sinceResult_.invalidate();
+  resultAt_.reset();
   txtDetails->clear();
   for (const QString& note : setup_.notes) txtDetails->appendPlainText("Note: " + note);
   addNotes();
@@ -397,7 +410,7 @@ void frmProduction::endSession() {
 
 void frmProduction::programNext() {
   if (!session_ || running_) return;
-  if (sinceResult_.isValid() && sinceResult_.elapsed() < kSettleMs) return;
+  if (resultAt_ && SettleNowMs() - *resultAt_ < kSettleMs) return;
   if (!session_->stopReason().empty()) return;
   zk7::Port& port = App().port;
   if (!port.driver()) App().programmer.InitLPTPort(port.base());
@@ -405,7 +418,7 @@ void frmProduction::programNext() {
     // Nothing was reached: no chip result.
     showResult("NO PORT", kGrey, Qt::white, "");
     txtDetails->setPlainText(Q(port.accessProblem()));
-    sinceResult_.start();
+    resultAt_ = SettleNowMs();
     return;
   }
   running_ = true;
@@ -436,7 +449,7 @@ void frmProduction::programNext() {
   std::optional<zk7::ChipOutcome> outcome;
   session_->programChip(cb, [&outcome](const zk7::ChipOutcome& o) { outcome = o; });
   running_ = false;
-  sinceResult_.start();
+  resultAt_ = SettleNowMs();
   Progress->hide();
   if (outcome) {
     showOutcome(*outcome);

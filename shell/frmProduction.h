@@ -6,12 +6,12 @@
 // nothing else.
 #pragma once
 
-#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -56,6 +56,10 @@ struct StationSetup {
 bool ReadStationSettings(const StationSettings& settings, const zk7::RegisterSet& withoutFile,
                          const QString& withoutFileName, StationSetup& out, QString& error,
                          bool optionNames = false);
+
+// Replaces the clock that times the settle after a result, in milliseconds
+// (tests pass one they advance); an empty function restores the steady clock.
+void SetSettleClock(std::function<qint64()> nowMs);
 
 class frmProduction : public QWidget {
   Q_OBJECT
@@ -139,7 +143,8 @@ class frmProduction : public QWidget {
   bool running_ = false;
   bool closePending_ = false;
   QString startProblem_;  // why the last start failed
-  QElapsedTimer sinceResult_;
+  // When the last result was shown, on the settle's clock.
+  std::optional<qint64> resultAt_;
   std::set<int> keysDown_;  // Enter keys pressed and not released since
   int alerts_ = 0;
   // Without a log: this session's result records, the last LogContents::kRecent.

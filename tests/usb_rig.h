@@ -14,11 +14,8 @@
 
 struct UsbRig {
   explicit UsbRig(const zk7::sim::FtdiModel& model = zk7::sim::kFtdiModels[0],
-                  zk7::sim::UsbBus::Time time = zk7::sim::UsbBus::Time::Virtual,
-                  std::unique_ptr<zk7::EmulatorDriver> chip = nullptr)
-      : bus(time),
-        device(model, chip ? std::move(chip) : std::make_unique<zk7::EmulatorDriver>()),
-        id(bus.plug(device)) {}
+                  zk7::sim::UsbBus::Time time = zk7::sim::UsbBus::Time::Virtual)
+      : bus(time), device(model, std::make_unique<zk7::EmulatorDriver>()), id(bus.plug(device)) {}
 
   // The backend and the driver for address (what follows "ftdi:"), timed on
   // the bus's clock; nullptr with why (also in a build without libftdi).

@@ -58,7 +58,8 @@ class CanWindow : public GuiTest {
 
 TEST_F(CanWindow, DefaultsShowAndEachTableBoxShowsItsRegister) {
   // Blank, not empty: for an empty title the window system shows the application name.
-  EXPECT_TRUE(w->windowTitle().trimmed().isEmpty() && !w->windowTitle().isEmpty());
+  EXPECT_TRUE(w->windowTitle().trimmed().isEmpty());
+  EXPECT_FALSE(w->windowTitle().isEmpty());
   EXPECT_EQ(Find<QComboBox>(w, "cmbSJW")->currentText(), "1 TQ");
   EXPECT_EQ(texts({"lblNumBRP", "lblNumTQ_0", "lblNumTQ_1", "lblNumTQ_2", "txtNumTQ", "txtBitTime",
                    "txtSamplePoint", "txtBitRate", "chkSamPoint", "chkBTLMODE", "chkWAKFIL"}),
@@ -371,7 +372,8 @@ TEST_F(CanWindow, AssistantDialogsAnswerTheKeysAsPlatformDialogsDo) {
     QTest::keyClick(table, Qt::Key_Escape);
   });
   press("cmdBitTimingAssistant");
-  EXPECT_TRUE(!open && regs() == before);
+  EXPECT_FALSE(open);
+  EXPECT_EQ(regs(), before);
   std::optional<BitTimingSetting> second;
   keys("tblSettings", [&](QDialog* d, QWidget* table) {
     QTest::keyClick(table, Qt::Key_Down);
@@ -379,7 +381,8 @@ TEST_F(CanWindow, AssistantDialogsAnswerTheKeysAsPlatformDialogsDo) {
     QTest::keyClick(table, Qt::Key_Return);
   });
   press("cmdBitTimingAssistant");
-  ASSERT_TRUE(second && !second->recommended);
+  ASSERT_TRUE(second);
+  ASSERT_FALSE(second->recommended);
   const auto cnf = EncodeBitTiming(*second, before[CNF2], before[CNF3]);
   EXPECT_EQ(std::vector<int>({regs()[CNF1], regs()[CNF2], regs()[CNF3]}),
             std::vector<int>(cnf.begin(), cnf.end()));
@@ -397,11 +400,13 @@ TEST_F(CanWindow, AssistantDialogsAnswerTheKeysAsPlatformDialogsDo) {
     list->setFocus(Qt::TabFocusReason);
     QTest::keyClicks(list, "120 121");
     QTest::keyClick(list, Qt::Key_Return);
-    EXPECT_TRUE(d->isVisible() && Find<QPushButton>(d, "cmdApply")->isEnabled());
+    EXPECT_TRUE(d->isVisible());
+    EXPECT_TRUE(Find<QPushButton>(d, "cmdApply")->isEnabled());
     QTest::keyClick(list, Qt::Key_Escape);
   });
   press("cmdAcceptanceFilters");
-  EXPECT_TRUE(!open && regs() == applied);
+  EXPECT_FALSE(open);
+  EXPECT_EQ(regs(), applied);
 }
 
 // On a screen narrower than the window (the test screen is 1024 x 600), the contents scroll
@@ -425,6 +430,7 @@ TEST_F(CanWindow, OnASmallScreenTheWindowFitsAndItsContentsScroll) {
   small->layout()->activate();
   const QSize before = small->size();
   small->show();
-  EXPECT_TRUE(small->scrollArea() == nullptr && small->size() == before);
+  EXPECT_EQ(small->scrollArea(), nullptr);
+  EXPECT_EQ(small->size(), before);
   small->hide();
 }

@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -11,6 +10,7 @@
 #include "cli/commands.h"
 #include "files/atomicfile.h"
 #include "files/devicefile.h"
+#include "support/temp_dir.h"
 
 struct CliResult {
   int code;
@@ -32,17 +32,26 @@ inline bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
+// The run ended with code and text (its out, err or both) holds part; a
+// failure says which of the two was wrong and shows both streams.
+inline ::testing::AssertionResult ExitsSaying(const CliResult& r, int code, const std::string& text,
+                                              const std::string& part) {
+  if (r.code != code)
+    return ::testing::AssertionFailure() << "exit code " << r.code << ", not " << code
+                                         << "\nout: " << r.out << "\nerr: " << r.err;
+  if (!Contains(text, part))
+    return ::testing::AssertionFailure()
+           << "'" << part << "' not said\nout: " << r.out << "\nerr: " << r.err;
+  return ::testing::AssertionSuccess();
+}
+
 class CliTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/zk7_cli_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
     zk7::SetDefaultRegisters(defaults_);
     zk7::BuildMemoryImage(defaults_, image_);
   }
-  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
-  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  std::string Path(const std::string& name) const { return tmp_.path(name); }
   std::string Read(const std::string& name) const {
     std::string content, error;
     EXPECT_TRUE(zk7::ReadWholeFile(Path(name), 1 << 20, content, error)) << name << ": " << error;
@@ -58,7 +67,8 @@ class CliTest : public ::testing::Test {
     Write(name, zk7::FormatDeviceFile(image, rs.ConfigWord(), "4000"));
   }
 
-  std::string dir_;
+  TempDir tmp_;
+  const std::string dir_ = tmp_.path();
   zk7::RegisterSet defaults_;  // checksum built
   zk7::MemoryImage image_;
 };

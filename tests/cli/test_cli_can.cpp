@@ -22,7 +22,7 @@ TEST_F(CliTest, BitTimingJsonAndExitCodes) {
   EXPECT_EQ(r.code, 1);
   EXPECT_TRUE(Json::parse(r.out)["recommended"].is_null());
   r = RunCli({"bittiming", "--fosc-khz=4000", "--bitrate=125k"});
-  EXPECT_TRUE(r.code == 0 && Contains(r.out, "CNF1 00, CNF2 B5, CNF3 01")) << r.out;
+  EXPECT_TRUE(ExitsSaying(r, 0, r.out, "CNF1 00, CNF2 B5, CNF3 01"));
   const std::vector<std::vector<std::string>> bad = {{"--bitrate=125k", "--sjw=5"},
                                                      {"--bitrate=125k", "--sample-point=40"},
                                                      {"--bitrate=125k", "--tolerance=x"},
@@ -32,7 +32,8 @@ TEST_F(CliTest, BitTimingJsonAndExitCodes) {
   for (auto args : bad) {
     args.insert(args.begin(), {"bittiming", "--fosc-khz", "4000"});
     r = RunCli(args);
-    EXPECT_TRUE(r.code == 2 && r.out.empty()) << args.back();
+    EXPECT_EQ(r.code, 2) << args.back();
+    EXPECT_TRUE(r.out.empty()) << args.back();
   }
   EXPECT_TRUE(Contains(RunCli({"bittiming", "--help"}).out, "Examples:"));
 }
@@ -48,7 +49,7 @@ TEST_F(CliTest, FilterDesignThenTest) {
   ApplyFilterDesign(rs, *DesignFilters({0x120, 0x121, 0x12A}, false));
   WriteDvs("f.dvs", rs);
   r = RunCli({"filter", Path("f.dvs"), "--test", "12B"});
-  EXPECT_TRUE(r.code == 0 && Contains(r.out, "taken by RXF1")) << r.out;
+  EXPECT_TRUE(ExitsSaying(r, 0, r.out, "taken by RXF1"));
   EXPECT_TRUE(Contains(r.out, "4 standard and 0 extended")) << r.out;
   EXPECT_EQ(RunCli({"filter", Path("f.dvs"), "--test", "122"}).code, 1);
   EXPECT_EQ(RunCli({"filter", Path("f.dvs"), "--test", "120", "--ext"}).code, 1);

@@ -62,15 +62,15 @@ TEST_F(CliChip, DifferencesOnABurntChip) {
   WriteDvs("other.dvs", other);
 
   auto r = RunCli({"verify", Path("other.dvs"), "--port", port_});
-  EXPECT_EQ(r.code, 1);
-  EXPECT_TRUE(Contains(r.out, "  02        5A      00\n")) << r.out;
+  EXPECT_TRUE(ExitsSaying(r, 1, r.out, "  02        5A      00\n"));
   EXPECT_TRUE(Contains(r.out, "  45        A2      FC\n")) << "the checksum differs too";
   EXPECT_TRUE(Contains(r.out, "Config word bits 2:0: expected 4, read 7"));
   EXPECT_TRUE(Contains(r.out, "FAILED: 3 differences"));
 
   // Without the pre-burn check the run fails where a bit would have to rise.
   r = RunCli({"program", Path("other.dvs"), "--port", port_, "--no-check"});
-  EXPECT_TRUE(r.code == 1 && r.out.empty());
+  EXPECT_EQ(r.code, 1);
+  EXPECT_TRUE(r.out.empty());
   EXPECT_TRUE(Contains(r.err,
                        "Failed to Program Address 2\nFailed to Program Register: 2\n"
                        "Expected: 345A\nRead: 3400\n"))
@@ -90,9 +90,10 @@ TEST_F(CliChip, PortsListsEveryPortAndAnyBaseAddressIsAPortText) {
   zk7cli::Io io{out, err, false, '.'};
   ASSERT_EQ(zk7cli::ReportPorts(ports, true, io), 0);
   const auto port = nlohmann::json::parse(out.str()).at("ports").at(0);
-  EXPECT_TRUE(port.at("port") == "0xD010" && port.at("holder") == "ppdev0" &&
-              port.at("accessible") == false && Contains(port.at("problem"), "modprobe ppdev"))
-      << port;
+  EXPECT_EQ(port.at("port"), "0xD010") << port;
+  EXPECT_EQ(port.at("holder"), "ppdev0") << port;
+  EXPECT_EQ(port.at("accessible"), false) << port;
+  EXPECT_TRUE(Contains(port.at("problem"), "modprobe ppdev")) << port;
   out.str("");
   zk7cli::ReportPorts(ports, false, io);
   EXPECT_TRUE(Contains(out.str(), "0xD010  parallel port " + Path("dev/parport1") +
@@ -100,9 +101,11 @@ TEST_F(CliChip, PortsListsEveryPortAndAnyBaseAddressIsAPortText) {
       << out.str();
   EXPECT_EQ(RunCli({"ports"}).code, 0);
   auto r = RunCli({"read", "--port", "0xD010"});  // nothing there, never the emulator
-  EXPECT_TRUE(r.code == 2 && r.out.empty() && Contains(r.err, "parallel port at 0xD010")) << r.err;
+  EXPECT_EQ(r.code, 2) << r.err;
+  EXPECT_TRUE(r.out.empty()) << r.err;
+  EXPECT_TRUE(Contains(r.err, "parallel port at 0xD010")) << r.err;
   r = RunCli({"read", "--port", "/dev/null"});
-  EXPECT_TRUE(r.code == 2 && Contains(r.err, "/dev/null is not a parallel port (ppdev)")) << r.err;
+  EXPECT_TRUE(ExitsSaying(r, 2, r.err, "/dev/null is not a parallel port (ppdev)"));
 }
 
 // A read-back line stuck low or high is no chip: every chip command says so
@@ -121,9 +124,9 @@ TEST_F(CliChip, NoChipAndAFailedCableCheckAreSaidNotRunAgainst) {
       std::vector<std::string> words = args;
       words.insert(words.end(), {"--port", port});
       const auto r = RunCli(words);
-      EXPECT_TRUE(r.code == 1 && Contains(r.out + r.err, "Every word read " + std::string(word) +
-                                                             ": no chip in the socket"))
-          << args[0] << " " << fault << ": " << r.out << r.err;
+      EXPECT_TRUE(ExitsSaying(r, 1, r.out + r.err,
+                              "Every word read " + std::string(word) + ": no chip in the socket"))
+          << args[0] << " " << fault;
       EXPECT_FALSE(Contains("\n" + r.out, "\n00: ")) << args[0] << ": no memory map";
     }
   }
@@ -133,8 +136,8 @@ TEST_F(CliChip, NoChipAndAFailedCableCheckAreSaidNotRunAgainst) {
        {std::pair{"nocable", "LPT Cable Not Connected"}, {"wrongaddr", "Wrong LPT Address"}})
     for (const char* cmd : {"read", "check", "program"}) {
       const auto r = RunCli({cmd, "--port", "emulator:fault=" + std::string(fault)});
-      EXPECT_TRUE(r.code == 2 && Contains(r.err, std::string(said) + " (nothing was powered)"))
-          << cmd << " " << fault << ": " << r.err;
+      EXPECT_TRUE(ExitsSaying(r, 2, r.err, std::string(said) + " (nothing was powered)"))
+          << cmd << " " << fault;
     }
   EXPECT_FALSE(Contains(ReadText(trace), "W ")) << ReadText(trace);
   unsetenv("ZK7_PORT_TRACE");
@@ -142,9 +145,11 @@ TEST_F(CliChip, NoChipAndAFailedCableCheckAreSaidNotRunAgainst) {
 
 TEST_F(CliChip, AChipFileThatCannotBeWrittenOrReadFailsTheRun) {
   auto r = RunCli({"program", "--port", "emulator:" + Path("none/chip.txt")});
-  EXPECT_TRUE(r.code == 2 && r.out.empty() && Contains(r.err, "cannot write chip file")) << r.err;
+  EXPECT_EQ(r.code, 2) << r.err;
+  EXPECT_TRUE(r.out.empty()) << r.err;
+  EXPECT_TRUE(Contains(r.err, "cannot write chip file")) << r.err;
   r = RunCli({"read", "--port", "emulator:/dev/zero"});
-  EXPECT_TRUE(r.code == 2 && Contains(r.err, "larger than")) << r.err;
+  EXPECT_TRUE(ExitsSaying(r, 2, r.err, "larger than"));
 }
 
 TEST_F(CliChip, EverySignalThatEndsTheProcessStopsABurnWithTheChipUnpowered) {
@@ -176,8 +181,7 @@ TEST_F(CliChip, WithoutAGuardThatProvesItselfNoRunStartsAndNothingIsPowered) {
     const auto took = std::chrono::steady_clock::now() - started;
     unsetenv("ZK7_GUARD");
     unsetenv("ZK7_PORT_TRACE");
-    EXPECT_EQ(r.code, 2) << guard;
-    EXPECT_TRUE(Contains(r.err, "could not be started, so nothing was powered")) << r.err;
+    EXPECT_TRUE(ExitsSaying(r, 2, r.err, "could not be started, so nothing was powered")) << guard;
     EXPECT_FALSE(Contains(ReadText(Path("trace.txt")), "W ")) << guard;
     EXPECT_LT(took, std::chrono::seconds(4)) << guard;
   }
@@ -190,9 +194,8 @@ TEST_F(CliChip, WithoutAGuardThatProvesItselfNoRunStartsAndNothingIsPowered) {
                         '.', "\n\n");
   unsetenv("ZK7_GUARD");
   unsetenv("ZK7_PORT_TRACE");
-  EXPECT_TRUE(r.code == 2 && Contains(r.out, "chip 1/2  TXID0=100  UNUSED (guard)") &&
-              !Contains(r.out, "chip 2/2"))
-      << r.out << r.err;
+  EXPECT_TRUE(ExitsSaying(r, 2, r.out, "chip 1/2  TXID0=100  UNUSED (guard)"));
+  EXPECT_FALSE(Contains(r.out, "chip 2/2")) << r.out << r.err;
 }
 
 TEST_F(CliChip, AGuardThatEndsMidBurnStopsTheRunWithTheLinesOff) {
@@ -210,7 +213,8 @@ TEST_F(CliChip, AGuardThatEndsMidBurnStopsTheRunWithTheLinesOff) {
   for (int sig : {SIGKILL, SIGTERM}) {
     const auto end = RunUntilSignalled({ZK7PROG_BIN, "program", "--port", port_, "--no-check"}, {},
                                        Path("trace.txt"), "D 1", sig, 0, 0, guardOf);
-    EXPECT_TRUE(WIFEXITED(end.status) && WEXITSTATUS(end.status) == 2) << sig;
+    EXPECT_TRUE(WIFEXITED(end.status)) << sig;
+    EXPECT_EQ(WEXITSTATUS(end.status), 2) << sig;
     EXPECT_EQ(end.lastWrite & 0x98, 0x90) << sig << ": " << end.lastWrite;
     EXPECT_TRUE(Contains(end.err, "The guard process ended")) << end.err;
   }

@@ -7,16 +7,18 @@ using namespace zk7;
 
 TEST_F(CliTest, HelpAndUsageErrors) {
   auto r = RunCli({});
-  EXPECT_TRUE(r.code == 2 && Contains(r.err, "Usage: zk7prog COMMAND"));
+  EXPECT_TRUE(ExitsSaying(r, 2, r.err, "Usage: zk7prog COMMAND"));
   r = RunCli({"--help"});
-  EXPECT_TRUE(r.code == 0 && Contains(r.out, "emulator"));
+  EXPECT_TRUE(ExitsSaying(r, 0, r.out, "emulator"));
   r = RunCli({"--version"});
-  EXPECT_TRUE(r.code == 0 && r.out.rfind("zk7prog 1.1.0\n", 0) == 0 && r.err.empty());
+  EXPECT_EQ(r.code, 0);
+  EXPECT_EQ(r.out.rfind("zk7prog 1.1.0\n", 0), 0);
+  EXPECT_TRUE(r.err.empty());
   EXPECT_TRUE(Contains(r.out, "\nLicense GPLv3+: GNU GPL version 3 or later")) << r.out;
   for (const auto* c : zk7cli::Commands()) {
     r = RunCli({"help", c->name});
-    EXPECT_TRUE(r.code == 0 && r.out.rfind(std::string("Usage: zk7prog ") + c->name, 0) == 0)
-        << r.out;
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(r.out.rfind(std::string("Usage: zk7prog ") + c->name, 0), 0) << r.out;
   }
   const std::vector<std::vector<std::string>> bad = {
       {"frobnicate"},
@@ -37,8 +39,9 @@ TEST_F(CliTest, HelpAndUsageErrors) {
   };
   for (const auto& args : bad) {
     r = RunCli(args);
-    EXPECT_TRUE(r.code == 2 && r.out.empty() && !r.err.empty())
-        << args[0] << " " << (args.size() > 1 ? args[1] : "");
+    EXPECT_EQ(r.code, 2) << args[0] << " " << (args.size() > 1 ? args[1] : "");
+    EXPECT_TRUE(r.out.empty()) << args[0] << " " << (args.size() > 1 ? args[1] : "");
+    EXPECT_FALSE(r.err.empty()) << args[0] << " " << (args.size() > 1 ? args[1] : "");
   }
 }
 
@@ -58,17 +61,18 @@ TEST_F(CliTest, FileErrorsExitTwoAndKeepTheOldOutput) {
   Write("x.hex", "old");
   Write("bad.dvs", " 1 \r\n 256 \r\n");
   auto r = RunCli({"export-hex", Path("bad.dvs"), "-o", Path("x.hex")});
-  EXPECT_TRUE(r.code == 2 && Contains(r.err, "bad.dvs")) << r.err;
+  EXPECT_TRUE(ExitsSaying(r, 2, r.err, "bad.dvs"));
   EXPECT_EQ(Read("x.hex"), "old");
   EXPECT_TRUE(Contains(RunCli({"show", Path("missing.dvs")}).err, "No such file or directory"));
   r = RunCli({"write-dvs", "-o", dir_});
-  EXPECT_TRUE(r.code == 2 && Contains(r.err, "Is a directory")) << r.err;
+  EXPECT_TRUE(ExitsSaying(r, 2, r.err, "Is a directory"));
   // Oversized input is refused at once; a FIFO or a device is written through, never replaced.
   r = RunCli({"show", "/dev/zero"});
-  EXPECT_TRUE(r.code == 2 && Contains(r.err, "larger than")) << r.err;
+  EXPECT_TRUE(ExitsSaying(r, 2, r.err, "larger than"));
   OpenFifo fifo(Path("fifo"));
   EXPECT_EQ(RunCli({"export-hex", "-o", fifo.path}).code, 0);
-  EXPECT_TRUE(fifo.stillFifo() && fifo.drain() == WriteIntelHex(image_.ProgramImage, 7));
+  EXPECT_TRUE(fifo.stillFifo());
+  EXPECT_EQ(fifo.drain(), WriteIntelHex(image_.ProgramImage, 7));
   EXPECT_EQ(RunCli({"export-hex", "-o", "/dev/null"}).code, 0);
 }
 
@@ -80,16 +84,16 @@ TEST_F(CliTest, AnInterruptedWriteInPlaceIsSaidWithWhereTheOldContentsAre) {
   Write(".x.hex.k3j9x0aa.orig", old);
   Write("x.hex", ":00000001FF\n" + old.substr(12));
   auto r = RunCli({"show", Path("x.hex")});
-  EXPECT_TRUE(r.code == 2 && Contains(r.err, "an earlier write of " + Path("x.hex") +
-                                                 " was interrupted; what it held before that "
-                                                 "write is kept in " +
-                                                 copy))
-      << r.err;
+  EXPECT_TRUE(ExitsSaying(r, 2, r.err,
+                          "an earlier write of " + Path("x.hex") +
+                              " was interrupted; what it held before that "
+                              "write is kept in " +
+                              copy));
   r = RunCli({"export-hex", "-o", Path("x.hex")});
-  EXPECT_TRUE(r.code == 0 && Contains(r.err, "warning: an earlier write") && Contains(r.err, copy))
-      << r.err;
+  EXPECT_TRUE(ExitsSaying(r, 0, r.err, "warning: an earlier write"));
+  EXPECT_TRUE(Contains(r.err, copy)) << r.err;
   r = RunCli({"show", Path("x.hex")});
-  EXPECT_TRUE(r.code == 0 && Contains(r.err, copy)) << r.err;
+  EXPECT_TRUE(ExitsSaying(r, 0, r.err, copy));
   std::remove(copy.c_str());
   EXPECT_EQ(RunCli({"show", Path("x.hex")}).err, "");
 }
@@ -131,7 +135,7 @@ TEST_F(CliTest, ShowRegistersAndDerivedValues) {
   std::string old = FormatDeviceFile(image_, 5, "");
   Write("old.dvs", old.substr(0, old.size() - 2));
   r = RunCli({"show", Path("old.dvs")});
-  EXPECT_TRUE(r.code == 0 && Contains(r.err, "old version"));
+  EXPECT_TRUE(ExitsSaying(r, 0, r.err, "old version"));
   EXPECT_TRUE(Contains(r.out, "Fosc: 4000 kHz"));
   EXPECT_TRUE(Contains(r.out, "OSC Setting = XT\n    GP7 = RESET Pin\n"));
 }

@@ -27,22 +27,22 @@ TEST_F(CliTest, CheckAndProgramRefuseAChipHoldingAnotherConfiguration) {
   const std::string burnt = Read("chip.txt");
 
   auto r = RunCli({"check", Path("other.hex"), "--port", port});
-  EXPECT_EQ(r.code, 1);
-  EXPECT_TRUE(Contains(r.out, "  02      GPLAT       3400  345A\n")) << r.out;
+  EXPECT_TRUE(ExitsSaying(r, 1, r.out, "  02      GPLAT       3400  345A\n"));
   r = RunCli({"program", Path("other.hex"), "--port", port});
-  EXPECT_TRUE(r.code == 1 && Contains(r.err, "nothing was burnt") && Contains(r.err, "GPLAT"));
+  EXPECT_TRUE(ExitsSaying(r, 1, r.err, "nothing was burnt"));
+  EXPECT_TRUE(Contains(r.err, "GPLAT"));
   EXPECT_EQ(Read("chip.txt"), burnt);
   EXPECT_EQ(RunCli({"check", Path("missing.dvs"), "--port", port}).code, 2);
 
   // An empty socket reads all 0000: said as such, not as words that cannot be taken.
   const std::string empty = "emulator:fault=nochip-low";
   r = RunCli({"check", "--port", empty});
-  EXPECT_TRUE(r.code == 1 && Contains(r.out, "no chip in the socket, or the chip is not powered") &&
-              !Contains(r.out, "GPLAT"))
-      << r.out;
+  EXPECT_TRUE(ExitsSaying(r, 1, r.out, "no chip in the socket, or the chip is not powered"));
+  EXPECT_FALSE(Contains(r.out, "GPLAT")) << r.out;
   r = RunCli({"program", "--port", empty, "--log", Path("empty.csv")});
-  EXPECT_TRUE(r.code == 1 && Contains(r.out, "REFUSED at nochip")) << r.out;
-  EXPECT_TRUE(Contains(r.err, "no chip in the socket") && !Contains(r.err, "GPLAT")) << r.err;
+  EXPECT_TRUE(ExitsSaying(r, 1, r.out, "REFUSED at nochip"));
+  EXPECT_TRUE(Contains(r.err, "no chip in the socket")) << r.err;
+  EXPECT_FALSE(Contains(r.err, "GPLAT")) << r.err;
   EXPECT_EQ(RunCli({"program", "--port", empty}).code, 1);
 }
 
@@ -111,12 +111,12 @@ TEST_F(CliTest, SerialRunsGiveConsecutiveIdentifiersAndContinueFromTheLog) {
   const LogContents contents = ReadLog(log);
   EXPECT_EQ(Read("log.csv").rfind(LogHeader(), 0), 0u);
   EXPECT_EQ(contents.total(ChipResult::Reserved), 3);
-  EXPECT_TRUE(contents.recent.back().serial == 0x7FFu &&
-              contents.recent.back().result == ChipResult::Passed);
+  EXPECT_EQ(contents.recent.back().serial, 0x7FFu);
+  EXPECT_EQ(contents.recent.back().result, ChipResult::Passed);
   // The values are used up: refused before a chip is asked for, nothing burnt.
   auto r = RunCli({"program", "--port", "emulator:" + Path("none.txt"), "--serial", "TXID2=std:0",
                    "--log", log});
-  EXPECT_TRUE(r.code == 2 && Contains(r.err, "used up")) << r.err;
+  EXPECT_TRUE(ExitsSaying(r, 2, r.err, "used up"));
   EXPECT_FALSE(std::ifstream(Path("none.txt")).good());
 
   // --count: one answer per chip; the chip left in the socket is refused the second time, and
@@ -124,8 +124,7 @@ TEST_F(CliTest, SerialRunsGiveConsecutiveIdentifiersAndContinueFromTheLog) {
   r = RunCli({"program", "--port", "emulator:" + Path("c.txt"), "--serial", "USER0-1=00FF", "--log",
               Path("l2.csv"), "--count", "4"},
              '.', "\nnext\n  \r\nEXIT \r\n");
-  EXPECT_EQ(r.code, 1);
-  EXPECT_TRUE(Contains(r.out, "chip 1/4  USER0-1=00FF  PASSED"));
+  EXPECT_TRUE(ExitsSaying(r, 1, r.out, "chip 1/4  USER0-1=00FF  PASSED"));
   EXPECT_TRUE(Contains(r.out, "chip 2/4  USER0-1=0100  REFUSED at 35"));
   EXPECT_TRUE(Contains(r.out, "Summary: 1 passed, 0 failed, 1 refused\n")) << r.out;
   EXPECT_TRUE(Contains(r.err, "press Enter for the next chip, or q to quit")) << r.err;
@@ -156,13 +155,12 @@ TEST_F(CliTest, ALogReplacedWhileARunWaitsIsReadAgainAndASecondRunIsRefused) {
     }
   });
   const auto r = RunWithPrompt(run, input);
-  EXPECT_TRUE(second.code == 2 && second.out.empty() &&
-              Contains(second.err, "in use by another run"))
-      << second.out << second.err;
-  EXPECT_TRUE(Contains(r.out, "chip 1/3  TXID0=100  PASSED") &&
-              Contains(r.out, "chip 2/3  TXID0=151  PASSED") &&
-              Contains(r.out, "chip 3/3  TXID0=152  PASSED"))
-      << r.out << r.err;
+  EXPECT_EQ(second.code, 2) << second.out << second.err;
+  EXPECT_TRUE(second.out.empty()) << second.out << second.err;
+  EXPECT_TRUE(Contains(second.err, "in use by another run")) << second.out << second.err;
+  EXPECT_TRUE(Contains(r.out, "chip 1/3  TXID0=100  PASSED")) << r.out << r.err;
+  EXPECT_TRUE(Contains(r.out, "chip 2/3  TXID0=151  PASSED")) << r.out << r.err;
+  EXPECT_TRUE(Contains(r.out, "chip 3/3  TXID0=152  PASSED")) << r.out << r.err;
   EXPECT_TRUE(Contains(r.err, "rep.csv was replaced while this run used it")) << r.err;
   // The rotated-away log keeps what it had; the new one gets all of this run's records.
   EXPECT_EQ(ReadLog(Path("rep.csv.1")).total(ChipResult::Reserved), 2);
@@ -207,7 +205,7 @@ TEST_F(CliTest, NoValueIsGivenTwiceWhateverHappensToTheLog) {
     ASSERT_TRUE(Contains(RunCli(run).out, "TXID0=100  PASSED")) << k;
     handlings[k]();
     const auto r = RunCli(run);
-    EXPECT_TRUE(r.code == 0 && Contains(r.out, "TXID0=101  PASSED")) << k << r.out << r.err;
+    EXPECT_TRUE(ExitsSaying(r, 0, r.out, "TXID0=101  PASSED")) << k;
     EXPECT_FALSE(Contains(r.err, "not a record")) << k << r.err;
   }
   // A range's own grid, also after another range's value on a shared log.
@@ -245,12 +243,12 @@ TEST_F(CliTest, ASecondRunIsRefusedByEveryNameOfTheLogAndAfterAnyHandling) {
     refused.push_back(second(Path("link.csv")));  // a new file under the rotated log's name
   });
   const auto r = RunWithPrompt(run, input);
-  EXPECT_TRUE(Contains(r.out, "TXID0=100  PASSED") && Contains(r.out, "TXID0=101  PASSED"))
-      << r.out << r.err;
+  EXPECT_TRUE(Contains(r.out, "TXID0=100  PASSED")) << r.out << r.err;
+  EXPECT_TRUE(Contains(r.out, "TXID0=101  PASSED")) << r.out << r.err;
   ASSERT_EQ(refused.size(), 4u);
-  for (std::size_t k = 0; k < refused.size(); ++k)
-    EXPECT_TRUE(refused[k].code == 2 && Contains(refused[k].err, "in use by another run"))
-        << k << refused[k].err;
+  for (std::size_t k = 0; k < refused.size(); ++k) {
+    EXPECT_TRUE(ExitsSaying(refused[k], 2, refused[k].err, "in use by another run")) << k;
+  }
   EXPECT_TRUE(Contains(r.err, "target.csv.state was removed or replaced")) << r.err;
   EXPECT_TRUE(Contains(second(Path("link.csv")).out, "TXID0=102  PASSED"));
 }
@@ -269,7 +267,7 @@ TEST_F(CliTest, TheSerialStateIsAFileOfItsOwnWithTheLogsPermissions) {
   std::remove((log + ".state").c_str());
   ASSERT_EQ(symlink(Path("elsewhere").c_str(), (log + ".state").c_str()), 0);
   const auto r = RunCli(run);
-  EXPECT_TRUE(r.code == 2 && Contains(r.err, "is a symbolic link")) << r.err;
+  EXPECT_TRUE(ExitsSaying(r, 2, r.err, "is a symbolic link"));
   EXPECT_NE(access(Path("elsewhere").c_str(), F_OK), 0);
 }
 
@@ -280,10 +278,9 @@ TEST_F(CliTest, AStationsRangeGivesEachValueOnceThenEndsWithNothingBurnt) {
   const auto r = RunWithPrompt({"program", "--port", "emulator:" + chip + ",usb=ft232r", "--serial",
                                 "TXID0=std:1FE..std:1FF", "--log", log, "--count", "3"},
                                input);
-  EXPECT_EQ(r.code, 2);
-  EXPECT_TRUE(Contains(r.out, "chip 1/3  TXID0=1FE  PASSED") &&
-              Contains(r.out, "chip 2/3  TXID0=1FF  PASSED") && !Contains(r.out, "chip 3/3"))
-      << r.out;
+  EXPECT_TRUE(ExitsSaying(r, 2, r.out, "chip 1/3  TXID0=1FE  PASSED"));
+  EXPECT_TRUE(Contains(r.out, "chip 2/3  TXID0=1FF  PASSED")) << r.out;
+  EXPECT_FALSE(Contains(r.out, "chip 3/3")) << r.out;
   EXPECT_TRUE(
       Contains(r.err, "zk7prog: the serial range TXID0 std:1FE..std:1FF is used up (2 values)\n"))
       << r.err;
@@ -293,8 +290,8 @@ TEST_F(CliTest, AStationsRangeGivesEachValueOnceThenEndsWithNothingBurnt) {
   for (const char* bad :
        {"TXID0=std:1FF..std:100", "TXID0=std:100..1FF", "TXID0=std:100..ext:1FF"}) {
     const auto u = RunCli({"program", "--port", "emulator", "--serial", bad, "--log", log});
-    EXPECT_TRUE(u.code == 2 && Contains(u.err, "zk7prog program: --serial: TXID0: the range's end"))
-        << bad << u.err;
+    EXPECT_TRUE(ExitsSaying(u, 2, u.err, "zk7prog program: --serial: TXID0: the range's end"))
+        << bad;
   }
 }
 
@@ -342,7 +339,8 @@ TEST_F(CliTest, CtrlZDuringAChipStopsTheProcessOnlyOnceTheChipIsUnpowered) {
   auto run = StopAndContinue({ZK7PROG_BIN, "program", "--port", port}, {}, trace, "\nD 1\n");
   EXPECT_TRUE(run.unpoweredAtStop()) << run.traceAtStop.size();
   EXPECT_EQ(run.traceAtStop, run.traceAtEnd) << "the sequence had ended before the stop";
-  EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.err;
+  EXPECT_TRUE(WIFEXITED(run.status)) << run.err;
+  EXPECT_EQ(WEXITSTATUS(run.status), 0) << run.err;
   EXPECT_TRUE(Contains(run.err, "SIGTSTP received; stopping once")) << run.err;
 
   // A production chip: stopped once its records are on disk; continued, it asks for the next.
@@ -362,7 +360,8 @@ TEST_F(CliTest, CtrlZDuringAChipStopsTheProcessOnlyOnceTheChipIsUnpowered) {
   // Waiting at the prompt, it stops at once.
   run = StopAndContinue({ZK7PROG_BIN, "program", "--port", port, "--count", "1"}, {}, trace,
                         "R 379", "q\n", true);
-  EXPECT_TRUE(run.stopped && !Contains(run.traceAtStop, "D 1")) << run.traceAtStop;
+  EXPECT_TRUE(run.stopped) << run.traceAtStop;
+  EXPECT_FALSE(Contains(run.traceAtStop, "D 1")) << run.traceAtStop;
 }
 
 TEST_F(CliTest, SetShowJsonAndDiffAgree) {
@@ -374,20 +373,23 @@ TEST_F(CliTest, SetShowJsonAndDiffAgree) {
     set.pop_back();
   }
   const auto json = nlohmann::json::parse(RunCli({"show", Path("s.dvs"), "--json"}).out);
-  EXPECT_TRUE(json["registers"]["CNF1"] == 3 && json["registers"]["reserved18"] == 0x12 &&
-              json["user_memory"][3] == 0xA5 && json["config_word"] == 5 &&
-              json["fosc_khz"] == "8000");
-  EXPECT_TRUE(json["identifiers"]["TXID0"]["extended"] == false &&
-              json["identifiers"]["TXID0"]["id"] == 0x123);
+  EXPECT_EQ(json["registers"]["CNF1"], 3);
+  EXPECT_EQ(json["registers"]["reserved18"], 0x12);
+  EXPECT_EQ(json["user_memory"][3], 0xA5);
+  EXPECT_EQ(json["config_word"], 5);
+  EXPECT_EQ(json["fosc_khz"], "8000");
+  EXPECT_EQ(json["identifiers"]["TXID0"]["extended"], false);
+  EXPECT_EQ(json["identifiers"]["TXID0"]["id"], 0x123);
   EXPECT_DOUBLE_EQ(json["derived"]["can_bit_timing"]["bit_rate_kbps"].get<double>(), 200);
   const auto hex = nlohmann::json::parse(RunCli({"show", Path("s.hex"), "--json"}).out);
   EXPECT_EQ(hex["registers"], json["registers"]);
 
   auto r = RunCli({"diff", Path("s.dvs"), Path("s.hex")});
-  EXPECT_TRUE(r.code == 0 && r.out == "No differences.\n") << "HEX carries no frequency";
+  EXPECT_EQ(r.code, 0) << "HEX carries no frequency";
+  EXPECT_EQ(r.out, "No differences.\n") << "HEX carries no frequency";
   WriteDvs("d.dvs", defaults_);
   r = RunCli({"diff", Path("d.dvs"), Path("s.dvs")});
-  EXPECT_TRUE(r.code == 1 && Contains(r.out, "7 differences\n")) << r.out;
+  EXPECT_TRUE(ExitsSaying(r, 1, r.out, "7 differences\n"));
   for (const char* line :
        {"  CNF1        00      03      bit timing: BRP 1", "  USER3       FF      A5\n",
         "TXID0: ext:1FFFFFFF -> std:123\n", "  reserved18  FF      12\n",
@@ -396,7 +398,7 @@ TEST_F(CliTest, SetShowJsonAndDiffAgree) {
 
   for (const char* bad : {"NOPE=1", "CNF1=100", "TXID0=std:800", "checksum=0", "FOSC_KHZ=x"}) {
     r = RunCli({"set", bad, "-o", Path("bad.dvs")});
-    EXPECT_TRUE(r.code == 2 && Contains(r.err, "set")) << bad;
+    EXPECT_TRUE(ExitsSaying(r, 2, r.err, "set")) << bad;
   }
   EXPECT_FALSE(std::ifstream(Path("bad.dvs")).good()) << "nothing written";
 

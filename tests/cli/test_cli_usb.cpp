@@ -16,8 +16,7 @@ TEST_F(CliUsb, ARunThroughLibftdiPassesAndAFailedTransferSaysTheChipIsOff) {
   if (!zk7::FtdiUnavailableReason().empty()) GTEST_SKIP() << "built without libftdi";
   UsbRig rig(zk7::sim::kFtdiModels[1], zk7::sim::UsbBus::Time::Real);
   auto r = RunCli({"program", "--port", "ftdi"});
-  EXPECT_EQ(r.code, 0) << r.err;
-  EXPECT_TRUE(Contains(r.out, "PASSED")) << r.out;
+  EXPECT_TRUE(ExitsSaying(r, 0, r.out, "PASSED"));
   EXPECT_FALSE(Contains(r.err, "warning")) << r.err;
   EXPECT_EQ(rig.device.mode(), zk7::sim::FtdiDevice::Mode::Serial);
 
@@ -35,8 +34,7 @@ TEST_F(CliUsb, AChipFileThatCannotBeSavedFailsTheRunBehindUsbAsWithout) {
   ASSERT_EQ(symlink("/nonexistent/folder/chip.txt", chip.c_str()), 0);
   for (const std::string usb : {"", ",usb=ft232r"}) {
     const auto r = RunCli({"program", "--port", "emulator:" + chip + usb});
-    EXPECT_EQ(r.code, 2) << usb;
-    EXPECT_TRUE(Contains(r.err, "the burnt words are not saved")) << r.err;
+    EXPECT_TRUE(ExitsSaying(r, 2, r.err, "the burnt words are not saved")) << usb;
   }
 }
 

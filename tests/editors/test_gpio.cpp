@@ -65,7 +65,8 @@ TEST_F(GpioWindow, Gp7ResetInputRewritesConfigWord) {
   RefreshAll();
   click("optPinFunc2_7");  // nRST: forced input, no edge detection
   EXPECT_EQ(regs().ConfigWord(), 0x0007);
-  EXPECT_TRUE(bit(GPDDR, 7) && box("chkPinDir_7")->isChecked());
+  EXPECT_TRUE(bit(GPDDR, 7));
+  EXPECT_TRUE(box("chkPinDir_7")->isChecked());
   EXPECT_FALSE(box("chkTXonCng_7")->isEnabled());
   EXPECT_EQ(Text(w_, "lblConfigWord"), "Config Word = 0x07");
 
@@ -159,9 +160,12 @@ TEST_F(GpioWindow, ContradictoryRegistersShownAsStored) {
   regs().set(ADCON1, 0x0A);
   regs().set(GPDDR, 0x04);
   RefreshAll();
-  EXPECT_TRUE(opt(2, 2)->isChecked() && box("chkPinDir_2")->isChecked());
-  EXPECT_TRUE(opt(1, 0)->isChecked() && !box("chkPinDir_0")->isChecked());
-  EXPECT_TRUE(opt(2, 7)->isChecked() && !box("chkPinDir_7")->isChecked());
+  EXPECT_TRUE(opt(2, 2)->isChecked());
+  EXPECT_TRUE(box("chkPinDir_2")->isChecked());
+  EXPECT_TRUE(opt(1, 0)->isChecked());
+  EXPECT_FALSE(box("chkPinDir_0")->isChecked());
+  EXPECT_TRUE(opt(2, 7)->isChecked());
+  EXPECT_FALSE(box("chkPinDir_7")->isChecked());
 
   // The next change on a pin applies its rules.
   click("chkPinDir_2");  // output: PWM stays
@@ -192,8 +196,11 @@ TEST_F(GpioWindow, ActivationShowsOtherWindowsChangesAndButtonsHide) {
 TEST_F(GpioWindow, SecondVariantHidesAnalogControls) {
   w_->deviceVariantChanged(true);
   for (int n = 0; n < 4; ++n) EXPECT_FALSE(opt(1, n)->isVisible());
-  EXPECT_FALSE(opt(2, 4)->isVisible() || opt(2, 5)->isVisible() || w_->lblAddr(6)->isVisible());
+  EXPECT_FALSE(opt(2, 4)->isVisible());
+  EXPECT_FALSE(opt(2, 5)->isVisible());
+  EXPECT_FALSE(w_->lblAddr(6)->isVisible());
   EXPECT_TRUE(opt(2, 2)->isVisible());
   w_->deviceVariantChanged(false);
-  EXPECT_TRUE(opt(1, 3)->isVisible() && w_->txtGPIO(6)->isVisible());
+  EXPECT_TRUE(opt(1, 3)->isVisible());
+  EXPECT_TRUE(w_->txtGPIO(6)->isVisible());
 }

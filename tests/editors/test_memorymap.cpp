@@ -12,7 +12,7 @@
 #include "gui/guiflow.h"
 #include "gui_support/controls.h"
 #include "gui_support/fixture.h"
-#include "sim/emulator.h"
+#include "support/emulated_chip.h"
 
 namespace {
 
@@ -20,9 +20,7 @@ class MemoryMapTest : public GuiTest {
  protected:
   void SetUp() override {
     GuiTest::SetUp();
-    auto emu = std::make_unique<zk7::EmulatorDriver>();
-    chip = emu.get();
-    App().port.setDriver(std::move(emu));
+    chip = UseEmulatedChip(App().port);
     w = window<frmMemoryMap>(WindowId::MemoryMap);
     ASSERT_NE(w, nullptr);
   }

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -13,6 +12,8 @@
 #include "files/atomicfile.h"
 #include "open_fifo.h"
 #include "port/signals.h"
+#include "support/file_size_limit.h"
+#include "support/temp_dir.h"
 
 using namespace zk7;
 
@@ -20,33 +21,22 @@ namespace {
 
 class AtomicFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/zk7_atomic_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
   long Entries() const {  // a leftover temporary shows here
     return std::distance(std::filesystem::directory_iterator(dir_), {});
   }
   // A write of 4 KiB while files may not grow past 1 KiB.
   bool WriteOverSizeLimit(const std::string& path) {
-    rlimit saved{};
-    getrlimit(RLIMIT_FSIZE, &saved);
-    auto oldHandler = signal(SIGXFSZ, SIG_IGN);
-    const rlimit small{1024, saved.rlim_max};
-    EXPECT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool ok = AtomicWriteFile(path, std::string(4096, 'x'), error_);
-    setrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, oldHandler);
-    return ok;
+    FileSizeLimit limit;
+    EXPECT_TRUE(limit.set(1024));
+    return AtomicWriteFile(path, std::string(4096, 'x'), error_);
   }
   std::string Read(const std::string& path) const {
     std::string content, error;
     EXPECT_TRUE(ReadWholeFile(path, 1 << 20, content, error)) << error;
     return content;
   }
-  std::string dir_;
+  TempDir tmp_;
+  const std::string dir_ = tmp_.path();
   std::string error_;
 };
 
@@ -78,10 +68,14 @@ TEST_F(AtomicFile, WritesThroughWhatIsNotAPlainFileAndNeverReplacesIt) {
   EXPECT_FALSE(AtomicWriteFile("/dev/full", "x", error_));
 
   struct stat st {};
-  for (const char* name : {"/link.dvs", "/d.hex", "/nofolder"})
-    EXPECT_TRUE(lstat((dir_ + name).c_str(), &st) == 0 && S_ISLNK(st.st_mode)) << name;
-  EXPECT_TRUE(lstat((dir_ + "/fifo").c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
-  EXPECT_TRUE(stat("/dev/null", &st) == 0 && S_ISCHR(st.st_mode));
+  for (const char* name : {"/link.dvs", "/d.hex", "/nofolder"}) {
+    EXPECT_EQ(lstat((dir_ + name).c_str(), &st), 0) << name;
+    EXPECT_TRUE(S_ISLNK(st.st_mode)) << name;
+  }
+  EXPECT_EQ(lstat((dir_ + "/fifo").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+  EXPECT_EQ(stat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
   ASSERT_EQ(stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0640u);
   EXPECT_EQ(Entries(), 7) << "no temporary left";
@@ -106,12 +100,16 @@ TEST_F(AtomicFile, FailuresLeaveTheOldFileAndNoTemporary) {
 TEST_F(AtomicFile, ReadsAreBoundedWithAKind) {
   ReadError e;
   std::string content;
-  EXPECT_TRUE(!ReadWholeFile("/dev/zero", 100000, content, e) && e.kind == ReadError::TooLarge);
+  EXPECT_FALSE(ReadWholeFile("/dev/zero", 100000, content, e));
+  EXPECT_EQ(e.kind, ReadError::TooLarge);
   const std::string path = dir_ + "/f";
   ASSERT_TRUE(AtomicWriteFile(path, std::string(100, 'x'), error_));
-  EXPECT_TRUE(ReadWholeFile(path, 100, content, e) && content.size() == 100);
-  EXPECT_TRUE(!ReadWholeFile(path, 99, content, e) && e.kind == ReadError::TooLarge);
-  EXPECT_TRUE(!ReadWholeFile(path + "x", 99, content, e) && e.kind == ReadError::NotFound);
+  EXPECT_TRUE(ReadWholeFile(path, 100, content, e));
+  EXPECT_EQ(content.size(), 100);
+  EXPECT_FALSE(ReadWholeFile(path, 99, content, e));
+  EXPECT_EQ(e.kind, ReadError::TooLarge);
+  EXPECT_FALSE(ReadWholeFile(path + "x", 99, content, e));
+  EXPECT_EQ(e.kind, ReadError::NotFound);
 }
 
 // Writing over a file keeps what the file was: its other names, attributes,
@@ -133,20 +131,24 @@ TEST_F(AtomicFile, WritingOverAFileKeepsItsLinksAttributesAndOwner) {
   ASSERT_TRUE(AtomicWriteFile(c, "new", error_)) << error_;
   struct stat st {};
   ASSERT_EQ(stat(b.c_str(), &st), 0);
-  EXPECT_TRUE(Read(b) == "new" && st.st_nlink == 2 && st.st_ino == before.st_ino);
+  EXPECT_EQ(Read(b), "new");
+  EXPECT_EQ(st.st_nlink, 2);
+  EXPECT_EQ(st.st_ino, before.st_ino);
   char value[8] = {};
   EXPECT_EQ(getxattr(c.c_str(), "user.zk7", value, sizeof value), 4);
   EXPECT_STREQ(value, "kept");
   ASSERT_EQ(stat(c.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0750u) << "no setuid bit on new contents";
   if (root) {
-    EXPECT_TRUE(st.st_uid == 1234u && st.st_gid == 1234u) << "written as root";
+    EXPECT_EQ(st.st_uid, 1234u) << "written as root";
+    EXPECT_EQ(st.st_gid, 1234u) << "written as root";
   }
   EXPECT_EQ(Entries(), 3) << "no temporary or copy left";
 
   // An in-place write that fails (the file may not grow) puts the old contents back.
   EXPECT_FALSE(WriteOverSizeLimit(b));
-  EXPECT_TRUE(Read(a) == "new" && Read(b) == "new");
+  EXPECT_EQ(Read(a), "new");
+  EXPECT_EQ(Read(b), "new");
   EXPECT_EQ(Entries(), 3);
 }
 
@@ -203,6 +205,7 @@ TEST_F(AtomicFile, ASignalDuringAWriteLeavesNoTemporary) {
   int status = 0;
   waitpid(child, &status, 0);
   EXPECT_TRUE(seen);
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  EXPECT_TRUE(WIFSIGNALED(status)) << status;
+  EXPECT_EQ(WTERMSIG(status), SIGTERM) << status;
   EXPECT_EQ(Entries(), 0);
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "files/devicefile.h"
+#include "support/temp_dir.h"
 
 using namespace zk7;
 
@@ -49,7 +50,8 @@ TEST(DeviceFile, WritesNumbersAsAPrintStatementAndReadsThemBack) {
   EXPECT_EQ(negative[70], "-5 ");
   EXPECT_EQ(negative[71], "4000") << "a line break would shift every line";
 
-  const std::string path = ::testing::TempDir() + "zk7_default.dvs";
+  const TempDir tmp;
+  const std::string path = tmp.path("default.dvs");
   std::string error;
   ASSERT_TRUE(WriteDeviceFile(path, d.image, -32768, "3686.4", error)) << error;
   DeviceFileContents c;

@@ -14,6 +14,7 @@
 #include "files/intelhex_reader.h"
 #include "model/format.h"
 #include "model/hex.h"
+#include "support/temp_dir.h"
 
 using namespace zk7;
 
@@ -98,8 +99,10 @@ TEST(IntelHexReader, OurExportAndOtherLayoutsReadBackExactly) {
     ConfigurationFile file;
     std::string error;
     ASSERT_TRUE(ParseConfigurationFile(ours, file, error)) << error;
-    EXPECT_TRUE(file.format == ConfigurationFile::IntelHex && file.registers == rs &&
-                !file.configWordDefaulted && !file.foscText);
+    EXPECT_EQ(file.format, ConfigurationFile::IntelHex);
+    EXPECT_EQ(file.registers, rs);
+    EXPECT_FALSE(file.configWordDefaulted);
+    EXPECT_FALSE(file.foscText);
     MemoryImage again;
     BuildMemoryImage(file.registers, again);
     EXPECT_EQ(WriteIntelHex(again.ProgramImage, file.registers.ConfigWord()), ours);
@@ -130,7 +133,8 @@ TEST(IntelHexReader, OurExportAndOtherLayoutsReadBackExactly) {
   for (const auto& r : DataRecords(image, 0, 16)) text += r + "\n";
   text.erase(text.rfind(":02400E"));
   ASSERT_TRUE(ParseConfigurationFile("\n  " + text + ":00000001FF\n", file, error)) << error;
-  EXPECT_TRUE(file.configWordDefaulted && file.registers.ConfigWord() == 7);
+  EXPECT_TRUE(file.configWordDefaulted);
+  EXPECT_EQ(file.registers.ConfigWord(), 7);
   EXPECT_EQ(ChecksumNote(file), "");
 
   // A checksum word that disagrees with the words before it is named beside the one burnt.
@@ -141,7 +145,8 @@ TEST(IntelHexReader, OurExportAndOtherLayoutsReadBackExactly) {
             "the file's checksum word 34F3 does not match its contents; 34FC will be burnt");
 
   // objcopy's rewrite of our export imports as well.
-  const std::string path = ::testing::TempDir() + "zk7_import.hex";
+  const TempDir tmp;
+  const std::string path = tmp.path("import.hex");
   ASSERT_TRUE(WriteIntelHexFile(path, image.ProgramImage, 4, error));
   if (std::system(("objcopy -I ihex -O ihex " + path + " " + path + ".o 2>/dev/null").c_str()) != 0)
     GTEST_SKIP() << "no objcopy";
@@ -195,7 +200,8 @@ TEST(IntelHexReader, EveryMalformedFileIsRefusedNamingTheLine) {
     EXPECT_EQ(hex.configLow, 0x55) << "nothing taken over";
   }
   // The reader is bounded and a device file is not taken for HEX.
-  const std::string big = ::testing::TempDir() + "zk7_big.hex";
+  const TempDir tmp;
+  const std::string big = tmp.path("big.hex");
   std::string error;
   ASSERT_TRUE(AtomicWriteFile(big, std::string(kMaxIntelHexBytes + 1, '\n'), error));
   IntelHexContents hex;

@@ -34,10 +34,14 @@ class GuiTest : public ::testing::Test {
                             bool prefix = false) {
     const auto& m = testSeam().messages;
     ASSERT_EQ(m.size(), 1u) << title.toStdString();
-    EXPECT_TRUE(m[0].title == title && m[0].icon == icon) << m[0].title.toStdString();
-    EXPECT_TRUE(prefix ? m[0].text.startsWith(text) && m[0].text.size() > text.size()
-                       : m[0].text == text)
-        << m[0].text.toStdString();
+    EXPECT_EQ(m[0].title, title) << m[0].title.toStdString();
+    EXPECT_EQ(m[0].icon, icon) << m[0].title.toStdString();
+    if (!prefix) {
+      EXPECT_EQ(m[0].text, text);
+    } else {
+      EXPECT_TRUE(m[0].text.startsWith(text)) << m[0].text.toStdString();
+      EXPECT_GT(m[0].text.size(), text.size()) << m[0].text.toStdString();
+    }
   }
   // The window shown afresh, as its opener shows it.
   template <class T>

@@ -2,22 +2,20 @@
 // a small screen, the test seam installed, and the emulated chip chosen
 // explicitly.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QApplication>
-#include <QDir>
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 
 #include "gui_support/test_seam.h"
+#include "support/temp_dir.h"
 
 int main(int argc, char** argv) {
   // One screen of a small laptop, 1024 x 600: lower than the main window and
   // narrower than the CAN window, as the windows must cope with.
-  const std::string screens =
-      QDir::tempPath().toStdString() + "/zk7_gui_test_screen_" + std::to_string(getpid()) + ".json";
+  const TempDir tmp("zk7_gui");
+  const std::string screens = tmp.path("screen.json");
   std::ofstream(screens) << R"({"screens": [{"name": "laptop", "x": 0, "y": 0, "width": 1024,
       "height": 600, "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})";
   setenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + screens).c_str(), 1);
@@ -26,6 +24,5 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   Seam::set(&testSeam());
   const int result = RUN_ALL_TESTS();
-  std::remove(screens.c_str());
   return result;
 }

@@ -56,8 +56,12 @@ TEST(RegisterTable, NamesAndLookup) {
 }
 
 TEST(HexHelpers, KeysValuesAndTexts) {
-  EXPECT_TRUE(ISHEX(8) && !ISHEX(127) && !ISHEX(32));
-  EXPECT_TRUE(HexKeyFilter('e') == 'E' && HexKeyFilter('7') == '7' && HexKeyFilter('g') == 0);
+  EXPECT_TRUE(ISHEX(8));
+  EXPECT_FALSE(ISHEX(127));
+  EXPECT_FALSE(ISHEX(32));
+  EXPECT_EQ(HexKeyFilter('e'), 'E');
+  EXPECT_EQ(HexKeyFilter('7'), '7');
+  EXPECT_EQ(HexKeyFilter('g'), 0);
   for (const auto& [text, value] : std::vector<std::pair<const char*, double>>{
            {"FF", 255}, {"1FFFFFFF", 536870911}, {"", 0}, {"G1", 1} /* a non-digit counts 0 */})
     EXPECT_EQ(HexToValue(text), value) << text;

@@ -115,13 +115,15 @@ TEST(EmulatorChipFile, ParserTakesOnlyItsOwnFormat) {
   ChipMemory back;
   std::string error;
   ASSERT_TRUE(ParseChipFile("# note\r\n\n0010 3fff\r\n2007 3FF9", back, error)) << error;
-  EXPECT_TRUE(back.program[0x10] == 0x3FFF && back.config[7] == 0x3FF9);
+  EXPECT_EQ(back.program[0x10], 0x3FFF);
+  EXPECT_EQ(back.config[7], 0x3FF9);
   for (const char* bad :
        {"0010 100003400", "+3412", "0x10 3400", "0010 0x34", "010 3400", "0010  3400", "0010 3400 ",
         "0010 4000", "0080 3400", "2008 3FFF", "0010 3400\n0010 3400"}) {
     ChipMemory kept = back;
     EXPECT_FALSE(ParseChipFile(bad, kept, error)) << bad;
-    EXPECT_TRUE(kept == back && error.rfind("line ", 0) == 0) << bad << ": " << error;
+    EXPECT_EQ(kept, back) << bad << ": " << error;
+    EXPECT_EQ(error.rfind("line ", 0), 0) << bad << ": " << error;
   }
 }
 

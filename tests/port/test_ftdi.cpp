@@ -20,8 +20,8 @@
 
 #include "child_process.h"
 #include "port/guard.h"
-#include "programmer/programmer.h"
-#include "sim/ftdi_sim.h"
+#include "support/emulated_chip.h"
+#include "support/temp_dir.h"
 #include "usb_rig.h"
 
 namespace zk7 {
@@ -34,14 +34,15 @@ bool Unpowered(std::uint8_t lines) {
 }
 
 std::string TempPath(const std::string& name) {
-  const std::string path = ::testing::TempDir() + "zk7_" + name + "_" + std::to_string(::getpid());
+  static const TempDir dir("zk7_ftdi");
+  const std::string path = dir.path(name);
   std::remove(path.c_str());
   return path;
 }
 
 // A port over a simulated adapter through libftdi. The flows' own waits take
 // no time: every wait must be proven by the driver on the bus's clock.
-struct UsbBench : UsbRig {
+struct UsbBench : UsbRig, ChipBench {
   explicit UsbBench(const sim::FtdiModel& model = kFtdiModels[0],
                     const std::function<void(UsbBench&)>& atPlugIn = {})
       : UsbRig(model) {
@@ -50,17 +51,9 @@ struct UsbBench : UsbRig {
     auto d = driver(error, FtdiPortText(0x0403, model.product, "").substr(5));
     if (!d) throw std::runtime_error(error);
     port.setDriver(std::move(d));
-    prog.InitLPTPort(0x378);
-    cb.wait = [](int) {};
-    SetDefaultRegisters(rs);
+    chip = &device.emulator();
   }
-  FlowResult program() { return prog.ProgramDevice(rs, image, cb); }
 
-  Port port;
-  Programmer prog{port};
-  FlowCallbacks cb;
-  RegisterSet rs;
-  MemoryImage image;
   std::string error;
 };
 
@@ -82,12 +75,7 @@ TEST(Ftdi, TraceEqualsTheParallelPortsAndAFrameIsOneRoundTrip) {
   int readTransfers = 0;
   for (int usb = 0; usb < 2; ++usb) {
     UsbBench b;
-    if (!usb) {  // the parallel port's bench: the emulated chip alone, on its wait clock
-      auto chip = std::make_unique<EmulatorDriver>();
-      chip->useWaitClock();
-      b.port.setDriver(std::move(chip));
-      b.prog.InitLPTPort(0x378);
-    }
+    if (!usb) b.chip = UseEmulatedChip(b.port);  // the parallel port's bench: the chip alone
     const std::string path = TempPath("ftdi_trace");
     ASSERT_TRUE(b.port.setTraceFile(path, b.error)) << b.error;
     b.rs.setConfigWord(5);
@@ -99,7 +87,6 @@ TEST(Ftdi, TraceEqualsTheParallelPortsAndAFrameIsOneRoundTrip) {
     ASSERT_TRUE(b.prog.ReadChipConfigWord(word, b.cb).ok());
     b.port.setTraceFile("", b.error);
     traces[usb] = ReadText(path);
-    std::remove(path.c_str());
     if (!usb) continue;
     // Through the board's wiring, the lines take every state written, in order.
     std::vector<std::uint8_t> lines;
@@ -239,8 +226,8 @@ TEST(Ftdi, AFailedTransferAnUnplugOrABadEchoStopsTheRunAndSaysWhetherTheChipIsOf
     EXPECT_TRUE(Unpowered(h.back().lines));
     EXPECT_FALSE(b.device.emulator().powered());
     const int last = LastWrite(ReadText(trace));
-    EXPECT_TRUE(last >= 0 && !LinesPowered(static_cast<std::uint8_t>(last))) << last;
-    std::remove(trace.c_str());
+    EXPECT_GE(last, 0);
+    EXPECT_FALSE(LinesPowered(static_cast<std::uint8_t>(last))) << last;
     EXPECT_EQ(b.program().ok(), c.nextRunPasses) << b.port.accessProblem();
   }
 }
@@ -292,10 +279,9 @@ TEST(Ftdi, SetUpRefusesChipsWithoutFiguresAndBoardsOrPinsThatWouldPowerTheChip) 
   std::string error;
   auto backend = rig.backend(error);
   std::vector<std::uint8_t> echo;
-  ASSERT_TRUE(backend->open(error) &&
-              backend->setBitmode(0x00, FtdiBackend::Mode::SyncBitbang, error) &&
-              backend->transfer({PinsFromData(0x6C)}, echo, error))
-      << error;
+  ASSERT_TRUE(backend->open(error)) << error;
+  ASSERT_TRUE(backend->setBitmode(0x00, FtdiBackend::Mode::SyncBitbang, error)) << error;
+  ASSERT_TRUE(backend->transfer({PinsFromData(0x6C)}, echo, error)) << error;
   backend->close();
   const std::size_t before = rig.device.history().size();
   ASSERT_TRUE(SetUpAdapter(*backend, error)) << error;
@@ -308,7 +294,8 @@ TEST(Ftdi, PortTextsParseAndAdaptersAreListedAndReachedByPathOrSerial) {
   std::uint16_t base = 0x378;
   std::string error;
   ASSERT_TRUE(ParsePortChoice("ftdi", c, base, error));
-  EXPECT_TRUE(c.kind == PortChoice::Ftdi && c.usb.empty());
+  EXPECT_EQ(c.kind, PortChoice::Ftdi);
+  EXPECT_TRUE(c.usb.empty());
   struct Text {
     const char* text;
     std::uint16_t product;
@@ -323,16 +310,23 @@ TEST(Ftdi, PortTextsParseAndAdaptersAreListedAndReachedByPathOrSerial) {
     ASSERT_TRUE(ParsePortChoice(t.text, c, base, error)) << error;
     FtdiAddress a;
     ASSERT_TRUE(ParseFtdiAddress(c.usb, a, error));
-    EXPECT_TRUE(a.product == t.product && a.serial == t.serial && a.path == t.path) << t.text;
+    EXPECT_EQ(a.product, t.product) << t.text;
+    EXPECT_EQ(a.serial, t.serial) << t.text;
+    EXPECT_EQ(a.path, t.path) << t.text;
     EXPECT_EQ(a.anyDefault, t.product == 0) << t.text;
   }
   EmulatorOptions o;
   ASSERT_TRUE(ParseEmulatorOptions(
       "chip,usb=ft2232d,usb-rtt=0.25,usb-fail=3,usb-unplug=9,usb-echo=late:4", o, error));
-  EXPECT_TRUE(o.usb.model == "ft2232d" && o.usb.roundTripMs == 0.25 && o.usb.failAt == 3 &&
-              o.usb.unplugAt == 9 && o.usb.echo == UsbEmulation::Late && o.usb.echoAt == 4);
+  EXPECT_EQ(o.usb.model, "ft2232d");
+  EXPECT_EQ(o.usb.roundTripMs, 0.25);
+  EXPECT_EQ(o.usb.failAt, 3);
+  EXPECT_EQ(o.usb.unplugAt, 9);
+  EXPECT_EQ(o.usb.echo, UsbEmulation::Late);
+  EXPECT_EQ(o.usb.echoAt, 4);
   ASSERT_TRUE(ParseEmulatorOptions("usb=ft232h,usb-echo=stuck", o, error));
-  EXPECT_TRUE(o.usb.echo == UsbEmulation::Stuck && o.usb.echoAt == 1);
+  EXPECT_EQ(o.usb.echo, UsbEmulation::Stuck);
+  EXPECT_EQ(o.usb.echoAt, 1);
   for (const char* bad : {"ftdi:0403",
                           "ftdi:0403:",
                           "ftdi:0403:6001:",
@@ -422,7 +416,6 @@ TEST(Ftdi, TheEmulatorsUsbOptionPutsTheChipBehindTheSimulatedAdapterAndTracesIts
   }
   EXPECT_TRUE(programming);
   EXPECT_EQ(lines.back().substr(lines.back().rfind(' ')), " D3");  // a serial port again
-  std::remove(trace.c_str());
 }
 
 TEST(Ftdi, TheAdapterIsOpenOnlyDuringAFlowAndABusyOneIsNamedAndSentNothing) {
@@ -437,7 +430,8 @@ TEST(Ftdi, TheAdapterIsOpenOnlyDuringAFlowAndABusyOneIsNamedAndSentNothing) {
     ASSERT_TRUE(b.prog.ReadChipConfigWord(word, b.cb).ok());
     sent[flow] = b.bus.transfers(b.id) - before;
     // Given back after the flow, every byte sent (a send to a closed adapter fails).
-    EXPECT_TRUE(b.bus.claims(b.id) == 2 + flow && b.bus.releases(b.id) == 2 + flow);
+    EXPECT_EQ(b.bus.claims(b.id), 2 + flow);
+    EXPECT_EQ(b.bus.releases(b.id), 2 + flow);
     EXPECT_TRUE(b.bus.kernelDriverBound(b.id));
     EXPECT_EQ(b.port.accessProblem(), "");
     EXPECT_FALSE(b.device.emulator().inProgrammingMode());

@@ -17,11 +17,13 @@
 #include "port/drivers.h"
 #include "port/guard.h"
 #include "port/port.h"
+#include "support/temp_dir.h"
 
 namespace zk7 {
 namespace {
 
-const std::string kTrace = ::testing::TempDir() + "zk7_guard_trace_" + std::to_string(getpid());
+const TempDir kTemp("zk7_guard");
+const std::string kTrace = kTemp.path("trace");
 
 struct Ending {
   std::vector<std::uint8_t> writes;  // the program's, inside a guarded claim
@@ -88,7 +90,6 @@ TEST(Guard, AProgramThatDiesPoweredIsSwitchedOffFromTheByteItLeft) {
     EXPECT_EQ(trace, program + e.guardLines) << program;
     EXPECT_EQ(said.find("were switched off") != std::string::npos, *e.guardLines != 0) << said;
   }
-  std::remove(kTrace.c_str());
 }
 
 // ppdev that refuses the claim while the dead program's descriptor is open.
@@ -128,7 +129,6 @@ TEST(Guard, TakesThePortOnceTheDeadProgramsClaimIsGone) {
   ppdev.refusals = 1 << 20;
   EXPECT_FALSE(SwitchOffAfterProgram(target, 0x6C, error, system, 200));
   EXPECT_NE(error.find("claiming the port failed"), std::string::npos) << error;
-  std::remove(kTrace.c_str());
 }
 
 TEST(Guard, AGuardThatDiedIsToldTheEndWithoutSIGPIPE) {

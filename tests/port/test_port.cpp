@@ -22,6 +22,7 @@
 #include "port/watch.h"
 #include "programmer/programmer.h"
 #include "sim/emulator.h"
+#include "support/temp_dir.h"
 
 namespace zk7 {
 namespace {
@@ -43,7 +44,8 @@ TEST(PortChoice, ParsesEveryFormAndRefusesTheRest) {
         Good{"emulator:chip.txt,fault=nocable,pulses=config:3", PortChoice::Emulator, 0x278,
              "chip.txt,fault=nocable,pulses=config:3"}}) {
     ASSERT_TRUE(ParsePortChoice(g.text, c, base, error)) << g.text;
-    EXPECT_TRUE(c.kind == g.kind && base == g.base) << g.text;
+    EXPECT_EQ(c.kind, g.kind) << g.text;
+    EXPECT_EQ(base, g.base) << g.text;
     EXPECT_EQ(c.kind == PortChoice::Device ? c.device : c.emulatorOptions, g.detail) << g.text;
   }
   for (const char* bad : {"lpt1", "1D010", "0", "0x", "", "emulator:fault=smoke", "emulator:a,b",
@@ -102,6 +104,8 @@ TEST(Port, EmulatorIsKeptAcrossAddressChanges) {
 class PpdevTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    namespace fs = std::filesystem;  // a user other than root looks into this machine too
+    fs::permissions(root, fs::perms::others_read | fs::perms::others_exec, fs::perm_options::add);
     std::filesystem::create_directories(dev);
     for (const auto& [name, base] : {std::pair{"parport0", "888\t1912\n"},
                                      {"parport1", "53264\t53248\n"},
@@ -122,7 +126,6 @@ class PpdevTest : public ::testing::Test {
     port.setSystem(system);
     prog.InitLPTPort(0x378);
   }
-  void TearDown() override { std::filesystem::remove_all(root); }
   void setActive(const std::string& name, const char* holder) {
     std::ofstream(proc + "/" + name + "/devices/active") << holder << "\n";
   }
@@ -154,7 +157,8 @@ class PpdevTest : public ::testing::Test {
               std::string::npos);
   }
 
-  std::string root = ::testing::TempDir() + "zk7_machine_" + std::to_string(::getpid());
+  TempDir tmp{"zk7_machine"};
+  std::string root = tmp.path();
   std::string proc = root + "/proc", dev = root + "/dev", sys = root + "/sys/bus/parport/devices";
   FakeParport fake{proc, dev, sys};
   FakePortIO io;
@@ -168,16 +172,21 @@ TEST_F(PpdevTest, DiscoveryListsEveryPortWithItsHolderAccessAndWarning) {
   fake.loadLp(0);
   const auto ports = DiscoverParallelPorts(system);
   ASSERT_EQ(ports.size(), 5u);
-  EXPECT_TRUE(ports[0].portText == "0x378" && ports[0].caption == "378 (" + dev + "/parport0)" &&
-              ports[0].holder.empty() && ports[0].problem.empty());
+  EXPECT_EQ(ports[0].portText, "0x378");
+  EXPECT_EQ(ports[0].caption, "378 (" + dev + "/parport0)");
+  EXPECT_TRUE(ports[0].holder.empty());
+  EXPECT_TRUE(ports[0].problem.empty());
   EXPECT_NE(ports[0].warning.find("sudo modprobe -r lp"), std::string::npos);
-  EXPECT_TRUE(ports[1].portText == "0xD010" && ports[1].caption == "D010 (" + dev + "/parport1)" &&
-              ports[1].holder == "ppdev0" && ports[1].problem.empty() && ports[1].warning.empty());
-  EXPECT_TRUE(ports[2].portText == dev + "/parport2" &&
-              ports[2].problem.find("does not exist. Load the ppdev module") != std::string::npos);
+  EXPECT_EQ(ports[1].portText, "0xD010");
+  EXPECT_EQ(ports[1].caption, "D010 (" + dev + "/parport1)");
+  EXPECT_EQ(ports[1].holder, "ppdev0");
+  EXPECT_TRUE(ports[1].problem.empty());
+  EXPECT_TRUE(ports[1].warning.empty());
+  EXPECT_EQ(ports[2].portText, dev + "/parport2");
+  EXPECT_NE(ports[2].problem.find("does not exist. Load the ppdev module"), std::string::npos);
   EXPECT_NE(ports[3].problem.find("USB-to-parallel bridge"), std::string::npos);
-  EXPECT_TRUE(ports[4].portText == dev + "/parport3" &&
-              ports[4].description.find("not listed") != std::string::npos);
+  EXPECT_EQ(ports[4].portText, dev + "/parport3");
+  EXPECT_NE(ports[4].description.find("not listed"), std::string::npos);
   std::filesystem::permissions(dev + "/parport1", std::filesystem::perms::owner_read);
   EXPECT_EXIT(exitWhetherOthersAreToldTheFix(), ::testing::ExitedWithCode(0), "");
   std::string error;
@@ -220,8 +229,10 @@ TEST_F(PpdevTest, ACardIsClaimedOnlyWhileUsedAndTracedAtItsRealBase) {
   // read's 53 writes and 14 reads, 3 writes.
   const auto lines = ReadLines(trace);
   EXPECT_EQ(lines.size(), 4u + 1 + 13 + 67 + 141 + 1 + 53 + 14 + 3);
-  EXPECT_TRUE(lines[1] == "R D011 80" && lines[4] == "D 20" && lines[5] == "W D010 50" &&
-              lines.back() == "W D010 F4");
+  EXPECT_EQ(lines[1], "R D011 80");
+  EXPECT_EQ(lines[4], "D 20");
+  EXPECT_EQ(lines[5], "W D010 50");
+  EXPECT_EQ(lines.back(), "W D010 F4");
   EXPECT_TRUE(fake.log.empty());
 }
 
@@ -282,7 +293,8 @@ TEST_F(PpdevTest, AnotherProgramsPortIsRefusedWithoutStandingItsRunStill) {
   const FlowResult r = readConfigWord();
   done = true;
   holder.join();
-  EXPECT_TRUE(r.status == FlowResult::Busy && r.text == inUse) << r.text;
+  EXPECT_EQ(r.status, FlowResult::Busy) << r.text;
+  EXPECT_EQ(r.text, inUse) << r.text;
   EXPECT_LT(longest, std::chrono::milliseconds(250));
   EXPECT_EQ(fake.calls, " open CLAIM close");
 
@@ -356,8 +368,11 @@ TEST_F(PpdevTest, PortsThatNobodyHoldsHaveTheirLinesSwitchedOff) {
   fake.holdAsOtherProgram(1);
   std::vector<PortCandidate> ports = DiscoverParallelPorts(system);
   SwitchOffFreeParallelPorts(ports, system);
-  EXPECT_TRUE(ports[0].linesOff && !ports[1].linesOff && !ports[2].linesOff && !ports[3].linesOff &&
-              ports[4].linesOff);
+  EXPECT_TRUE(ports[0].linesOff);
+  EXPECT_FALSE(ports[1].linesOff);
+  EXPECT_FALSE(ports[2].linesOff);
+  EXPECT_FALSE(ports[3].linesOff);
+  EXPECT_TRUE(ports[4].linesOff);
   EXPECT_EQ(fake.data[0], kLinesOff);
   EXPECT_EQ(fake.data[1], 0x04) << "another program's port is left alone";
 

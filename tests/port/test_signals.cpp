@@ -10,8 +10,8 @@
 
 #include "child_process.h"
 #include "port/signals.h"
-#include "programmer/programmer.h"
-#include "sim/emulator.h"
+#include "support/emulated_chip.h"
+#include "support/temp_dir.h"
 
 namespace zk7 {
 namespace {
@@ -27,7 +27,7 @@ class SignalTest : public ::testing::Test {
   void openPort(Port& port, bool powered) {
     std::string error;
     ASSERT_TRUE(port.setTraceFile(trace, error)) << error;
-    port.setDriver(std::make_unique<EmulatorDriver>());
+    UseEmulatedChip(port);
     Programmer prog(port);
     prog.InitLPTPort(0x378);
     powered ? prog.EnterProgMode() : prog.SetProgLine("CLKOUT_1");
@@ -38,7 +38,8 @@ class SignalTest : public ::testing::Test {
     std::remove(trace.c_str());
     return text.size() > off.size() && text.compare(text.size() - off.size(), off.size(), off) == 0;
   }
-  std::string trace = ::testing::TempDir() + "zk7_signal_trace_" + std::to_string(::getpid());
+  TempDir tmp{"zk7_signal"};
+  std::string trace = tmp.path("trace");
   Port port;
 };
 

@@ -1,38 +1,21 @@
 // The pre-burn check, serial numbers, the log and the run loop, on the emulated chip.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "files/atomicfile.h"
 #include "model/named_fields.h"
 #include "production/run.h"
-#include "sim/emulator.h"
+#include "support/emulated_chip.h"
+#include "support/file_size_limit.h"
+#include "support/temp_dir.h"
 
 namespace zk7 {
 namespace {
 
-class ProductionTest : public ::testing::Test {
+class ProductionTest : public ::testing::Test, protected ChipBench {
  protected:
-  void SetUp() override {
-    auto driver = std::make_unique<EmulatorDriver>();
-    chip = driver.get();
-    chip->useWaitClock();
-    port.setDriver(std::move(driver));
-    prog.InitLPTPort(0x378);
-    SetDefaultRegisters(rs);
-    cb.wait = [](int) {};
-    log = ::testing::TempDir() + "zk7_log_" + std::to_string(getpid()) + ".csv";
-    std::remove(log.c_str());
-  }
-  Port port;
-  Programmer prog{port};
-  EmulatorDriver* chip = nullptr;
-  RegisterSet rs;
-  MemoryImage image;
-  FlowCallbacks cb;
-  std::string log;
+  TempDir tmp{"zk7_production"};
+  const std::string log = tmp.path("log.csv");
 };
 
 TEST_F(ProductionTest, AChipHoldingAnotherConfigurationIsRefusedWithoutAPulse) {
@@ -48,25 +31,25 @@ TEST_F(ProductionTest, AChipHoldingAnotherConfigurationIsRefusedWithoutAPulse) {
   EXPECT_EQ(refused.record.result, ChipResult::Refused);
   EXPECT_EQ(chip->totalPulses(), 0);
   ASSERT_GE(refused.unfit.size(), 3u);  // GPLAT, the checksum, the configuration word
-  EXPECT_TRUE(refused.unfit[0].position == GPLAT && refused.unfit[0].chip == 0x3400 &&
-              refused.unfit[0].wanted == 0x345A);
+  EXPECT_EQ(refused.unfit[0].position, GPLAT);
+  EXPECT_EQ(refused.unfit[0].chip, 0x3400);
+  EXPECT_EQ(refused.unfit[0].wanted, 0x345A);
   EXPECT_EQ(refused.unfit.back().position, kConfigWordPosition);
   EXPECT_EQ(refused.record.position, "02");
 
   // Unchecked, the run burns the configuration word and fails there.
   const auto failed = ProgramChip(prog, other, image, false, cb);
-  EXPECT_TRUE(failed.record.result == ChipResult::Failed && failed.record.position == "config");
+  EXPECT_EQ(failed.record.result, ChipResult::Failed);
+  EXPECT_EQ(failed.record.position, "config");
   EXPECT_GT(chip->totalPulses(), 0);
 }
 
 TEST_F(ProductionTest, TheEmulatedSocketTakesTheChipInItsFileAtEachChipsStartOnly) {
-  const std::string file = log + ".chip";
+  const std::string file = tmp.path("chip.txt");  // no file yet: a blank chip
+  EmulatorOptions socket;
+  socket.chipFile = file;
+  chip = UseEmulatedChip(port, socket);
   std::string error;
-  auto driver = EmulatorDriver::create(file, error);  // no file yet: a blank chip
-  ASSERT_TRUE(driver) << error;
-  driver->useWaitClock();
-  chip = driver.get();
-  port.setDriver(std::move(driver));
   RegisterSet other = rs;
   other.set(GPLAT, 0x5A);
   ASSERT_EQ(ProgramChip(prog, rs, image, true, cb).record.result, ChipResult::Passed);
@@ -96,7 +79,6 @@ TEST_F(ProductionTest, TheEmulatedSocketTakesTheChipInItsFileAtEachChipsStartOnl
   ASSERT_TRUE(AtomicWriteFile(file, FormatChipFile(burnt), error));
   EXPECT_EQ(ProgramChip(prog, other, image, true, cb).record.result, ChipResult::Refused);
   EXPECT_EQ(port.accessProblem(), "") << "a chip again";
-  std::remove(file.c_str());
 }
 
 TEST_F(ProductionTest, SerialRulesAndTheirContinuationFromTheLog) {
@@ -124,7 +106,8 @@ TEST_F(ProductionTest, SerialRulesAndTheirContinuationFromTheLog) {
                  "the serial range TXID2 std:7FF..std:7FF is used up (1 value)"},
        }) {
     ASSERT_TRUE(ParseSerialRule(r.text, rule, error)) << r.text << error;
-    EXPECT_TRUE(rule.step == r.step && rule.end() == r.last) << r.text;
+    EXPECT_EQ(rule.step, r.step) << r.text;
+    EXPECT_EQ(rule.end(), r.last) << r.text;
     EXPECT_EQ(SerialValuesFrom(rule, rule.start), r.size) << r.text;
     EXPECT_EQ(SerialUsedUpText(rule), r.usedUp);
   }
@@ -139,7 +122,9 @@ TEST_F(ProductionTest, SerialRulesAndTheirContinuationFromTheLog) {
   EXPECT_FALSE(ApplySerial(rule, 0x800, rs, error));
   ASSERT_TRUE(ParseSerialRule("USER2-4=00FFFF:2", rule, error));
   ASSERT_TRUE(ApplySerial(rule, 0x010203, rs, error));
-  EXPECT_TRUE(rs.user(2) == 1 && rs.user(3) == 2 && rs.user(4) == 3);
+  EXPECT_EQ(rs.user(2), 1);
+  EXPECT_EQ(rs.user(3), 2);
+  EXPECT_EQ(rs.user(4), 3);
 
   // The log is the state: the next value follows every value a chip may hold
   // and (unless reused) every FAILED one; REFUSED and UNUSED values are free.
@@ -190,7 +175,7 @@ TEST_F(ProductionTest, SerialRulesAndTheirContinuationFromTheLog) {
 TEST_F(ProductionTest, NothingIsBurntWhenTheReservationCannotBeWritten) {
   ProductionPlan plan;
   plan.count = 3;
-  plan.logPath = ::testing::TempDir();  // a folder: refused before any chip
+  plan.logPath = tmp.path();  // a folder: refused before any chip
   ProductionHooks hooks;
   hooks.flow = cb;
   int asked = 0;
@@ -207,22 +192,18 @@ TEST_F(ProductionTest, NothingIsBurntWhenTheReservationCannotBeWritten) {
   plan.check = false;  // the same emulated chip stands for every chip
   // The second chip's reservation cannot be written (the file may grow by 10 bytes only): it
   // gets no pulse, and the part that fitted is cut off again.
-  rlimit saved{};
-  getrlimit(RLIMIT_FSIZE, &saved);
-  signal(SIGXFSZ, SIG_IGN);
+  FileSizeLimit limit;
   int pulsesBefore2 = -1;
   hooks.nextChip = [&](int n) {
     ++asked;
     struct stat st {};
     if (n == 2 && ::stat(log.c_str(), &st) == 0) {
       pulsesBefore2 = chip->totalPulses();
-      const rlimit limit{static_cast<rlim_t>(st.st_size) + 10, saved.rlim_max};
-      setrlimit(RLIMIT_FSIZE, &limit);
+      limit.set(static_cast<rlim_t>(st.st_size) + 10);
     }
     return true;
   };
   const auto s = RunProduction(prog, rs, plan, hooks);
-  setrlimit(RLIMIT_FSIZE, &saved);
   EXPECT_EQ(asked, 2);
   EXPECT_EQ(chip->totalPulses(), pulsesBefore2);
   EXPECT_NE(s.error.find("nothing was burnt"), std::string::npos) << s.error;
@@ -231,9 +212,9 @@ TEST_F(ProductionTest, NothingIsBurntWhenTheReservationCannotBeWritten) {
   LogContents contents;
   ASSERT_TRUE(ParseLog(text, contents, error));
   ASSERT_EQ(contents.recent.size(), 3u);
-  EXPECT_TRUE(contents.recent[1].result == ChipResult::Reserved &&
-              contents.recent[2].result == ChipResult::Passed && contents.recent[2].serial == 3u)
-      << "after the torn line's value";
+  EXPECT_EQ(contents.recent[1].result, ChipResult::Reserved) << "after the torn line's value";
+  EXPECT_EQ(contents.recent[2].result, ChipResult::Passed) << "after the torn line's value";
+  EXPECT_EQ(contents.recent[2].serial, 3u) << "after the torn line's value";
   EXPECT_EQ(contents.damagedCount, 1);
 }
 

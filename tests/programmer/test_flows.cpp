@@ -7,38 +7,29 @@
 
 #include "model/format.h"
 #include "model/image.h"
-#include "programmer/programmer.h"
-#include "sim/emulator.h"
+#include "support/emulated_chip.h"
 #include "usb_rig.h"
 
 namespace zk7 {
 namespace {
 
 // The parameter says whether the chip sits behind the simulated USB adapter.
-class FlowTest : public ::testing::TestWithParam<bool> {
+class FlowTest : public ::testing::TestWithParam<bool>, protected ChipBench {
  protected:
   void SetUp() override {
-    auto emulator = std::make_unique<EmulatorDriver>();
-    chip = emulator.get();
     if (GetParam()) {
       if (!FtdiUnavailableReason().empty()) GTEST_SKIP() << "built without libftdi";
-      usb = std::make_unique<UsbRig>(sim::kFtdiModels[0], sim::UsbBus::Time::Virtual,
-                                     std::move(emulator));
+      usb = std::make_unique<UsbRig>();
       std::string error;
       auto driver = usb->driver(error);
       ASSERT_TRUE(driver) << error;
       port.setDriver(std::move(driver));
-    } else {
-      chip->useWaitClock();
-      port.setDriver(std::move(emulator));
+      chip = &usb->device.emulator();
     }
-    prog.InitLPTPort(0x378);
-    SetDefaultRegisters(rs);
     cb.wait = [this](int ms) { waitedMs += ms; };
     cb.progress = [this](int i) { lastProgress = i; };
   }
 
-  FlowResult program() { return prog.ProgramDevice(rs, image, cb); }
   int firstWordNotFF() {
     BuildMemoryImage(rs, image);
     int pos = 0;
@@ -47,12 +38,6 @@ class FlowTest : public ::testing::TestWithParam<bool> {
   }
 
   std::unique_ptr<UsbRig> usb;  // the chip behind the simulated adapter, through libftdi
-  Port port;
-  Programmer prog{port};
-  EmulatorDriver* chip = nullptr;
-  RegisterSet rs;
-  MemoryImage image;
-  FlowCallbacks cb;
   long waitedMs = 0;
   int lastProgress = -1;
 };
@@ -60,7 +45,8 @@ class FlowTest : public ::testing::TestWithParam<bool> {
 TEST_P(FlowTest, ProgramsDefaultConfigurationAndReadsItBack) {
   const FlowResult r = program();
   ASSERT_EQ(r.status, FlowResult::Passed) << r.title << " / " << r.text;
-  EXPECT_FALSE(chip->inProgrammingMode() || prog.inProgrammingMode());
+  EXPECT_FALSE(chip->inProgrammingMode());
+  EXPECT_FALSE(prog.inProgrammingMode());
   EXPECT_EQ(chip->protocolErrors() + chip->shortPulses(), 0);
   EXPECT_EQ(lastProgress, 69);
   int pulsed = 0;
@@ -187,7 +173,9 @@ TEST_P(FlowTest, AbortLeavesProgrammingModeAndRestoresARead) {
   };
   rs.setConfigWord(0xFF);
   EXPECT_EQ(program().status, FlowResult::Aborted);
-  EXPECT_FALSE(chip->inProgrammingMode() || prog.inProgrammingMode() || prog.busy());
+  EXPECT_FALSE(chip->inProgrammingMode());
+  EXPECT_FALSE(prog.inProgrammingMode());
+  EXPECT_FALSE(prog.busy());
 
   MemoryImage shown;
   shown.MemMap.fill(0x55);

@@ -13,16 +13,13 @@
 #include "gui/guiflow.h"
 #include "gui_support/fixture.h"
 #include "shell/frmMain.h"
-#include "sim/emulator.h"
+#include "support/emulated_chip.h"
 
 class ShellTest : public GuiTest {
  protected:
   void SetUp() override {
     GuiTest::SetUp();
-    auto emu = std::make_unique<zk7::EmulatorDriver>();
-    emu->useWaitClock();
-    emulator = emu.get();
-    App().port.setDriver(std::move(emu));
+    emulator = UseEmulatedChip(App().port);
     waits.clear();
     SetGuiWait([this](int ms) {
       waits.push_back(ms);

@@ -9,10 +9,10 @@
 #include "files/devicefile.h"
 #include "files/intelhex.h"
 #include "shell/commandline.h"
-#include "zk7_version.h"
 #include "shell/frmSplash.h"
 #include "shell/startup.h"
 #include "tests/shell/shell_fixture.h"
+#include "zk7_version.h"
 
 TEST(WindowCommandLineTest, TakesOneFileAndRefusesWhatItDoesNotKnow) {
   // Arguments after the program name; the file, or "!" for an error.
@@ -62,16 +62,16 @@ TEST(WindowCommandLineTest, HelpAndVersionNeedNoDisplayAndUnknownOptionsAreError
   for (const WindowOption& o : WindowOptions())
     for (const QString& name : o.names) {
       QString dashes = name.size() == 1 ? "-" : "--";
-      EXPECT_TRUE(help.contains(dashes + name) &&
-                  man.contains(QString(dashes).replace("-", "\\-") + name))
-          << name.toStdString();
+      EXPECT_TRUE(help.contains(dashes + name)) << name.toStdString();
+      EXPECT_TRUE(man.contains(QString(dashes).replace("-", "\\-") + name)) << name.toStdString();
     }
   EXPECT_EQ(run({"--version"}, nullptr),
             std::tuple(0, QString("zk7-programmer 1.1.0\n" ZK7_VERSION_NOTICE), QString()));
   const auto [code, out, err] = run({"-style", "Fusion", "--bogus", "node.dvs"}, nullptr);
-  EXPECT_TRUE(code == 2 && out.isEmpty());
-  EXPECT_TRUE(err.contains("Unknown option 'bogus'") && !err.contains("style"))
-      << err.toStdString();
+  EXPECT_EQ(code, 2);
+  EXPECT_TRUE(out.isEmpty());
+  EXPECT_TRUE(err.contains("Unknown option 'bogus'")) << err.toStdString();
+  EXPECT_FALSE(err.contains("style")) << err.toStdString();
   // A station's serial rule is read with the options: its mistake is a usage error too.
   EXPECT_EQ(
       run({"--production", "--port", "emulator", "--serial", "TXID0=std:100..ext:1FF", "--log",
@@ -105,8 +105,9 @@ TEST_F(ShellTest, AFileGivenAtTheStartIsLoadedAsTheMenusLoadIt) {
     testSeam().messages.clear();
     main.reset(StartApplication(file));
     main->setAttribute(Qt::WA_DeleteOnClose, false);
-    EXPECT_TRUE(regs()[zk7::CNF1] == cnf1 && regs().ConfigWord() == word && App().Fosc == fosc)
-        << file.toStdString();
+    EXPECT_EQ(regs()[zk7::CNF1], cnf1) << file.toStdString();
+    EXPECT_EQ(regs().ConfigWord(), word) << file.toStdString();
+    EXPECT_EQ(App().Fosc, fosc) << file.toStdString();
     EXPECT_EQ(main->statusPath->text(), title.isEmpty() ? QDir::toNativeSeparators(file) : "");
     EXPECT_EQ(testSeam().messages.empty() ? QString() : testSeam().messages[0].title, title);
   }

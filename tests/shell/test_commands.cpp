@@ -22,6 +22,7 @@
 #include "open_fifo.h"
 #include "port/signals.h"
 #include "shell/blockdiagram.h"
+#include "support/temp_dir.h"
 #include "tests/shell/shell_fixture.h"
 
 namespace {
@@ -33,7 +34,8 @@ QByteArray ReadAll(const QString& path) {
 
 void WriteAll(const QString& path, const QByteArray& data) {
   QFile f(path);
-  ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(data) == data.size());
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  ASSERT_EQ(f.write(data), data.size());
 }
 
 QByteArray DeviceFileOf(const zk7::RegisterSet& rs, const std::string& fosc) {
@@ -63,9 +65,12 @@ class CommandTest : public ShellTest {
   QString path(const char* name) { return dir.filePath(name); }
   // After a run: every port command back, progress hidden at 0, chip out of programming mode.
   void expectIdle() {
-    EXPECT_TRUE(main->cmdProgram->isEnabled() && main->cmdReadDevice->isEnabled() &&
-                main->p278->isEnabled() && main->mnuLoad->isEnabled());
-    EXPECT_TRUE(!main->Progress->isVisible() && main->Progress->value() == 0);
+    EXPECT_TRUE(main->cmdProgram->isEnabled());
+    EXPECT_TRUE(main->cmdReadDevice->isEnabled());
+    EXPECT_TRUE(main->p278->isEnabled());
+    EXPECT_TRUE(main->mnuLoad->isEnabled());
+    EXPECT_FALSE(main->Progress->isVisible());
+    EXPECT_EQ(main->Progress->value(), 0);
     EXPECT_FALSE(emulator->inProgrammingMode());
   }
 };
@@ -220,7 +225,8 @@ TEST_F(CommandTest, FailedSaveAndExportSaySo) {
   OpenFifo fifo(path("fifo").toStdString());
   testSeam().fileAnswers.push_back(path("fifo"));
   main->mnuSave->trigger();
-  EXPECT_TRUE(testSeam().messages.empty() && fifo.stillFifo());
+  EXPECT_TRUE(testSeam().messages.empty());
+  EXPECT_TRUE(fifo.stillFifo());
   EXPECT_EQ(fifo.drain(), zk7::FormatDeviceFile(App().image, 7, "4000"));
 }
 
@@ -348,9 +354,12 @@ TEST_F(CommandTest, ProgramDevicePassesAndBurnsTheImage) {
   onWait = [&](int) {
     if (!checkedDuringRun) {
       checkedDuringRun = true;
-      EXPECT_FALSE(main->cmdProgram->isEnabled() || main->cmdReadDevice->isEnabled() ||
-                   main->p278->isEnabled() || main->mnuLoad->isEnabled() ||
-                   main->mnuGPIO->isEnabled() || main->txtFosc->isEnabled());
+      EXPECT_FALSE(main->cmdProgram->isEnabled());
+      EXPECT_FALSE(main->cmdReadDevice->isEnabled());
+      EXPECT_FALSE(main->p278->isEnabled());
+      EXPECT_FALSE(main->mnuLoad->isEnabled());
+      EXPECT_FALSE(main->mnuGPIO->isEnabled());
+      EXPECT_FALSE(main->txtFosc->isEnabled());
       EXPECT_TRUE(main->Progress->isVisible());
       EXPECT_EQ(main->lblTestStatus->text(), "");
       // A second run, a read, or a window that would hold the flow is refused meanwhile.
@@ -400,10 +409,7 @@ TEST_F(CommandTest, EditsDuringARunChangeOnlyTheNextRun) {
   for (const auto& [what, edit] : edits) {
     for (const bool inBurn : {false, true}) {
       SCOPED_TRACE(std::string(what) + (inBurn ? " during the burn" : " during the check"));
-      auto blank = std::make_unique<zk7::EmulatorDriver>();
-      blank->useWaitClock();
-      emulator = blank.get();
-      App().port.setDriver(std::move(blank));
+      emulator = UseEmulatedChip(App().port);
       if (main->isZK7B()) main->cmdDevice->click();
       zk7::SetDefaultRegisters(regs());
       regs().set(zk7::ADCMP0H, 0x5A);  // the device type clears it
@@ -464,9 +470,7 @@ TEST_F(CommandTest, ProgramDeviceFailureShowsTheMessageAfterBlinking) {
 TEST_F(CommandTest, ProgramDeviceFailsWhenTheChipFileCannotBeWritten) {
   zk7::EmulatorOptions options;
   options.chipFile = path("none/chip.txt").toStdString();
-  auto chip = std::make_unique<zk7::EmulatorDriver>(options);
-  chip->useWaitClock();
-  App().port.setDriver(std::move(chip));
+  UseEmulatedChip(App().port, options);
   createMain();
   QTest::mouseClick(main->cmdProgram, Qt::LeftButton);
   expectMessage("Check Emulated Chip", "emulator: cannot write chip file ", Seam::Icon::Critical,
@@ -499,16 +503,15 @@ TEST_F(CommandTest, ClosingDuringARunLeavesProgrammingModeFirst) {
 }
 
 TEST(ProgramDeviceSignals, ASignalStopsTheBurnOrEndsTheIdleApplicationByThatSignal) {
-  const std::string trace = QDir::tempPath().toStdString() + "/zk7_gui_trace_" +
-                            std::to_string(QCoreApplication::applicationPid());
+  const TempDir tmp("zk7_gui");
+  const std::string trace = tmp.path("trace");
   auto env = [](const char* click) -> std::vector<std::string> {
     return {"ZK7_PORT=emulator", "QT_QPA_PLATFORM=offscreen",
             std::string("ZK7_TEST_CLICK=") + click};
   };
   for (int sig : {SIGHUP, SIGTERM, SIGINT, SIGSEGV}) {
     // The check's reads come first; the wait after the configuration word starts the burn.
-    const auto end =
-        RunUntilSignalled({ZK7_CLICKING_BIN}, env("cmdProgram"), trace, "D 100", sig);
+    const auto end = RunUntilSignalled({ZK7_CLICKING_BIN}, env("cmdProgram"), trace, "D 100", sig);
     EXPECT_TRUE(end.unpoweredAfter(sig)) << sig << ": " << end.lastWrite << end.err;
     EXPECT_NE(end.err.find(std::string("zk7-programmer: ") + zk7::SignalName(sig) + " received"),
               std::string::npos);
@@ -518,9 +521,9 @@ TEST(ProgramDeviceSignals, ASignalStopsTheBurnOrEndsTheIdleApplicationByThatSign
       RunUntilSignalled({ZK7_CLICKING_BIN}, env("cmdProgram"), trace, "D 1", SIGKILL, 0, 5000);
   EXPECT_TRUE(killed.unpoweredAfter(SIGKILL)) << killed.lastWrite << killed.err;
   // Idle after the start-up read, the event loop ends the application.
-  const auto end =
-      RunUntilSignalled({ZK7_CLICKING_BIN}, env("-"), trace, "W 378 F4", SIGTERM, 300);
-  EXPECT_TRUE(WIFSIGNALED(end.status) && WTERMSIG(end.status) == SIGTERM) << end.err;
+  const auto end = RunUntilSignalled({ZK7_CLICKING_BIN}, env("-"), trace, "W 378 F4", SIGTERM, 300);
+  EXPECT_TRUE(WIFSIGNALED(end.status)) << end.err;
+  EXPECT_EQ(WTERMSIG(end.status), SIGTERM) << end.err;
   EXPECT_NE(end.err.find("zk7-programmer: SIGTERM received; ending."), std::string::npos);
   // Ctrl-Z in the burn stops the window only once the chip is unpowered and the burn is done.
   const auto stop = StopAndContinue({ZK7_CLICKING_BIN}, env("cmdProgram"), trace, "\nD 100\n", "",

@@ -36,7 +36,8 @@ TEST_F(ShellTest, ImportHexTakesTheFileOverWholeOrNotAtAll) {
   EXPECT_EQ(testSeam().fileDialogTitles.back(), "Import HEX File...");
   EXPECT_EQ(testSeam().fileDialogFilters.back(), "HEX File (*.hex)");
   EXPECT_TRUE(testSeam().messages.empty());
-  EXPECT_TRUE(regs()[zk7::CNF1] == 0x23 && regs().ConfigWord() == 1);
+  EXPECT_EQ(regs()[zk7::CNF1], 0x23);
+  EXPECT_EQ(regs().ConfigWord(), 1);
   EXPECT_EQ(App().image.MemMap[zk7::CNF1], 0x23);
   EXPECT_TRUE(main->optXTAL[1]->isChecked()) << "the windows are refreshed";
   EXPECT_EQ(App().Fosc, 12345000.0);
@@ -69,20 +70,23 @@ TEST_F(ShellTest, ImportHexTakesTheFileOverWholeOrNotAtAll) {
 
 TEST_F(ShellTest, CheckingBeforeProgrammingIsOnAtStartAndRefusesAnUnfitChipWithoutAPulse) {
   createMain();
-  EXPECT_TRUE(main->mnuCheckChip->isCheckable() && main->mnuCheckChip->isChecked());
+  EXPECT_TRUE(main->mnuCheckChip->isCheckable());
+  EXPECT_TRUE(main->mnuCheckChip->isChecked());
   regs().set(zk7::GPLAT, 0x5A);
   emulator->setImageWord(zk7::GPLAT, 0x3400);  // burnt before: its bits cannot rise
   emulator->resetCounters();
   QTest::mouseClick(main->cmdProgram, Qt::LeftButton);
   ASSERT_EQ(testSeam().messages.size(), 1u);
   const auto& m = testSeam().messages[0];
-  EXPECT_TRUE(m.title == zk7::UnfitTitle() && m.icon == Seam::Icon::Critical);
+  EXPECT_EQ(m.title, zk7::UnfitTitle());
+  EXPECT_EQ(m.icon, Seam::Icon::Critical);
   // Two lines say what happened; the words go into the details, one per line.
   EXPECT_EQ(m.text, "1 word of the chip would need bits to rise from 0 to 1.\r\n" +
                         QString(zk7::NothingBurntText()));
   EXPECT_TRUE(m.details.endsWith("\n  02      GPLAT       3400  345A")) << m.details.toStdString();
   EXPECT_EQ(emulator->totalPulses(), 0);
-  EXPECT_TRUE(main->lblTestStatus->text() == "REFUSED" && main->cmdProgram->isEnabled());
+  EXPECT_EQ(main->lblTestStatus->text(), "REFUSED");
+  EXPECT_TRUE(main->cmdProgram->isEnabled());
 
   // An empty socket reads all 0000 or all 3FFF: no chip, not words that cannot be taken.
   for (const auto& [fault, said] : {std::pair{zk7::EmulatorOptions::NoChipLow, "0000"},
@@ -92,9 +96,11 @@ TEST_F(ShellTest, CheckingBeforeProgrammingIsOnAtStartAndRefusesAnUnfitChipWitho
     QTest::mouseClick(main->cmdProgram, Qt::LeftButton);
     ASSERT_EQ(testSeam().messages.size(), 1u);
     const auto& none = testSeam().messages[0];
-    EXPECT_TRUE(none.title == "No Chip" && none.text.contains(zk7::NoChipText()) &&
-                none.text.startsWith(QString("Every word read ") + said) && none.details.isEmpty())
+    EXPECT_EQ(none.title, "No Chip") << none.text.toStdString();
+    EXPECT_TRUE(none.text.contains(zk7::NoChipText())) << none.text.toStdString();
+    EXPECT_TRUE(none.text.startsWith(QString("Every word read ") + said))
         << none.text.toStdString();
+    EXPECT_TRUE(none.details.isEmpty()) << none.text.toStdString();
     EXPECT_EQ(emulator->totalPulses(), 0);
   }
   emulator->setFault(zk7::EmulatorOptions::None);
@@ -117,10 +123,7 @@ TEST_F(ShellTest, ACheckedRunOnABlankChipGainsOnlyTheChecksReads) {
     EXPECT_TRUE(App().port.setTraceFile(path, error)) << error;
     run();
     App().port.setTraceFile("", error);
-    auto blank = std::make_unique<zk7::EmulatorDriver>();
-    blank->useWaitClock();
-    emulator = blank.get();
-    App().port.setDriver(std::move(blank));
+    emulator = UseEmulatedChip(App().port);
     return ReadText(path);
   };
   const std::string reads = traceOf("check.txt", [&] {
@@ -175,5 +178,7 @@ TEST_F(ShellTest, TheRefusalMessageFitsTheScreenWithItsWordsInTheDetails) {
   QTest::mouseClick(main->cmdProgram, Qt::LeftButton);
   Seam::set(&testSeam());
   EXPECT_EQ(text.count('\n'), 1) << text.toStdString();
-  EXPECT_TRUE(fixedPitch && height > 0 && height <= main->screen()->availableGeometry().height());
+  EXPECT_TRUE(fixedPitch);
+  EXPECT_GT(height, 0);
+  EXPECT_LE(height, main->screen()->availableGeometry().height());
 }

@@ -46,10 +46,13 @@ TEST_F(ShellTest, StartUpShowsSplashFirstThenLoadsTheMainWindow) {
   main->setAttribute(Qt::WA_DeleteOnClose, false);
   frmMain* w = main.get();
   ASSERT_EQ(testSeam().modalsShown.size(), 1u);
-  EXPECT_TRUE(!mainExistedDuringSplash && defaultsBeforeSplash);
-  EXPECT_TRUE(MainWindow() == w && w->isVisible());
+  EXPECT_FALSE(mainExistedDuringSplash);
+  EXPECT_TRUE(defaultsBeforeSplash);
+  EXPECT_EQ(MainWindow(), w);
+  EXPECT_TRUE(w->isVisible());
   EXPECT_TRUE(w->windowIcon().availableSizes().contains(QSize(48, 48)));
-  EXPECT_TRUE(w->p378->isChecked() && w->optXTAL[2]->isChecked());
+  EXPECT_TRUE(w->p378->isChecked());
+  EXPECT_TRUE(w->optXTAL[2]->isChecked());
   EXPECT_EQ(App().Fosc, 4000000.0);
   EXPECT_EQ(w->txtFosc->text(), "4000");
   EXPECT_EQ(w->lblConfigWord->text(), "Config Word = 0x07");
@@ -154,12 +157,15 @@ TEST_F(ShellTest, PortCheckRunsBeforeFrequencyReadAndRefreshAndOnEachChoice) {
   EXPECT_EQ(memMapAtCheck, 0x12);
   // Before anything else the lines are switched off, whatever the kernel left on them.
   const auto lines = ReadLines(trace);
-  EXPECT_TRUE(lines.size() > 1 && lines[0] == "W 378 D0" && lines[1].rfind("R 379 ", 0) == 0);
+  ASSERT_GT(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "W 378 D0");
+  EXPECT_EQ(lines[1].rfind("R 379 ", 0), 0);
 
   testSeam().clear();
   emulator->setFault(zk7::EmulatorOptions::WrongAddress);
   main->p3BC->trigger();
-  EXPECT_TRUE(main->p3BC->isChecked() && !main->p378->isChecked());
+  EXPECT_TRUE(main->p3BC->isChecked());
+  EXPECT_FALSE(main->p378->isChecked());
   EXPECT_TRUE(main->statusPort->text().startsWith("0x3BC"));
   expectMessage("Check Parallel Port", "Wrong LPT Address", Seam::Icon::Critical);
 
@@ -170,11 +176,13 @@ TEST_F(ShellTest, PortCheckRunsBeforeFrequencyReadAndRefreshAndOnEachChoice) {
   QAction* card = main->findChild<QAction*>("pD010");
   ASSERT_NE(card, nullptr);
   card->trigger();
-  EXPECT_TRUE(card->isChecked() && !main->p3BC->isChecked());
+  EXPECT_TRUE(card->isChecked());
+  EXPECT_FALSE(main->p3BC->isChecked());
   EXPECT_EQ(main->statusPort->text(), "0xD010 · emulated chip");
   expectMessage("Check Parallel Port", "Wrong LPT Address", Seam::Icon::Critical);
   main->p278->trigger();
-  EXPECT_TRUE(main->p278->isChecked() && !card->isChecked());
+  EXPECT_TRUE(main->p278->isChecked());
+  EXPECT_FALSE(card->isChecked());
 }
 
 // A start-up read in which nothing answered shows what was read (all FF) and
@@ -220,7 +228,8 @@ TEST_F(ShellTest, UnreachablePortIsSaidAndNothingRunsOnIt) {
     waits.clear();
     QTest::mouseClick(button, Qt::LeftButton);
     expectMessage("Check Parallel Port", problem, Seam::Icon::Critical);
-    EXPECT_TRUE(testSeam().modalsShown.empty() && waits.empty());
+    EXPECT_TRUE(testSeam().modalsShown.empty());
+    EXPECT_TRUE(waits.empty());
     EXPECT_EQ(main->lblTestStatus->text(), "");
   }
   App().port.setChoice(zk7::PortChoiceFromEnvironment());
@@ -268,7 +277,8 @@ TEST_F(ShellTest, DeviceToggleMasksTheConverterAndClearsItsRegisters) {
   const zk7::RegisterSet before = regs();
   QTest::mouseClick(main->cmdDevice, Qt::LeftButton);
   EXPECT_EQ(main->cmdDevice->text(), "ZK7B");
-  EXPECT_TRUE(main->isZK7B() && main->lblAtoDMask->isVisible());
+  EXPECT_TRUE(main->isZK7B());
+  EXPECT_TRUE(main->lblAtoDMask->isVisible());
   ASSERT_NE(Windows::instance().existing(WindowId::GPIO), nullptr);  // created, hidden
   EXPECT_FALSE(Windows::instance().existing(WindowId::GPIO)->isVisible());
   // The mask takes the clicks meant for the converter block.
@@ -370,7 +380,8 @@ TEST_F(ShellTest, PinsAreLaidOutAroundThePicture) {
     EXPECT_NEAR(main->shpPin[1 + r]->y() - main->shpPin[std::max(r, 1)]->y(), r ? step : 0, 1);
     EXPECT_EQ(l->x() + l->width(), main->shpPin[1 + r]->x());  // captions end at their markers
     EXPECT_EQ(rt->x(), main->shpPin[8 + r]->x() + main->shpPin[8 + r]->width());
-    EXPECT_TRUE(l->y() == main->shpPin[1 + r]->y() && rt->y() == main->shpPin[8 + r]->y());
+    EXPECT_EQ(l->y(), main->shpPin[1 + r]->y());
+    EXPECT_EQ(rt->y(), main->shpPin[8 + r]->y());
     // The picture's pin wires end at its edges in the markers' rows, and only there.
     const double y = BlockDiagram::PinRowY(r);
     EXPECT_NEAR(main->shpPin[1 + r]->geometry().center().y() - pic.top(), y, 1);
@@ -443,9 +454,10 @@ TEST_F(ShellTest, EachWindowIsMadeAtItsOwnSize) {
     QApplication::processEvents();
     // Within a window frame: a window larger than the screen is fitted again once framed.
     const QSize change = w->size() - probe.size;
-    EXPECT_TRUE(std::abs(change.width()) <= 8 && std::abs(change.height()) <= 40)
-        << w->objectName().toStdString() << " made at " << probe.size.width() << "x"
-        << probe.size.height();
+    EXPECT_LE(std::abs(change.width()), 8) << w->objectName().toStdString() << " made at "
+                                           << probe.size.width() << "x" << probe.size.height();
+    EXPECT_LE(std::abs(change.height()), 40) << w->objectName().toStdString() << " made at "
+                                             << probe.size.width() << "x" << probe.size.height();
     w->hide();
     w->removeEventFilter(&probe);
   }
@@ -503,7 +515,8 @@ TEST_F(ShellTest, TheDiagramIsUsableByKeyboard) {
   main->cmdReadDevice->setFocus(Qt::TabFocusReason);
   QTest::keyClick(main->cmdReadDevice, Qt::Key_Tab);
   ASSERT_TRUE(pic->hasFocus());
-  EXPECT_TRUE(pic->focusedBlock() == BlockDiagram::GPIO && framed());
+  EXPECT_EQ(pic->focusedBlock(), BlockDiagram::GPIO);
+  EXPECT_TRUE(framed());
   using B = BlockDiagram;
   const std::pair<Qt::Key, int> moves[] = {
       {Qt::Key_Right, B::GPIO},      {Qt::Key_Left, B::UserMemory}, {Qt::Key_Down, B::PWM1},
@@ -519,7 +532,9 @@ TEST_F(ShellTest, TheDiagramIsUsableByKeyboard) {
   QTest::keyClick(pic, Qt::Key_Space);
   ASSERT_EQ(testSeam().modalsShown.size(), 2u);
   EXPECT_EQ(testSeam().modalsShown[1], Windows::instance().existing(WindowId::AtoD));
-  EXPECT_TRUE(pic->visited(B::CAN) && pic->visited(B::AtoD) && !pic->visited(B::GPIO));
+  EXPECT_TRUE(pic->visited(B::CAN));
+  EXPECT_TRUE(pic->visited(B::AtoD));
+  EXPECT_FALSE(pic->visited(B::GPIO));
   // ZK7B: the frame leaves the masked converter and never comes back to it.
   QTest::mouseClick(main->cmdDevice, Qt::LeftButton);
   pic->setFocus();
@@ -551,7 +566,8 @@ TEST_F(ShellTest, TabEntersOptionsOnTheCheckedOneAndColouredBoxesShowTheirFocus)
   EXPECT_EQ(FocusRingTarget(gpio), nullptr) << "the style's own frame on the style's colours";
   gpio->optPinFunc0[0]->setFocus(Qt::TabFocusReason);
   auto* option = qobject_cast<QRadioButton*>(gpio->focusWidget());
-  EXPECT_TRUE(option && option->isChecked()) << "GP0's function as it is chosen";
+  ASSERT_NE(option, nullptr);
+  EXPECT_TRUE(option->isChecked()) << "GP0's function as it is chosen";
   EXPECT_EQ(FocusRingTarget(gpio), option);
   QTest::keyClick(option, Qt::Key_Tab);
   EXPECT_EQ(gpio->focusWidget(), gpio->chkPinDir[0]);
@@ -574,8 +590,8 @@ TEST_F(ShellTest, EveryWindowIsReadableInADarkPalette) {
                        pic.pixelColor(main->lblConfigWord->pos() + QPoint(2, 2))));
   Click(main.get(), "cmdSTCON");
   const QPalette visited = main->cmdSTCON->palette();
-  EXPECT_TRUE(visited.color(QPalette::Button) == QColor(0, 255, 0) &&
-              readable(visited.color(QPalette::ButtonText), visited.color(QPalette::Button)));
+  EXPECT_EQ(visited.color(QPalette::Button), QColor(0, 255, 0));
+  EXPECT_TRUE(readable(visited.color(QPalette::ButtonText), visited.color(QPalette::Button)));
   Screenshot(main.get(), "main-dark");
   const auto lightest = [](const QImage& image) {
     int most = 0;

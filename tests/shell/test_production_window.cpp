@@ -1,7 +1,5 @@
 // The production window on an emulated socket: one Enter per chip, serial
 // ranges, refusals without a click, and ending a chip when the window closes.
-#include <QCoreApplication>
-#include <QDir>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableWidget>
@@ -11,6 +9,7 @@
 #include "gui_support/controls.h"
 #include "production/log.h"
 #include "shell/frmProduction.h"
+#include "support/temp_dir.h"
 #include "tests/shell/shell_fixture.h"
 
 namespace {
@@ -22,13 +21,12 @@ class ProductionWindowTest : public ShellTest {
     // A socket: the chip file is read as each chip starts.
     zk7::EmulatorOptions options;
     options.chipFile = path("socket.txt");
-    auto chip = std::make_unique<zk7::EmulatorDriver>(options);
-    chip->useWaitClock();
-    emulator = chip.get();
-    App().port.setDriver(std::move(chip));
+    emulator = UseEmulatedChip(App().port, options);
+    SetSettleClock([this] { return nowMs; });
   }
   void TearDown() override {
     window.reset();
+    SetSettleClock(nullptr);
     ShellTest::TearDown();
   }
   std::string path(const char* name) const { return dir.filePath(name).toStdString(); }
@@ -45,7 +43,7 @@ class ProductionWindowTest : public ShellTest {
     QTest::keyClick((w ? w : window.get())->txtDetails, Qt::Key_Return);
   }
   void newChip() { std::remove(path("socket.txt").c_str()); }
-  void settle() { QTest::qWait(frmProduction::kSettleMs + 20); }
+  void settle() { nowMs += frmProduction::kSettleMs; }
   zk7::LogContents log() const {
     std::string error;
     zk7::LogContents contents;
@@ -57,13 +55,15 @@ class ProductionWindowTest : public ShellTest {
   }
 
   std::unique_ptr<frmProduction> window;
+  qint64 nowMs = 0;  // the settle's clock
 };
 
 TEST_F(ProductionWindowTest, EnterProgramsSuccessiveValuesUntilTheRangeEndsWithNothingBurnt) {
   // The pictures in docs/ show the time a chip really takes.
   if (!qEnvironmentVariableIsEmpty("ZK7_SCREENSHOT_DIR")) SetGuiWait(nullptr);
   frmProduction* w = station("TXID0=std:100..std:102");
-  EXPECT_TRUE(w->inProduction() && w->windowTitle().contains("Production"));
+  EXPECT_TRUE(w->inProduction());
+  EXPECT_TRUE(w->windowTitle().contains("Production"));
   EXPECT_EQ(w->lblSerialInfo->text(), "next TXID0=100 \u00B7 3 left of std:100..std:102");
   EXPECT_TRUE(w->txtSerial->isReadOnly());
   Screenshot(w, "production_idle");
@@ -74,7 +74,8 @@ TEST_F(ProductionWindowTest, EnterProgramsSuccessiveValuesUntilTheRangeEndsWithN
   EXPECT_TRUE(w->lblResultInfo->text().startsWith("TXID0=100 \u00B7 "))
       << w->lblResultInfo->text().toStdString();
   Screenshot(w, "production_passed");
-  // A bounce right after the result burns nothing.
+  // A bounce within the settling time burns nothing.
+  nowMs += frmProduction::kSettleMs - 1;
   enter();
   EXPECT_EQ(log().total(zk7::ChipResult::Reserved), 1);
 
@@ -127,7 +128,8 @@ TEST_F(ProductionWindowTest, AHeldKeyStartsOneChipUntilItIsReleased) {
   newChip();
   settle();
   for (int repeat = 0; repeat < 3; ++repeat) key(true);
-  EXPECT_TRUE(reserved() == 1 && w->lblResult->text() == "PASSED");
+  EXPECT_EQ(reserved(), 1);
+  EXPECT_EQ(w->lblResult->text(), "PASSED");
   key(false);
   key(true);
   EXPECT_EQ(reserved(), 2);
@@ -135,7 +137,8 @@ TEST_F(ProductionWindowTest, AHeldKeyStartsOneChipUntilItIsReleased) {
   // Released and pressed again at once: the chip that just passed is left alone.
   key(false);
   key(true);
-  EXPECT_TRUE(reserved() == 2 && w->lblResult->text() == "PASSED");
+  EXPECT_EQ(reserved(), 2);
+  EXPECT_EQ(w->lblResult->text(), "PASSED");
 }
 
 TEST_F(ProductionWindowTest, ClosingDuringAChipAbortsItUnpoweredThenClosesAndCtrlQClosesIdle) {
@@ -156,8 +159,9 @@ TEST_F(ProductionWindowTest, ClosingDuringAChipAbortsItUnpoweredThenClosesAndCtr
   EXPECT_EQ(App().programmer.lineShadow() & 0x98, 0x90) << "VPP, VDD and nPRG off";
   const auto records = log().recent;
   ASSERT_EQ(records.size(), 2u);
-  EXPECT_TRUE(records[0].result == zk7::ChipResult::Reserved &&
-              records[1].result == zk7::ChipResult::Aborted && records[1].serial == 1u);
+  EXPECT_EQ(records[0].result, zk7::ChipResult::Reserved);
+  EXPECT_EQ(records[1].result, zk7::ChipResult::Aborted);
+  EXPECT_EQ(records[1].serial, 1u);
 
   onWait = nullptr;
   newChip();
@@ -171,9 +175,13 @@ TEST_F(ProductionWindowTest, FileProductionOpensAWindowThatSaysWhyItCannotStartA
   createMain();
   main->mnuProduction->trigger();
   auto* w = main->findChild<frmProduction*>();
-  ASSERT_TRUE(w && w->isVisible() && w->windowModality() == Qt::ApplicationModal);
+  ASSERT_TRUE(w);
+  ASSERT_TRUE(w->isVisible());
+  ASSERT_EQ(w->windowModality(), Qt::ApplicationModal);
   EXPECT_EQ(w->txtPort->text(), "emulator") << "the port in use";
-  EXPECT_TRUE(!w->inProduction() && !w->txtSerial->isReadOnly() && !w->cmdProgramNext->isEnabled());
+  EXPECT_FALSE(w->inProduction());
+  EXPECT_FALSE(w->txtSerial->isReadOnly());
+  EXPECT_FALSE(w->cmdProgramNext->isEnabled());
   const std::pair<QString, QString> cases[] = {
       {"TXID0=std:100..1FF",
        "Serial rule: TXID0: the range's end '1FF' is not written as its start (std:HEX)"},
@@ -182,8 +190,8 @@ TEST_F(ProductionWindowTest, FileProductionOpensAWindowThatSaysWhyItCannotStartA
   for (const auto& [serial, why] : cases) {
     w->txtSerial->setText(serial);
     Click(w, "cmdStart");
-    EXPECT_TRUE(!w->inProduction() && w->lblState->text() == why)
-        << w->lblState->text().toStdString();
+    EXPECT_FALSE(w->inProduction()) << w->lblState->text().toStdString();
+    EXPECT_EQ(w->lblState->text(), why) << w->lblState->text().toStdString();
   }
   EXPECT_TRUE(testSeam().messages.empty());
 
@@ -193,7 +201,8 @@ TEST_F(ProductionWindowTest, FileProductionOpensAWindowThatSaysWhyItCannotStartA
   Click(w, "cmdStart");
   ASSERT_TRUE(w->inProduction());
   regs().set(zk7::GPLAT, 0x00);
-  EXPECT_TRUE(w->txtSerial->isReadOnly() && w->txtLog->isReadOnly());
+  EXPECT_TRUE(w->txtSerial->isReadOnly());
+  EXPECT_TRUE(w->txtLog->isReadOnly());
   // A word that cannot be burnt: FAILED in red, with an alert.
   emulator->setStuckBit(zk7::GPLAT, 0);
   enter(w);
@@ -205,9 +214,7 @@ TEST_F(ProductionWindowTest, FileProductionOpensAWindowThatSaysWhyItCannotStartA
   // A chip file that cannot be saved fails the chip at no word, and says what to check.
   zk7::EmulatorOptions unsaved;
   unsaved.chipFile = path("none/socket.txt");
-  auto chip = std::make_unique<zk7::EmulatorDriver>(unsaved);
-  chip->useWaitClock();
-  App().port.setDriver(std::move(chip));
+  UseEmulatedChip(App().port, unsaved);
   settle();
   enter(w);
   EXPECT_EQ(w->lblResult->text(), "FAILED");
@@ -216,7 +223,9 @@ TEST_F(ProductionWindowTest, FileProductionOpensAWindowThatSaysWhyItCannotStartA
 
   // Stop: the log is given back and the settings can be changed again.
   Click(w, "cmdStop");
-  EXPECT_TRUE(!w->inProduction() && !w->txtSerial->isReadOnly() && w->cmdStop->text() == "Close");
+  EXPECT_FALSE(w->inProduction());
+  EXPECT_FALSE(w->txtSerial->isReadOnly());
+  EXPECT_EQ(w->cmdStop->text(), "Close");
   zk7::ProductionLog other;
   std::string error;
   EXPECT_TRUE(other.open(path("menu.csv"), {}, error)) << error;
@@ -224,10 +233,8 @@ TEST_F(ProductionWindowTest, FileProductionOpensAWindowThatSaysWhyItCannotStartA
 
 // The station as its own program: a signal during a chip, and Stop.
 TEST(ProductionStation, ASignalMidChipAbortsItUnpoweredAndStopEndsTheProgram) {
-  const std::string base = QDir::tempPath().toStdString() + "/zk7_station_" +
-                           std::to_string(QCoreApplication::applicationPid());
-  const std::string log = base + ".csv", trace = base + ".trace";
-  std::remove(log.c_str());
+  const TempDir tmp("zk7_station");
+  const std::string log = tmp.path("log.csv"), trace = tmp.path("trace");
   auto run = [&](const char* click, const std::string& when, int sig) {
     return RunUntilSignalled({ZK7_CLICKING_BIN, "--production", "--port", "emulator", "--serial",
                               "TXID0=std:100..std:1FF", "--log", log},
@@ -246,10 +253,8 @@ TEST(ProductionStation, ASignalMidChipAbortsItUnpoweredAndStopEndsTheProgram) {
   EXPECT_EQ(contents.recent[1].result, zk7::ChipResult::Aborted);
   // Stop while idle ends the program with status 0.
   end = run("cmdStop", "never", SIGTERM);
-  EXPECT_TRUE(WIFEXITED(end.status) && WEXITSTATUS(end.status) == 0) << end.status << end.err;
-
-  std::remove(log.c_str());
-  std::remove((log + ".lock").c_str());
+  EXPECT_TRUE(WIFEXITED(end.status)) << end.status << end.err;
+  EXPECT_EQ(WEXITSTATUS(end.status), 0) << end.status << end.err;
 }
 
 }  // namespace
