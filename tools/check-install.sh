@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Checks what an install delivers, from a configured and built build folder
+# Checks that every file of the sources says its copyright and licence
+# (reuse lint), then what an install delivers, from a configured and built build folder
 # (default build/): installs into a temporary prefix and checks the file list,
 # validates the desktop entry, the AppStream metainfo and the MIME type, renders the man pages,
 # runs --version and the bash completion, then builds the Debian package, lists
@@ -18,6 +19,15 @@ cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 version=$(cache CMAKE_PROJECT_VERSION)
 gui=$(cache ZK7_BUILD_GUI)
 app_id=org.example.zk7programmer
+
+# Every source, script and data file carries its licence (an SPDX header, or
+# .reuse/dep5 for what cannot carry one).
+if [ -d .git ] || git rev-parse --git-dir >/dev/null 2>&1; then
+  reuse lint >"$work/reuse.log" 2>&1 || {
+    cat "$work/reuse.log"
+    fail "reuse lint: a file does not say its licence"
+  }
+fi
 
 # Every file an install must give, and nothing else.
 prefix=$work/prefix
