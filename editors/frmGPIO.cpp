@@ -206,7 +206,7 @@ class PullupPicture : public QWidget {
     p.drawEllipse(at(6360, 2520), 3, 3);
     p.drawEllipse(at(kConnectorX1, kConnectorY1), 3, 3);
     p.setPen(QPen(palette().color(QPalette::Highlight), 3));
-    p.drawLine(at(line_->X1(), line_->Y1()), at(line_->X2(), line_->Y2()));
+    p.drawLine(at(line_->x1(), line_->y1()), at(line_->x2(), line_->y2()));
   }
 
  private:

@@ -82,10 +82,10 @@ class LineShape : public QObject {
   Q_OBJECT
  public:
   LineShape(int x1, int y1, int x2, int y2, QObject* parent);
-  int X1() const { return x1_; }
-  int Y1() const { return y1_; }
-  int X2() const { return x2_; }
-  int Y2() const { return y2_; }
+  int x1() const { return x1_; }
+  int y1() const { return y1_; }
+  int x2() const { return x2_; }
+  int y2() const { return y2_; }
   void setEnd(int x2, int y2);
 
  signals:

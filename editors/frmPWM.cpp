@@ -138,7 +138,7 @@ class PwmPicture : public QWidget {
 
   void mouseMoveEvent(QMouseEvent* e) override {
     QPointF t = e->position() * kTwipsPerPixel;
-    if (frmPWM::InPeriodLabel(t) || frmPWM::InDutyLabel(t))
+    if (frmPWM::inPeriodLabel(t) || frmPWM::inDutyLabel(t))
       setCursor(Qt::PointingHandCursor);
     else
       unsetCursor();
@@ -185,11 +185,11 @@ class WaveformLabel : public QAbstractButton {
   }
 };
 
-bool frmPWM::InPeriodLabel(QPointF t) {
+bool frmPWM::inPeriodLabel(QPointF t) {
   return t.x() > 690 && t.x() < 3870 && t.y() > 255 && t.y() < 450;
 }
 
-bool frmPWM::InDutyLabel(QPointF t) {
+bool frmPWM::inDutyLabel(QPointF t) {
   return t.x() > 690 && t.x() < 2820 && t.y() > 2205 && t.y() < 2685;
 }
 
@@ -421,9 +421,9 @@ void frmPWM::showEvent(QShowEvent* event) {
 void frmPWM::picturePressed(QPointF twips) {
   PwmState().PWMSelect = module_;
   EditorWindow* dlg = nullptr;
-  if (InPeriodLabel(twips))
+  if (inPeriodLabel(twips))
     dlg = Windows::instance().get(WindowId::PWMSlider);
-  else if (InDutyLabel(twips))
+  else if (inDutyLabel(twips))
     dlg = Windows::instance().get(WindowId::DCSlider);
   if (!dlg) return;
   Seam::instance().execModal(dlg);

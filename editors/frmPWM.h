@@ -65,8 +65,8 @@ class frmPWM : public EditorWindow {
 
   // Label areas of the waveform picture, in twips from its top-left corner
   // (open bounds): the period label and the duty-cycle label.
-  static bool InPeriodLabel(QPointF twips);
-  static bool InDutyLabel(QPointF twips);
+  static bool inPeriodLabel(QPointF twips);
+  static bool inDutyLabel(QPointF twips);
 
  protected:
   void showEvent(QShowEvent* event) override;

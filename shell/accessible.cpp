@@ -97,7 +97,7 @@ class DiagramInterface : public QAccessibleWidget {
   }
   QAccessibleInterface* childAt(int x, int y) const override {
     auto* d = static_cast<BlockDiagram*>(widget());
-    return child(BlockDiagram::BlockAt(d->mapFromGlobal(QPoint(x, y))));
+    return child(BlockDiagram::blockAt(d->mapFromGlobal(QPoint(x, y))));
   }
 
  private:

@@ -71,7 +71,7 @@ void Wire(QPainter& p, std::initializer_list<QPointF> points, bool arrow = false
 // outside the picture's left and right edges, pins 1-7 on the left and 14-8
 // on the right, top to bottom; each wire ends at the edge in its pin's row.
 void DrawPinWires(QPainter& p, const QFont& small) {
-  const auto row = [](int r) { return BlockDiagram::PinRowY(r); };
+  const auto row = [](int r) { return BlockDiagram::pinRowY(r); };
   constexpr qreal kLeft = 0, kRight = BlockDiagram::kWidth;
   const QPen thin = p.pen();
   QPen thick = thin;
@@ -170,11 +170,11 @@ const std::array<DiagramBlock, BlockDiagram::kBlockCount>& BlockDiagram::Blocks(
   return blocks;
 }
 
-double BlockDiagram::PinRowY(int row) {
+double BlockDiagram::pinRowY(int row) {
   return (kPinTopTwips + row * kPinPitch * kPinHeightTwips + kPinHeightTwips / 2.0) / 15.0;
 }
 
-int BlockDiagram::BlockAt(QPointF p) {
+int BlockDiagram::blockAt(QPointF p) {
   const auto& blocks = Blocks();
   for (int i = 0; i < kBlockCount; ++i) {
     const DiagramBlock& b = blocks[static_cast<std::size_t>(i)];
@@ -363,7 +363,7 @@ void BlockDiagram::focusOutEvent(QFocusEvent* e) {
 }
 
 void BlockDiagram::updateCursor(QPointF pos) {
-  const bool inside = BlockAt(pos) >= 0;
+  const bool inside = blockAt(pos) >= 0;
   if (inside == blockCursor_) return;
   blockCursor_ = inside;
   if (inside)
@@ -382,6 +382,6 @@ void BlockDiagram::leaveEvent(QEvent*) {
 
 void BlockDiagram::mousePressEvent(QMouseEvent* e) {
   keyboardFocus_ = false;
-  const int block = BlockAt(e->position());
+  const int block = blockAt(e->position());
   if (block >= 0 && blockEnabled(block)) emit blockPressed(block);
 }

@@ -28,7 +28,7 @@ class BlockDiagram : public QWidget {
   // PWM1, PWM2, A/D converter, CAN, GPIO, user memory: the order of testing and marking.
   static const std::array<DiagramBlock, kBlockCount>& Blocks();
   // Index of the block containing p (strict inequalities), or -1.
-  static int BlockAt(QPointF p);
+  static int blockAt(QPointF p);
   // The pin markers beside the picture, in twips: the first row's top below
   // the picture's top, a marker's height, and the row pitch in marker heights.
   static constexpr int kPinTopTwips = 100;
@@ -36,7 +36,7 @@ class BlockDiagram : public QWidget {
   static constexpr double kPinPitch = 3.5;
   // Centre of pin-marker row r (0 = top, 6 = bottom) in picture pixels; the
   // pin wires of the picture end there.
-  static double PinRowY(int row);
+  static double pinRowY(int row);
 
   explicit BlockDiagram(QWidget* parent = nullptr);
 

@@ -23,7 +23,7 @@ SimulatedFtdi::SimulatedFtdi(std::unique_ptr<EmulatorDriver> chip, const sim::Ft
     : bus_(sim::UsbBus::Time::Virtual, false),
       device_(model, std::move(chip)),
       id_(bus_.plug(device_)) {
-  bus_.setFaults(id_, sim::UsbBus::FaultsOf(usb));
+  bus_.setFaults(id_, sim::UsbBus::faultsOf(usb));
   if (usb.roundTripMs > 0) {
     const auto half = static_cast<std::int64_t>(usb.roundTripMs * 500000);
     bus_.setHostLatency(half, half);

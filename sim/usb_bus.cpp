@@ -74,7 +74,7 @@ void UsbBus::setHostLatency(std::int64_t submitNs, std::int64_t reapNs) {
   reapNs_ = reapNs;
 }
 
-UsbBus::Faults UsbBus::FaultsOf(const UsbEmulation& usb) {
+UsbBus::Faults UsbBus::faultsOf(const UsbEmulation& usb) {
   Faults f;
   if (usb.failAt) f.failAt.push_back(usb.failAt);
   f.unplugAt = usb.unplugAt;

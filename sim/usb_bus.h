@@ -114,7 +114,7 @@ class UsbBus : public HostClock {
   };
   void setFaults(int id, const Faults& f) { slots_[id].faults = f; }
   // The emulator's usb-... options as faults.
-  static Faults FaultsOf(const UsbEmulation& usb);
+  static Faults faultsOf(const UsbEmulation& usb);
   // The host's share of each transfer: before its first packet and after its
   // last (the kernel and libusb); a full-speed default of 10 and 50 us.
   void setHostLatency(std::int64_t submitNs, std::int64_t reapNs);

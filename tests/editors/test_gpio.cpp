@@ -143,10 +143,10 @@ TEST_F(GpioWindow, ClockOutputAndPrescaler) {
 }
 
 TEST_F(GpioWindow, PullupLatchAndConnector) {
-  EXPECT_EQ(std::pair(w_->Connector->X2(), w_->Connector->Y2()), std::pair(6360, 2520));
+  EXPECT_EQ(std::pair(w_->Connector->x2(), w_->Connector->y2()), std::pair(6360, 2520));
   click("chkPullup");
   EXPECT_FALSE(bit(OPTREG1, 7));
-  EXPECT_EQ(std::pair(w_->Connector->X2(), w_->Connector->Y2()), std::pair(5760, 2280));
+  EXPECT_EQ(std::pair(w_->Connector->x2(), w_->Connector->y2()), std::pair(5760, 2280));
 
   click("chkGPLAT_3");
   EXPECT_EQ(regs()[GPLAT], 0x08);

@@ -199,7 +199,7 @@ TEST(Ftdi, AFailedTransferAnUnplugOrABadEchoStopsTheRunAndSaysWhetherTheChipIsOf
     std::string error;
     ASSERT_TRUE(ParseEmulatorOptions(std::string("usb=ft232r,") + c.options, options, error));
     UsbBench b;
-    sim::UsbBus::Faults faults = sim::UsbBus::FaultsOf(options.usb);
+    sim::UsbBus::Faults faults = sim::UsbBus::faultsOf(options.usb);
     if (c.secondFailure) faults.failAt.push_back(kAt + 1);
     b.bus.setFaults(b.id, faults);
     const auto half = static_cast<std::int64_t>(options.usb.roundTripMs * 500000);

@@ -302,7 +302,7 @@ TEST(BlockDiagramHitTest, BordersAndGapsOpenNothing) {
       {276, 476, 2},  {300, 350, 3},  {285, 350, -1},   {310, 100, 4},
       {335, 100, -1}, {60, 200, 5},   {30.5, 180.5, 5}, {60, 290, -1}};
   for (const auto& [x, y, block] : cases)
-    EXPECT_EQ(BlockDiagram::BlockAt(QPointF(x, y)), block) << x << "," << y;
+    EXPECT_EQ(BlockDiagram::blockAt(QPointF(x, y)), block) << x << "," << y;
 }
 
 TEST_F(ShellTest, DiagramOpensTheBlockEditorMarksItGreenAndShowsAPointer) {
@@ -383,7 +383,7 @@ TEST_F(ShellTest, PinsAreLaidOutAroundThePicture) {
     EXPECT_EQ(l->y(), main->shpPin[1 + r]->y());
     EXPECT_EQ(rt->y(), main->shpPin[8 + r]->y());
     // The picture's pin wires end at its edges in the markers' rows, and only there.
-    const double y = BlockDiagram::PinRowY(r);
+    const double y = BlockDiagram::pinRowY(r);
     EXPECT_NEAR(main->shpPin[1 + r]->geometry().center().y() - pic.top(), y, 1);
     const QImage& img = main->picBlkDgm->picture();
     for (int x : {1, BlockDiagram::kWidth - 2}) {
