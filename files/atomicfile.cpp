@@ -25,14 +25,6 @@ std::string SystemText(int err) {
   return std::strerror(err);
 }
 
-// Folder part of path ("." for a bare file name, "/" for a file in the root).
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
 std::string BaseOf(const std::string& path) {
   const auto slash = path.find_last_of('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -111,14 +103,6 @@ bool CopyContents(int from, int to, int& err) {
     return false;
   }
   return true;
-}
-
-void SyncFolder(const std::string& folder) {
-  const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    ::fsync(dirFd);
-    ::close(dirFd);
-  }
 }
 
 // The temporary files being written, where a signal handler can remove them.
@@ -432,6 +416,21 @@ bool WriteThrough(const std::string& path, bool fifo, const std::string& content
 }
 
 }  // namespace
+
+std::string FolderOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+void SyncFolder(const std::string& folder) {
+  const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    ::fsync(dirFd);
+    ::close(dirFd);
+  }
+}
 
 bool AtomicWriteFile(const std::string& path, const std::string& content, std::string& error) {
   if (path.empty()) {

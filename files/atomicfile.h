@@ -9,6 +9,11 @@
 
 namespace zk7 {
 
+// The folder part of path ("." for a bare file name, "/" for a file in the root).
+std::string FolderOf(const std::string& path);
+// Makes a new name in folder durable: after a crash the folder still names the file.
+void SyncFolder(const std::string& folder);
+
 // Writes content to path:
 // - a plain file, or a name that does not exist yet, is written to a
 //   temporary file in the target's folder (".NAME.XXXXXXXX.tmp", NAME

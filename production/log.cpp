@@ -13,6 +13,7 @@
 #include <ctime>
 #include <unordered_map>
 
+#include "files/atomicfile.h"
 #include "model/format.h"
 #include "model/named_fields.h"
 
@@ -127,19 +128,6 @@ std::string RecordText(const LogRecord& r) {
 
 std::string SystemText(int err) {
   return std::strerror(err);
-}
-
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// Makes a new name in the folder durable (a crash keeps the file it names).
-void SyncFolder(const std::string& path) {
-  const int fd = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
 }
 
 void Merge(SerialUse& into, const SerialUse& from) {
@@ -466,7 +454,7 @@ bool ProductionLog::readState(int fd, const char* how, std::string& error) {
   }
   if (at == 0 || !missing.empty()) {
     if (!writeRecords(fd, missing, error)) return false;
-    if (at == 0) SyncFolder(path_);
+    if (at == 0) SyncFolder(FolderOf(path_));
     for (const auto& r : added) count(r);
   } else if (::fstat(fd, &file_) != 0) {
     error = "cannot read " + path_ + ": " + SystemText(errno);

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "files/atomicfile.h"
 #include "model/format.h"
 #include "model/named_fields.h"
 
@@ -29,18 +30,6 @@ constexpr off_t kMaxBytes = 16 * 1024 * 1024;
 
 std::string Header() {
   return std::string(kHeaderStart) + std::to_string(kFormat) + ": rule,held,failed,reserved\n";
-}
-
-std::string FolderOf(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
-void SyncFolder(const std::string& path) {
-  const int fd = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
 }
 
 void Raise(std::optional<std::uint64_t>& slot, std::optional<std::uint64_t> value) {
@@ -265,7 +254,7 @@ bool SerialState::create(std::string& error) {
         ::unlink(path_.c_str());
         return false;
       }
-      SyncFolder(path_);
+      SyncFolder(FolderOf(path_));
     }
     std::string text;
     std::map<std::string, SerialEntry> found;
@@ -324,7 +313,7 @@ bool SerialState::rewrite(std::string& error) {
     ::close(fd);
     return false;
   }
-  SyncFolder(path_);
+  SyncFolder(FolderOf(path_));
   ::close(fd_);
   fd_ = fd;
   return true;
