@@ -4,8 +4,6 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QDir>
-#include <QFileInfo>
 #include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
@@ -26,10 +24,7 @@
 #include <cmath>
 #include <initializer_list>
 
-#include "files/atomicfile.h"
-#include "files/configfile.h"
 #include "files/devicefile.h"
-#include "files/intelhex.h"
 #include "gui/app.h"
 #include "gui/focus.h"
 #include "gui/guiflow.h"
@@ -38,7 +33,6 @@
 #include "gui/uitext.h"
 #include "model/format.h"
 #include "model/registers.h"
-#include "port/discovery.h"
 #include "port/lines_off.h"
 #include "production/run.h"
 #include "programmer/check.h"
@@ -534,30 +528,6 @@ void frmMain::readDevice() {
   warnOfPortRisk();
 }
 
-void frmMain::portCheck() {
-  zk7::Port& port = App().port;
-  if (!port.accessProblem().empty()) {
-    // A port the system cannot reach reads all ones; say why instead of
-    // reporting a wrong address, and say each distinct problem once.
-    if (accessProblemsSaid_.insert(port.accessProblem()).second)
-      Seam::instance().message(this, zk7::PortTitle(port), Q(port.accessProblem()),
-                               Seam::Icon::Critical);
-  } else {
-    App().programmer.CheckLPT([this](const std::string& title, const std::string& text) {
-      Seam::instance().message(this, Q(title), Q(text), Seam::Icon::Critical);
-    });
-  }
-  updatePortStatus();
-  warnOfPortRisk();
-}
-
-void frmMain::warnOfPortRisk() {
-  const zk7::PortDriver* driver = App().port.driver();
-  const std::string risk = driver ? driver->warning() : "";
-  if (risk.empty() || !portRisksSaid_.insert(App().port.description() + risk).second) return;
-  Seam::instance().message(this, "Check Parallel Port", Q(risk), Seam::Icon::Warning);
-}
-
 void frmMain::showChipAnswer(std::optional<std::uint16_t> configWord) {
   const auto& words = App().programmer.lastImageWords();
   const auto silent = words ? zk7::NoChipWord(*words, configWord) : std::nullopt;
@@ -565,55 +535,6 @@ void frmMain::showChipAnswer(std::optional<std::uint16_t> configWord) {
     StatusBar1->showMessage(Q(zk7::NoChipSummary(*silent)));
   else
     StatusBar1->clearMessage();
-}
-
-void frmMain::updatePortStatus() {
-  statusPort->setText(Q(App().port.description()));
-  // The tool tip explains the text: why the port cannot be reached, or the
-  // short note after it ("shared with lp: ...").
-  const zk7::PortDriver* driver = App().port.driver();
-  statusPort->setToolTip(driver ? Q(driver->warning()) : Q(App().port.accessProblem()));
-}
-
-bool frmMain::portReachable() {
-  // A driver's own trouble during a run (a chip file not saved) is the run's
-  // to report; only a port no driver reaches is refused here.
-  zk7::Port& port = App().port;
-  if (port.driver()) return true;
-  // The fix may have been made meanwhile (a group joined, a module loaded).
-  App().programmer.InitLPTPort(port.base());
-  checkPortItem();
-  updatePortStatus();
-  if (port.driver()) return true;
-  Seam::instance().message(this, zk7::PortTitle(port), Q(port.accessProblem()),
-                           Seam::Icon::Critical);
-  return false;
-}
-
-void frmMain::selectPort(std::uint16_t base) {
-  App().programmer.InitLPTPort(base);
-  checkPortItem();
-  portCheck();
-}
-
-void frmMain::choosePort(std::uint16_t base) {
-  if (flowRunning_ || App().programmer.busy()) return;
-  zk7::Port& port = App().port;
-  if (port.choice().kind == zk7::PortChoice::Device) port.setChoice(zk7::PortChoice());
-  selectPort(base);
-}
-
-void frmMain::choosePortText(const std::string& portText) {
-  if (flowRunning_ || App().programmer.busy()) return;
-  zk7::PortChoice parsed;
-  std::uint16_t base = App().port.base();
-  std::string error;
-  if (!zk7::ParsePortChoice(portText, parsed, base, error)) return;
-  zk7::Port& port = App().port;
-  if (parsed.kind != zk7::PortChoice::Device && parsed.kind != zk7::PortChoice::Ftdi)
-    return choosePort(base);
-  if (port.choice().kind != zk7::PortChoice::Emulator) port.setChoice(parsed);
-  selectPort(base);
 }
 
 void frmMain::setFlowRunning(bool running) {
@@ -736,132 +657,6 @@ void frmMain::closeEvent(QCloseEvent* event) {
     return;
   }
   event->accept();
-}
-
-void frmMain::loadDeviceFile() {
-  const QString path = Seam::instance().openFileName(this, "Load Default...", "Device File (*.dvs)",
-                                                     "dvs", dialogPath_);
-  if (path.isEmpty()) return;
-  loadDeviceFileFrom(path);
-}
-
-void frmMain::loadDeviceFileFrom(const QString& path) {
-  dialogPath_ = path;
-  // The whole file is read and checked before anything is taken over, so a
-  // bad file leaves the configuration as it was.
-  zk7::DeviceFileContents contents;
-  std::string error;
-  if (!zk7::ReadDeviceFile(QFile::encodeName(path).toStdString(), contents, error,
-                           LocaleDecimalPoint())) {
-    Seam::instance().message(this, "Error Loading FIle", "Error! \r\n" + Q(error),
-                             Seam::Icon::Critical);
-    return;
-  }
-  if (contents.oldVersion)
-    Seam::instance().message(this, "FILE OLD VERSION",
-                             "File is old version...\r\nFosc frequency was not loaded\r\n"
-                             "Re-saving will update file with Fosc frequency",
-                             Seam::Icon::None);
-  takeOverFile(contents.registers, contents.oldVersion ? nullptr : &contents.foscHz, path);
-  sayInterruptedWrite(path);
-}
-
-void frmMain::takeOverFile(const zk7::RegisterSet& registers, const double* foscHz,
-                           const QString& path) {
-  FinishLoadRefresh();  // the editors are made from the register set as the load left it
-  App().regs = registers;
-  if (foscHz) App().Fosc = *foscHz;
-  zk7::BuildMemoryImage(App().regs, App().image);
-  RefreshAll();
-  showFilePath(path);
-}
-
-void frmMain::showFilePath(const QString& path) {
-  statusPath->setText(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()));
-}
-
-void frmMain::saveDeviceFile() {
-  // A frequency typed but not yet taken (the menu took no focus from the box)
-  // is taken now: the file holds the box's text, which must load as Fosc.
-  if (txtFosc->isModified()) commitFosc();
-  zk7::BuildMemoryImage(App().regs, App().image);
-  const QString path = Seam::instance().saveFileName(this, "Save File as...", "Device File (*.dvs)",
-                                                     "dvs", dialogPath_);
-  if (path.isEmpty()) return;
-  dialogPath_ = path;
-  std::string error;
-  if (!zk7::WriteDeviceFile(QFile::encodeName(path).toStdString(), App().image,
-                            App().regs.ConfigWord(), txtFosc->text().toStdString(), error)) {
-    Seam::instance().message(this, "Error Saving File", "Error! \r\n" + Q(error),
-                             Seam::Icon::Critical);
-    return;
-  }
-  showFilePath(path);  // the file the configuration now lives in
-  sayInterruptedWrite(path);
-}
-
-void frmMain::sayInterruptedWrite(const QString& path) {
-  // A copy an earlier write in place left beside the file when it was
-  // interrupted holds what the file had before: say where it is.
-  QString note = Q(zk7::InterruptedWriteNote(QFile::encodeName(path).toStdString()));
-  if (note.isEmpty()) return;
-  note[0] = note[0].toUpper();
-  Seam::instance().message(this, VersionRecord::Title, note + ".", Seam::Icon::Warning);
-}
-
-void frmMain::exportHex() {
-  zk7::BuildMemoryImage(App().regs, App().image);
-  const QString path = Seam::instance().saveFileName(this, "Export HEX File as...",
-                                                     "HEX File (*.hex)", "hex", dialogPath_);
-  if (path.isEmpty()) return;
-  dialogPath_ = path;
-  std::string error;
-  if (!zk7::WriteIntelHexFile(QFile::encodeName(path).toStdString(), App().image.ProgramImage,
-                              App().regs.ConfigWord(), error))
-    Seam::instance().message(this, VersionRecord::Title, "File Error: " + Q(error),
-                             Seam::Icon::None);
-  else
-    sayInterruptedWrite(path);
-}
-
-void frmMain::importHex() {
-  const QString path = Seam::instance().openFileName(this, "Import HEX File...", "HEX File (*.hex)",
-                                                     "hex", dialogPath_);
-  if (path.isEmpty()) return;
-  importHexFrom(path);
-}
-
-void frmMain::importHexFrom(const QString& path) {
-  dialogPath_ = path;
-  zk7::ConfigurationFile file;
-  std::string error;
-  if (!zk7::ReadIntelHexConfiguration(QFile::encodeName(path).toStdString(), file, error)) {
-    Seam::instance().message(this, "Error Importing HEX File", Q(error), Seam::Icon::Critical);
-    return;
-  }
-  if (file.configWordDefaulted)
-    Seam::instance().message(this, VersionRecord::Title, zk7::ConfigWordDefaultedNote(),
-                             Seam::Icon::None);
-  takeOverFile(file.registers, nullptr, path);  // HEX carries no frequency
-  // The image build recomputed the checksum word: say so, naming both words.
-  if (QString note = Q(zk7::ChecksumNote(file)); !note.isEmpty()) {
-    note[0] = note[0].toUpper();
-    Seam::instance().message(this, VersionRecord::Title, note + ".", Seam::Icon::None);
-  }
-  sayInterruptedWrite(path);
-}
-
-void frmMain::openFile(const QString& path) {
-  // Told apart by content, as the command line does: a first character ':'
-  // (after blanks) is HEX; anything else, a missing file or a pipe too, is
-  // read as a device file and says what is wrong with it.
-  QFile file(path);
-  const QByteArray start =
-      QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly) ? file.read(4096) : QByteArray();
-  if (zk7::LooksLikeIntelHex(std::string_view(start.constData(), start.size())))
-    importHexFrom(path);
-  else
-    loadDeviceFileFrom(path);
 }
 
 void frmMain::openProduction() {
