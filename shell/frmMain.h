@@ -21,6 +21,7 @@
 class BlockDiagram;
 class QAction;
 class QActionGroup;
+class QBoxLayout;
 class QDialog;
 class QFrame;
 class QLabel;
@@ -166,6 +167,9 @@ class frmMain : public QMainWindow {
   void toggleDevice();
   void commitFosc();
   void stconClicked();
+
+  // The result label, the progress bar and the run buttons, into row (shell/main_run.cpp).
+  void buildRunControls(QBoxLayout* row);
   void setFlowRunning(bool running);
   void showResult(int status);
 
