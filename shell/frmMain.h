@@ -160,13 +160,21 @@ class frmMain : public QMainWindow {
   void checkPortItem();
 
   void buildControls();
-  void layOutPins();
   void fitIntoWorkArea();
+
+  // The picture with what stands on it, the pin templates and Scheduled TX,
+  // all on content; the 14 pins once, during the load (shell/main_diagram.cpp).
+  void buildDiagram(QWidget* content);
+  void layOutPins();
+  void stconClicked();
+
+  // The device frame, the configuration word and the A/D mask on the picture
+  // (shell/main_device.cpp).
+  void buildDeviceControls();
   void showRegisterSection();
   void oscillatorChosen(int index);
   void toggleDevice();
   void commitFosc();
-  void stconClicked();
 
   // The result label, the progress bar and the run buttons, into row (shell/main_run.cpp).
   void buildRunControls(QBoxLayout* row);
