@@ -1,47 +1,28 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The main window itself: its load, its frame on the screen, activation and
+// closing, and the windows it opens over itself. Its parts live beside it:
+// the block diagram and pins (main_diagram.cpp), the device frame on the
+// picture (main_device.cpp), the runs (main_run.cpp), the file commands
+// (main_files.cpp), the port (main_port.cpp) and the menus (menus.cpp).
 #include "shell/frmMain.h"
 
-#include <QAction>
-#include <QActionGroup>
-#include <QApplication>
+#include <QBoxLayout>
 #include <QCloseEvent>
-#include <QDir>
-#include <QFileInfo>
-#include <QFrame>
-#include <QKeyEvent>
+#include <QGuiApplication>
 #include <QLabel>
-#include <QLineEdit>
-#include <QLocale>
 #include <QMenuBar>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QRadioButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
-#include <QSignalBlocker>
 #include <QStatusBar>
-#include <QStringList>
-#include <QTimer>
 #include <algorithm>
-#include <cmath>
-#include <initializer_list>
 
-#include "files/atomicfile.h"
-#include "files/configfile.h"
-#include "files/devicefile.h"
-#include "files/intelhex.h"
 #include "gui/app.h"
 #include "gui/focus.h"
 #include "gui/guiflow.h"
 #include "gui/refresh.h"
 #include "gui/seam.h"
-#include "gui/uitext.h"
-#include "model/format.h"
-#include "model/registers.h"
-#include "port/discovery.h"
 #include "port/lines_off.h"
-#include "production/run.h"
-#include "programmer/check.h"
 #include "shell/blockdiagram.h"
 #include "shell/frmAbout.h"
 #include "shell/frmProduction.h"
@@ -51,31 +32,12 @@ namespace {
 
 frmMain* g_main = nullptr;
 
-// Design units: twips, 15 to a logical pixel.
-constexpr double kTwipsPerPixel = 15.0;
-constexpr int kPinW = 735;  // marker template, twips
-constexpr int kPinH = BlockDiagram::kPinHeightTwips;
-constexpr int kPinLabelWidth = 56;  // label template, pixels
-
-// Placement of the picture in the window (pixels).
-constexpr int kPicLeft = 150;
-constexpr int kPicTop = 4;
+// The window's content (pixels): the picture with the pins around it, and
+// under it a row of result, progress and buttons, this far from the edges.
 constexpr int kContentWidth = 795;
 constexpr int kContentHeight = 613;
-
-// The result label's colour for a chip refused by the check (PASSED is green, FAILED red).
-const QColor kRefusedColour(230, 120, 0);
-
-// Oscillator option index -> mode bits: LP = 0, XT = 1, HS = 3.
-constexpr int kOscModes[3] = {zk7::OscLP, zk7::OscXT, zk7::OscHS};
-
-int Px(double twips) {
-  return static_cast<int>(std::lround(twips / kTwipsPerPixel));
-}
-
-bool IsFocusChangeWithinWindow(Qt::FocusReason reason) {
-  return reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason;
-}
+constexpr int kRowGap = 7;        // above and below the row
+constexpr int kRowRightGap = 11;  // right of its last button
 
 }  // namespace
 
@@ -94,13 +56,6 @@ QRect FitIntoWorkArea(QRect win, QRect workArea, QMargins frame) {
     outer.setHeight(workArea.height());
   }
   return outer.marginsRemoved(frame);
-}
-
-const std::array<const char*, frmMain::kPinCount>& frmMain::PinNames() {
-  static const std::array<const char*, kPinCount> names = {"GP0",  "GP1",   "GP2",   "GP3", "OSC2",
-                                                           "OSC1", "Vss",   "GP4",   "GP5", "GP6",
-                                                           "GP7",  "RXCAN", "TXCAN", "Vdd"};
-  return names;
 }
 
 frmMain::frmMain(QWidget* parent) : QMainWindow(parent) {
@@ -157,152 +112,13 @@ void frmMain::buildControls() {
   scroll->setWidget(content);
   setCentralWidget(scroll);
 
-  picBlkDgm = new BlockDiagram(content);
-  picBlkDgm->move(kPicLeft, kPicTop);
-  connect(picBlkDgm, &BlockDiagram::blockPressed, this, &frmMain::openBlock);
-
-  Frame1 = new QFrame(picBlkDgm);
-  Frame1->setObjectName("Frame1");
-  Frame1->setFrameShape(QFrame::StyledPanel);
-  Frame1->setFrameShadow(QFrame::Raised);
-  Frame1->setAutoFillBackground(true);
-  Frame1->setCursor(Qt::ArrowCursor);
-  Frame1->setGeometry(105, 40, 175, 112);
-
-  Label1 = new QLabel("Device", Frame1);
-  Label1->setObjectName("Label1");
-  Label1->setGeometry(10, 8, 48, 24);
-  cmdDevice = new QPushButton("ZK7A", Frame1);
-  cmdDevice->setObjectName("cmdDevice");
-  cmdDevice->setGeometry(62, 7, 72, 26);
-  cmdDevice->setToolTip("ZK7A has an A/D converter, ZK7B has none");
-  cmdDevice->setAccessibleName("Device type ZK7A");
-  connect(cmdDevice, &QPushButton::clicked, this, &frmMain::toggleDevice);
-
-  Line1 = new QFrame(Frame1);
-  Line1->setObjectName("Line1");
-  Line1->setFrameShape(QFrame::HLine);
-  Line1->setFrameShadow(QFrame::Sunken);
-  Line1->setGeometry(6, 38, 163, 3);
-
-  const char* oscCaptions[3] = {"LP", "XT", "HS"};
-  for (int i = 0; i < 3; ++i) {
-    auto* o = new QRadioButton(oscCaptions[i], Frame1);
-    o->setObjectName(QString("optXTAL_%1").arg(i));
-    o->setGeometry(10 + i * 54, 46, 50, 24);
-    o->setToolTip("Oscillator mode");
-    o->setAccessibleName(QString("%1 oscillator").arg(oscCaptions[i]));
-    optXTAL[static_cast<std::size_t>(i)] = o;
-    connect(o, &QRadioButton::toggled, this, [this, i](bool on) {
-      if (on) oscillatorChosen(i);
-    });
-  }
-  {
-    QSignalBlocker b(optXTAL[2]);
-    optXTAL[2]->setChecked(true);
-  }
-
-  lblFosc = new QLabel("Fosc =", Frame1);
-  lblFosc->setObjectName("lblFosc");
-  lblFosc->setGeometry(10, 78, 48, 24);
-  txtFosc = new QLineEdit("4000", Frame1);
-  txtFosc->setObjectName("txtFosc");
-  txtFosc->setGeometry(62, 78, 72, 24);
-  txtFosc->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  txtFosc->setAccessibleName("Oscillator frequency (kHz)");
-  txtFosc->installEventFilter(this);
-  // Text that arrives other than by typing (paste, drop) gets the same
-  // treatment as keys: characters above "9" never appear.
-  connect(txtFosc, &QLineEdit::textEdited, this, [this](const QString& text) {
-    QString kept;
-    for (QChar ch : text)
-      if (ch.unicode() <= '9') kept.append(ch);
-    if (kept != text) {
-      const int pos = txtFosc->cursorPosition() - (text.size() - kept.size());
-      txtFosc->setText(kept);
-      txtFosc->setCursorPosition(std::max(0, pos));
-    }
-  });
-  lblkHz = new QLabel("kHz", Frame1);
-  lblkHz->setObjectName("lblkHz");
-  lblkHz->setGeometry(138, 78, 34, 24);
-
-  lblConfigWord = new QLabel("Config Word =", picBlkDgm);
-  lblConfigWord->setObjectName("lblConfigWord");
-  lblConfigWord->setGeometry(100, 522, 190, 22);
-  lblConfigWord->setAlignment(Qt::AlignCenter);
-  lblConfigWord->setCursor(Qt::ArrowCursor);
-  QFont cwFont = lblConfigWord->font();
-  cwFont.setBold(true);
-  lblConfigWord->setFont(cwFont);
-  {
-    // It stands on the picture's fixed light colours, whatever the theme.
-    QPalette pal = lblConfigWord->palette();
-    pal.setColor(QPalette::WindowText, QColor(40, 40, 40));
-    lblConfigWord->setPalette(pal);
-  }
-
-  lblAtoDMask = new QLabel("N/A", picBlkDgm);
-  lblAtoDMask->setObjectName("lblAtoDMask");
-  lblAtoDMask->setGeometry(271, 471, 93, 43);
-  lblAtoDMask->setAlignment(Qt::AlignCenter);
-  lblAtoDMask->setAutoFillBackground(true);
-  lblAtoDMask->setFrameShape(QFrame::Box);
-  {
-    QPalette pal = lblAtoDMask->palette();
-    pal.setColor(QPalette::Window, QColor(150, 150, 150));
-    pal.setColor(QPalette::WindowText, Qt::white);
-    lblAtoDMask->setPalette(pal);
-    QFont f = lblAtoDMask->font();
-    f.setPointSize(15);
-    f.setBold(true);
-    lblAtoDMask->setFont(f);
-  }
-  lblAtoDMask->setToolTip("ZK7B has no A/D converter");
-  lblAtoDMask->setCursor(Qt::ArrowCursor);
-  lblAtoDMask->installEventFilter(this);  // the mask swallows clicks on the block it covers
-  lblAtoDMask->hide();
-
-  // Pin templates (index 0), hidden.
-  shpPin[0] = new QFrame(content);
-  shpPin[0]->setObjectName("shpPin_0");
-  shpPin[0]->setGeometry(0, 0, Px(kPinW), Px(kPinH));
-  shpPin[0]->hide();
-  lblPinName[0] = new QLabel("GP3/AN3/PWM2", content);
-  lblPinName[0]->setObjectName("lblPinName_0");
-  lblPinName[0]->setGeometry(0, 0, kPinLabelWidth, Px(kPinH));
-  lblPinName[0]->hide();
-
-  cmdSTCON = new QPushButton("Scheduled TX", content);
-  cmdSTCON->setObjectName("cmdSTCON");
-  cmdSTCON->resize(100, 26);
-  connect(cmdSTCON, &QPushButton::clicked, this, &frmMain::stconClicked);
-
-  const int bottom = kPicTop + BlockDiagram::kHeight + 7;
-  lblTestStatus = new QLabel("PASS/FAIL", content);
-  lblTestStatus->setObjectName("lblTestStatus");
-  lblTestStatus->setGeometry(kPicLeft, bottom, 110, 32);
-  QFont statusFont = lblTestStatus->font();
-  statusFont.setPointSize(15);
-  statusFont.setBold(true);
-  lblTestStatus->setFont(statusFont);
-
-  Progress = new QProgressBar(content);
-  Progress->setObjectName("Progress");
-  Progress->setRange(0, 69);
-  Progress->setValue(0);
-  Progress->setGeometry(kPicLeft + 118, bottom + 6, 272, 20);
-  Progress->setTextVisible(false);
-  Progress->hide();
-
-  cmdProgram = new QPushButton("Program Device", content);
-  cmdProgram->setObjectName("cmdProgram");
-  cmdProgram->setGeometry(560, bottom, 112, 32);
-  connect(cmdProgram, &QPushButton::clicked, this, &frmMain::programDevice);
-  cmdReadDevice = new QPushButton("Read Device", content);
-  cmdReadDevice->setObjectName("cmdReadDevice");
-  cmdReadDevice->setGeometry(680, bottom, 104, 32);
-  connect(cmdReadDevice, &QPushButton::clicked, this, &frmMain::readDevice);
+  buildDiagram(content);
+  // The row starts at the picture's left edge, under it.
+  const QRect picture = picBlkDgm->geometry();
+  auto* row = new QHBoxLayout(content);
+  row->setContentsMargins(picture.left(), picture.bottom() + 1 + kRowGap, kRowRightGap, kRowGap);
+  buildRunControls(row);
+  row->activate();  // placed now, before the window is shown
 
   StatusBar1 = new QStatusBar(this);
   StatusBar1->setObjectName("StatusBar1");
@@ -354,148 +170,6 @@ void frmMain::changeEvent(QEvent* event) {
   }
 }
 
-void frmMain::layOutPins() {
-  // Twips, as the design lays them out: markers in two columns of seven just
-  // outside the picture, labels beside them in package pin order.
-  const double picLeft = kPicLeft * kTwipsPerPixel;
-  const double picTop = kPicTop * kTwipsPerPixel;
-  const double W = shpPin[0]->width() * kTwipsPerPixel;
-  const double H = shpPin[0]->height() * kTwipsPerPixel;
-  const double labelW = lblPinName[0]->width() * kTwipsPerPixel;
-  QWidget* content = shpPin[0]->parentWidget();
-  QPalette markerPalette = shpPin[0]->palette();
-  markerPalette.setColor(QPalette::Window, QColor(190, 190, 190));
-  markerPalette.setColor(QPalette::WindowText, QColor(80, 80, 80));
-  for (int c = 0; c < 2; ++c) {
-    for (int r = 0; r < 7; ++r) {
-      const int n = 7 * c + r + 1;
-      const double top = picTop + BlockDiagram::kPinTopTwips + r * BlockDiagram::kPinPitch * H;
-      const double left = picLeft - W + c * 8.98 * W;
-      auto* marker = new QFrame(content);
-      marker->setObjectName(QString("shpPin_%1").arg(n));
-      marker->setGeometry(Px(left), Px(top), Px(W), Px(H));
-      marker->setFrameShape(QFrame::Box);
-      marker->setAutoFillBackground(true);
-      marker->setPalette(markerPalette);
-      marker->show();
-      shpPin[static_cast<std::size_t>(n)] = marker;
-
-      const int pin = c == 0 ? r + 1 : 14 - r;
-      auto* label = new QLabel(PinNames()[static_cast<std::size_t>(pin - 1)], content);
-      label->setObjectName(QString("lblPinName_%1").arg(pin));
-      const double labelLeft = c == 0 ? left - labelW : left + W;
-      label->setGeometry(Px(labelLeft), Px(top), Px(labelW), Px(H));
-      label->setAlignment((c == 0 ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
-      label->setContentsMargins(3, 0, 3, 0);
-      label->show();
-      lblPinName[static_cast<std::size_t>(pin)] = label;
-    }
-  }
-  // "Scheduled TX" level with the TXCAN label, a little to its right.
-  QLabel* txcan = lblPinName[13];
-  cmdSTCON->move(txcan->x() + static_cast<int>(std::lround(1.1 * txcan->width())), txcan->y());
-}
-
-bool frmMain::isZK7B() const {
-  return cmdDevice->text() == "ZK7B";
-}
-
-void frmMain::showRegisterSection() {
-  zk7::RegisterSet& rs = App().regs;
-  const int mode = rs.ConfigWord() & 3;
-  int index = -1;
-  for (int i = 0; i < 3; ++i)
-    if (kOscModes[i] == mode) index = i;
-  if (index >= 0 && !optXTAL[static_cast<std::size_t>(index)]->isChecked()) {
-    // A newly selected option counts as the user's choice: the word is
-    // rewritten with the same mode and its high byte cleared. The rest of this
-    // refresh then shows the normalised word everywhere.
-    QSignalBlocker block(optXTAL[static_cast<std::size_t>(index)]);
-    optXTAL[static_cast<std::size_t>(index)]->setChecked(true);
-    rs.setConfigWord(zk7::WithOscMode(rs.ConfigWord(), kOscModes[index]));
-  }
-  lblConfigWord->setText(QString("Config Word = 0x0%1").arg(rs.ConfigWord() & 7));
-  txtFosc->setText(DecimalText(App().Fosc / 1000.0));
-}
-
-void frmMain::oscillatorChosen(int index) {
-  FinishLoadRefresh();  // the editors are made from the register set as the load left it
-  App().regs.setConfigWord(zk7::WithOscMode(App().regs.ConfigWord(), kOscModes[index]));
-  RefreshAll();
-}
-
-void frmMain::toggleDevice() {
-  const QString caption = cmdDevice->text();
-  if (caption != "ZK7A" && caption != "ZK7B") return;
-  const bool toB = caption == "ZK7A";
-  cmdDevice->setText(toB ? "ZK7B" : "ZK7A");
-  cmdDevice->setAccessibleName("Device type " + cmdDevice->text());
-  lblAtoDMask->setVisible(toB);
-  picBlkDgm->setBlockEnabled(BlockDiagram::AtoD, !toB);
-  updateWindowOpeners();
-  if (EditorWindow* gpio = Windows::instance().get(WindowId::GPIO)) gpio->deviceVariantChanged(toB);
-  if (toB) {
-    zk7::RegisterSet& rs = App().regs;
-    rs.set(zk7::ADCON0, 0x00);
-    rs.set(zk7::ADCON1, 0x0F);  // GP0 to GP3 digital, no reference inputs
-    for (int r : {zk7::ADCMP3H, zk7::ADCMP3L, zk7::ADCMP2H, zk7::ADCMP2L, zk7::ADCMP1H,
-                  zk7::ADCMP1L, zk7::ADCMP0H, zk7::ADCMP0L})
-      rs.set(r, 0x00);
-  }
-}
-
-void frmMain::commitFosc() {
-  if (committingFosc_) return;
-  committingFosc_ = true;
-  // The box is read as the device-file reader reads its frequency line, so
-  // whatever the box holds after this saves and loads back as this Fosc. A
-  // group separator is never part of a number ("4,000", or "4.000" where the
-  // point groups digits).
-  const QString text = txtFosc->text();
-  const QString group = QLocale().groupSeparator();
-  const auto hz = text.contains(group)
-                      ? std::nullopt
-                      : zk7::FoscHzFromText(text.toStdString(), LocaleDecimalPoint());
-  // Empty, non-numeric and negative entries count as zero, and show as "0".
-  App().Fosc = hz.value_or(0.0);
-  txtFosc->setModified(false);
-  if (App().Fosc == 0.0) {
-    if (!hz) txtFosc->setText("0");
-    Seam::instance().message(this, "Wrong Fosc Value",
-                             "Fosc Cannot Be Zero!!\r\nSet Fosc in Main Screen Before Continuing.",
-                             Seam::Icon::Critical);
-  }
-  committingFosc_ = false;
-}
-
-bool frmMain::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == txtFosc) {
-    switch (event->type()) {
-      case QEvent::KeyPress: {
-        auto* k = static_cast<QKeyEvent*>(event);
-        if (!k->text().isEmpty() && k->text().at(0).unicode() > '9') return true;
-        break;
-      }
-      case QEvent::FocusIn:
-        if (IsFocusChangeWithinWindow(static_cast<QFocusEvent*>(event)->reason()))
-          // After the line edit has placed its cursor for the click.
-          QTimer::singleShot(0, txtFosc, [this] {
-            if (txtFosc->hasFocus()) txtFosc->setSelection(0, 5);
-          });
-        break;
-      case QEvent::FocusOut:
-        if (IsFocusChangeWithinWindow(static_cast<QFocusEvent*>(event)->reason())) commitFosc();
-        break;
-      default:
-        break;
-    }
-  } else if (watched == lblAtoDMask) {
-    if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)
-      return true;
-  }
-  return QMainWindow::eventFilter(watched, event);
-}
-
 void frmMain::activated() {
   picBlkDgm->redrawMarks();
   RefreshAll();
@@ -504,226 +178,6 @@ void frmMain::activated() {
 void frmMain::openModal(QDialog* dialog) {
   Seam::instance().execModal(dialog);
   activated();
-}
-
-void frmMain::openBlock(int block) {
-  if (flowRunning_ || block < 0 || block >= BlockDiagram::kBlockCount) return;
-  const DiagramBlock& b = BlockDiagram::Blocks()[static_cast<std::size_t>(block)];
-  if (!Windows::instance().has(b.opens)) return;
-  picBlkDgm->setVisited(block);
-  if (EditorWindow* w = Windows::instance().get(b.opens)) openModal(w);
-}
-
-void frmMain::stconClicked() {
-  if (!Windows::instance().has(WindowId::STCON)) return;
-  EditorWindow* w = Windows::instance().get(WindowId::STCON);
-  if (!w) return;
-  Seam::instance().execModal(w);
-  QPalette pal = cmdSTCON->palette();
-  pal.setColor(QPalette::Button, QColor(0, 255, 0));
-  pal.setColor(QPalette::ButtonText, Qt::black);  // readable on the green in every theme
-  cmdSTCON->setPalette(pal);
-  activated();
-}
-
-void frmMain::readDevice() {
-  if (flowRunning_ || App().programmer.busy()) return;  // the port is in use
-  if (!Windows::instance().has(WindowId::MemoryMap) || !portReachable()) return;
-  if (EditorWindow* w = Windows::instance().get(WindowId::MemoryMap)) openModal(w);
-  updatePortStatus();  // a claim sees the drivers registered on the port afresh
-  warnOfPortRisk();
-}
-
-void frmMain::portCheck() {
-  zk7::Port& port = App().port;
-  if (!port.accessProblem().empty()) {
-    // A port the system cannot reach reads all ones; say why instead of
-    // reporting a wrong address, and say each distinct problem once.
-    if (accessProblemsSaid_.insert(port.accessProblem()).second)
-      Seam::instance().message(this, zk7::PortTitle(port), Q(port.accessProblem()),
-                               Seam::Icon::Critical);
-  } else {
-    App().programmer.CheckLPT([this](const std::string& title, const std::string& text) {
-      Seam::instance().message(this, Q(title), Q(text), Seam::Icon::Critical);
-    });
-  }
-  updatePortStatus();
-  warnOfPortRisk();
-}
-
-void frmMain::warnOfPortRisk() {
-  const zk7::PortDriver* driver = App().port.driver();
-  const std::string risk = driver ? driver->warning() : "";
-  if (risk.empty() || !portRisksSaid_.insert(App().port.description() + risk).second) return;
-  Seam::instance().message(this, "Check Parallel Port", Q(risk), Seam::Icon::Warning);
-}
-
-void frmMain::showChipAnswer(std::optional<std::uint16_t> configWord) {
-  const auto& words = App().programmer.lastImageWords();
-  const auto silent = words ? zk7::NoChipWord(*words, configWord) : std::nullopt;
-  if (silent)
-    StatusBar1->showMessage(Q(zk7::NoChipSummary(*silent)));
-  else
-    StatusBar1->clearMessage();
-}
-
-void frmMain::updatePortStatus() {
-  statusPort->setText(Q(App().port.description()));
-  // The tool tip explains the text: why the port cannot be reached, or the
-  // short note after it ("shared with lp: ...").
-  const zk7::PortDriver* driver = App().port.driver();
-  statusPort->setToolTip(driver ? Q(driver->warning()) : Q(App().port.accessProblem()));
-}
-
-bool frmMain::portReachable() {
-  // A driver's own trouble during a run (a chip file not saved) is the run's
-  // to report; only a port no driver reaches is refused here.
-  zk7::Port& port = App().port;
-  if (port.driver()) return true;
-  // The fix may have been made meanwhile (a group joined, a module loaded).
-  App().programmer.InitLPTPort(port.base());
-  checkPortItem();
-  updatePortStatus();
-  if (port.driver()) return true;
-  Seam::instance().message(this, zk7::PortTitle(port), Q(port.accessProblem()),
-                           Seam::Icon::Critical);
-  return false;
-}
-
-void frmMain::selectPort(std::uint16_t base) {
-  App().programmer.InitLPTPort(base);
-  checkPortItem();
-  portCheck();
-}
-
-void frmMain::choosePort(std::uint16_t base) {
-  if (flowRunning_ || App().programmer.busy()) return;
-  zk7::Port& port = App().port;
-  if (port.choice().kind == zk7::PortChoice::Device) port.setChoice(zk7::PortChoice());
-  selectPort(base);
-}
-
-void frmMain::choosePortText(const std::string& portText) {
-  if (flowRunning_ || App().programmer.busy()) return;
-  zk7::PortChoice parsed;
-  std::uint16_t base = App().port.base();
-  std::string error;
-  if (!zk7::ParsePortChoice(portText, parsed, base, error)) return;
-  zk7::Port& port = App().port;
-  if (parsed.kind != zk7::PortChoice::Device && parsed.kind != zk7::PortChoice::Ftdi)
-    return choosePort(base);
-  if (port.choice().kind != zk7::PortChoice::Emulator) port.setChoice(parsed);
-  selectPort(base);
-}
-
-void frmMain::setFlowRunning(bool running) {
-  flowRunning_ = running;
-  // The focus on a control about to be disabled waits on the diagram (which
-  // opens nothing during a run) and comes back afterwards, rather than moving
-  // on as Tab would.
-  const std::initializer_list<QWidget*> disabled = {txtFosc, cmdProgram, cmdReadDevice, cmdSTCON};
-  if (running && std::find(disabled.begin(), disabled.end(), focusWidget()) != disabled.end()) {
-    focusBeforeRun_ = focusWidget();
-    picBlkDgm->setFocus(Qt::OtherFocusReason);
-  }
-  txtFosc->setEnabled(!running);
-  cmdProgram->setEnabled(!running);
-  cmdReadDevice->setEnabled(!running);
-  for (QAction* a : portGroup_->actions()) a->setEnabled(!running);
-  // The flow runs on this thread and processes events in its waits: a modal
-  // window opened meanwhile would hold the flow (and the programming voltage)
-  // until it closed. So nothing that opens one is offered during a run.
-  updateWindowOpeners();
-  cmdSTCON->setEnabled(!running);
-  if (!running && focusBeforeRun_ && picBlkDgm->hasFocus())
-    focusBeforeRun_->setFocus(Qt::OtherFocusReason);
-  if (!running) focusBeforeRun_ = nullptr;
-}
-
-void frmMain::showResult(int status) {
-  // The blink sequence is the core's, shared with the command line; a close
-  // request cuts its waits short.
-  zk7::FlowCallbacks cb;
-  cb.wait = [this](int ms) {
-    if (!closePending_) GuiDelayMs(ms);
-  };
-  zk7::PlayResultBlink(
-      static_cast<zk7::FlowResult::Status>(status),
-      [this](const zk7::ResultBlinkStep& step) {
-        QPalette pal = lblTestStatus->palette();
-        pal.setColor(QPalette::WindowText,
-                     step.colour == zk7::ResultBlinkStep::Green ? QColor(0, 255, 0)
-                     : step.colour == zk7::ResultBlinkStep::Red ? QColor(255, 0, 0)
-                                                                : QColor(Qt::black));
-        lblTestStatus->setPalette(pal);
-        lblTestStatus->setText(QString::fromStdString(step.caption));
-      },
-      cb);
-}
-
-void frmMain::programDevice() {
-  if (flowRunning_ || App().programmer.busy() || !portReachable()) return;
-  QPalette pal = lblTestStatus->palette();
-  pal.setColor(QPalette::WindowText, Qt::black);
-  lblTestStatus->setPalette(pal);
-  lblTestStatus->setText(QString());
-  setFlowRunning(true);
-  Progress->setValue(0);
-  Progress->show();
-
-  // The run works on a copy of the configuration taken now. The windows stay
-  // live during its waits, so an edit made meanwhile (an oscillator, the
-  // device type, a loaded file) is for the next run: the chip checked is the
-  // chip burnt, with the image and configuration word that were checked.
-  zk7::BuildMemoryImage(App().regs, App().image);
-  zk7::RegisterSet configuration = App().regs;
-  zk7::MemoryImage image;
-
-  zk7::FlowCallbacks cb = GuiFlowCallbacks();
-  cb.progress = [this](int position) { Progress->setValue(position); };
-  // With the check on, a chip that cannot take the image is refused before any
-  // programming pulse; a port that failed during the run spoils a pass.
-  const zk7::ChipOutcome outcome =
-      zk7::ProgramChip(App().programmer, configuration, image, mnuCheckChip->isChecked(), cb);
-  const zk7::FlowResult& result = outcome.flow;
-  const bool refused = outcome.record.result == zk7::ChipResult::Refused;
-  if (refused) {
-    // The label says it until the next run, as it says PASSED.
-    QPalette refusedPal = lblTestStatus->palette();
-    refusedPal.setColor(QPalette::WindowText, kRefusedColour);
-    lblTestStatus->setPalette(refusedPal);
-    lblTestStatus->setText(zk7::ResultText(zk7::ChipResult::Refused));
-    // What happened in two lines; the words, one per line, in the details.
-    QStringList words;
-    if (!outcome.noChip)
-      for (const auto& line : zk7::UnfitWordLines(outcome.unfit)) words << Q(line);
-    Seam::instance().detailedMessage(
-        this, zk7::RefusalTitle(outcome.noChip),
-        Q(zk7::RefusalSummary(outcome.noChip, outcome.unfit.size(), outcome.noChipWord)) + "\r\n" +
-            zk7::NothingBurntText(),
-        words.join("\n"), Seam::Icon::Critical);
-  }
-
-  switch (refused ? zk7::FlowResult::Aborted : result.status) {
-    case zk7::FlowResult::Passed:
-      showResult(result.status);
-      break;
-    case zk7::FlowResult::Failed:
-      showResult(result.status);
-      Seam::instance().message(this, Q(result.title), Q(result.text), Seam::Icon::Critical);
-      break;
-    case zk7::FlowResult::Busy:
-      Seam::instance().message(this, Q(result.title), Q(result.text), Seam::Icon::Warning);
-      break;
-    case zk7::FlowResult::Aborted:
-      break;
-  }
-  setFlowRunning(false);
-  Progress->hide();
-  Progress->setValue(0);
-  updatePortStatus();
-  warnOfPortRisk();
-  if (closePending_) close();
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
@@ -736,132 +190,6 @@ void frmMain::closeEvent(QCloseEvent* event) {
     return;
   }
   event->accept();
-}
-
-void frmMain::loadDeviceFile() {
-  const QString path = Seam::instance().openFileName(this, "Load Default...", "Device File (*.dvs)",
-                                                     "dvs", dialogPath_);
-  if (path.isEmpty()) return;
-  loadDeviceFileFrom(path);
-}
-
-void frmMain::loadDeviceFileFrom(const QString& path) {
-  dialogPath_ = path;
-  // The whole file is read and checked before anything is taken over, so a
-  // bad file leaves the configuration as it was.
-  zk7::DeviceFileContents contents;
-  std::string error;
-  if (!zk7::ReadDeviceFile(QFile::encodeName(path).toStdString(), contents, error,
-                           LocaleDecimalPoint())) {
-    Seam::instance().message(this, "Error Loading FIle", "Error! \r\n" + Q(error),
-                             Seam::Icon::Critical);
-    return;
-  }
-  if (contents.oldVersion)
-    Seam::instance().message(this, "FILE OLD VERSION",
-                             "File is old version...\r\nFosc frequency was not loaded\r\n"
-                             "Re-saving will update file with Fosc frequency",
-                             Seam::Icon::None);
-  takeOverFile(contents.registers, contents.oldVersion ? nullptr : &contents.foscHz, path);
-  sayInterruptedWrite(path);
-}
-
-void frmMain::takeOverFile(const zk7::RegisterSet& registers, const double* foscHz,
-                           const QString& path) {
-  FinishLoadRefresh();  // the editors are made from the register set as the load left it
-  App().regs = registers;
-  if (foscHz) App().Fosc = *foscHz;
-  zk7::BuildMemoryImage(App().regs, App().image);
-  RefreshAll();
-  showFilePath(path);
-}
-
-void frmMain::showFilePath(const QString& path) {
-  statusPath->setText(QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath()));
-}
-
-void frmMain::saveDeviceFile() {
-  // A frequency typed but not yet taken (the menu took no focus from the box)
-  // is taken now: the file holds the box's text, which must load as Fosc.
-  if (txtFosc->isModified()) commitFosc();
-  zk7::BuildMemoryImage(App().regs, App().image);
-  const QString path = Seam::instance().saveFileName(this, "Save File as...", "Device File (*.dvs)",
-                                                     "dvs", dialogPath_);
-  if (path.isEmpty()) return;
-  dialogPath_ = path;
-  std::string error;
-  if (!zk7::WriteDeviceFile(QFile::encodeName(path).toStdString(), App().image,
-                            App().regs.ConfigWord(), txtFosc->text().toStdString(), error)) {
-    Seam::instance().message(this, "Error Saving File", "Error! \r\n" + Q(error),
-                             Seam::Icon::Critical);
-    return;
-  }
-  showFilePath(path);  // the file the configuration now lives in
-  sayInterruptedWrite(path);
-}
-
-void frmMain::sayInterruptedWrite(const QString& path) {
-  // A copy an earlier write in place left beside the file when it was
-  // interrupted holds what the file had before: say where it is.
-  QString note = Q(zk7::InterruptedWriteNote(QFile::encodeName(path).toStdString()));
-  if (note.isEmpty()) return;
-  note[0] = note[0].toUpper();
-  Seam::instance().message(this, VersionRecord::Title, note + ".", Seam::Icon::Warning);
-}
-
-void frmMain::exportHex() {
-  zk7::BuildMemoryImage(App().regs, App().image);
-  const QString path = Seam::instance().saveFileName(this, "Export HEX File as...",
-                                                     "HEX File (*.hex)", "hex", dialogPath_);
-  if (path.isEmpty()) return;
-  dialogPath_ = path;
-  std::string error;
-  if (!zk7::WriteIntelHexFile(QFile::encodeName(path).toStdString(), App().image.ProgramImage,
-                              App().regs.ConfigWord(), error))
-    Seam::instance().message(this, VersionRecord::Title, "File Error: " + Q(error),
-                             Seam::Icon::None);
-  else
-    sayInterruptedWrite(path);
-}
-
-void frmMain::importHex() {
-  const QString path = Seam::instance().openFileName(this, "Import HEX File...", "HEX File (*.hex)",
-                                                     "hex", dialogPath_);
-  if (path.isEmpty()) return;
-  importHexFrom(path);
-}
-
-void frmMain::importHexFrom(const QString& path) {
-  dialogPath_ = path;
-  zk7::ConfigurationFile file;
-  std::string error;
-  if (!zk7::ReadIntelHexConfiguration(QFile::encodeName(path).toStdString(), file, error)) {
-    Seam::instance().message(this, "Error Importing HEX File", Q(error), Seam::Icon::Critical);
-    return;
-  }
-  if (file.configWordDefaulted)
-    Seam::instance().message(this, VersionRecord::Title, zk7::ConfigWordDefaultedNote(),
-                             Seam::Icon::None);
-  takeOverFile(file.registers, nullptr, path);  // HEX carries no frequency
-  // The image build recomputed the checksum word: say so, naming both words.
-  if (QString note = Q(zk7::ChecksumNote(file)); !note.isEmpty()) {
-    note[0] = note[0].toUpper();
-    Seam::instance().message(this, VersionRecord::Title, note + ".", Seam::Icon::None);
-  }
-  sayInterruptedWrite(path);
-}
-
-void frmMain::openFile(const QString& path) {
-  // Told apart by content, as the command line does: a first character ':'
-  // (after blanks) is HEX; anything else, a missing file or a pipe too, is
-  // read as a device file and says what is wrong with it.
-  QFile file(path);
-  const QByteArray start =
-      QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly) ? file.read(4096) : QByteArray();
-  if (zk7::LooksLikeIntelHex(std::string_view(start.constData(), start.size())))
-    importHexFrom(path);
-  else
-    loadDeviceFileFrom(path);
 }
 
 void frmMain::openProduction() {

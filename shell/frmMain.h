@@ -1,5 +1,7 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window: block diagram, device / oscillator / frequency frame,
-// file and programming commands, port menu and status bar.
+// file and programming commands, port menu and status bar. Its definitions
+// are spread over shell/frmMain.cpp and the shell/main_*.cpp files, one job each.
 #pragma once
 
 #include <QMainWindow>
@@ -19,6 +21,7 @@
 class BlockDiagram;
 class QAction;
 class QActionGroup;
+class QBoxLayout;
 class QDialog;
 class QFrame;
 class QLabel;
@@ -146,42 +149,58 @@ class frmMain : public QMainWindow {
   void changeEvent(QEvent* event) override;
 
  private:
-  // The menus, one table row per item (shell/menus.cpp).
+  // The menus, one table row per item, and the Port submenu (shell/menus.cpp).
   static std::vector<MenuSpec> MenuTable();
   void buildMenus();
   QMenu* buildPortMenu(QMenu* file, const char* caption);
   // Items that open a window are refused while a flow runs; a Peripherals
   // item also while its diagram block is masked.
   void updateWindowOpeners();
+  void refreshPortItems();
+  void checkPortItem();
+
   void buildControls();
-  void layOutPins();
   void fitIntoWorkArea();
+
+  // The picture with what stands on it, the pin templates and Scheduled TX,
+  // all on content; the 14 pins once, during the load (shell/main_diagram.cpp).
+  void buildDiagram(QWidget* content);
+  void layOutPins();
+  void stconClicked();
+
+  // The device frame, the configuration word and the A/D mask on the picture
+  // (shell/main_device.cpp).
+  void buildDeviceControls();
+  void showRegisterSection();
+  void oscillatorChosen(int index);
+  void toggleDevice();
+  void commitFosc();
+
+  // The result label, the progress bar and the run buttons, into row (shell/main_run.cpp).
+  void buildRunControls(QBoxLayout* row);
+  void setFlowRunning(bool running);
+  void showResult(int status);
+
+  // The port (shell/main_port.cpp).
   // A port no driver reaches (tried once more first) is said, with the fix,
   // and the caller runs nothing: no chip result without a port.
   bool portReachable();
-  void loadDeviceFileFrom(const QString& path);
-  void sayInterruptedWrite(const QString& path);
-  void importHexFrom(const QString& path);
-  void showRegisterSection();
   void portCheck();
   void selectPort(std::uint16_t base);
-  void refreshPortItems();
-  void checkPortItem();
   void updatePortStatus();
   // Says once per port what puts a chip at risk on it (the printer driver lp
   // sharing it), as zk7prog warns at each run.
   void warnOfPortRisk();
+
+  // The file commands (shell/main_files.cpp).
+  void loadDeviceFileFrom(const QString& path);
+  void sayInterruptedWrite(const QString& path);
+  void importHexFrom(const QString& path);
   // Takes a loaded file's configuration over (and its frequency, when it has
   // one), rebuilds the image, refreshes every window and shows the file's path.
   void takeOverFile(const zk7::RegisterSet& registers, const double* foscHz, const QString& path);
   // The status bar's first panel: the device file the configuration came from or went to.
   void showFilePath(const QString& path);
-  void oscillatorChosen(int index);
-  void toggleDevice();
-  void commitFosc();
-  void stconClicked();
-  void setFlowRunning(bool running);
-  void showResult(int status);
 
   QMenu* portMenu_ = nullptr;
   QActionGroup* portGroup_ = nullptr;
