@@ -28,7 +28,7 @@ class BlockInterface : public QAccessibleInterface, public QAccessibleActionInte
   QAccessibleInterface* childAt(int, int) const override { return nullptr; }
   QAccessibleInterface* focusChild() const override { return nullptr; }
   QString text(QAccessible::Text t) const override {
-    const DiagramBlock& b = BlockDiagram::Blocks()[static_cast<std::size_t>(block_)];
+    const DiagramBlock& b = BlockDiagram::blocks()[static_cast<std::size_t>(block_)];
     if (t == QAccessible::Name) return QString("%1 editor").arg(b.name);
     if (t == QAccessible::Description)
       return diagram_->visited(block_) ? QStringLiteral("opened before") : QString();
@@ -36,7 +36,7 @@ class BlockInterface : public QAccessibleInterface, public QAccessibleActionInte
   }
   void setText(QAccessible::Text, const QString&) override {}
   QRect rect() const override {
-    const DiagramBlock& b = BlockDiagram::Blocks()[static_cast<std::size_t>(block_)];
+    const DiagramBlock& b = BlockDiagram::blocks()[static_cast<std::size_t>(block_)];
     const QRect local(b.x1, b.y1, b.x2 - b.x1, b.y2 - b.y1);
     return QRect(diagram_->mapToGlobal(local.topLeft()), local.size());
   }

@@ -158,7 +158,7 @@ QCursor MakeBlockCursor() {
 
 }  // namespace
 
-const std::array<DiagramBlock, BlockDiagram::kBlockCount>& BlockDiagram::Blocks() {
+const std::array<DiagramBlock, BlockDiagram::kBlockCount>& BlockDiagram::blocks() {
   static const std::array<DiagramBlock, kBlockCount> blocks = {{
       {"PWM1", 30, 475, 115, 510, WindowId::PWM1},
       {"PWM2", 145, 475, 230, 510, WindowId::PWM2},
@@ -175,9 +175,9 @@ double BlockDiagram::pinRowY(int row) {
 }
 
 int BlockDiagram::blockAt(QPointF p) {
-  const auto& blocks = Blocks();
+  const auto& table = blocks();
   for (int i = 0; i < kBlockCount; ++i) {
-    const DiagramBlock& b = blocks[static_cast<std::size_t>(i)];
+    const DiagramBlock& b = table[static_cast<std::size_t>(i)];
     if (b.x1 < p.x() && p.x() < b.x2 && b.y1 < p.y() && p.y() < b.y2) return i;
   }
   return -1;
@@ -250,9 +250,9 @@ void BlockDiagram::renderPicture() {
     p.drawText(b.rect.adjusted(2, 2, -2, -2), Qt::AlignCenter | Qt::TextWordWrap, b.text);
   }
   // The six blocks that open editors.
-  const auto& blocks = Blocks();
+  const auto& table = blocks();
   for (int i = 0; i < kBlockCount; ++i) {
-    const QRect r = RectOf(blocks[static_cast<std::size_t>(i)]);
+    const QRect r = RectOf(table[static_cast<std::size_t>(i)]);
     p.setPen(QPen(QColor(31, 78, 140), 2));
     p.setBrush(QColor(207, 227, 255));
     p.drawRoundedRect(QRectF(r), 4, 4);
@@ -270,10 +270,10 @@ void BlockDiagram::redrawMarks() {
   p.setCompositionMode(QPainter::RasterOp_SourceAndDestination);
   p.setPen(QPen(QColor(0, 255, 0), 10, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
   p.setBrush(Qt::NoBrush);
-  const auto& blocks = Blocks();
+  const auto& table = blocks();
   for (int i = 0; i < kBlockCount; ++i)
     if (visited_[static_cast<std::size_t>(i)])
-      p.drawRect(RectOf(blocks[static_cast<std::size_t>(i)]));
+      p.drawRect(RectOf(table[static_cast<std::size_t>(i)]));
   p.end();
   update();
 }
@@ -286,7 +286,7 @@ void BlockDiagram::paintEvent(QPaintEvent*) {
     // colour fixed like the picture's own.
     p.setPen(QPen(QColor(20, 20, 20), 2, Qt::DashLine));
     p.setBrush(Qt::NoBrush);
-    p.drawRect(QRectF(RectOf(Blocks()[static_cast<std::size_t>(focused_)])).adjusted(-8, -8, 8, 8));
+    p.drawRect(QRectF(RectOf(blocks()[static_cast<std::size_t>(focused_)])).adjusted(-8, -8, 8, 8));
   }
 }
 
@@ -299,7 +299,7 @@ int BlockDiagram::blockToward(int from, int dx, int dy) const {
   // Among the blocks within 45 degrees of the direction, the nearest by the
   // distance that way plus twice the distance across it.
   const auto centre = [](int i) {
-    return QRectF(RectOf(Blocks()[static_cast<std::size_t>(i)])).center();
+    return QRectF(RectOf(blocks()[static_cast<std::size_t>(i)])).center();
   };
   int best = -1;
   double bestScore = 0;

@@ -23,10 +23,10 @@ class BlockDiagram : public QWidget {
   static constexpr int kWidth = 390;
   static constexpr int kHeight = 563;
   static constexpr int kBlockCount = 6;
-  // Indices into Blocks().
+  // Indices into blocks().
   enum Block { PWM1, PWM2, AtoD, CAN, GPIO, UserMemory };
   // PWM1, PWM2, A/D converter, CAN, GPIO, user memory: the order of testing and marking.
-  static const std::array<DiagramBlock, kBlockCount>& Blocks();
+  static const std::array<DiagramBlock, kBlockCount>& blocks();
   // Index of the block containing p (strict inequalities), or -1.
   static int blockAt(QPointF p);
   // The pin markers beside the picture, in twips: the first row's top below

@@ -45,7 +45,7 @@ class frmMain : public QMainWindow {
  public:
   static constexpr int kPinCount = 14;
   // Pin names in package order, pin 1 first.
-  static const std::array<const char*, kPinCount>& PinNames();
+  static const std::array<const char*, kPinCount>& pinNames();
 
   // Constructing the window is its load: fit, port, check, Fosc, layout,
   // start-up read, summary refresh.
@@ -150,7 +150,7 @@ class frmMain : public QMainWindow {
 
  private:
   // The menus, one table row per item, and the Port submenu (shell/menus.cpp).
-  static std::vector<MenuSpec> MenuTable();
+  static std::vector<MenuSpec> menuTable();
   void buildMenus();
   QMenu* buildPortMenu(QMenu* file, const char* caption);
   // Items that open a window are refused while a flow runs; a Peripherals

@@ -30,7 +30,7 @@ int Px(double twips) {
 
 }  // namespace
 
-const std::array<const char*, frmMain::kPinCount>& frmMain::PinNames() {
+const std::array<const char*, frmMain::kPinCount>& frmMain::pinNames() {
   static const std::array<const char*, kPinCount> names = {"GP0",  "GP1",   "GP2",   "GP3", "OSC2",
                                                            "OSC1", "Vss",   "GP4",   "GP5", "GP6",
                                                            "GP7",  "RXCAN", "TXCAN", "Vdd"};
@@ -86,7 +86,7 @@ void frmMain::layOutPins() {
       shpPin[static_cast<std::size_t>(n)] = marker;
 
       const int pin = c == 0 ? r + 1 : 14 - r;
-      auto* label = new QLabel(PinNames()[static_cast<std::size_t>(pin - 1)], content);
+      auto* label = new QLabel(pinNames()[static_cast<std::size_t>(pin - 1)], content);
       label->setObjectName(QString("lblPinName_%1").arg(pin));
       const double labelLeft = c == 0 ? left - labelW : left + W;
       label->setGeometry(Px(labelLeft), Px(top), Px(labelW), Px(H));
@@ -103,7 +103,7 @@ void frmMain::layOutPins() {
 
 void frmMain::openBlock(int block) {
   if (flowRunning_ || block < 0 || block >= BlockDiagram::kBlockCount) return;
-  const DiagramBlock& b = BlockDiagram::Blocks()[static_cast<std::size_t>(block)];
+  const DiagramBlock& b = BlockDiagram::blocks()[static_cast<std::size_t>(block)];
   if (!Windows::instance().has(b.opens)) return;
   picBlkDgm->setVisited(block);
   if (EditorWindow* w = Windows::instance().get(b.opens)) openModal(w);

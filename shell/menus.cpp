@@ -13,7 +13,7 @@
 #include "shell/blockdiagram.h"
 #include "shell/frmMain.h"
 
-std::vector<MenuSpec> frmMain::MenuTable() {
+std::vector<MenuSpec> frmMain::menuTable() {
   using F = MenuItem;
   const auto opens = [](int block) { return [block](frmMain& w) { w.openBlock(block); }; };
   const auto key = [](int n) { return QKeySequence(Qt::CTRL | Qt::Key(Qt::Key_0 + n)); };
@@ -89,7 +89,7 @@ std::vector<MenuSpec> frmMain::MenuTable() {
 }
 
 void frmMain::buildMenus() {
-  for (const MenuSpec& row : MenuTable()) {
+  for (const MenuSpec& row : menuTable()) {
     QMenu* menu = menuBar()->addMenu(row.caption);
     menu->setObjectName(row.name);
     for (const MenuItem& item : row.items) {

@@ -501,7 +501,7 @@ TEST_F(ShellTest, PeripheralsItemsOpenWhatTheDiagramAndTheButtonOpen) {
 // opens the framed block as a click does; the masked converter takes no focus.
 TEST_F(ShellTest, TheDiagramIsUsableByKeyboard) {
   std::vector<std::unique_ptr<StandInWindow>> standIns;
-  for (const auto& b : BlockDiagram::Blocks())
+  for (const auto& b : BlockDiagram::blocks())
     standIns.push_back(std::make_unique<StandInWindow>(b.opens));
   createMain();
   BlockDiagram* pic = main->picBlkDgm;
