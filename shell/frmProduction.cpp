@@ -40,14 +40,6 @@
 
 namespace {
 
-// The result panel's colours: passed green, failed red, refused amber,
-// aborted (and anything else that burnt nothing of note) grey; idle in the
-// window's own colours.
-const QColor kGreen(0, 255, 0);
-const QColor kRed(255, 0, 0);
-const QColor kAmber(255, 191, 0);
-const QColor kGrey(128, 128, 128);
-
 // The port in use, as zk7prog's --port writes it.
 QString PortText(const zk7::Port& port) {
   const zk7::PortChoice& c = port.choice();
@@ -87,6 +79,14 @@ qint64 SettleNowMs() {
   if (settleClock) return settleClock();
   using namespace std::chrono;
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// Opens the port in use again if it has no driver (its fault may have been
+// fixed meanwhile); true when it has one.
+bool ReachPort() {
+  zk7::Port& port = App().port;
+  if (!port.driver()) App().programmer.InitLPTPort(port.base());
+  return port.driver() != nullptr;
 }
 
 }  // namespace
@@ -168,12 +168,9 @@ frmProduction::frmProduction(Mode mode, const StationSettings& settings, QWidget
   quit->setShortcutContext(Qt::WindowShortcut);
   connect(quit, &QAction::triggered, this, &QWidget::close);
   addAction(quit);
-  showResult("", QColor(), QColor(), "");
+  showResult("");
   if (mode_ == Mode::Station) start();
-  showSettingsInfo();
-  showCounts();
-  showState();
-  updateControls();
+  refresh();
 }
 
 frmProduction::~frmProduction() {
@@ -343,7 +340,7 @@ bool frmProduction::start() {
   QString error;
   auto refuse = [&](const QString& why) {
     startProblem_ = why;
-    showResult("NOT STARTED", kGrey, Qt::white, "");
+    showResult("NOT STARTED", Shade::Grey);
     txtDetails->setPlainText(why);
     showState();
     return false;
@@ -356,8 +353,8 @@ bool frmProduction::start() {
     port.setChoice(*setup.port);
     App().programmer.InitLPTPort(setup.portBase.value_or(port.base()));
     emit portChanged();
-  } else if (!port.driver()) {
-    App().programmer.InitLPTPort(port.base());  // the fix may have been made meanwhile
+  } else {
+    ReachPort();
   }
   lblPortInfo->setText(Q(port.description()));
   // No chip result without a port.
@@ -374,11 +371,8 @@ bool frmProduction::start() {
   txtDetails->clear();
   for (const QString& note : setup_.notes) txtDetails->appendPlainText("Note: " + note);
   addNotes();
-  showResult("READY", QColor(), QColor(), "");
-  showSettingsInfo();
-  showCounts();
-  showState();
-  updateControls();
+  showResult("READY");
+  refresh();
   cmdProgramNext->setFocus();
   return true;
 }
@@ -390,11 +384,8 @@ void frmProduction::stop() {
     return;
   }
   endSession();
-  showResult("", QColor(), QColor(), "");
-  showSettingsInfo();
-  showCounts();
-  showState();
-  updateControls();
+  showResult("");
+  refresh();
 }
 
 void frmProduction::endSession() {
@@ -412,21 +403,16 @@ void frmProduction::programNext() {
   if (!session_ || running_) return;
   if (resultAt_ && SettleNowMs() - *resultAt_ < kSettleMs) return;
   if (!session_->stopReason().empty()) return;
-  zk7::Port& port = App().port;
-  if (!port.driver()) App().programmer.InitLPTPort(port.base());
-  if (!port.driver()) {
+  if (!ReachPort()) {
     // Nothing was reached: no chip result.
-    showResult("NO PORT", kGrey, Qt::white, "");
-    txtDetails->setPlainText(Q(port.accessProblem()));
+    showResult("NO PORT", Shade::Grey);
+    txtDetails->setPlainText(Q(App().port.accessProblem()));
     resultAt_ = SettleNowMs();
     return;
   }
   running_ = true;
   closePending_ = false;
-  const zk7::SerialRule* rule = setup_.plan.serial ? &*setup_.plan.serial : nullptr;
-  const auto next = session_->nextSerial();
-  showResult("", QColor(), QColor(),
-             rule && next ? Q(rule->name + "=" + zk7::SerialText(*rule, *next)) : QString());
+  showResult("", Shade::Plain, serialValueText(session_->nextSerial()));
   txtDetails->clear();
   Progress->setValue(0);
   Progress->show();
@@ -454,24 +440,32 @@ void frmProduction::programNext() {
   if (outcome) {
     showOutcome(*outcome);
   } else {
-    showResult("NOT PROGRAMMED", kGrey, Qt::white, "");
+    showResult("NOT PROGRAMMED", Shade::Grey);
     txtDetails->setPlainText(Q(session_->stopReason()));
   }
   addNotes();
-  showSettingsInfo();
-  showCounts();
-  showState();
-  updateControls();
+  refresh();
   if (focusWaits && fraResult->hasFocus() && cmdProgramNext->isEnabled())
     cmdProgramNext->setFocus(Qt::OtherFocusReason);
   if (closePending_) close();
 }
 
+void frmProduction::refresh() {
+  showSettingsInfo();
+  showCounts();
+  showState();
+  updateControls();
+}
+
+// NAME=VALUE for a value of the serial rule; empty without a rule or a value.
+QString frmProduction::serialValueText(std::optional<std::uint64_t> value) const {
+  const std::optional<zk7::SerialRule>& rule = setup_.plan.serial;
+  return rule && value ? Q(rule->name + "=" + zk7::SerialText(*rule, *value)) : QString();
+}
+
 void frmProduction::showOutcome(const zk7::ChipOutcome& outcome) {
   const zk7::LogRecord& r = outcome.record;
-  QString value;
-  if (setup_.plan.serial && r.serial)
-    value = Q(setup_.plan.serial->name + "=" + zk7::SerialText(*setup_.plan.serial, *r.serial));
+  const QString value = serialValueText(r.serial);
   auto info = [&](const QString& middle) {
     QStringList parts;
     if (!value.isEmpty()) parts << value;
@@ -485,16 +479,15 @@ void frmProduction::showOutcome(const zk7::ChipOutcome& outcome) {
   const QString word = zk7::ResultText(r.result);
   switch (r.result) {
     case zk7::ChipResult::Passed:
-      showResult(word, kGreen, Qt::black, info(""));
+      showResult(word, Shade::Green, info(""));
       details.clear();
       break;
     case zk7::ChipResult::Failed:
       // A port that failed during the run has no word to name.
-      showResult(word, kRed, Qt::white,
-                 r.position.empty() ? info("") : info("at " + Q(r.position)));
+      showResult(word, Shade::Red, r.position.empty() ? info("") : info("at " + Q(r.position)));
       break;
     case zk7::ChipResult::Refused: {
-      showResult(word, kAmber, Qt::black, info(outcome.noChip ? "no chip" : "not burnt"));
+      showResult(word, Shade::Amber, info(outcome.noChip ? "no chip" : "not burnt"));
       QStringList lines;
       if (outcome.noChip) {
         lines << Q(zk7::NoChipSummary(outcome.noChipWord));
@@ -507,11 +500,11 @@ void frmProduction::showOutcome(const zk7::ChipOutcome& outcome) {
       break;
     }
     case zk7::ChipResult::Aborted:
-      showResult(word, kGrey, Qt::white, info("the chip may hold part of the image"));
+      showResult(word, Shade::Grey, info("the chip may hold part of the image"));
       break;
     case zk7::ChipResult::Reserved:
     case zk7::ChipResult::Unused:
-      showResult(word, kGrey, Qt::white, info("nothing burnt (" + Q(r.position) + ")"));
+      showResult(word, Shade::Grey, info("nothing burnt (" + Q(r.position) + ")"));
       break;
   }
   txtDetails->setPlainText(details);
@@ -525,8 +518,29 @@ void frmProduction::showOutcome(const zk7::ChipOutcome& outcome) {
   }
 }
 
-void frmProduction::showResult(const QString& word, const QColor& background, const QColor& text,
-                               const QString& info) {
+void frmProduction::showResult(const QString& word, Shade shade, const QString& info) {
+  // Passed green, failed red, refused amber, aborted (and anything else that
+  // burnt nothing of note) grey; plain in the window's own colours.
+  QColor background;
+  QColor text = Qt::white;
+  switch (shade) {
+    case Shade::Plain:
+      break;
+    case Shade::Green:
+      background = QColor(0, 255, 0);
+      text = Qt::black;
+      break;
+    case Shade::Red:
+      background = QColor(255, 0, 0);
+      break;
+    case Shade::Amber:
+      background = QColor(255, 191, 0);
+      text = Qt::black;
+      break;
+    case Shade::Grey:
+      background = QColor(128, 128, 128);
+      break;
+  }
   QPalette pal = palette();
   if (background.isValid()) {
     pal.setColor(QPalette::Window, background);
@@ -561,10 +575,10 @@ void frmProduction::showSettingsInfo() {
                QString("%1")
                    .arg(static_cast<std::uint16_t>(rs.ConfigWord()), 4, 16, QChar('0'))
                    .toUpper()));
-  if (const zk7::SerialRule* rule = setup_.plan.serial ? &*setup_.plan.serial : nullptr) {
+  if (const std::optional<zk7::SerialRule>& rule = setup_.plan.serial) {
     const auto next = session_->nextSerial();
     lblSerialInfo->setText(next ? QString("next %1 \u00B7 %2 left of %3")
-                                      .arg(Q(rule->name + "=" + zk7::SerialText(*rule, *next)))
+                                      .arg(serialValueText(next))
                                       .arg(*session_->valuesLeft())
                                       .arg(Q(zk7::SerialRangeText(*rule)))
                                 : Q(zk7::SerialUsedUpText(*rule)));

@@ -125,16 +125,20 @@ class frmProduction : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // The result panel's colours.
+  enum class Shade { Plain, Green, Red, Amber, Grey };
+
   void buildControls();
   void browseConfiguration();
   void updateControls();
+  void refresh();  // the settings' info, the counts, the state and the controls
   void showSettingsInfo();
-  void showResult(const QString& word, const QColor& background, const QColor& text,
-                  const QString& info);
+  void showResult(const QString& word, Shade shade = Shade::Plain, const QString& info = {});
   void showOutcome(const zk7::ChipOutcome& outcome);
   void showCounts();
   void showState();
   void addNotes();
+  QString serialValueText(std::optional<std::uint64_t> value) const;
   void endSession();
 
   Mode mode_;
