@@ -57,6 +57,9 @@ bool ReadStationSettings(const StationSettings& settings, const zk7::RegisterSet
                          const QString& withoutFileName, StationSetup& out, QString& error,
                          bool optionNames = false);
 
+// The port in use as a station's port setting, as zk7prog's --port writes it.
+QString PortText(const zk7::Port& port);
+
 // Replaces the clock that times the settle after a result, in milliseconds
 // (tests pass one they advance); an empty function restores the steady clock.
 void SetSettleClock(std::function<qint64()> nowMs);
@@ -125,16 +128,23 @@ class frmProduction : public QWidget {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // The result panel's colours.
+  enum class Shade { Plain, Green, Red, Amber, Grey };
+
+  // The controls and their layout (production_controls.cpp).
   void buildControls();
   void browseConfiguration();
   void updateControls();
+  // What the window shows (production_display.cpp).
+  void refresh();  // the settings' info, the counts, the state and the controls
   void showSettingsInfo();
-  void showResult(const QString& word, const QColor& background, const QColor& text,
-                  const QString& info);
+  void showResult(const QString& word, Shade shade = Shade::Plain, const QString& info = {});
   void showOutcome(const zk7::ChipOutcome& outcome);
   void showCounts();
   void showState();
   void addNotes();
+  QString serialValueText(std::optional<std::uint64_t> value) const;
+  // Production (production_run.cpp).
   void endSession();
 
   Mode mode_;
