@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A seam for the start-up benchmarks: closes the splash at once and answers
 // every other question with nothing.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The comparison for the start-up benchmark: a plain QMainWindow with a menu
 // bar, a label and a status bar, shown; the process ends as soon as the window
 // is on the screen.

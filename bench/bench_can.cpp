@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The CAN assistant's costs: every bit-timing setting for one (Fosc, bit
 // rate) pair, the recommendation alone, and a mask and two filters designed
 // for 64 identifiers.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening a 64 MiB production log (about 1.3 million records): the time a
 // run takes before its first chip, and the memory the read adds. Goal: under
 // a second, memory bounded by one line, not by the file.

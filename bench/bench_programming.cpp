@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Time to program the default configuration into the emulated chip on the
 // real clock, beside the sum of the waits the algorithm requires, and the
 // overshoot of a 1 ms wait.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Start-up to the main window shown, beside a bare QMainWindow program, and
 // the summary refresh with every editor created.
 //

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Programming and reading a chip behind a simulated USB adapter through the
 // real libftdi (the libusb stand-in serves the model of the FTDI silicon on a
 // simulated bus), one model at a time, timed on the bus's virtual clock:

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The application's start-up as the benchmark times it: the same entry as
 // zk7-programmer, with the splash closed at once, ending as soon as the main
 // window is on the screen.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The bit timing assistant: from a target bit rate and the main window's Fosc
 // it lists the settings that reach the rate, the recommended one first, and
 // "Apply" writes the chosen one into CNF1..CNF3. "Cancel" writes nothing.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The CAN editor window: bit timing (CNF1..CNF3), the three transmit
 // identifiers, the receive mask and filters, the OPTREG2 option bits and a
 // table of the 28 CAN register bytes.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Acceptance filters: tests which of RXF0 and RXF1 take an identifier and how
 // many identifiers the mask and filters take in all, and designs a mask and
 // two filters for a list of identifiers. "Apply" writes the design into RXM,

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A box for one register byte typed in hexadecimal: two characters at most,
 // the hex key filter with upper-casing, the whole text selected when the box
 // gets the focus, and left() when it loses the focus.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zk7prog bittiming, filter and filter-design: the CAN assistant on the
 // command line. Each result is a core struct; text and JSON render the same
 // fields from one table.

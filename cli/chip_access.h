@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What the zk7prog commands that reach a chip share: opening the port and
 // the programmer on it, the terminal's flow callbacks, and saying how a flow

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The commands that read a chip: read and verify (check and program are with
 // the commands that burn).
 #include <ostream>

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The table of zk7prog's commands. One row per command says everything the
 // command line knows of it before the command's own work starts: its name,

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The zk7prog commands. Each takes the words after its name and writes to the
 // streams of an Io, so tests can call it directly.
 #pragma once

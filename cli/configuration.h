@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The configuration a zk7prog command works on (a device file, a HEX file or
 // the defaults) and writing one out as a device file or a HEX export.

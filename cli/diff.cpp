@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // zk7prog diff: the fields in which two configurations differ, from files or
 // read from a chip, with what they mean.

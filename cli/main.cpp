@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zk7prog: the command-line face of the programmer; the commands live in
 // the zk7cli library.
 #include <unistd.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zk7prog ports: every port a programmer adapter can sit on, with who holds
 // it and whether this user may open it; each free parallel port has its lines
 // switched off on the way.

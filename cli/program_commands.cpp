@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The commands that burn: check (can the chip take the configuration?) and
 // program (that check, then the burn; with serial numbers, the log and

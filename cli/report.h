@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One description of a command's output that renders as text or as JSON, so
 // each field is written once: (key, label, value). A value carries both
 // forms: numbers stay numbers in JSON, a missing value is null in JSON and

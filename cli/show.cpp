@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zk7prog show: the configuration of a device or HEX file in words and
 // numbers, as text or as one JSON object. Each field is written once, into a
 // Report that renders either form.

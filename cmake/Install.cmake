@@ -1,3 +1,5 @@
+# SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The version header both programs print, the install rules (programs, desktop
 # entry, MIME type, icons, AppStream metainfo, man pages, bash completion, the udev rule
 # for USB adapters) and the Debian package made by `cpack -G DEB`.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The A/D converter editor: converter on/off, analog channels, references,
 // conversion clock, acquisition and auto-conversion times, and the four
 // threshold detectors.

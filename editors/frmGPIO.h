@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The GPIO editor: function, direction, latch, change detection and pull-ups
 // of the pins GP0..GP7, and the clock output prescaler.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The memory map window: the 70 image bytes and the configuration word read
 // back from a chip, with "Load to Memory" taking them over as the
 // configuration being edited.

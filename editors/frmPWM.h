@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The PWM editor: one class serving both PWM modules (frmPWM1, frmPWM2).
 #pragma once
 

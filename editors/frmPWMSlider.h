@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The slider dialogs that set a PWM module's period register and duty-cycle
 // code. One instance of each serves both modules: PwmState().PWMSelect says
 // which module they act on.

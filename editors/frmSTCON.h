@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scheduled transmission editor: the one register STCON and the period
 // it gives. Every time the window comes up it reloads its controls from STCON.
 #pragma once

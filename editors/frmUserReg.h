@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The user memory editor: the 16 bytes of user memory as two-digit hex boxes.
 #pragma once
 

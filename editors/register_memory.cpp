@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "editors/frmMemoryMap.h"
 #include "editors/frmUserReg.h"
 #include "gui/windows.h"

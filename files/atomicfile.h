@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writing a file so that a failure never leaves a half-written target or
 // replaces something that is not a plain file, and reading one in bounded
 // memory.

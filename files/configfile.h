@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Opening a configuration: a device file (*.dvs) or an Intel HEX file,
 // told apart by content, so every command that takes a configuration file
 // takes either.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The device file (*.dvs): 70 image bytes, the configuration word and the
 // frequency text, one value per line, CR LF.
 #pragma once

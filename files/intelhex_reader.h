@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Intel HEX import: the 70 image words and the configuration word, read from
 // the export this program writes or from another tool's layout of the same
 // words (any record length, any order, with or without an extended address

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Everything that waits on a person goes through this seam, so tests can
 // replace it with a recorder and run headless.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers every window shares: the user's decimal separator, the display
 // text of a derived quantity, and the row of buttons at a window's foot.
 #pragma once

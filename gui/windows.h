@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The editor windows: created the first time the summary refresh or a click
 // needs them, then hidden, never destroyed.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Acceptance filtering of received CAN frames, for a controller with one
 // receive mask (RXM) and two filters (RXF0, RXF1): which filters take an
 // identifier, how many identifiers they take in all, and the mask and filters

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The A/D converter: its three list settings with the times and rates they
 // give at an oscillator frequency, and the four threshold detectors with
 // their 10-bit codes and voltages. The A/D window and the command line share

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CAN bit timing from a target bit rate: the recommended setting (the one the
 // Linux kernel's bit-timing calculation picks for a controller with these
 // limits, so that our nodes and SocketCAN nodes on one bus agree), the table

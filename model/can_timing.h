@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CAN bit timing and identifiers: the fields of CNF1..CNF3, the derived
 // timing quantities, the layout of the identifier bytes and the raw identifier.
 // Pure functions, shared by the CAN window and the command line.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // General-purpose pins GP0..GP7: each pin's function as the registers encode
 // it, and the register writes that choosing a function or a direction makes.
 // The GPIO window and the command line share these.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CAN identifiers by value: reading an identifier typed in hexadecimal and
 // writing it into the four identifier bytes (SIDH, SIDL, EID8, EID0).
 //

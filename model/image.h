@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The device memory image: the 70 bytes burnt into a chip (MemMap) and the
 // 70 program words 0x3400 + byte (ProgramImage).
 #pragma once

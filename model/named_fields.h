@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The configuration's fields by name, as the command line's set, diff and
 // JSON output, the serial numbers and the pre-burn check name them: image
 // entries (registers, the reserved bytes, user memory, checksum), CAN

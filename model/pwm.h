@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The two PWM modules: register fields and the quantities that follow from
 // them and the oscillator frequency. Times are in seconds, Fosc in hertz.
 #pragma once

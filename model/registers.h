@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The chip's configuration: 53 register bytes in device order, user memory,
 // the image checksum and the configuration word.
 #pragma once

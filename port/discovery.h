@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Discovery of the ports a programmer adapter can sit on: the parallel ports
 // the kernel knows and the USB bit-bang adapters that are plugged in. Discovery
 // only looks; it claims nothing.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The bottom of the port layer: the interface every driver implements (one
 // byte in or out at an I/O address, batches, capabilities, claim and release)
 // and where the machine's ports are found. It includes no driver.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real parallel-port drivers: Linux ppdev and direct I/O. Both are usable
 // from a small process of their own (a guard that switches the lines off).
 #pragma once

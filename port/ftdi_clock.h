@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The host's clock the USB driver proves its waits on: the machine's
 // monotonic clock, or the virtual clock of the tests' simulated USB bus.

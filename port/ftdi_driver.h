@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The port driver for a USB programmer adapter (an FTDI chip in synchronous
 // bit-bang mode): setting an adapter up with its lines off, opening one named
 // by "ftdi[:VID:PID[:SERIAL]]" through libftdi, switching one off from

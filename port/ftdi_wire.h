@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The wire side of a USB programmer adapter built on an FTDI chip in
 // synchronous bit-bang mode: the chips we drive and their clock figures, the
 // adapter's wiring (which pin carries which line, at which level, with which

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The guard: a small program (zk7-guard) started for every span that may
 // power the programmer lines, which outlives this program. Nothing inside a
 // process survives kill -9, the OOM killer or a desktop's "Force Quit", and a

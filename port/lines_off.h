@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The off state written to a port before anything else: until a program
 // drives them, a port's data lines hold what was last written. The firmware's
 // own port check leaves 0xAA there (by the programmer's lines VPP and VDD on)

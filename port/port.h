@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The top of the port layer: the port text a user gives ("378",
 // "/dev/parport1", "ftdi", "emulator:...") turned into a driver, and the Port
 // every flow goes through: one byte in or out at an I/O address, through that

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The serial programming protocol's command codes and power lines, shared by
 // the host side and the emulated chip, and the text of a port address.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What a signal does to a run. Every catchable signal whose default action
 // ends the process (the real-time signals too) is handled once, for the whole
 // process: during a flow it stops the flow the way an abort does (the chip

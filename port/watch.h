@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ports whose lines are powered now, kept where a signal handler can
 // reach them, and the writes that switch such a port off.
 #pragma once

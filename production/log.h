@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The production log: one CSV line per record, appended as a whole and
 // flushed to disk. It is also the state of serial numbering: a run reads it
 // to continue after the values already given to chips. It is written ahead:

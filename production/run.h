@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Programming chips on a production line: one chip at a time, each checked
 // before it is burnt (unless told otherwise), given the next serial number,
 // reserved in the log before its first programming pulse and recorded with

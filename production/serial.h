@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Serial numbers: each chip of a production run gets the next value of a
 // rule, written into a CAN identifier or into user-memory bytes before the
 // image is built.

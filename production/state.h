@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The serial state beside a production log: LOG.state, next to the file the
 // log's name leads to. The log is a report people handle (editors save it in

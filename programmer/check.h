@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pre-burn check: can a chip take a configuration? The chip's memory is
 // one-time programmable (a programming pulse only clears bits), so a word can
 // become the wanted word only when it already is, or when the wanted word's

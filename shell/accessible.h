@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What a screen reader is told beyond the widgets' own accessible names: the
 // block diagram's six blocks as buttons, and the production station as a

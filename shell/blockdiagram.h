@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The chip's block diagram on the main window: a drawn picture whose six
 // blocks open their editors, with a custom pointer over them and green marks
 // over the blocks already visited.

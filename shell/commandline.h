@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's command line: a table of options read with QCommandLineParser,
 // and at most one file to start with. --help and --version are answered before
 // the QApplication exists, so they need no display; Qt's own options

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The main window itself: its load, its frame on the screen, activation and
 // closing, and the windows it opens over itself. Its parts live beside it:

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The main window: block diagram, device / oscillator / frequency frame,
 // file and programming commands, port menu and status bar. Its definitions

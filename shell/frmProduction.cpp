@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The production window comes together here; its controls, what it shows
 // and production itself live in production_controls.cpp,

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The production station: one key per chip. The window drives the core's
 // production session one chip per Enter (or "Program Next Chip"), with the
 // pre-burn check always on, and shows one large result, this session's counts,

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What stands on the block diagram's picture: the device frame (variant,
 // oscillator mode, frequency), the configuration word and the mask over the

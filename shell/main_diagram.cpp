@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's block diagram and what lies around it: the 14 pin markers
 // and their names, laid out in twips as the design gives them, the Scheduled

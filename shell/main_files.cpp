@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's file commands: Load Default, Save Defaults, Export HEX,
 // Import HEX, a file named on the command line, and the note on a copy an

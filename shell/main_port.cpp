@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's port: choosing it, checking it, saying once what is wrong
 // with it or what puts a chip at risk on it, and its panel in the status bar.

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's runs: Program Device on a frozen copy of the
 // configuration, Read Device through the memory map window, the controls

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's menus as tables: one row per item with its objectName,
 // caption (access key included), shortcut, command and the frmMain member that
 // keeps its action. A new item is a new row.

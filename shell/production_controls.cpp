@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The production window's controls and their layout: the station's settings
 // with Start and Stop above, the result, the one key and the details on the

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What the production window shows: the large result, why a chip was refused
 // or failed, the settings as production uses them, what the station waits

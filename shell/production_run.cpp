@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Production: start and stop, one chip per press of Enter or of "Program
 // Next Chip", the settle after each result, and closing while a chip runs.

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A station's settings: the port in use as a setting, and reading and
 // checking the settings the window's fields or the command line give.

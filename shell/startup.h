@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The process entry's work: defaults, image, the splash (modal), then the
 // main window shown, and the file given on the command line (if any) loaded.
 #pragma once

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The emulated programmer adapter with a ZK7 chip in it. It sees only what a
 // real chip sees on its pins: every data-register byte written and every
 // status read. From the line bits it follows supply, programming voltage,

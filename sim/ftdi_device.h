@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A model of an FTDI USB chip (FT232R, FT232H, FT2232D, FT2232H first
 // channel) on the programmer adapter board the wiring table of docs/usb-adapter.md

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The emulator's usb=MODEL port: the emulated chip on the model of an FTDI
 // adapter (sim/ftdi_device.h), on a simulated USB bus with a virtual clock
 // (sim/usb_bus.h), so the USB path can be tried without hardware. libftdi

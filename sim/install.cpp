@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Linked into a program (as an object, so it is never dropped), this hands
 // the emulated adapter and chip to the port layer before main runs: the

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The libusb calls libftdi 1.5 and the USB driver make, served by the
 // simulated bus (sim/usb_bus.h) instead of the kernel: a link seam. A test

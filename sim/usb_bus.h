@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A USB host controller and its bus for simulated devices (sim/ftdi_device.h):
 // one transport of the silicon model. It carries control transfers and bulk

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs a built program as a child process with a port trace, sends it a signal
 // once the trace has a given line (the middle of a burn), and reports how it
 // ended, its stderr and the last data-register write it left; or stops it

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A FIFO whose read end is already open, so a writer neither waits nor is
 // refused; what was written is read back afterwards (it fits the pipe).
 #pragma once

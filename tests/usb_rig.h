@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A simulated FTDI adapter with the emulated chip on it, plugged into the
 // simulated USB bus that the libusb stand-in serves, so the real libftdi

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Checks that every file of the sources says its copyright and licence
 # (reuse lint), then what an install delivers, from a configured and built build folder
 # (default build/): installs into a temporary prefix and checks the file list,

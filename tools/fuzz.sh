@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Builds the libFuzzer targets of tests/fuzz with clang (AddressSanitizer and
 # UndefinedBehaviorSanitizer on) and runs each from its seed corpus for a
 # share of ZK7_FUZZ_SECONDS (60 by default). Fails on a crash, a broken

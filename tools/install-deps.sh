@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what building, running and testing need on Debian 12 (skips what is there).
 set -euo pipefail
 pkgs=(build-essential cmake ccache qt6-base-dev qt6-base-dev-tools libgl-dev libfontconfig-dev libgtest-dev libgmock-dev

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 # SPDX-License-Identifier: GPL-3.0-or-later
 # System tests on a real Linux kernel: boots Debian's own kernel under QEMU
 # (TCG) with a busybox initramfs that holds the kernel modules of

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Installs what is missing, builds everything and runs every test (the GUI
 # tests also on Wayland), the system tests on a real kernel under QEMU, then
 # the same tests again under AddressSanitizer and UndefinedBehaviorSanitizer.

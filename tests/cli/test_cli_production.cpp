@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zk7prog check, program with serial numbers and a log, set, show --json and diff.
 #include <signal.h>
 #include <sys/stat.h>

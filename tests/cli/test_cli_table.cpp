@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The command table against what is written from it by hand: each row's
 // synopsis names exactly its options, and the man page, the bash completion

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // zk7prog with --port ftdi through the real libftdi, against the simulated
 // adapter on a bus that runs on the machine's clock: a run that passes leaves
 // the adapter a serial port and says nothing about a cable; a failed transfer

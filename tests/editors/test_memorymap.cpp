@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Memory map window against the emulated chip: what a read shows, the
 // configuration-word decode, taking the contents over, and reads that must
 // not start.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Property: showing any register set through the summary refresh leaves the
 // register set as it was. Two writes are allowed, both normalisations of a
 // byte the refresh shows:

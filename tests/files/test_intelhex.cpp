@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Intel HEX export record by record; import: our export and other tools' layouts read back
 // exactly, every malformed file is refused with its line named.
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The emulated chip's file: any text is refused or read, and what it reads
 // is written back to a file that reads to the same memory.
 #include <cassert>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The device-file reader: any text is refused or read, and what it reads
 // writes out to a file that reads back to the same configuration.
 #include <cassert>

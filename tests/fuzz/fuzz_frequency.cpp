@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The frequency text of the main window's box and line 72: whatever it takes
 // as a frequency, a device file with that line reads back as the same one.
 #include <cassert>

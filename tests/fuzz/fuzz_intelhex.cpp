@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // libFuzzer target for the Intel HEX reader: any input is refused or read;
 // what is read exports and reads back to the same words.
 #include <cstddef>

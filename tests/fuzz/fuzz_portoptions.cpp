@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The port text of --port and ZK7_PORT and the emulated chip's options:
 // refused with a reason, or values within their ranges.
 #include <cassert>

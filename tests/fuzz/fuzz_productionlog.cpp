@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The production log reader: any text is refused or read; read in two pieces
 // split anywhere it gives what it gives whole; a record appended to a log it
 // reads comes back as the last record, also as a spreadsheet saves it.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A serial rule as --serial and the production window take it: refused with
 // a reason, or a range within its field that reads back from its own text.
 #include <cassert>

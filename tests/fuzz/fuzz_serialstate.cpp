@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The serial state reader: any text is refused or read; a rule's line
 // appended to a state it reads is what it then holds for that rule, and

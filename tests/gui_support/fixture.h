@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A fresh application state for each GUI test: default registers, 4000 kHz,
 // no windows created yet, an empty recorder seam.
 #pragma once

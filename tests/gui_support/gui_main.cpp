@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Main of the GUI test programs: a QApplication on the offscreen platform with
 // a small screen, the test seam installed, and the emulated chip chosen
 // explicitly.

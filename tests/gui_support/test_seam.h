@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A seam for GUI tests: records messages, answers file dialogs from a queue
 // and lets the test drive modal windows.
 #pragma once

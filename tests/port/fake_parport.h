@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The kernel's parallel-port layer as the port layer meets it, for tests:
 // ppdev over a fake /proc/sys/dev/parport tree and /sys/bus/parport/devices
 // that it keeps up to date as the kernel does (as a QEMU guest running

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The emulated chip driven by hand with data-register bytes, independently of the host
 // operations, and the chip file format.
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The USB adapter path through the real libftdi against the model of the
 // FTDI silicon (the libusb stand-in serves the simulated bus): traces equal
 // to the parallel port's, the chip unpowered in every state the adapter shows

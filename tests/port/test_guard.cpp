@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The guard that outlives the program: what it writes after a process that
 // drives the port dies in each state, that signals to the program's terminal
 // group do not reach it, and that it waits for a port the dead program held.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Port choice, access problems, descriptions and the port trace.
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Endings other than a signal during a burn (which the command-line and
 // window tests send to the real programs): the port trace of a process that
 // destruction, exit() or an uncaught exception ends with its lines powered.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pre-burn check, serial numbers, the log and the run loop, on the emulated chip.
 #include <gtest/gtest.h>
 #include <sys/stat.h>

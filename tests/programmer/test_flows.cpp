@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The flows against the emulated chip, on the parallel port and behind the
 // simulated USB adapter through libftdi; time passes only through the flows'
 // waits or the simulated bus's virtual clock.

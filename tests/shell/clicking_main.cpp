@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // zk7-programmer-clicking: the window program as the tests run it as a
 // process of its own. ZK7_TEST_CLICK=NAME closes the splash, then clicks the

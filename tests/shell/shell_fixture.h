@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A main window on a fresh application state, with the waits of flows and
 // the result label's blinking replaced by a recorder so tests run at once.
 #pragma once

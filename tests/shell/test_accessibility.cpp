@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // What a screen reader finds in every window: each control a person can
 // reach has a name, and no two controls of one window share a name.

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's command line: options, the file to start with, and what needs no display.
 #include <QCoreApplication>
 #include <QDir>

@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window: start-up, menus, port check, oscillator and device,
 // frequency box, block diagram, pins and the fit into the work area.
 #include <QCheckBox>

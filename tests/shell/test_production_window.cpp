@@ -1,3 +1,5 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The production window on an emulated socket: one Enter per chip, serial
 // ranges, refusals without a click, and ending a chip when the window closes.
 #include <QPlainTextEdit>

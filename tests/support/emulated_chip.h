@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The emulated chip as a test's bench: on its wait clock, so time passes only
 // through the flows' waits, in a port that owns it.

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // While this lives, a write past the limit set fails with EFBIG instead of
 // raising SIGXFSZ; the limit and the signal's handling are put back at the end.

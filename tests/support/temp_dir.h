@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // A folder of the test's own under $TMPDIR (else /tmp), made by mkdtemp and
 // removed with everything in it when the object goes, so runs side by side

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // An FTDI adapter with the emulated chip on its board, plugged into the
 // guest's own USB stack: gadgetfs on dummy_hcd presents it, the kernel

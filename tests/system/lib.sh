@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 # SPDX-License-Identifier: GPL-3.0-or-later
 # What the guest's cases share: the case list, checks, waits for a state, the
 # ports found by their base address, and the programs run with their output

@@ -1,3 +1,4 @@
+// SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The guest's small tool for the system tests, linked statically so that it
 // needs nothing of the programs under test. Each command does one thing to a

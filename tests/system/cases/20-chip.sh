@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 # SPDX-License-Identifier: GPL-3.0-or-later
 # The chip commands on a port without an adapter: the cable check passes and
 # every data bit reads 1, so every word reads 3FFF.

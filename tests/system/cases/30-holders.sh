@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Other programs on the port: holding it, holding it exclusively, waiting for
 # it, and waiting for another port.

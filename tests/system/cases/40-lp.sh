@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 # SPDX-License-Identifier: GPL-3.0-or-later
 # The printer driver lp on the programmer's port.
 cases lp_loaded_first lp_loaded_while_a_program_has_the_port a_print_job_queued_during_a_burn

@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 # SPDX-License-Identifier: GPL-3.0-or-later
 # Direct I/O as root, with and without parport_pc, and what a missing driver is told.
 cases direct_io_with_and_without_parport_pc

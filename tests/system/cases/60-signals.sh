@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 # SPDX-License-Identifier: GPL-3.0-or-later
 # A run ended by a signal in the middle of a check or a burn, on ppdev and by
 # direct I/O: the lines end unpowered, and after kill -9 the guard leaves

@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 # SPDX-License-Identifier: GPL-3.0-or-later
 # The guard is found where the package installs it; a program without one powers nothing.
 cases the_guard_where_the_package_puts_it

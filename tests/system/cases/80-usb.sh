@@ -1,3 +1,4 @@
+# SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 # SPDX-License-Identifier: GPL-3.0-or-later
 # The USB adapter through the real stack: the model of an FT232R or FT232H
 # presented by ftdi_gadget on dummy_hcd, reached through libusb, usbfs and
