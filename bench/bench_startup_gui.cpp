@@ -74,7 +74,7 @@ void BM_StartupToMainWindowShown(benchmark::State& state) {
     plain.clear();
     RunProcess(self, {});  // warm the caches
     RunProcess(bare, {});
-    for (int k = 0; k < 15; ++k) {
+    for (int k = 0; k < 31; ++k) {
       const double a = RunProcess(self, {});
       const double b = RunProcess(bare, {});
       if (a < 0 || b < 0) {
