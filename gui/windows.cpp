@@ -50,8 +50,14 @@ QMargins WindowFrame(const QWidget* window) {
   const QRect inside = window->geometry(), outside = window->frameGeometry();
   QMargins frame(inside.left() - outside.left(), inside.top() - outside.top(),
                  outside.right() - inside.right(), outside.bottom() - inside.bottom());
-  if (frame.isNull())
-    frame.setTop(window->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, window));
+  if (!frame.isNull()) return frame;
+  // Not shown yet, so the frame is not known. On Wayland, Qt draws the frame
+  // itself (weston and GNOME leave it to the client): 3 pixels around and a
+  // 30-pixel title bar. Elsewhere the window manager's title bar is about the
+  // style's.
+  if (QGuiApplication::platformName().startsWith(QLatin1String("wayland")))
+    return QMargins(3, 30, 3, 3);
+  frame.setTop(window->style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, window));
   return frame;
 }
 

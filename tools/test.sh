@@ -28,9 +28,28 @@ XDG_RUNTIME_DIR=$wayland weston --backend=headless-backend.so --socket=zk7-tests
   --height=600 --idle-time=0 >"$wayland/weston.log" 2>&1 &
 weston=$!
 for _ in $(seq 100); do [ -S "$wayland/zk7-tests" ] && break; sleep 0.1; done
+# A headless weston has no seat: no keyboard focus, no window activation, no
+# clipboard, and Qt 6.4's Wayland text input crashes on a key event without
+# one (hence no input method). Wayland also leaves window positions to the
+# compositor. The tests that need those run on the offscreen platform only.
+needs_seat=(
+  test_shell:ShellTest.TheDiagramsBlocksAndTheStationsResultReachAScreenReader
+  test_shell:ShellTest.MenusCarryTheirAccessKeys
+  test_shell:ShellTest.PeripheralsItemsOpenWhatTheDiagramAndTheButtonOpen
+  test_shell:ShellTest.TheDiagramIsUsableByKeyboard
+  test_shell:ShellTest.TabEntersOptionsOnTheCheckedOneAndColouredBoxesShowTheirFocus
+  test_shell:CommandTest.ProgramDevicePassesAndBurnsTheImage
+  test_shell:ProductionWindowTest.ClosingDuringAChipAbortsItUnpoweredThenClosesAndCtrlQClosesIdle
+  test_editors:AtoDWindow.ReferenceScale
+  test_editors:UserRegTest.PastedTextThatIsNotOneHexByteIsRefused
+  test_can:CanWindow.IdentifierBytesTakeOnlyHexTypedOrPastedAndShowTheRawIds
+  test_can:CanWindow.OnASmallScreenTheWindowFitsAndItsContentsScroll
+)
 for t in test_shell test_editors test_can; do
-  XDG_RUNTIME_DIR=$wayland WAYLAND_DISPLAY=zk7-tests QT_QPA_PLATFORM=wayland \
-    ZK7_TEST_DATA="$PWD/tests" "build/$t" --gtest_brief=1 || { kill "$weston"; exit 1; }
+  skip=$(printf '%s\n' "${needs_seat[@]}" | sed -n "s/^$t://p" | paste -sd:)
+  XDG_RUNTIME_DIR=$wayland WAYLAND_DISPLAY=zk7-tests QT_QPA_PLATFORM=wayland QT_IM_MODULE=none \
+    ZK7_TEST_DATA="$PWD/tests" "build/$t" --gtest_brief=1 --gtest_filter="-$skip" ||
+    { kill "$weston"; exit 1; }
 done
 kill "$weston"
 wait "$weston" 2>/dev/null || true
