@@ -1,8 +1,8 @@
 // SPDX-FileCopyrightText: 2026 ZK7 Programmer project
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Main of the GUI test programs: a QApplication on the offscreen platform with
-// a small screen, the test seam installed, and the emulated chip chosen
-// explicitly.
+// Main of the GUI test programs: a QApplication on the offscreen platform (or the
+// one asked for in QT_QPA_PLATFORM) with a small screen, the test seam installed,
+// and the emulated chip chosen explicitly.
 #include <gtest/gtest.h>
 
 #include <QApplication>
