@@ -566,4 +566,20 @@ bool ReadWholeFile(const std::string& path, std::size_t maxBytes, std::string& c
   return false;
 }
 
+bool AppendDurably(int fd, const std::string& path, const std::string& text, std::string& error) {
+  struct stat st {};
+  const bool sized = ::fstat(fd, &st) == 0;
+  const ssize_t n = ::write(fd, text.data(), text.size());
+  if (n != static_cast<ssize_t>(text.size())) {
+    error = "cannot write " + path + ": " + std::strerror(n < 0 ? errno : ENOSPC);
+    if (n > 0 && sized) (void)!::ftruncate(fd, st.st_size);
+    return false;
+  }
+  if (::fsync(fd) != 0) {
+    error = "cannot flush " + path + " to disk: " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace zk7

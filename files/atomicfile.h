@@ -15,6 +15,10 @@ namespace zk7 {
 std::string FolderOf(const std::string& path);
 // Makes a new name in folder durable: after a crash the folder still names the file.
 void SyncFolder(const std::string& folder);
+// Appends text to the open file fd (named path in error) with one write() and
+// flushes it to disk. What fitted of a partial write (a full disk) is cut off
+// again, so no torn line stays.
+bool AppendDurably(int fd, const std::string& path, const std::string& text, std::string& error);
 
 // Writes content to path:
 // - a plain file, or a name that does not exist yet, is written to a

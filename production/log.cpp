@@ -493,20 +493,16 @@ bool ProductionLog::writeRecords(int fd, const std::string& lines, std::string& 
   const bool header = !contents_.formatTwo;
   if (header) text += LogHeader();
   text += lines;
-  const ssize_t n = ::write(fd, text.data(), text.size());
-  if (n != static_cast<ssize_t>(text.size())) {
-    error = "cannot write " + path_ + ": " + SystemText(n < 0 ? errno : ENOSPC);
-    // The part that fit (a full disk) is cut off again, so no torn record
-    // stays; where that fails too, a torn end gets its line end and the
-    // header (again) next time.
-    if (n > 0 && sized) (void)!::ftruncate(fd, st.st_size);
+  // Where cutting a partial write off fails too, a torn end gets its line end
+  // and the header (again) next time.
+  if (!AppendDurably(fd, path_, text, error)) {
+    // A write that stayed (only its flush failed) holds the header already.
+    struct stat now {};
+    if (header && sized && ::fstat(fd, &now) == 0 && now.st_size > st.st_size)
+      contents_.formatTwo = true;
     return false;
   }
   if (header) contents_.formatTwo = true;
-  if (::fsync(fd) != 0) {
-    error = "cannot flush " + path_ + " to disk: " + SystemText(errno);
-    return false;
-  }
   // What the file is after our write: any other change is someone else's.
   if (::fstat(fd, &file_) != 0) {
     error = "cannot read " + path_ + ": " + SystemText(errno);

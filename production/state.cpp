@@ -71,23 +71,6 @@ bool ReadAll(int fd, const std::string& path, std::string& text, std::string& er
   }
 }
 
-// Writes text with one write() and flushes it; what fitted of a partial write is cut off again.
-bool AppendDurably(int fd, const std::string& path, const std::string& text, std::string& error) {
-  struct stat st {};
-  const bool sized = ::fstat(fd, &st) == 0;
-  const ssize_t n = ::write(fd, text.data(), text.size());
-  if (n != static_cast<ssize_t>(text.size())) {
-    error = "cannot write " + path + ": " + std::strerror(n < 0 ? errno : ENOSPC);
-    if (n > 0 && sized) (void)!::ftruncate(fd, st.st_size);
-    return false;
-  }
-  if (::fsync(fd) != 0) {
-    error = "cannot flush " + path + " to disk: " + std::strerror(errno);
-    return false;
-  }
-  return true;
-}
-
 // Gives a file made for the log the log's permissions and, where this user
 // may, its owner and group, so whoever may write the log may write it too.
 void LikeTheLog(int fd, const struct stat& log) {
